@@ -1,0 +1,282 @@
+#include "simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "frames.h"
+
+namespace isp::sim {
+
+using SteadyTime = std::chrono::steady_clock::time_point;
+using std::chrono::steady_clock;
+
+namespace {
+std::chrono::nanoseconds byteTime(int baud) {
+  return std::chrono::nanoseconds(10LL * 1'000'000'000LL / baud);
+}
+}  // namespace
+
+Simulator::Simulator(SimulatorOptions options, Log log)
+    : opt_(std::move(options)),
+      log_(std::move(log)),
+      device_(opt_.device, [this](const std::string& what) {
+        if (log_) log_("fault: " + what);
+      }) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+    wakeRead_.reset(fds[0]);
+    wakeWrite_.reset(fds[1]);
+  }
+}
+
+Simulator::~Simulator() {
+  stop();
+  if (!opt_.linkPath.empty()) ::unlink(opt_.linkPath.c_str());
+}
+
+bool Simulator::openPty(std::string* error) {
+  Pty p = sim::openPty(true, error);
+  if (p.path.empty()) return false;
+  if (!opt_.linkPath.empty()) {
+    // Replace the link atomically so that an opener never finds it missing.
+    const std::string tmp = opt_.linkPath + ".new";
+    ::unlink(tmp.c_str());
+    if (::symlink(p.path.c_str(), tmp.c_str()) != 0 || ::rename(tmp.c_str(), opt_.linkPath.c_str()) != 0) {
+      if (error) *error = opt_.linkPath + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  const std::string path = p.path;
+  {
+    std::lock_guard lock(mu_);
+    line_ = std::move(p);
+  }
+  if (onPath) onPath(path);
+  return true;
+}
+
+bool Simulator::openDevice(const std::string& path, std::string* error) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd || !makeRaw(fd.get())) {
+    if (error) *error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  devicePath_ = path;
+  std::lock_guard lock(mu_);
+  line_.master = std::move(fd);
+  line_.path = path;
+  return true;
+}
+
+std::string Simulator::path() const {
+  std::lock_guard lock(mu_);
+  return line_.path;
+}
+
+bool Simulator::reopen() {
+  std::string error;
+  const bool ok = devicePath_.empty() ? openPty(&error) : openDevice(devicePath_, &error);
+  if (!ok && log_) log_("reopen failed: " + error);
+  return ok;
+}
+
+void Simulator::start() {
+  stopping_ = false;
+  thread_ = std::thread([this] { run(); });
+}
+
+void Simulator::requestStop() {
+  stopping_ = true;
+  const char c = 1;
+  [[maybe_unused]] auto n = ::write(wakeWrite_.get(), &c, 1);
+}
+
+void Simulator::stop() {
+  requestStop();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool Simulator::sleepInterruptible(SteadyTime until) {
+  while (!stopping_) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - steady_clock::now()).count();
+    if (left <= 0) return true;
+    pollfd p{wakeRead_.get(), POLLIN, 0};
+    ::poll(&p, 1, static_cast<int>(left));
+  }
+  return false;
+}
+
+void Simulator::run() {
+  std::uint8_t buf[512];
+  while (!stopping_) {
+    if (!line_.master) {
+      if (!reopenPending_) {
+        sleepInterruptible(steady_clock::now() + std::chrono::hours(1));
+        continue;
+      }
+      if (!sleepInterruptible(reopenAt_)) break;
+      reopenPending_ = false;
+      reopen();
+      continue;
+    }
+    pollfd p[2] = {{line_.master.get(), POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
+    const int timeout = pending_.empty() ? -1 : static_cast<int>(opt_.frameGap.count());
+    const int n = ::poll(p, 2, timeout);
+    if (n < 0 && errno != EINTR) break;
+    if (stopping_) break;
+    if (n == 0 && !pending_.empty() && steady_clock::now() - lastByte_ >= opt_.frameGap) {
+      fault("incomplete frame of " + std::to_string(pending_.size()) + " bytes dropped");
+      pending_.clear();
+      acceptedAt_.clear();
+      continue;
+    }
+    if (p[0].revents & POLLIN) {
+      const ssize_t k = ::read(line_.master.get(), buf, sizeof buf);
+      if (k > 0) {
+        onBytes(buf, static_cast<std::size_t>(k));
+        processFrames();
+      }
+    } else if (p[0].revents & (POLLHUP | POLLERR)) {
+      // Only a real device gets here (the pty's far side is held open): wait and retry.
+      sleepInterruptible(steady_clock::now() + std::chrono::milliseconds(50));
+    }
+    if (opt_.exitWhenComplete && imageWritten_) break;
+  }
+}
+
+void Simulator::fault(const std::string& what) {
+  std::lock_guard lock(mu_);
+  device_.fault(what);
+}
+
+void Simulator::onBytes(const std::uint8_t* data, std::size_t n) {
+  const SteadyTime now = steady_clock::now();
+  lastByte_ = now;
+  for (std::size_t i = 0; i < n; ++i) {
+    // With pacing, a byte is only in once the line could have carried it.
+    SteadyTime at = now;
+    if (opt_.baud > 0) {
+      at = std::max(now, lineFree_) + byteTime(opt_.baud);
+      lineFree_ = at;
+    }
+    pending_.push_back(data[i]);
+    acceptedAt_.push_back(at);
+  }
+}
+
+void Simulator::processFrames() {
+  while (pending_.size() >= frame::kHeaderSize && line_.master) {
+    const std::size_t n = frame::lengthField(pending_.data());
+    if (n < 4 || n > Device::kMaxLengthField) {
+      fault("length field " + std::to_string(n) + " out of range; " + std::to_string(pending_.size()) +
+                    " bytes dropped");
+      pending_.clear();
+      acceptedAt_.clear();
+      return;
+    }
+    const std::size_t size = frame::kHeaderSize + n;
+    if (pending_.size() < size) return;
+    const SteadyTime complete = acceptedAt_[size - 1];
+    std::vector<std::uint8_t> f(pending_.begin(), pending_.begin() + static_cast<long>(size));
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(size));
+    acceptedAt_.erase(acceptedAt_.begin(), acceptedAt_.begin() + static_cast<long>(size));
+    if (opt_.baud > 0 && !sleepInterruptible(complete)) return;
+    Response r;
+    {
+      std::lock_guard lock(mu_);
+      r = device_.handle(f);
+    }
+    respond(r);
+    if (device_.complete() && !imageWritten_) writeImage();
+  }
+}
+
+void Simulator::respond(const Response& r) {
+  if (r.hangup) {
+    hangUp();
+    return;
+  }
+  if (r.delay.count() > 0 && !sleepInterruptible(steady_clock::now() + r.delay)) return;
+  if (!r.bytes.empty()) writePaced(r.bytes);
+}
+
+void Simulator::hangUp() {
+  {
+    std::lock_guard lock(mu_);
+    line_.master.reset();
+    line_.slaveHold.reset();
+  }
+  pending_.clear();
+  acceptedAt_.clear();
+  ++hangups_;
+  if (log_) log_("hang-up");
+  if (opt_.reopenAfterMs >= 0) {
+    reopenPending_ = true;
+    reopenAt_ = steady_clock::now() + std::chrono::milliseconds(opt_.reopenAfterMs);
+  }
+}
+
+void Simulator::writePaced(const std::vector<std::uint8_t>& bytes) {
+  const int fd = line_.master.get();
+  if (opt_.baud <= 0) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t k = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (k > 0) {
+        done += static_cast<std::size_t>(k);
+      } else if (k < 0 && errno != EAGAIN && errno != EINTR) {
+        return;
+      } else {
+        pollfd p{fd, POLLOUT, 0};
+        ::poll(&p, 1, 10);
+      }
+    }
+    return;
+  }
+  // Each byte reaches the far end one byte time after the previous one.
+  SteadyTime at = std::max(steady_clock::now(), lineFree_);
+  for (std::uint8_t b : bytes) {
+    at += byteTime(opt_.baud);
+    if (!sleepInterruptible(at)) return;
+    if (::write(fd, &b, 1) < 0 && errno != EAGAIN) return;
+  }
+}
+
+void Simulator::writeImage() {
+  imageWritten_ = true;
+  if (opt_.imagePath.empty()) return;
+  const std::vector<std::uint8_t> img = image();
+  const std::string tmp = opt_.imagePath + ".part";
+  FILE* f = std::fopen(tmp.c_str(), "wb");
+  bool ok = f && std::fwrite(img.data(), 1, img.size(), f) == img.size();
+  if (f) ok = (std::fclose(f) == 0) && ok;
+  ok = ok && std::rename(tmp.c_str(), opt_.imagePath.c_str()) == 0;
+  if (log_) log_(ok ? "image written to " + opt_.imagePath : "cannot write " + opt_.imagePath + ": " + std::strerror(errno));
+}
+
+std::vector<std::uint8_t> Simulator::image() const {
+  std::lock_guard lock(mu_);
+  return device_.image();
+}
+
+std::size_t Simulator::recordCount() const {
+  std::lock_guard lock(mu_);
+  return device_.records().size();
+}
+
+std::vector<std::string> Simulator::faults() const {
+  std::lock_guard lock(mu_);
+  return device_.faults();
+}
+
+int Simulator::framesHandled() const {
+  std::lock_guard lock(mu_);
+  return device_.framesHandled();
+}
+
+}  // namespace isp::sim

@@ -1,0 +1,86 @@
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device.h"
+#include "pty.h"
+#include "unique_fd.h"
+
+namespace isp::sim {
+
+struct SimulatorOptions {
+  DeviceOptions device;
+  int baud = 0;                    // pace bytes both ways as a line at this rate; 0: no pacing
+  std::string imagePath;           // the programmed image goes here when record 512 arrives
+  std::string linkPath;            // a symbolic link kept pointing at the current pty
+  int reopenAfterMs = -1;          // after a hang-up, a fresh pty this much later; < 0: stay down
+  bool exitWhenComplete = false;   // stop once the image is written
+  std::chrono::milliseconds frameGap{200};  // a frame left incomplete this long is dropped
+};
+
+// The device stand-in on a line: a pseudo-terminal it creates or a serial
+// device it is given. Runs on its own thread (start) or the caller's (run).
+class Simulator {
+ public:
+  using Log = std::function<void(const std::string&)>;
+  explicit Simulator(SimulatorOptions options, Log log = {});
+  ~Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  bool openPty(std::string* error);
+  bool openDevice(const std::string& path, std::string* error);
+  std::string path() const;
+
+  void start();
+  void run();
+  // Safe from a signal handler.
+  void requestStop();
+  void stop();
+
+  // Called with the new path each time a pty is created.
+  std::function<void(const std::string&)> onPath;
+
+  std::vector<std::uint8_t> image() const;
+  std::size_t recordCount() const;
+  std::vector<std::string> faults() const;
+  int framesHandled() const;
+  bool imageWritten() const { return imageWritten_; }
+  int hangups() const { return hangups_; }
+
+ private:
+  bool reopen();
+  void hangUp();
+  void fault(const std::string& what);
+  void onBytes(const std::uint8_t* data, std::size_t n);
+  void processFrames();
+  void respond(const Response& r);
+  void writePaced(const std::vector<std::uint8_t>& bytes);
+  bool sleepInterruptible(std::chrono::steady_clock::time_point until);
+  void writeImage();
+
+  SimulatorOptions opt_;
+  Log log_;
+  mutable std::mutex mu_;
+  Device device_;
+  Pty line_;
+  std::string devicePath_;
+  UniqueFd wakeRead_, wakeWrite_;
+  std::thread thread_;
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> imageWritten_{false};
+  std::atomic<int> hangups_{0};
+  std::vector<std::uint8_t> pending_;
+  std::vector<std::chrono::steady_clock::time_point> acceptedAt_;
+  std::chrono::steady_clock::time_point lineFree_{};
+  std::chrono::steady_clock::time_point lastByte_{};
+  std::chrono::steady_clock::time_point reopenAt_{};
+  bool reopenPending_ = false;
+};
+
+}  // namespace isp::sim
