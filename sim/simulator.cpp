@@ -56,6 +56,7 @@ bool Simulator::openPty(std::string* error) {
     std::lock_guard lock(mu_);
     line_ = std::move(p);
   }
+  ++linesOpened_;
   if (onPath) onPath(path);
   return true;
 }
@@ -70,6 +71,7 @@ bool Simulator::openDevice(const std::string& path, std::string* error) {
   std::lock_guard lock(mu_);
   line_.master = std::move(fd);
   line_.path = path;
+  ++linesOpened_;
   return true;
 }
 

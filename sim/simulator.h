@@ -52,6 +52,8 @@ class Simulator {
   int framesHandled() const;
   bool imageWritten() const { return imageWritten_; }
   int hangups() const { return hangups_; }
+  // How many times a line has been opened (a reopened pty may reuse its path).
+  int linesOpened() const { return linesOpened_; }
 
  private:
   bool reopen();
@@ -75,6 +77,7 @@ class Simulator {
   std::atomic<bool> stopping_{false};
   std::atomic<bool> imageWritten_{false};
   std::atomic<int> hangups_{0};
+  std::atomic<int> linesOpened_{0};
   std::vector<std::uint8_t> pending_;
   std::vector<std::chrono::steady_clock::time_point> acceptedAt_;
   std::chrono::steady_clock::time_point lineFree_{};

@@ -1,0 +1,56 @@
+#include "scripted_port.h"
+
+#include <cstdio>
+
+namespace isp::test {
+
+std::string hex(const Bytes& b) {
+  std::string s;
+  char buf[4];
+  for (std::size_t i = 0; i < b.size(); ++i) {
+    std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", b[i]);
+    s += buf;
+  }
+  return s;
+}
+
+namespace {
+
+class ScriptedPort final : public SerialPort {
+ public:
+  ScriptedPort(ScriptedPlatform& p, int n) : p_(p), n_(n) {}
+  ~ScriptedPort() override { p_.journal.push_back("close " + std::to_string(n_)); }
+
+  IoResult write(std::span<const std::uint8_t> bytes) override {
+    Bytes b(bytes.begin(), bytes.end());
+    p_.writes.push_back(b);
+    p_.journal.push_back("write " + std::to_string(n_) + ": " + hex(b));
+    return {bytes.size(), false};
+  }
+
+  IoResult read(std::span<std::uint8_t> bytes) override {
+    p_.journal.push_back("read " + std::to_string(bytes.size()));
+    if (p_.disconnectOnRead) return {0, true};
+    std::size_t k = 0;
+    while (k < bytes.size() && !p_.input.empty()) {
+      bytes[k++] = p_.input.front();
+      p_.input.pop_front();
+    }
+    return {k, false};
+  }
+
+ private:
+  ScriptedPlatform& p_;
+  int n_;
+};
+
+}  // namespace
+
+OpenResult ScriptedPlatform::open(int port) {
+  if (!present(port)) return {nullptr, SerialError::NotFound};
+  if (auto it = openErrors.find(port); it != openErrors.end()) return {nullptr, it->second};
+  journal.push_back("open " + std::to_string(port));
+  return {std::make_unique<ScriptedPort>(*this, port), SerialError::None};
+}
+
+}  // namespace isp::test

@@ -1,0 +1,124 @@
+// The stand-in's device logic: its replies as exact bytes, the faults it
+// reports in what it receives, and the faults it injects on request.
+#include <gtest/gtest.h>
+
+#include "device.h"
+#include "support/scripted_port.h"
+
+namespace isp::test {
+namespace {
+
+using sim::Device;
+using sim::DeviceOptions;
+
+const Bytes kIdentify = {0x00, 0x00, 0x04, 0x00, 0x10, 0x00, 0x00, 0x14};
+
+// A record frame with every payload byte `fill`, summed here by hand.
+Bytes recordFrame(std::uint8_t flag, std::uint8_t fill) {
+  Bytes f = {0x00, 0x00, 0x86, 0x00, 0x30, 0xD0, flag};
+  f.resize(7 + 130, fill);
+  unsigned sum = 0;
+  for (auto b : f) sum += b;
+  f.push_back(static_cast<std::uint8_t>(sum));
+  return f;
+}
+
+TEST(Device, AnswersIdentificationAndAcknowledgesRecords) {
+  Device d(DeviceOptions{});
+  EXPECT_EQ(hex(d.handle(kIdentify).bytes), "00 00 0D 00 10 00 00 49 53 50 20 53 49 4D 2D 31 70");
+  EXPECT_EQ(hex(d.handle(recordFrame(0, 0xAA)).bytes), "00 00 04 00 30 D0 00 04");
+  for (int k = 1; k <= 512; ++k) {
+    const Bytes reply = d.handle(recordFrame(1, static_cast<std::uint8_t>(k))).bytes;
+    ASSERT_EQ(hex(reply), "00 00 04 00 30 D0 01 05") << "record " << k;
+  }
+  ASSERT_TRUE(d.complete());
+  EXPECT_TRUE(d.faults().empty());
+  const Bytes image = d.image();
+  ASSERT_EQ(image.size(), 66690u);
+  EXPECT_EQ(image[0], 0xAA);
+  EXPECT_EQ(image[130 * 7], 7);
+  EXPECT_EQ(image[66689], 512 & 0xFF);
+
+  // Beyond record 512 nothing is stored.
+  EXPECT_EQ(hex(d.handle(recordFrame(1, 1)).bytes), "00 00 05 00 40 D0 01 03 19");
+  EXPECT_EQ(d.faults().size(), 1u);
+}
+
+TEST(Device, ReportsFaultsInWhatItReceives) {
+  struct Case {
+    const char* name;
+    Bytes frame;
+    const char* reply;
+  };
+  Bytes badSum = kIdentify;
+  badSum.back() ^= 1;
+  Bytes badAddress = {0x00, 0x01, 0x04, 0x00, 0x10, 0x00, 0x00, 0x15};
+  Bytes unknown = {0x00, 0x00, 0x04, 0x00, 0x11, 0x00, 0x00, 0x15};
+  Bytes identWithFlag = {0x00, 0x00, 0x04, 0x00, 0x10, 0x00, 0x01, 0x15};
+  Bytes shortRecord = {0x00, 0x00, 0x05, 0x00, 0x30, 0xD0, 0x01, 0x00, 0x06};
+  const Case cases[] = {
+      {"checksum", badSum, "00 00 05 00 40 00 00 02 47"},
+      {"address", badAddress, "00 00 05 00 40 00 00 02 47"},
+      {"unknown command", unknown, "00 00 05 00 40 00 00 03 48"},
+      {"identification flag", identWithFlag, "00 00 05 00 40 00 01 03 49"},
+      {"record length", shortRecord, "00 00 05 00 40 D0 01 02 18"},
+      {"data before header", recordFrame(1, 0), "00 00 05 00 40 D0 01 03 19"},
+      {"flag 2", recordFrame(2, 0), "00 00 05 00 40 D0 02 03 1A"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> reported;
+    Device d(DeviceOptions{}, [&](const std::string& s) { reported.push_back(s); });
+    EXPECT_EQ(hex(d.handle(c.frame).bytes), c.reply) << c.name;
+    EXPECT_EQ(reported.size(), 1u) << c.name;
+    EXPECT_TRUE(d.records().empty()) << c.name;
+  }
+}
+
+TEST(Device, InjectsFaults) {
+  auto atRecord7 = [](auto set) {
+    DeviceOptions o;
+    set(o);
+    Device d(o);
+    d.handle(recordFrame(0, 0));
+    for (int k = 1; k < 7; ++k) d.handle(recordFrame(1, 0));
+    return std::pair{d.handle(recordFrame(1, 0)), d.records().size()};
+  };
+  auto [error, storedAfterError] = atRecord7([](DeviceOptions& o) { o.errorAt = 7; o.errorCode = 5; });
+  EXPECT_EQ(hex(error.bytes), "00 00 05 00 40 D0 01 05 1B");
+  EXPECT_EQ(storedAfterError, 7u) << "a refused record is not stored";
+
+  auto [bad, s1] = atRecord7([](DeviceOptions& o) { o.badChecksumAt = 7; });
+  EXPECT_EQ(hex(bad.bytes), "00 00 04 00 30 D0 01 06");
+  auto [late, s2] = atRecord7([](DeviceOptions& o) { o.delayAt = 7; });
+  EXPECT_EQ(late.delay.count(), 400);
+  auto [partial, s3] = atRecord7([](DeviceOptions& o) { o.partialAt = 7; });
+  EXPECT_EQ(hex(partial.bytes), "00 00 04 00");
+  auto [oversize, s4] = atRecord7([](DeviceOptions& o) { o.oversizeAt = 7; });
+  EXPECT_EQ(hex(oversize.bytes), "00 00 2C 01 30 D0 01 05");
+  auto [hangup, s5] = atRecord7([](DeviceOptions& o) { o.hangupAt = 7; });
+  EXPECT_TRUE(hangup.hangup);
+  EXPECT_TRUE(hangup.bytes.empty());
+
+  DeviceOptions silent;
+  silent.silent = true;
+  EXPECT_TRUE(Device(silent).handle(kIdentify).bytes.empty());
+  DeviceOptions notReady;
+  notReady.notReady = true;
+  EXPECT_EQ(hex(Device(notReady).handle(kIdentify).bytes), "00 00 0D 00 10 00 00 41 50 50 20 53 49 4D 2D 31 65");
+  DeviceOptions identError;
+  identError.errorAt = sim::kAtIdentify;
+  EXPECT_EQ(hex(Device(identError).handle(kIdentify).bytes), "00 00 05 00 40 00 00 04 49");
+}
+
+TEST(Device, HeaderRecordStartsOver) {
+  Device d(DeviceOptions{});
+  d.handle(recordFrame(0, 1));
+  d.handle(recordFrame(1, 2));
+  d.handle(recordFrame(0, 3));
+  ASSERT_EQ(d.records().size(), 1u);
+  EXPECT_EQ(d.records()[0][0], 3);
+  EXPECT_TRUE(d.faults().empty());
+}
+
+}  // namespace
+}  // namespace isp::test

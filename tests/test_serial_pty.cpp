@@ -1,0 +1,188 @@
+// The real POSIX port on pseudo-terminals, with the stand-in on the far side.
+// Wall-clock bounds here are generous on purpose; exact timing is covered
+// with a fake clock elsewhere and measured by the benchmark.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "identification.h"
+#include "pty.h"
+#include "result_codes.h"
+#include "serial_posix.h"
+#include "simulator.h"
+
+namespace isp::test {
+namespace {
+
+using namespace std::chrono_literals;
+using WallClock = std::chrono::steady_clock;
+
+long msSince(WallClock::time_point t0) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(WallClock::now() - t0).count();
+}
+
+double threadCpuMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+sim::Pty cookedPty() {
+  std::string error;
+  sim::Pty p = sim::openPty(false, &error);
+  EXPECT_FALSE(p.path.empty()) << error;
+  return p;
+}
+
+std::vector<std::uint8_t> readFromMaster(int fd, std::size_t n) {
+  std::vector<std::uint8_t> got;
+  const auto t0 = WallClock::now();
+  while (got.size() < n && msSince(t0) < 2000) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    std::uint8_t buf[512];
+    const ssize_t k = ::read(fd, buf, sizeof buf);
+    if (k > 0) got.insert(got.end(), buf, buf + k);
+  }
+  return got;
+}
+
+TEST(SerialPty, AllByteValuesPassUnchangedBothWays) {
+  sim::Pty pty = cookedPty();
+  PosixSerialPlatform platform(PortMap().set(4, pty.path));
+  OpenResult o = platform.open(4);
+  ASSERT_TRUE(o.port) << describe(o.error);
+
+  std::vector<std::uint8_t> all(256);
+  for (int i = 0; i < 256; ++i) all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+  ASSERT_EQ(::write(pty.master.get(), all.data(), all.size()), 256);
+  std::vector<std::uint8_t> in(256);
+  EXPECT_EQ(o.port->read(in).count, 256u);
+  EXPECT_EQ(in, all);
+
+  EXPECT_EQ(o.port->write(all).count, 256u);
+  EXPECT_EQ(readFromMaster(pty.master.get(), 256), all);
+
+  termios t{};
+  ASSERT_EQ(::tcgetattr(pty.slaveHold.get(), &t), 0);
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(::cfgetospeed(&t), static_cast<speed_t>(B19200));
+}
+
+TEST(SerialPty, ReadTimeOuts) {
+  sim::Pty pty = cookedPty();
+  PosixSerialPlatform platform(PortMap().set(4, pty.path));
+  OpenResult o = platform.open(4);
+  ASSERT_TRUE(o.port);
+  std::uint8_t buf[4];
+
+  // Silence: nothing after the whole 150 ms, and not much more.
+  auto t0 = WallClock::now();
+  EXPECT_EQ(o.port->read(buf).count, 0u);
+  const long silent = msSince(t0);
+  EXPECT_GE(silent, 150);
+  EXPECT_LT(silent, 1000);
+
+  // Two bytes, then a pause well past the 20 ms interval: the read ends with two.
+  const std::uint8_t two[2] = {1, 2};
+  ASSERT_EQ(::write(pty.master.get(), two, 2), 2);
+  std::thread late([&] {
+    std::this_thread::sleep_for(300ms);
+    [[maybe_unused]] auto n = ::write(pty.master.get(), two, 2);
+  });
+  t0 = WallClock::now();
+  EXPECT_EQ(o.port->read(buf).count, 2u);
+  EXPECT_LT(msSince(t0), 300);
+  late.join();
+}
+
+TEST(SerialPty, ExclusiveOpenAndProbe) {
+  sim::Pty a = cookedPty(), b = cookedPty();
+  const std::string missing = (std::filesystem::temp_directory_path() / "isp-no-such-tty").string();
+  PosixSerialPlatform platform(PortMap().set(2, a.path).set(3, missing).set(10, b.path));
+  Link link(platform);
+  EXPECT_EQ(link.probe(), 2);
+  EXPECT_EQ(link.rec.portSlot(2), 1);
+  EXPECT_EQ(link.rec.portSlot(3), 0);
+  EXPECT_EQ(link.rec.portSlot(10), 2);
+
+  OpenResult held = platform.open(2);
+  ASSERT_TRUE(held.port);
+  OpenResult second = platform.open(2);
+  EXPECT_FALSE(second.port);
+  EXPECT_EQ(second.error, SerialError::Busy);
+  EXPECT_EQ(link.probe(), 1) << "a port held by another opener counts as absent";
+  EXPECT_EQ(link.rec.portSlot(10), 1);
+
+  held.port.reset();
+  EXPECT_TRUE(platform.present(2));
+  EXPECT_EQ(platform.open(3).error, SerialError::NotFound);
+}
+
+class SimOnPty {
+ public:
+  explicit SimOnPty(sim::SimulatorOptions o = {}) : sim(std::move(o)) {
+    std::string error;
+    EXPECT_TRUE(sim.openPty(&error)) << error;
+    sim.start();
+  }
+  sim::Simulator sim;
+};
+
+TEST(SerialPty, IdentifiesTheStandInAndSwitchesPorts) {
+  SimOnPty one, two;
+  PosixSerialPlatform platform(PortMap().set(1, one.sim.path()).set(2, two.sim.path()));
+  Link link(platform);
+  ASSERT_EQ(identify(link, 1, 0), rc::kOk);
+  EXPECT_EQ(link.rec.deviceName, "SIM-1");
+  EXPECT_FALSE(platform.present(1)) << "the link holds COM1";
+
+  ASSERT_EQ(identify(link, 2, 0), rc::kOk);
+  EXPECT_EQ(link.rec.openPort, 2);
+  EXPECT_TRUE(platform.present(1)) << "switching to COM2 released COM1";
+  EXPECT_EQ(one.sim.framesHandled(), 1);
+  EXPECT_EQ(two.sim.framesHandled(), 1);
+}
+
+TEST(SerialPty, HangUpMidReadThenTheDeviceComesBack) {
+  const auto dir = std::filesystem::temp_directory_path() / ("isp-test-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  sim::SimulatorOptions o;
+  o.device.hangupAt = 0;
+  o.reopenAfterMs = 200;
+  o.linkPath = (dir / "ttyDEV").string();
+  SimOnPty dev(o);
+  PosixSerialPlatform platform(PortMap().set(6, o.linkPath));
+  Link link(platform);
+  ASSERT_EQ(identify(link, 6, 0), rc::kOk);
+
+  const double cpu0 = threadCpuMs();
+  const auto t0 = WallClock::now();
+  EXPECT_EQ(link.exchange(0, 0x30, 0xD0, 0, 130), rc::kNoReply);
+  EXPECT_LT(msSince(t0), 1000);
+  EXPECT_LT(threadCpuMs() - cpu0, 100.0) << "a dead port must not be polled in a loop";
+  EXPECT_EQ(link.rec.openPort, 0) << "the dead port is closed";
+
+  // While the device is away, nothing can be opened.
+  EXPECT_EQ(link.exchange(0, 0x10, 0x00, 0, 0), rc::kPortNotOpen);
+  const auto t1 = WallClock::now();
+  while (dev.sim.linesOpened() < 2 && msSince(t1) < 5000) std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(dev.sim.linesOpened(), 2);
+  EXPECT_EQ(identify(link, 6, 0), rc::kOk) << "the port is opened afresh";
+  EXPECT_EQ(link.rec.openPort, 6);
+  dev.sim.stop();
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace isp::test
