@@ -1,0 +1,78 @@
+// Measures the link's own costs on this machine: a frame exchange with a
+// silent device, an identification of the stand-in, and a full port probe.
+// A benchmark, not a test: it prints figures and asserts nothing.
+#include <sys/utsname.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "identification.h"
+#include "pty.h"
+#include "serial_posix.h"
+#include "simulator.h"
+
+namespace {
+
+using Wall = std::chrono::steady_clock;
+
+template <typename F>
+void measure(const char* what, int runs, F f) {
+  std::vector<double> ms;
+  for (int i = 0; i < runs; ++i) {
+    const auto t0 = Wall::now();
+    f();
+    ms.push_back(std::chrono::duration<double, std::milli>(Wall::now() - t0).count());
+  }
+  double lo = ms[0], hi = ms[0], sum = 0;
+  for (double v : ms) {
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+    sum += v;
+  }
+  std::printf("%-44s %8.2f ms mean  %8.2f min  %8.2f max  (%d runs)\n", what, sum / runs, lo, hi, runs);
+}
+
+}  // namespace
+
+int main() {
+  utsname u{};
+  uname(&u);
+  std::printf("machine: %s %s, %u hardware threads\n\n", u.sysname, u.machine, std::thread::hardware_concurrency());
+
+  std::string error;
+  isp::sim::Pty silent = isp::sim::openPty(true, &error);
+  isp::PosixSerialPlatform silentPlatform(isp::PortMap().set(1, silent.path));
+  isp::Link silentLink(silentPlatform);
+  silentLink.rec.selectedPort = 1;
+  measure("exchange, silent device (8-byte request)", 10, [&] { silentLink.exchange(0, 0x10, 0, 0, 0); });
+  measure("exchange, silent device (138-byte record)", 10, [&] { silentLink.exchange(0, 0x30, 0xD0, 1, 130); });
+
+  isp::sim::SimulatorOptions o;
+  isp::sim::Simulator sim(o);
+  sim.openPty(&error);
+  sim.start();
+  isp::PosixSerialPlatform simPlatform(isp::PortMap().set(2, sim.path()));
+  isp::Link simLink(simPlatform);
+  measure("identification of the stand-in (no pacing)", 50, [&] { isp::identify(simLink, 2, 0); });
+  sim.stop();
+
+  isp::PosixSerialPlatform defaultPlatform;
+  isp::Link probeLink(defaultPlatform);
+  int found = 0;
+  measure("full probe COM1-COM20, default table", 10, [&] { found = probeLink.probe(); });
+  std::printf("  (%d ports present on this machine)\n", found);
+
+  isp::PortMap ptys;
+  std::vector<isp::sim::Pty> held;
+  for (int n = 1; n <= 20; ++n) {
+    held.push_back(isp::sim::openPty(true, &error));
+    ptys.set(n, held.back().path);
+  }
+  isp::PosixSerialPlatform ptyPlatform(ptys);
+  isp::Link ptyLink(ptyPlatform);
+  measure("full probe COM1-COM20, all 20 present (ptys)", 10, [&] { found = ptyLink.probe(); });
+  return 0;
+}
