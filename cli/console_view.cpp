@@ -1,0 +1,63 @@
+#include "console_view.h"
+
+#include <sys/time.h>
+
+#include <cstdio>
+#include <ctime>
+
+namespace isp::cli {
+
+void ConsoleView::logAppended(std::string_view piece) {
+  pending_ += piece;
+  std::size_t end;
+  while ((end = pending_.find("\r\n")) != std::string::npos) {
+    emitLine(pending_.substr(0, end));
+    pending_.erase(0, end + 2);
+  }
+}
+
+void ConsoleView::emitLine(const std::string& line) {
+  clearProgress();
+  std::fprintf(stdout, "%s\n", line.c_str());
+  std::fflush(stdout);
+  if (!logFile_) return;
+  timeval tv{};
+  gettimeofday(&tv, nullptr);
+  tm local{};
+  localtime_r(&tv.tv_sec, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+  std::fprintf(logFile_, "%s.%03ld %s\n", stamp, static_cast<long>(tv.tv_usec / 1000), line.c_str());
+  std::fflush(logFile_);
+}
+
+std::string progressText(int done, int total, double seconds, std::size_t recordSize) {
+  const int pct = total > 0 ? done * 100 / total : 0;
+  char buf[128];
+  const double rate = seconds > 0 ? static_cast<double>(done) * static_cast<double>(recordSize) / seconds : 0.0;
+  if (done > 0 && seconds > 0) {
+    const long left = static_cast<long>(seconds / done * (total - done) + 0.5);
+    std::snprintf(buf, sizeof buf, "records %d/%d  %3d%%  %.1f kB/s  %ld:%02ld left", done, total, pct, rate / 1000.0,
+                  left / 60, left % 60);
+  } else {
+    std::snprintf(buf, sizeof buf, "records %d/%d  %3d%%", done, total, pct);
+  }
+  return buf;
+}
+
+void ConsoleView::showProgress(int done, int total, TimePoint start, TimePoint now) {
+  if (!showProgress_) return;
+  const double seconds = std::chrono::duration<double>(now - start).count();
+  std::fprintf(stderr, "\r%s\033[K", progressText(done, total, seconds, 130).c_str());
+  std::fflush(stderr);
+  progressShown_ = true;
+}
+
+void ConsoleView::clearProgress() {
+  if (!progressShown_) return;
+  std::fprintf(stderr, "\r\033[K");
+  std::fflush(stderr);
+  progressShown_ = false;
+}
+
+}  // namespace isp::cli

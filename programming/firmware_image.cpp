@@ -1,0 +1,65 @@
+#include "firmware_image.h"
+
+#include <filesystem>
+
+#include "messages.h"
+
+namespace isp {
+
+namespace {
+void line(std::string& log, std::string_view text) {
+  log += text;
+  log += msg::kEol;
+}
+}  // namespace
+
+void FirmwareImage::release() {
+  m_pFile.reset();
+  m_bFileOpen = false;
+}
+
+void FirmwareImage::choose(const std::optional<std::string>& path, std::string& log) {
+  release();
+  if (!path) return;
+  log += msg::kFileChosen;
+  line(log, std::filesystem::path(*path).filename().string());
+  // Opened by its full path: the chosen folder is not our current directory.
+  std::FILE* f = std::fopen(path->c_str(), "rb");
+  if (!f) {
+    line(log, msg::kFileNotOpened);
+    return;
+  }
+  line(log, msg::kFileOpened);
+  m_pFile.reset(f);
+  m_bFileOpen = true;
+  m_bImageLoaded = false;
+}
+
+bool FirmwareImage::makeReady(std::string& log) {
+  if (m_bImageLoaded) return true;
+  if (!m_bFileOpen) {
+    line(log, msg::kNoFirmwareFile);
+    return false;
+  }
+  for (std::size_t i = 0; i < kImageSize; ++i) {
+    const int c = std::fgetc(m_pFile.get());
+    if (c == EOF) {
+      // The stream stays at its end: every later try fails the same way
+      // until another file is chosen.
+      line(log, msg::kFileReadError);
+      return false;
+    }
+    m_image[i] = static_cast<std::uint8_t>(c);
+  }
+  release();
+  line(log, msg::kFileRead);
+  m_bImageLoaded = true;
+  return true;
+}
+
+std::span<const std::uint8_t, FirmwareImage::kRecordSize> FirmwareImage::record(int k) const {
+  return std::span<const std::uint8_t, kRecordSize>(m_image.data() + static_cast<std::size_t>(k) * kRecordSize,
+                                                    kRecordSize);
+}
+
+}  // namespace isp

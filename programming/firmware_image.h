@@ -1,0 +1,49 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace isp {
+
+// The firmware file and its content in memory: chosen and opened, read once
+// on the first transfer, then kept for every later one until a new file is
+// opened. Log lines go to the text it is given.
+class FirmwareImage {
+ public:
+  static constexpr std::size_t kRecordSize = 130;
+  static constexpr int kRecords = 513;  // the header record and 512 data records
+  static constexpr std::size_t kImageSize = kRecordSize * kRecords;  // 66690
+
+  FirmwareImage() = default;
+  FirmwareImage(const FirmwareImage&) = delete;
+  FirmwareImage& operator=(const FirmwareImage&) = delete;
+
+  // A choice from the file dialog: the full path, or nothing when cancelled.
+  void choose(const std::optional<std::string>& path, std::string& log);
+  // True when the image can be sent, reading the open file if need be;
+  // otherwise the reason has been appended to log.
+  bool makeReady(std::string& log);
+  // Record k (0 to 512).
+  std::span<const std::uint8_t, kRecordSize> record(int k) const;
+  // Closes a file that was opened and not read.
+  void release();
+
+  bool fileOpen() const { return m_bFileOpen; }
+  bool imageLoaded() const { return m_bImageLoaded; }
+  void reset() { release(); m_bImageLoaded = false; }
+
+ private:
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::array<std::uint8_t, kImageSize> m_image{};
+  std::unique_ptr<std::FILE, FileCloser> m_pFile;
+  bool m_bFileOpen = false;
+  bool m_bImageLoaded = false;
+};
+
+}  // namespace isp

@@ -1,0 +1,218 @@
+#include "firmware_transfer.h"
+
+#include "identification.h"
+#include "messages.h"
+#include "result_codes.h"
+
+namespace isp {
+
+FirmwareTransfer::FirmwareTransfer(Link& link, TransferView& view, Options options)
+    : m_link(link), m_view(view), m_options(std::move(options)) {
+  if (!m_options.portName) m_options.portName = [](int port) { return "COM" + std::to_string(port); };
+}
+
+void FirmwareTransfer::append(std::string_view piece) {
+  m_strLog += piece;
+  m_view.logAppended(piece);
+}
+
+void FirmwareTransfer::appendLine(std::string_view text) {
+  append(text);
+  append(msg::kEol);
+}
+
+void FirmwareTransfer::refresh() { m_view.refreshLog(m_strLog); }
+
+void FirmwareTransfer::clearLog() {
+  m_strLog.clear();
+  m_view.logCleared();
+}
+
+void FirmwareTransfer::OnInitDialog() {
+  m_image.reset();
+  clearLog();
+  LinkRecord& rec = m_link.rec;
+  m_link.probe(0);
+  std::vector<std::string> entries;
+  for (int n = kFirstPort; n <= kLastPort; ++n) {
+    if (rec.portSlot(n) == 0) continue;
+    if (entries.empty()) rec.selectedPort = n;
+    entries.push_back("COM" + std::to_string(n));
+  }
+  m_view.setPortList(entries);
+  if (rec.portCount > 0) {
+    m_view.selectPort(0);
+  } else {
+    m_view.selectPort(-1);
+    appendLine(msg::kNoPorts);
+  }
+  m_view.setProgressRange(0, kDataRecords);
+  m_view.setProgress(0);
+  m_view.enable(Control::Stop, false);
+  refresh();
+}
+
+void FirmwareTransfer::OnPortChange(int index) {
+  LinkRecord& rec = m_link.rec;
+  const int k = index + 1;
+  int port = 0;
+  if (k >= 1 && k <= rec.portCount) {
+    for (int n = kFirstPort; n <= kLastPort; ++n)
+      if (rec.portSlot(n) == k) port = n;
+  } else {
+    m_view.selectPort(-1);
+  }
+  if (port != rec.openPort) m_link.closePort();
+  if (port >= kFirstPort && port <= kLastPort) rec.selectedPort = port;
+  refresh();
+}
+
+void FirmwareTransfer::OnFile(const std::optional<std::string>& path) {
+  std::string lines;
+  m_image.choose(path, lines);
+  append(lines);
+  refresh();
+}
+
+std::int32_t FirmwareTransfer::identifyAndLog() {
+  LinkRecord& rec = m_link.rec;
+  append(msg::kPortLine);
+  appendLine(m_options.portName(rec.selectedPort));
+  rec.identityText.clear();
+  rec.deviceName.clear();
+  for (auto& s : rec.spareText) s.clear();
+
+  const std::int32_t r = identify(m_link, rec.selectedPort, rec.deviceAddress);
+  if (r == rc::kOk) {
+    append(msg::kDevice);
+    append(msg::fromCp1251(rec.deviceName));
+    appendLine(msg::kInProgrammingMode);
+  } else if (r == rc::kNotInProgrammingMode) {
+    append(msg::kDevice);
+    append(msg::fromCp1251(rec.identityText));
+    appendLine(msg::kNotReadyForProgramming);
+  } else {
+    appendLine(msg::resultText(r));
+  }
+  return r;
+}
+
+void FirmwareTransfer::OnTransmit() {
+  clearLog();
+  if (identifyAndLog() != rc::kOk) {
+    m_lastTransmit = TransmitOutcome::NotIdentified;
+    refresh();
+    return;
+  }
+  std::string lines;
+  const bool ready = m_image.makeReady(lines);
+  append(lines);
+  if (!ready) {
+    m_lastTransmit = TransmitOutcome::NoImage;
+    refresh();
+    return;
+  }
+  m_nBlock = -1;
+  m_nStatus = NotCompleted;
+  m_bInTimer = false;
+  m_bRunning = true;
+  m_lastTransmit = TransmitOutcome::Started;
+  m_view.startTimer(kTimerId, m_options.timerPeriodMs);
+  setControls(true);
+  refresh();
+}
+
+void FirmwareTransfer::setControls(bool transferring) {
+  if (transferring) {
+    m_view.enable(Control::File, false);
+    m_view.enable(Control::Port, false);
+    m_view.enable(Control::Transmit, false);
+    m_view.enable(Control::Stop, true);
+  } else {
+    m_view.enable(Control::Stop, false);
+    m_view.enable(Control::File, true);
+    m_view.enable(Control::Port, true);
+    m_view.enable(Control::Transmit, true);
+  }
+}
+
+std::int32_t FirmwareTransfer::sendRecord(int k) {
+  const auto record = m_image.record(k);
+  std::copy(record.begin(), record.end(), m_link.rec.payload.begin());
+  return m_link.exchange(m_link.rec.deviceAddress, 0x30, 0xD0, k == 0 ? 0 : 1,
+                         static_cast<int>(FirmwareImage::kRecordSize));
+}
+
+void FirmwareTransfer::OnTimer(int id) {
+  // A tick that comes while another is being handled does nothing.
+  if (id != kTimerId || m_bInTimer || !m_bRunning) return;
+  m_bInTimer = true;
+  const int n = m_nBlock;
+  if (n < 0) {
+    m_nBlock = 0;
+    m_nStatus = NotCompleted;
+    m_view.setProgressRange(0, kDataRecords);
+    m_view.setProgress(0);
+    if (const std::int32_t r = sendRecord(0); r == rc::kOk) {
+      appendLine(msg::kProgrammingStarted);
+      refresh();
+    } else {
+      append(msg::kError);
+      append(std::to_string(r));
+      append(msg::kBlock);
+      appendLine("0");
+      refresh();
+      EndTransfer();
+    }
+  } else if (n < kDataRecords) {
+    m_view.setProgress(n);
+    if (const std::int32_t r = sendRecord(n + 1); r != rc::kOk) {
+      append(msg::kError);
+      append(std::to_string(r));
+      append(msg::kBlock);
+      appendLine(std::to_string(n + 1));
+      refresh();
+      EndTransfer();
+    } else {
+      m_nBlock = n + 1;
+      if (m_nBlock >= kDataRecords) {
+        m_nStatus = Completed;
+        EndTransfer();
+        m_nBlock = 0;
+      }
+    }
+  }
+  m_bInTimer = false;
+}
+
+int FirmwareTransfer::EndTransfer() {
+  switch (m_nStatus) {
+    case Stopped: appendLine(msg::kTransferStopped); break;
+    case NotCompleted: appendLine(msg::kProgrammingNotCompleted); break;
+    case Completed: appendLine(msg::kProgrammingCompleted); break;
+    default: break;
+  }
+  m_view.stopTimer(kTimerId);
+  m_bRunning = false;
+  m_bInTimer = false;
+  setControls(false);
+  refresh();
+  return 0;
+}
+
+void FirmwareTransfer::OnStop() {
+  m_nStatus = Stopped;
+  EndTransfer();
+}
+
+void FirmwareTransfer::OnOK() {
+  m_image.release();
+  m_link.closePort();
+}
+
+void FirmwareTransfer::OnClose() {
+  m_image.release();
+  m_link.closePort();
+}
+
+}  // namespace isp

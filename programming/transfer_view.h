@@ -1,0 +1,31 @@
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace isp {
+
+enum class Control { File, Port, Transmit, Stop, Exit };
+
+// What a front end shows and does for the transfer engine. The engine holds
+// every rule and every text; a view only displays and keeps the timer.
+class TransferView {
+ public:
+  virtual ~TransferView() = default;
+  // The log text was emptied, or had `piece` appended (not yet shown).
+  virtual void logCleared() {}
+  virtual void logAppended(std::string_view piece) { (void)piece; }
+  // Show the whole log text now.
+  virtual void refreshLog(const std::string& text) = 0;
+  virtual void setProgressRange(int low, int high) = 0;
+  virtual void setProgress(int position) = 0;
+  virtual void enable(Control control, bool enabled) = 0;
+  // The record timer: ticks come back as OnTimer(id) every periodMs.
+  virtual void startTimer(int id, int periodMs) = 0;
+  virtual void stopTimer(int id) = 0;
+  // The port list: entries in order, and the selected index (-1: none).
+  virtual void setPortList(const std::vector<std::string>& entries) { (void)entries; }
+  virtual void selectPort(int index) { (void)index; }
+};
+
+}  // namespace isp
