@@ -72,7 +72,11 @@ IoResult TimedPort::write(std::span<const std::uint8_t> bytes) {
 
 IoResult TimedPort::read(std::span<std::uint8_t> bytes) {
   const TimePoint start = std::max(clock_.now(), lineClearAt_);
-  return timedRead(*channel_, clock_, line_, bytes, start);
+  const IoResult r = timedRead(*channel_, clock_, line_, bytes, start);
+  // An answer proves the request has arrived: the estimate must not carry
+  // over into the next exchange when the far end is faster than the line.
+  if (r.count > 0) lineClearAt_ = std::min(lineClearAt_, clock_.now());
+  return r;
 }
 
 }  // namespace isp

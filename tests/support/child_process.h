@@ -1,0 +1,31 @@
+#pragma once
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace isp::test {
+
+// A program run by a test, its standard output and error captured.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::vector<std::string>& argv);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  void signal(int sig) const;
+  // Reads both streams to their end and waits; returns the exit status
+  // (128 + signal number when killed by one).
+  int finish();
+
+  std::string out, err;
+
+ private:
+  pid_t pid_ = -1;
+  int outFd_ = -1, errFd_ = -1;
+  int status_ = -1;
+};
+
+}  // namespace isp::test

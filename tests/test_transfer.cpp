@@ -1,0 +1,375 @@
+// The transfer engine with the stand-in's device logic behind an in-memory
+// port and the timer ticked by hand.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+
+#include "firmware_transfer.h"
+#include "support/device_platform.h"
+#include "support/scripted_port.h"
+
+namespace isp::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RecordingView final : public TransferView {
+ public:
+  std::string shown;
+  std::map<Control, bool> enabled{{Control::File, true}, {Control::Port, true}, {Control::Transmit, true},
+                                  {Control::Stop, true}, {Control::Exit, true}};
+  std::vector<std::string> journal;  // enable/timer calls in order
+  int progress = -100;
+  int progressCalls = 0;
+  bool timer = false;
+  std::vector<std::string> ports;
+  int portIndex = -2;
+  std::function<void()> onProgress;  // runs inside a tick
+
+  void refreshLog(const std::string& text) override { shown = text; }
+  void setProgressRange(int low, int high) override { journal.push_back("range " + std::to_string(low) + " " + std::to_string(high)); }
+  void setProgress(int position) override {
+    progress = position;
+    ++progressCalls;
+    if (onProgress) onProgress();
+  }
+  void enable(Control c, bool on) override {
+    enabled[c] = on;
+    static const char* names[] = {"File", "Port", "Transmit", "Stop", "Exit"};
+    journal.push_back(std::string(on ? "enable " : "disable ") + names[static_cast<int>(c)]);
+  }
+  void startTimer(int id, int period) override {
+    timer = true;
+    journal.push_back("timer " + std::to_string(id) + " " + std::to_string(period));
+  }
+  void stopTimer(int id) override {
+    timer = false;
+    journal.push_back("kill " + std::to_string(id));
+  }
+  void setPortList(const std::vector<std::string>& entries) override { ports = entries; }
+  void selectPort(int index) override { portIndex = index; }
+};
+
+std::vector<std::uint8_t> pattern(std::size_t size, unsigned seed) {
+  std::vector<std::uint8_t> b(size);
+  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>((i * 7 + seed + i / 130) & 0xFF);
+  return b;
+}
+
+class Files {
+ public:
+  Files() : dir_(fs::temp_directory_path() / ("isp-transfer-" + std::to_string(::getpid()))) { fs::create_directories(dir_); }
+  ~Files() { fs::remove_all(dir_); }
+  std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    const fs::path p = dir_ / name;
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+    return p.string();
+  }
+
+ private:
+  fs::path dir_;
+};
+
+class TransferTest : public ::testing::Test {
+ protected:
+  explicit TransferTest(sim::DeviceOptions d = {}) : platform(std::move(d)) { link.rec.selectedPort = 1; }
+
+  // Ticks until the engine stops the timer (at most a whole transfer and one).
+  void tickToEnd() {
+    for (int i = 0; i < 600 && view.timer; ++i) engine.OnTimer(1);
+  }
+  std::string fullFile() { return files.write("fw.isp", image); }
+
+  Files files;
+  std::vector<std::uint8_t> image = pattern(66690, 1);
+  DevicePlatform platform;
+  Link link{platform};
+  RecordingView view;
+  FirmwareTransfer engine{link, view};
+};
+
+TEST_F(TransferTest, CompleteTransfer) {
+  engine.OnFile(fullFile());
+  EXPECT_EQ(view.shown, "Выбран файл fw.isp\r\nФайл открыт\r\n");
+  view.journal.clear();
+  engine.OnTransmit();
+  EXPECT_EQ(view.shown,
+            "Последовательный порт COM1\r\nУстройство SIM-1 в режиме программирования\r\nФайл считан\r\n");
+  EXPECT_EQ(view.journal, (std::vector<std::string>{"timer 1 250", "disable File", "disable Port",
+                                                    "disable Transmit", "enable Stop"}));
+  view.journal.clear();
+  tickToEnd();
+  EXPECT_EQ(view.shown,
+            "Последовательный порт COM1\r\nУстройство SIM-1 в режиме программирования\r\nФайл считан\r\n"
+            "Программирование устройства начато\r\nПрограммирование завершено\r\n");
+  EXPECT_EQ(platform.device.framesHandled(), 1 + 513);
+  EXPECT_TRUE(platform.device.faults().empty()) << "records went in order with the right flags";
+  EXPECT_EQ(platform.device.image(), image);
+  EXPECT_EQ(view.progress, 511);
+  EXPECT_EQ(engine.status(), FirmwareTransfer::Completed);
+  EXPECT_EQ(engine.block(), 0);
+  EXPECT_EQ(view.journal, (std::vector<std::string>{"range 0 512", "kill 1", "disable Stop", "enable File",
+                                                    "enable Port", "enable Transmit"}));
+
+  // Again: the image is not read again, and the same records go out.
+  engine.OnTransmit();
+  EXPECT_EQ(view.shown, "Последовательный порт COM1\r\nУстройство SIM-1 в режиме программирования\r\n");
+  tickToEnd();
+  EXPECT_EQ(platform.device.image(), image);
+  EXPECT_EQ(platform.device.framesHandled(), 2 * (1 + 513));
+
+  // A cancelled choice keeps the loaded image; a file that fails to open too.
+  engine.OnFile(std::nullopt);
+  engine.OnFile(files.write("missing/x.isp", {}));
+  EXPECT_TRUE(engine.image().imageLoaded());
+  engine.OnTransmit();
+  tickToEnd();
+  EXPECT_EQ(engine.status(), FirmwareTransfer::Completed);
+}
+
+TEST_F(TransferTest, StopBeforeTheFirstTick) {
+  engine.OnFile(fullFile());
+  engine.OnTransmit();
+  const int progressCalls = view.progressCalls;
+  engine.OnStop();
+  EXPECT_TRUE(view.shown.ends_with("Файл считан\r\nПередача остановлена\r\n"));
+  EXPECT_EQ(platform.device.framesHandled(), 1) << "only the identification";
+  EXPECT_EQ(view.progressCalls, progressCalls);
+  EXPECT_FALSE(view.timer);
+  EXPECT_FALSE(view.enabled[Control::Stop]);
+  EXPECT_EQ(engine.status(), FirmwareTransfer::Stopped);
+}
+
+TEST_F(TransferTest, StopInTheMiddleKeepsTheBar) {
+  engine.OnFile(fullFile());
+  engine.OnTransmit();
+  for (int i = 0; i < 10; ++i) engine.OnTimer(1);
+  engine.OnStop();
+  EXPECT_EQ(view.progress, 8);
+  EXPECT_EQ(platform.device.records().size(), 10u);
+  EXPECT_TRUE(view.shown.ends_with("Программирование устройства начато\r\nПередача остановлена\r\n"));
+}
+
+TEST_F(TransferTest, ForeignTimerAndNestedTicksDoNothing) {
+  engine.OnFile(fullFile());
+  engine.OnTransmit();
+  engine.OnTimer(2);
+  EXPECT_EQ(platform.device.framesHandled(), 1);
+  engine.OnTimer(1);
+  // A tick arriving while a tick is handled (a nested message loop).
+  view.onProgress = [&] { engine.OnTimer(1); };
+  engine.OnTimer(1);
+  view.onProgress = nullptr;
+  EXPECT_EQ(platform.device.records().size(), 2u);
+  tickToEnd();
+  EXPECT_EQ(platform.device.image(), image);
+}
+
+struct FailCase {
+  const char* name;
+  sim::DeviceOptions device;
+  std::string lastLines;
+  int progress;
+};
+void PrintTo(const FailCase& c, std::ostream* os) { *os << c.name; }
+
+class FailingTransferTest : public TransferTest, public ::testing::WithParamInterface<FailCase> {
+ protected:
+  FailingTransferTest() : TransferTest(GetParam().device) {}
+};
+
+sim::DeviceOptions fault(std::function<void(sim::DeviceOptions&)> set) {
+  sim::DeviceOptions o;
+  set(o);
+  return o;
+}
+
+TEST_P(FailingTransferTest, EndsAtTheFirstFailedRecord) {
+  engine.OnFile(fullFile());
+  engine.OnTransmit();
+  tickToEnd();
+  EXPECT_TRUE(view.shown.ends_with(GetParam().lastLines)) << view.shown;
+  EXPECT_EQ(view.progress, GetParam().progress);
+  EXPECT_EQ(engine.status(), FirmwareTransfer::NotCompleted);
+  EXPECT_FALSE(view.timer);
+  EXPECT_TRUE(view.enabled[Control::Transmit] && view.enabled[Control::File] && view.enabled[Control::Port]);
+  EXPECT_FALSE(view.enabled[Control::Stop]);
+}
+
+const FailCase kFailures[] = {
+    {"header_no_reply", fault([](auto& o) { o.delayAt = 0; }), "Ошибка 256, блок 0\r\nПрограммирование не завершено\r\n", 0},
+    {"record_7_device_code_5", fault([](auto& o) { o.errorAt = 7; o.errorCode = 5; }),
+     "Ошибка 5, блок 7\r\nПрограммирование не завершено\r\n", 6},
+    {"record_512_bad_checksum", fault([](auto& o) { o.badChecksumAt = 512; }),
+     "Ошибка 257, блок 512\r\nПрограммирование не завершено\r\n", 511},
+    {"record_3_partial", fault([](auto& o) { o.partialAt = 3; }), "Ошибка 257, блок 3\r\nПрограммирование не завершено\r\n", 2},
+    {"record_9_oversized", fault([](auto& o) { o.oversizeAt = 9; }), "Ошибка 257, блок 9\r\nПрограммирование не завершено\r\n", 8},
+    {"record_100_hang_up", fault([](auto& o) { o.hangupAt = 100; }), "Ошибка 256, блок 100\r\nПрограммирование не завершено\r\n", 99},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, FailingTransferTest, ::testing::ValuesIn(kFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct IdentifyCase {
+  const char* name;
+  sim::DeviceOptions device;
+  std::string line;
+};
+void PrintTo(const IdentifyCase& c, std::ostream* os) { *os << c.name; }
+
+class IdentifyLineTest : public TransferTest, public ::testing::WithParamInterface<IdentifyCase> {
+ protected:
+  IdentifyLineTest() : TransferTest(GetParam().device) {}
+};
+
+TEST_P(IdentifyLineTest, OneLineAndNoTransfer) {
+  engine.OnFile(fullFile());
+  view.journal.clear();
+  engine.OnTransmit();
+  EXPECT_EQ(view.shown, "Последовательный порт COM1\r\n" + GetParam().line + "\r\n");
+  EXPECT_TRUE(view.journal.empty()) << "no button, timer or bar is touched";
+  EXPECT_EQ(engine.lastTransmit(), FirmwareTransfer::TransmitOutcome::NotIdentified);
+  EXPECT_TRUE(engine.image().fileOpen()) << "identification comes before the file is read";
+}
+
+auto identError(int code) {
+  return fault([code](auto& o) { o.errorAt = sim::kAtIdentify; o.errorCode = code; });
+}
+
+const IdentifyCase kIdentifyLines[] = {
+    {"not_in_programming_mode", fault([](auto& o) { o.notReady = true; }), "Устройство APP SIM-1 не готово к программированию"},
+    {"code_1", identError(1), "Ошибка 1"},
+    {"code_2", identError(2), "Ошибка формата данных"},
+    {"code_3", identError(3), "Ошибка параметров команды"},
+    {"code_4", identError(4), "Устройство не готово"},
+    {"code_200", identError(200), "Ошибка 200"},
+    {"silent", fault([](auto& o) { o.silent = true; }), "Устройство не обнаружено"},
+    {"bad_checksum", fault([](auto& o) { o.badChecksumAt = sim::kAtIdentify; }), "Ошибка контрольной суммы"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Results, IdentifyLineTest, ::testing::ValuesIn(kIdentifyLines),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TransferTest, NoPortSelected) {
+  link.rec.selectedPort = 0;
+  engine.OnTransmit();
+  EXPECT_EQ(view.shown, "Последовательный порт COM0\r\nПорт не открыт\r\n");
+}
+
+TEST_F(TransferTest, DeviceNameIsDecodedFromCp1251) {
+  DevicePlatform p(fault([](auto& o) { o.identText = "ISP \xCF\xF0\xE8\xE1\xEE\xF0 \xB9" "1"; }));
+  Link l(p);
+  l.rec.selectedPort = 1;
+  FirmwareTransfer e(l, view);
+  e.OnTransmit();
+  EXPECT_EQ(view.shown, "Последовательный порт COM1\r\nУстройство Прибор №1 в режиме программирования\r\n"
+                        "Файл программы не открыт\r\n");
+}
+
+TEST_F(TransferTest, FirmwareFiles) {
+  // Short by one byte: fails, and keeps failing until a file is chosen anew.
+  engine.OnFile(files.write("short.isp", pattern(66689, 2)));
+  for (int i = 0; i < 2; ++i) {
+    engine.OnTransmit();
+    EXPECT_TRUE(view.shown.ends_with("в режиме программирования\r\nОшибка чтения файла\r\n"));
+    EXPECT_FALSE(view.timer);
+  }
+  // Longer than the image: the first 66690 bytes are sent.
+  auto longer = pattern(70000, 3);
+  engine.OnFile(files.write("long.bin", longer));
+  engine.OnTransmit();
+  tickToEnd();
+  longer.resize(66690);
+  EXPECT_EQ(platform.device.image(), longer);
+
+  // A, then B before any transfer: B is sent.
+  const auto b = pattern(66690, 4);
+  engine.OnFile(files.write("a.isp", pattern(66690, 5)));
+  engine.OnFile(files.write("b.isp", b));
+  engine.OnTransmit();
+  tickToEnd();
+  EXPECT_EQ(platform.device.image(), b);
+
+  // All 0xFF stays 0xFF.
+  const std::vector<std::uint8_t> ff(66690, 0xFF);
+  engine.OnFile(files.write("ff.isp", ff));
+  engine.OnTransmit();
+  tickToEnd();
+  EXPECT_EQ(platform.device.image(), ff);
+}
+
+TEST_F(TransferTest, NoFile) {
+  engine.OnTransmit();
+  EXPECT_EQ(view.shown,
+            "Последовательный порт COM1\r\nУстройство SIM-1 в режиме программирования\r\nФайл программы не открыт\r\n");
+  EXPECT_EQ(engine.lastTransmit(), FirmwareTransfer::TransmitOutcome::NoImage);
+}
+
+TEST_F(TransferTest, StopIsNeverEnabledWhileIdle) {
+  engine.OnInitDialog();
+  EXPECT_FALSE(view.enabled[Control::Stop]);
+  engine.OnFile(fullFile());
+  EXPECT_FALSE(view.enabled[Control::Stop]);
+  engine.OnTransmit();
+  EXPECT_TRUE(view.enabled[Control::Stop]);
+  tickToEnd();
+  EXPECT_FALSE(view.enabled[Control::Stop]);
+  EXPECT_TRUE(view.enabled[Control::Exit]);
+  for (const auto& step : view.journal) EXPECT_NE(step, "disable Exit");
+}
+
+TEST_F(TransferTest, WindowEndsReleaseTheFileAndThePort) {
+  engine.OnFile(fullFile());
+  engine.identifyAndLog();
+  ASSERT_EQ(link.rec.openPort, 1);
+  engine.OnOK();
+  EXPECT_FALSE(engine.image().fileOpen());
+  EXPECT_EQ(link.rec.openPort, 0);
+
+  engine.OnFile(fullFile());
+  engine.identifyAndLog();
+  engine.OnClose();
+  EXPECT_FALSE(engine.image().fileOpen());
+  EXPECT_EQ(link.rec.openPort, 0);
+  EXPECT_EQ(platform.opens, platform.closes);
+}
+
+TEST(TransferStart, PortListAndSelection) {
+  ScriptedPlatform platform;
+  platform.presentPorts = {2, 3, 10};
+  Link link(platform);
+  RecordingView view;
+  FirmwareTransfer engine(link, view);
+  engine.OnInitDialog();
+  EXPECT_EQ(view.ports, (std::vector<std::string>{"COM2", "COM3", "COM10"}));
+  EXPECT_EQ(view.portIndex, 0);
+  EXPECT_EQ(link.rec.selectedPort, 2);
+  EXPECT_EQ(view.shown, "");
+  EXPECT_EQ(view.progress, 0);
+
+  link.openPort();
+  engine.OnPortChange(0);  // focus lost, no change: the port stays open
+  EXPECT_EQ(link.rec.openPort, 2);
+  engine.OnPortChange(2);
+  EXPECT_EQ(link.rec.openPort, 0);
+  EXPECT_EQ(link.rec.selectedPort, 10);
+  engine.OnPortChange(5);  // beyond the list: no selection, selection kept
+  EXPECT_EQ(view.portIndex, -1);
+  EXPECT_EQ(link.rec.selectedPort, 10);
+
+  platform.presentPorts.clear();
+  Link empty(platform);
+  FirmwareTransfer none(empty, view);
+  none.OnInitDialog();
+  EXPECT_TRUE(view.ports.empty());
+  EXPECT_EQ(view.portIndex, -1);
+  EXPECT_EQ(view.shown, "Последовательные порты не обнаружены\r\n");
+  EXPECT_EQ(empty.rec.selectedPort, 0);
+}
+
+}  // namespace
+}  // namespace isp::test
