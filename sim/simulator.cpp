@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -147,8 +149,27 @@ void Simulator::run() {
       // Only a real device gets here (the pty's far side is held open): wait and retry.
       sleepInterruptible(steady_clock::now() + std::chrono::milliseconds(50));
     }
-    if (opt_.exitWhenComplete && imageWritten_) break;
+    if (opt_.exitWhenComplete && imageWritten_) {
+      drainLine();
+      break;
+    }
   }
+}
+
+// Closing a pty's master discards what the far side has not read yet: wait
+// until the last reply has been taken.
+void Simulator::drainLine() {
+  if (!line_.slaveHold) {
+    ::tcdrain(line_.master.get());
+    return;
+  }
+  // Written bytes reach the far side's queue a little later (the kernel
+  // pushes them from a work queue), so an empty queue right away means nothing.
+  sleepInterruptible(steady_clock::now() + std::chrono::milliseconds(50));
+  const SteadyTime until = steady_clock::now() + std::chrono::seconds(2);
+  int queued = 0;
+  while (::ioctl(line_.slaveHold.get(), TIOCINQ, &queued) == 0 && queued > 0 && steady_clock::now() < until)
+    sleepInterruptible(steady_clock::now() + std::chrono::milliseconds(5));
 }
 
 void Simulator::fault(const std::string& what) {

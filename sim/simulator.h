@@ -58,6 +58,7 @@ class Simulator {
  private:
   bool reopen();
   void hangUp();
+  void drainLine();
   void fault(const std::string& what);
   void onBytes(const std::uint8_t* data, std::size_t n);
   void processFrames();

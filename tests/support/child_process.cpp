@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,8 +61,12 @@ int ChildProcess::finish() {
     }
   }
   int st = 0;
-  while (::waitpid(pid_, &st, 0) < 0) {
+  rusage ru{};
+  while (::wait4(pid_, &st, 0, &ru) < 0) {
   }
+  cpuSeconds = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+               static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  maxRssKb = ru.ru_maxrss;
   status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   return status_;
 }

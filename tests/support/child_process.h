@@ -21,6 +21,9 @@ class ChildProcess {
   int finish();
 
   std::string out, err;
+  // Of the finished child: user + system CPU time, and peak resident memory.
+  double cpuSeconds = 0;
+  long maxRssKb = 0;
 
  private:
   pid_t pid_ = -1;

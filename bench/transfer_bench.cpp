@@ -1,0 +1,85 @@
+// Whole transfers through isp-flash against the stand-in pacing its bytes at
+// 19200 baud, at the normal pace and with --interval 0, side by side with
+// their floors. A benchmark: it prints figures and asserts nothing.
+//
+//   transfer_bench [--fast-only]
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "simulator.h"
+#include "support/child_process.h"
+
+namespace {
+
+constexpr int kRecords = 513;
+constexpr double kBytesPerSecond = 19200.0 / 10.0;
+// A record frame, its acknowledgement, and the identification exchange.
+constexpr double kLineLimitSeconds = (kRecords * (138.0 + 8.0) + 8.0 + 17.0) / kBytesPerSecond;
+constexpr double kPaceFloorSeconds = kRecords * 0.250;
+
+struct Run {
+  double wall = 0, cpu = 0;
+  long rssKb = 0;
+  int status = -1;
+  bool imageMatches = false;
+};
+
+Run transfer(const std::string& firmware, const std::vector<std::uint8_t>& image, int intervalMs) {
+  isp::sim::SimulatorOptions o;
+  o.baud = 19200;
+  isp::sim::Simulator sim(o);
+  std::string error;
+  if (!sim.openPty(&error)) {
+    std::fprintf(stderr, "transfer_bench: %s\n", error.c_str());
+    return {};
+  }
+  sim.start();
+  const auto t0 = std::chrono::steady_clock::now();
+  isp::test::ChildProcess flash({ISP_FLASH_PATH, "--port", sim.path(), "--file", firmware, "--interval",
+                                 std::to_string(intervalMs), "--quiet"});
+  Run r;
+  r.status = flash.finish();
+  r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  r.cpu = flash.cpuSeconds;
+  r.rssKb = flash.maxRssKb;
+  r.imageMatches = sim.image() == image;
+  sim.stop();
+  return r;
+}
+
+void report(const char* what, const Run& r, double floor, const char* floorName) {
+  std::printf("%-22s %9.3f s   %-18s %9.3f s   %+6.2f %%   cpu %6.3f s (%5.2f %% of wall)   peak %6ld KiB   exit %d%s\n",
+              what, r.wall, floorName, floor, 100.0 * (r.wall - floor) / floor, r.cpu, 100.0 * r.cpu / r.wall, r.rssKb,
+              r.status, r.imageMatches ? "" : "   IMAGE MISMATCH");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool fastOnly = argc > 1 && std::strcmp(argv[1], "--fast-only") == 0;
+  utsname u{};
+  uname(&u);
+  std::printf("machine: %s %s %s, %u hardware threads\n", u.sysname, u.release, u.machine,
+              std::thread::hardware_concurrency());
+
+  std::vector<std::uint8_t> image(66690);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 131 + (i >> 7));
+  const std::string firmware = "/tmp/isp-bench-" + std::to_string(::getpid()) + ".isp";
+  std::ofstream(firmware, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), 66690);
+
+  const Run fast = transfer(firmware, image, 0);
+  report("--interval 0", fast, kLineLimitSeconds, "line limit");
+  if (!fastOnly) {
+    const Run normal = transfer(firmware, image, 250);
+    report("--interval 250", normal, kPaceFloorSeconds, "513 x 250 ms");
+  }
+  std::remove(firmware.c_str());
+  return 0;
+}
