@@ -18,11 +18,11 @@ class ConsoleView final : public TransferView {
   void setProgressRange(int, int) override {}
   void setProgress(int) override {}
   void enable(Control, bool) override {}
-  void startTimer(int, int periodMs) override {
+  void startRecordTimer(int, int periodMs) override {
     timerRunning_ = true;
     periodMs_ = periodMs;
   }
-  void stopTimer(int) override { timerRunning_ = false; }
+  void stopRecordTimer(int) override { timerRunning_ = false; }
 
   bool timerRunning() const { return timerRunning_; }
   int periodMs() const { return periodMs_; }

@@ -33,11 +33,11 @@ void FirmwareTransfer::OnInitDialog() {
   clearLog();
   LinkRecord& rec = m_link.rec;
   m_link.probe(0);
-  std::vector<std::string> entries;
+  std::vector<TransferView::PortEntry> entries;
   for (int n = kFirstPort; n <= kLastPort; ++n) {
     if (rec.portSlot(n) == 0) continue;
     if (entries.empty()) rec.selectedPort = n;
-    entries.push_back("COM" + std::to_string(n));
+    entries.push_back({n, "COM" + std::to_string(n)});
   }
   m_view.setPortList(entries);
   if (rec.portCount > 0) {
@@ -117,7 +117,7 @@ void FirmwareTransfer::OnTransmit() {
   m_bInTimer = false;
   m_bRunning = true;
   m_lastTransmit = TransmitOutcome::Started;
-  m_view.startTimer(kTimerId, m_options.timerPeriodMs);
+  m_view.startRecordTimer(kTimerId, m_options.timerPeriodMs);
   setControls(true);
   refresh();
 }
@@ -192,7 +192,7 @@ int FirmwareTransfer::EndTransfer() {
     case Completed: appendLine(msg::kProgrammingCompleted); break;
     default: break;
   }
-  m_view.stopTimer(kTimerId);
+  m_view.stopRecordTimer(kTimerId);
   m_bRunning = false;
   m_bInTimer = false;
   setControls(false);

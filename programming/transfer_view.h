@@ -21,10 +21,14 @@ class TransferView {
   virtual void setProgress(int position) = 0;
   virtual void enable(Control control, bool enabled) = 0;
   // The record timer: ticks come back as OnTimer(id) every periodMs.
-  virtual void startTimer(int id, int periodMs) = 0;
-  virtual void stopTimer(int id) = 0;
+  virtual void startRecordTimer(int id, int periodMs) = 0;
+  virtual void stopRecordTimer(int id) = 0;
   // The port list: entries in order, and the selected index (-1: none).
-  virtual void setPortList(const std::vector<std::string>& entries) { (void)entries; }
+  struct PortEntry {
+    int port;           // 1 to 20
+    std::string label;  // "COM<n>"
+  };
+  virtual void setPortList(const std::vector<PortEntry>& entries) { (void)entries; }
   virtual void selectPort(int index) { (void)index; }
 };
 

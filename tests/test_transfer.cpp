@@ -42,15 +42,18 @@ class RecordingView final : public TransferView {
     static const char* names[] = {"File", "Port", "Transmit", "Stop", "Exit"};
     journal.push_back(std::string(on ? "enable " : "disable ") + names[static_cast<int>(c)]);
   }
-  void startTimer(int id, int period) override {
+  void startRecordTimer(int id, int period) override {
     timer = true;
     journal.push_back("timer " + std::to_string(id) + " " + std::to_string(period));
   }
-  void stopTimer(int id) override {
+  void stopRecordTimer(int id) override {
     timer = false;
     journal.push_back("kill " + std::to_string(id));
   }
-  void setPortList(const std::vector<std::string>& entries) override { ports = entries; }
+  void setPortList(const std::vector<PortEntry>& entries) override {
+    ports.clear();
+    for (const auto& e : entries) ports.push_back(e.label);
+  }
   void selectPort(int index) override { portIndex = index; }
 };
 

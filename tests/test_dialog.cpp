@@ -1,0 +1,267 @@
+// The dialog on Qt's offscreen platform, driven like a user would, against
+// the stand-in on pseudo-terminals mapped to COM numbers.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "about_box.h"
+#include "dialog_units.h"
+#include "main_dialog.h"
+#include "serial_posix.h"
+#include "simulator.h"
+
+namespace isp::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ui::CMainDialog;
+
+struct SimPort {
+  explicit SimPort(sim::DeviceOptions d = {}) : sim(options(std::move(d))) {
+    std::string error;
+    EXPECT_TRUE(sim.openPty(&error)) << error;
+    sim.start();
+  }
+  static sim::SimulatorOptions options(sim::DeviceOptions d) {
+    sim::SimulatorOptions o;
+    o.device = std::move(d);
+    return o;
+  }
+  sim::Simulator sim;
+};
+
+class DialogTest : public ::testing::Test {
+ protected:
+  DialogTest() : dir_(fs::temp_directory_path() / ("isp-dialog-" + std::to_string(::getpid()))) {
+    fs::create_directories(dir_);
+    image_.resize(66690);
+    for (std::size_t i = 0; i < image_.size(); ++i) image_[i] = static_cast<std::uint8_t>(i * 13 + i / 130);
+    firmware_ = (dir_ / "прошивка.isp").string();
+    std::ofstream(firmware_, std::ios::binary).write(reinterpret_cast<const char*>(image_.data()), 66690);
+  }
+  ~DialogTest() override { fs::remove_all(dir_); }
+
+  // The window with COMn mapped to a stand-in for each given n.
+  void open(std::map<int, sim::DeviceOptions> devices) {
+    PortMap map;
+    for (auto& [n, d] : devices) {
+      sims_[n] = std::make_unique<SimPort>(d);
+      map.set(n, sims_[n]->sim.path());
+    }
+    platform_ = std::make_unique<PosixSerialPlatform>(map);
+    link_ = std::make_unique<Link>(*platform_);
+    CMainDialog::Options o;
+    o.timerPeriodMs = 1;
+    o.chooseFile = [this](QWidget*) { return chosen_; };
+    dialog_ = std::make_unique<CMainDialog>(*link_, o);
+    dialog_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
+  }
+
+  template <typename W>
+  W* control(const char* id) {
+    W* w = dialog_->findChild<W*>(QString::fromLatin1(id));
+    EXPECT_NE(w, nullptr) << id;
+    return w;
+  }
+  QPushButton* button(const char* id) { return control<QPushButton>(id); }
+  QString logText() { return control<QPlainTextEdit>("IDC_LOG")->toPlainText(); }
+  void click(const char* id) { QTest::mouseClick(button(id), Qt::LeftButton); }
+  bool waitIdle(int ms = 60000) {
+    return QTest::qWaitFor([&] { return button("IDC_TRANSMIT")->isEnabled(); }, ms);
+  }
+
+  fs::path dir_;
+  std::vector<std::uint8_t> image_;
+  std::string firmware_;
+  std::optional<QString> chosen_;
+  std::map<int, std::unique_ptr<SimPort>> sims_;
+  std::unique_ptr<PosixSerialPlatform> platform_;
+  std::unique_ptr<Link> link_;
+  std::unique_ptr<CMainDialog> dialog_;
+};
+
+TEST_F(DialogTest, StartsWithoutPorts) {
+  open({});
+  auto* ports = control<QComboBox>("IDC_PORT");
+  EXPECT_EQ(ports->count(), 0);
+  EXPECT_EQ(ports->currentIndex(), -1);
+  EXPECT_EQ(dialog_->engine().log(), "Последовательные порты не обнаружены\r\n");
+  EXPECT_EQ(logText().trimmed(), QStringLiteral("Последовательные порты не обнаружены"));
+  auto* bar = control<QProgressBar>("IDC_PROGRESS");
+  EXPECT_EQ(bar->minimum(), 0);
+  EXPECT_EQ(bar->maximum(), 512);
+  EXPECT_EQ(bar->value(), 0);
+  EXPECT_FALSE(button("IDC_STOP")->isEnabled());
+  EXPECT_TRUE(button("IDC_TRANSMIT")->isEnabled());
+  EXPECT_EQ(link_->rec.selectedPort, 0);
+  EXPECT_TRUE(button("IDOK")->isDefault());
+  EXPECT_EQ(dialog_->focusWidget(), button("IDOK"));
+}
+
+TEST_F(DialogTest, PortListAndPortChanges) {
+  open({{10, {}}, {3, {}}, {2, {}}});
+  auto* ports = control<QComboBox>("IDC_PORT");
+  ASSERT_EQ(ports->count(), 3);
+  EXPECT_EQ(ports->itemText(0), "COM2");
+  EXPECT_EQ(ports->itemText(1), "COM3");
+  EXPECT_EQ(ports->itemText(2), "COM10");
+  EXPECT_EQ(ports->itemData(2, Qt::ToolTipRole).toString().toStdString(), sims_[10]->sim.path());
+  EXPECT_EQ(ports->currentIndex(), 0);
+  EXPECT_EQ(link_->rec.selectedPort, 2);
+  EXPECT_EQ(dialog_->engine().log(), "");
+
+  ASSERT_EQ(dialog_->engine().identifyAndLog(), 0);
+  ASSERT_EQ(link_->rec.openPort, 2);
+  // Losing the focus without a change keeps the open port.
+  QFocusEvent out(QEvent::FocusOut);
+  QApplication::sendEvent(ports, &out);
+  EXPECT_EQ(link_->rec.openPort, 2);
+  // Choosing COM10 closes COM2; nothing is open until the next exchange.
+  ports->setCurrentIndex(2);
+  emit ports->activated(2);
+  EXPECT_EQ(link_->rec.openPort, 0);
+  EXPECT_EQ(link_->rec.selectedPort, 10);
+  EXPECT_TRUE(platform_->present(2));
+}
+
+TEST_F(DialogTest, WholeTransfer) {
+  open({{4, {}}});
+  chosen_ = QString::fromStdString(firmware_);
+  click("IDC_FILE");
+  EXPECT_EQ(dialog_->engine().log(), "Выбран файл прошивка.isp\r\nФайл открыт\r\n");
+  click("IDC_TRANSMIT");
+  EXPECT_FALSE(button("IDC_FILE")->isEnabled());
+  EXPECT_FALSE(control<QComboBox>("IDC_PORT")->isEnabled());
+  EXPECT_TRUE(button("IDC_STOP")->isEnabled());
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(logText(), QStringLiteral("Последовательный порт COM4\nУстройство SIM-1 в режиме программирования\n"
+                                      "Файл считан\nПрограммирование устройства начато\nПрограммирование завершено\n"));
+  EXPECT_EQ(control<QProgressBar>("IDC_PROGRESS")->value(), 511);
+  EXPECT_FALSE(button("IDC_STOP")->isEnabled());
+  EXPECT_TRUE(button("IDC_FILE")->isEnabled());
+  EXPECT_EQ(sims_[4]->sim.image(), image_);
+}
+
+TEST_F(DialogTest, StopInTheMiddle) {
+  open({{4, {}}});
+  chosen_ = QString::fromStdString(firmware_);
+  click("IDC_FILE");
+  click("IDC_TRANSMIT");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return sims_[4]->sim.recordCount() >= 5; }, 30000));
+  click("IDC_STOP");
+  EXPECT_TRUE(logText().endsWith(QStringLiteral("Передача остановлена\n"))) << logText().toStdString();
+  EXPECT_TRUE(button("IDC_TRANSMIT")->isEnabled());
+  EXPECT_FALSE(button("IDC_STOP")->isEnabled());
+  const std::size_t sent = sims_[4]->sim.recordCount();
+  QTest::qWait(50);
+  EXPECT_EQ(sims_[4]->sim.recordCount(), sent) << "no record after Stop";
+}
+
+TEST_F(DialogTest, RecordRefusedByTheDevice) {
+  sim::DeviceOptions refuse;
+  refuse.errorAt = 7;
+  refuse.errorCode = 4;
+  open({{4, refuse}});
+  chosen_ = QString::fromStdString(firmware_);
+  click("IDC_FILE");
+  click("IDC_TRANSMIT");
+  ASSERT_TRUE(waitIdle());
+  EXPECT_TRUE(logText().endsWith(QStringLiteral("Ошибка 4, блок 7\nПрограммирование не завершено\n")));
+  EXPECT_EQ(control<QProgressBar>("IDC_PROGRESS")->value(), 6);
+}
+
+TEST_F(DialogTest, ThreeWaysTheWindowEnds) {
+  struct Way {
+    const char* name;
+    std::function<void()> end;
+    int result;
+    bool releases;
+  };
+  const Way ways[] = {
+      {"Exit", [this] { click("IDOK"); }, QDialog::Accepted, true},
+      {"close", [this] { dialog_->close(); }, QDialog::Rejected, true},
+      {"Escape", [this] { QTest::keyClick(dialog_.get(), Qt::Key_Escape); }, QDialog::Rejected, false},
+  };
+  for (const Way& way : ways) {
+    open({{4, {}}});
+    chosen_ = QString::fromStdString(firmware_);
+    click("IDC_FILE");
+    ASSERT_EQ(dialog_->engine().identifyAndLog(), 0);
+    way.end();
+    EXPECT_FALSE(dialog_->isVisible()) << way.name;
+    EXPECT_EQ(dialog_->result(), way.result) << way.name;
+    EXPECT_EQ(dialog_->engine().image().fileOpen(), !way.releases) << way.name;
+    EXPECT_EQ(link_->rec.openPort, way.releases ? 0 : 4) << way.name;
+    dialog_.reset();
+  }
+}
+
+TEST_F(DialogTest, AboutBox) {
+  ui::CAboutBox box;
+  box.show();
+  const QString text = QString::fromStdString(box.helpText());
+  EXPECT_EQ(text.size(), 590);
+  EXPECT_EQ(text.count(QStringLiteral("\r\n")), 17);
+  EXPECT_TRUE(text.contains(QStringLiteral("Устройство - Компьютер\r\n2  -  3\r\n3\t-  2\r\n5\t-  5\r\n\r\n")));
+  EXPECT_TRUE(text.startsWith(QStringLiteral("Программа предназначена для записи внутренней программы (\"прошивки\")")));
+  auto* help = box.findChild<QPlainTextEdit*>(QStringLiteral("IDC_HELP_TEXT"));
+  ASSERT_NE(help, nullptr);
+  EXPECT_TRUE(help->isReadOnly());
+  box.hide();
+  box.show();
+  EXPECT_EQ(QString::fromStdString(box.helpText()), text) << "opening again does not double the text";
+  EXPECT_EQ(help->toPlainText(), QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+
+  // System commands 0x10 to 0x1F open it; others do not.
+  open({});
+  for (unsigned id : {0x10u, 0x1Fu, 0x20u, 0xF060u}) {
+    bool opened = false;
+    QTimer::singleShot(0, [&] {
+      if (auto* about = qobject_cast<ui::CAboutBox*>(QApplication::activeModalWidget())) {
+        opened = true;
+        about->accept();
+      }
+    });
+    dialog_->OnSysCommand(id);
+    QTest::qWait(1);
+    EXPECT_EQ(opened, id <= 0x1F) << std::hex << id;
+  }
+}
+
+TEST(DialogUnits, ConvertLikeWindows) {
+  struct Case {
+    QRect dlu;
+    ui::DialogBase base;
+    QRect px;
+  };
+  // MS Sans Serif 8 pt at 96 dpi has base units 6 x 13.
+  const Case cases[] = {
+      {{0, 0, 303, 128}, {6, 13}, {0, 0, 455, 208}},
+      {{248, 107, 48, 14}, {6, 13}, {372, 174, 72, 23}},
+      {{7, 111, 231, 10}, {6, 13}, {11, 180, 347, 16}},
+      {{7, 30, 231, 74}, {7, 16}, {12, 60, 404, 148}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ui::dluToPixels(c.dlu, c.base), c.px);
+}
+
+}  // namespace
+}  // namespace isp::test
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

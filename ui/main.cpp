@@ -1,0 +1,6 @@
+#include "main_app.h"
+
+int main(int, char** argv) {
+  isp::ui::CMainApp theApp;
+  return theApp.run(argv[0]);
+}

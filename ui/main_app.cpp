@@ -1,0 +1,30 @@
+#include "main_app.h"
+
+#include <QApplication>
+
+#include "main_dialog.h"
+#include "qt_text.h"
+#include "serial_posix.h"
+
+namespace isp::ui {
+
+int CMainApp::run(const char* programName) {
+  int argc = 1;
+  char* argv[] = {const_cast<char*>(programName), nullptr};
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("isp-programmer"));
+  QApplication::setApplicationVersion(QStringLiteral("1.0.4.0"));
+  QApplication::setWindowIcon(appIcon());
+  InitInstance();
+  return 0;
+}
+
+bool CMainApp::InitInstance() {
+  PosixSerialPlatform platform;
+  Link link(platform);
+  CMainDialog dialog(link);
+  dialog.DoModal();
+  return false;
+}
+
+}  // namespace isp::ui

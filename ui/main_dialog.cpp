@@ -1,0 +1,211 @@
+#include "main_dialog.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+
+#include "about_box.h"
+#include "about_text.h"
+#include "dialog_units.h"
+#include "messages.h"
+#include "qt_text.h"
+#include "resource_ids.h"
+
+namespace isp::ui {
+
+std::optional<QString> chooseFirmwareFile(QWidget* owner) {
+  const QString filters = qtText(msg::kFileFilterIsp) + QStringLiteral(";;") + qtText(msg::kFileFilterAll);
+  const QString path = QFileDialog::getOpenFileName(owner, QString(), QString(), filters);
+  if (path.isEmpty()) return std::nullopt;
+  return path;
+}
+
+namespace {
+FirmwareTransfer::Options engineOptions(const CMainDialog::Options& o) {
+  FirmwareTransfer::Options e;
+  e.timerPeriodMs = o.timerPeriodMs;
+  return e;
+}
+}  // namespace
+
+CMainDialog::CMainDialog(Link& link, Options options, QWidget* parent)
+    : QDialog(parent), m_link(link), m_options(std::move(options)), m_engine(link, *this, engineOptions(m_options)) {
+  if (!m_options.chooseFile) m_options.chooseFile = chooseFirmwareFile;
+  createControls();
+  wireMessageMap();
+  OnInitDialog();
+}
+
+// Positions and sizes are the dialog template's, in dialog units; the
+// template order is the tab order.
+void CMainDialog::createControls() {
+  setObjectName(QStringLiteral("IDD_MAIN"));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setWindowTitle(QStringLiteral("Программирование"));
+  setWindowIcon(appIcon());
+  setFont(dialogFont());
+  const DialogBase base = dialogBase(font());
+  auto place = [&](QWidget* w, const char* id, const QString& accessible, QRect dlu) {
+    w->setObjectName(QString::fromLatin1(id));
+    w->setAccessibleName(accessible);
+    w->setGeometry(dluToPixels(dlu, base));
+  };
+
+  m_btnExit = new QPushButton(QStringLiteral("Выход"), this);
+  place(m_btnExit, "IDOK", m_btnExit->text(), {248, 107, 48, 14});
+  m_btnExit->setDefault(true);
+
+  m_log = new QPlainTextEdit(this);
+  place(m_log, "IDC_LOG", QStringLiteral("Журнал"), {7, 30, 231, 74});
+  m_log->setReadOnly(true);
+  m_log->setLineWrapMode(QPlainTextEdit::NoWrap);
+  m_log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  m_log->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+  m_progress = new QProgressBar(this);
+  place(m_progress, "IDC_PROGRESS", QStringLiteral("Ход записи"), {7, 111, 231, 10});
+  m_progress->setTextVisible(false);
+  m_progress->setFocusPolicy(Qt::NoFocus);
+
+  m_btnFile = new QPushButton(QStringLiteral("Файл"), this);
+  place(m_btnFile, "IDC_FILE", m_btnFile->text(), {7, 7, 54, 13});
+
+  m_btnTransmit = new QPushButton(QStringLiteral("Передать"), this);
+  place(m_btnTransmit, "IDC_TRANSMIT", m_btnTransmit->text(), {248, 30, 48, 14});
+
+  m_cmbPort = new QComboBox(this);
+  place(m_cmbPort, "IDC_PORT", QStringLiteral("Порт"), {242, 7, 54, 77});
+  // 77 units is the height with the list dropped; closed, it is one line.
+  m_cmbPort->resize(m_cmbPort->width(), m_cmbPort->sizeHint().height());
+  m_cmbPort->setMaxVisibleItems(8);
+
+  m_lblPort = new QLabel(QStringLiteral("Порт"), this);
+  place(m_lblPort, "IDC_STATIC", m_lblPort->text(), {212, 7, 24, 8});
+  m_lblPort->setBuddy(m_cmbPort);
+
+  m_btnStop = new QPushButton(QStringLiteral("Остановить"), this);
+  place(m_btnStop, "IDC_STOP", m_btnStop->text(), {249, 52, 47, 14});
+
+  // Push buttons other than Exit must not take Enter for themselves.
+  for (QPushButton* b : {m_btnFile, m_btnTransmit, m_btnStop}) b->setAutoDefault(false);
+  setTabOrder(m_btnExit, m_log);
+  setTabOrder(m_log, m_btnFile);
+  setTabOrder(m_btnFile, m_btnTransmit);
+  setTabOrder(m_btnTransmit, m_cmbPort);
+  setTabOrder(m_cmbPort, m_btnStop);
+
+  setFixedSize(dluToPixels(QSize(303, 128), base));
+  m_timer.setTimerType(Qt::PreciseTimer);  // ticks from their intended times, no drift
+}
+
+// The message map: every event the window handles, in one place.
+void CMainDialog::wireMessageMap() {
+  connect(m_btnFile, &QPushButton::clicked, this, &CMainDialog::OnFile);
+  connect(m_cmbPort, &QComboBox::activated, this, &CMainDialog::OnPortChange);
+  connect(m_btnTransmit, &QPushButton::clicked, this, &CMainDialog::OnTransmit);
+  m_cmbPort->installEventFilter(this);  // loss of focus, see eventFilter
+  connect(&m_timer, &QTimer::timeout, this, &CMainDialog::OnTimer);
+  connect(m_btnStop, &QPushButton::clicked, this, &CMainDialog::OnStop);
+  connect(m_btnExit, &QPushButton::clicked, this, &CMainDialog::OnOK);
+  // Window close: closeEvent. Escape: QDialog::reject, which runs no handler.
+}
+
+void CMainDialog::OnInitDialog() {
+  m_engine.OnInitDialog();
+  m_btnExit->setFocus();
+}
+
+void CMainDialog::showEvent(QShowEvent* event) {
+  if (!m_centred && !parentWidget()) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+      move(screen->availableGeometry().center() - rect().center());
+    m_centred = true;
+  }
+  QDialog::showEvent(event);
+}
+
+bool CMainDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_cmbPort && event->type() == QEvent::FocusOut) OnPortChange();
+  return QDialog::eventFilter(watched, event);
+}
+
+void CMainDialog::OnSysCommand(unsigned id) {
+  if ((id & 0xFFF0u) != static_cast<unsigned>(IDM_ABOUT)) return;
+  CAboutBox about(this);
+  about.DoModal();
+}
+
+// Where the window manager owns the system menu, the entry lives here.
+void CMainDialog::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  QAction* about = menu.addAction(qtText(kAboutMenu));
+  about->setData(IDM_ABOUT);
+  if (QAction* chosen = menu.exec(event->globalPos())) OnSysCommand(chosen->data().toUInt());
+}
+
+void CMainDialog::OnPortChange() { m_engine.OnPortChange(m_cmbPort->currentIndex()); }
+
+void CMainDialog::OnFile() {
+  const std::optional<QString> path = m_options.chooseFile(this);
+  m_engine.OnFile(path ? std::optional<std::string>(path->toStdString()) : std::nullopt);
+}
+
+void CMainDialog::OnTransmit() { m_engine.OnTransmit(); }
+
+void CMainDialog::OnTimer() { m_engine.OnTimer(FirmwareTransfer::kTimerId); }
+
+void CMainDialog::OnStop() { m_engine.OnStop(); }
+
+void CMainDialog::OnOK() {
+  m_engine.OnOK();
+  accept();
+}
+
+void CMainDialog::closeEvent(QCloseEvent* event) {
+  m_engine.OnClose();
+  QDialog::closeEvent(event);
+}
+
+void CMainDialog::refreshLog(const std::string& text) { m_log->setPlainText(qtText(text)); }
+
+void CMainDialog::setProgressRange(int low, int high) { m_progress->setRange(low, high); }
+
+void CMainDialog::setProgress(int position) { m_progress->setValue(position); }
+
+void CMainDialog::enable(Control control, bool enabled) {
+  QWidget* w = nullptr;
+  switch (control) {
+    case Control::File: w = m_btnFile; break;
+    case Control::Port: w = m_cmbPort; break;
+    case Control::Transmit: w = m_btnTransmit; break;
+    case Control::Stop: w = m_btnStop; break;
+    case Control::Exit: w = m_btnExit; break;
+  }
+  w->setEnabled(enabled);
+}
+
+void CMainDialog::startRecordTimer(int, int periodMs) { m_timer.start(periodMs); }
+
+void CMainDialog::stopRecordTimer(int) { m_timer.stop(); }
+
+void CMainDialog::setPortList(const std::vector<PortEntry>& entries) {
+  m_cmbPort->clear();
+  for (const PortEntry& e : entries) {
+    m_cmbPort->addItem(QString::fromStdString(e.label), e.port);
+    m_cmbPort->setItemData(m_cmbPort->count() - 1, QString::fromStdString(m_link.platform().systemName(e.port)),
+                           Qt::ToolTipRole);
+  }
+}
+
+void CMainDialog::selectPort(int index) { m_cmbPort->setCurrentIndex(index); }
+
+}  // namespace isp::ui
