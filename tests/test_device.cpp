@@ -74,42 +74,6 @@ TEST(Device, ReportsFaultsInWhatItReceives) {
   }
 }
 
-TEST(Device, InjectsFaults) {
-  auto atRecord7 = [](auto set) {
-    DeviceOptions o;
-    set(o);
-    Device d(o);
-    d.handle(recordFrame(0, 0));
-    for (int k = 1; k < 7; ++k) d.handle(recordFrame(1, 0));
-    return std::pair{d.handle(recordFrame(1, 0)), d.records().size()};
-  };
-  auto [error, storedAfterError] = atRecord7([](DeviceOptions& o) { o.errorAt = 7; o.errorCode = 5; });
-  EXPECT_EQ(hex(error.bytes), "00 00 05 00 40 D0 01 05 1B");
-  EXPECT_EQ(storedAfterError, 7u) << "a refused record is not stored";
-
-  auto [bad, s1] = atRecord7([](DeviceOptions& o) { o.badChecksumAt = 7; });
-  EXPECT_EQ(hex(bad.bytes), "00 00 04 00 30 D0 01 06");
-  auto [late, s2] = atRecord7([](DeviceOptions& o) { o.delayAt = 7; });
-  EXPECT_EQ(late.delay.count(), 400);
-  auto [partial, s3] = atRecord7([](DeviceOptions& o) { o.partialAt = 7; });
-  EXPECT_EQ(hex(partial.bytes), "00 00 04 00");
-  auto [oversize, s4] = atRecord7([](DeviceOptions& o) { o.oversizeAt = 7; });
-  EXPECT_EQ(hex(oversize.bytes), "00 00 2C 01 30 D0 01 05");
-  auto [hangup, s5] = atRecord7([](DeviceOptions& o) { o.hangupAt = 7; });
-  EXPECT_TRUE(hangup.hangup);
-  EXPECT_TRUE(hangup.bytes.empty());
-
-  DeviceOptions silent;
-  silent.silent = true;
-  EXPECT_TRUE(Device(silent).handle(kIdentify).bytes.empty());
-  DeviceOptions notReady;
-  notReady.notReady = true;
-  EXPECT_EQ(hex(Device(notReady).handle(kIdentify).bytes), "00 00 0D 00 10 00 00 41 50 50 20 53 49 4D 2D 31 65");
-  DeviceOptions identError;
-  identError.errorAt = sim::kAtIdentify;
-  EXPECT_EQ(hex(Device(identError).handle(kIdentify).bytes), "00 00 05 00 40 00 00 04 49");
-}
-
 TEST(Device, HeaderRecordStartsOver) {
   Device d(DeviceOptions{});
   d.handle(recordFrame(0, 1));

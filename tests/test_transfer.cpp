@@ -10,7 +10,6 @@
 
 #include "firmware_transfer.h"
 #include "support/device_platform.h"
-#include "support/scripted_port.h"
 
 namespace isp::test {
 namespace {
@@ -26,8 +25,6 @@ class RecordingView final : public TransferView {
   int progress = -100;
   int progressCalls = 0;
   bool timer = false;
-  std::vector<std::string> ports;
-  int portIndex = -2;
   std::function<void()> onProgress;  // runs inside a tick
 
   void refreshLog(const std::string& text) override { shown = text; }
@@ -50,11 +47,6 @@ class RecordingView final : public TransferView {
     timer = false;
     journal.push_back("kill " + std::to_string(id));
   }
-  void setPortList(const std::vector<PortEntry>& entries) override {
-    ports.clear();
-    for (const auto& e : entries) ports.push_back(e.label);
-  }
-  void selectPort(int index) override { portIndex = index; }
 };
 
 std::vector<std::uint8_t> pattern(std::size_t size, unsigned seed) {
@@ -147,16 +139,6 @@ TEST_F(TransferTest, StopBeforeTheFirstTick) {
   EXPECT_EQ(engine.status(), FirmwareTransfer::Stopped);
 }
 
-TEST_F(TransferTest, StopInTheMiddleKeepsTheBar) {
-  engine.OnFile(fullFile());
-  engine.OnTransmit();
-  for (int i = 0; i < 10; ++i) engine.OnTimer(1);
-  engine.OnStop();
-  EXPECT_EQ(view.progress, 8);
-  EXPECT_EQ(platform.device.records().size(), 10u);
-  EXPECT_TRUE(view.shown.ends_with("Программирование устройства начато\r\nПередача остановлена\r\n"));
-}
-
 TEST_F(TransferTest, ForeignTimerAndNestedTicksDoNothing) {
   engine.OnFile(fullFile());
   engine.OnTransmit();
@@ -207,11 +189,6 @@ const FailCase kFailures[] = {
     {"header_no_reply", fault([](auto& o) { o.delayAt = 0; }), "Ошибка 256, блок 0\r\nПрограммирование не завершено\r\n", 0},
     {"record_7_device_code_5", fault([](auto& o) { o.errorAt = 7; o.errorCode = 5; }),
      "Ошибка 5, блок 7\r\nПрограммирование не завершено\r\n", 6},
-    {"record_512_bad_checksum", fault([](auto& o) { o.badChecksumAt = 512; }),
-     "Ошибка 257, блок 512\r\nПрограммирование не завершено\r\n", 511},
-    {"record_3_partial", fault([](auto& o) { o.partialAt = 3; }), "Ошибка 257, блок 3\r\nПрограммирование не завершено\r\n", 2},
-    {"record_9_oversized", fault([](auto& o) { o.oversizeAt = 9; }), "Ошибка 257, блок 9\r\nПрограммирование не завершено\r\n", 8},
-    {"record_100_hang_up", fault([](auto& o) { o.hangupAt = 100; }), "Ошибка 256, блок 100\r\nПрограммирование не завершено\r\n", 99},
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, FailingTransferTest, ::testing::ValuesIn(kFailures),
@@ -248,20 +225,12 @@ const IdentifyCase kIdentifyLines[] = {
     {"code_1", identError(1), "Ошибка 1"},
     {"code_2", identError(2), "Ошибка формата данных"},
     {"code_3", identError(3), "Ошибка параметров команды"},
-    {"code_4", identError(4), "Устройство не готово"},
     {"code_200", identError(200), "Ошибка 200"},
-    {"silent", fault([](auto& o) { o.silent = true; }), "Устройство не обнаружено"},
     {"bad_checksum", fault([](auto& o) { o.badChecksumAt = sim::kAtIdentify; }), "Ошибка контрольной суммы"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Results, IdentifyLineTest, ::testing::ValuesIn(kIdentifyLines),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(TransferTest, NoPortSelected) {
-  link.rec.selectedPort = 0;
-  engine.OnTransmit();
-  EXPECT_EQ(view.shown, "Последовательный порт COM0\r\nПорт не открыт\r\n");
-}
 
 TEST_F(TransferTest, DeviceNameIsDecodedFromCp1251) {
   DevicePlatform p(fault([](auto& o) { o.identText = "ISP \xCF\xF0\xE8\xE1\xEE\xF0 \xB9" "1"; }));
@@ -323,55 +292,6 @@ TEST_F(TransferTest, StopIsNeverEnabledWhileIdle) {
   EXPECT_FALSE(view.enabled[Control::Stop]);
   EXPECT_TRUE(view.enabled[Control::Exit]);
   for (const auto& step : view.journal) EXPECT_NE(step, "disable Exit");
-}
-
-TEST_F(TransferTest, WindowEndsReleaseTheFileAndThePort) {
-  engine.OnFile(fullFile());
-  engine.identifyAndLog();
-  ASSERT_EQ(link.rec.openPort, 1);
-  engine.OnOK();
-  EXPECT_FALSE(engine.image().fileOpen());
-  EXPECT_EQ(link.rec.openPort, 0);
-
-  engine.OnFile(fullFile());
-  engine.identifyAndLog();
-  engine.OnClose();
-  EXPECT_FALSE(engine.image().fileOpen());
-  EXPECT_EQ(link.rec.openPort, 0);
-  EXPECT_EQ(platform.opens, platform.closes);
-}
-
-TEST(TransferStart, PortListAndSelection) {
-  ScriptedPlatform platform;
-  platform.presentPorts = {2, 3, 10};
-  Link link(platform);
-  RecordingView view;
-  FirmwareTransfer engine(link, view);
-  engine.OnInitDialog();
-  EXPECT_EQ(view.ports, (std::vector<std::string>{"COM2", "COM3", "COM10"}));
-  EXPECT_EQ(view.portIndex, 0);
-  EXPECT_EQ(link.rec.selectedPort, 2);
-  EXPECT_EQ(view.shown, "");
-  EXPECT_EQ(view.progress, 0);
-
-  link.openPort();
-  engine.OnPortChange(0);  // focus lost, no change: the port stays open
-  EXPECT_EQ(link.rec.openPort, 2);
-  engine.OnPortChange(2);
-  EXPECT_EQ(link.rec.openPort, 0);
-  EXPECT_EQ(link.rec.selectedPort, 10);
-  engine.OnPortChange(5);  // beyond the list: no selection, selection kept
-  EXPECT_EQ(view.portIndex, -1);
-  EXPECT_EQ(link.rec.selectedPort, 10);
-
-  platform.presentPorts.clear();
-  Link empty(platform);
-  FirmwareTransfer none(empty, view);
-  none.OnInitDialog();
-  EXPECT_TRUE(view.ports.empty());
-  EXPECT_EQ(view.portIndex, -1);
-  EXPECT_EQ(view.shown, "Последовательные порты не обнаружены\r\n");
-  EXPECT_EQ(empty.rec.selectedPort, 0);
 }
 
 }  // namespace
