@@ -7,7 +7,6 @@
 #include "about_text.h"
 #include "dialog_units.h"
 #include "qt_text.h"
-#include "resource_ids.h"
 
 namespace isp::ui {
 

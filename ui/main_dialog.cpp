@@ -139,7 +139,7 @@ bool CMainDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CMainDialog::OnSysCommand(unsigned id) {
-  if ((id & 0xFFF0u) != static_cast<unsigned>(IDM_ABOUT)) return;
+  if ((id & 0xFFF0u) != IDM_ABOUT) return;
   CAboutBox about(this);
   about.DoModal();
 }
