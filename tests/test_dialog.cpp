@@ -1,7 +1,6 @@
 // The dialog on Qt's offscreen platform, driven like a user would, against
 // the stand-in on pseudo-terminals mapped to COM numbers.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -11,8 +10,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 
 #include "about_box.h"
@@ -20,44 +17,21 @@
 #include "main_dialog.h"
 #include "serial_posix.h"
 #include "simulator.h"
+#include "support/fixtures.h"
 
 namespace isp::test {
 namespace {
 
-namespace fs = std::filesystem;
 using ui::CMainDialog;
-
-struct SimPort {
-  explicit SimPort(sim::DeviceOptions d = {}) : sim(options(std::move(d))) {
-    std::string error;
-    EXPECT_TRUE(sim.openPty(&error)) << error;
-    sim.start();
-  }
-  static sim::SimulatorOptions options(sim::DeviceOptions d) {
-    sim::SimulatorOptions o;
-    o.device = std::move(d);
-    return o;
-  }
-  sim::Simulator sim;
-};
 
 class DialogTest : public ::testing::Test {
  protected:
-  DialogTest() : dir_(fs::temp_directory_path() / ("isp-dialog-" + std::to_string(::getpid()))) {
-    fs::create_directories(dir_);
-    image_.resize(66690);
-    for (std::size_t i = 0; i < image_.size(); ++i) image_[i] = static_cast<std::uint8_t>(i * 13 + i / 130);
-    firmware_ = (dir_ / "прошивка.isp").string();
-    std::ofstream(firmware_, std::ios::binary).write(reinterpret_cast<const char*>(image_.data()), 66690);
-  }
-  ~DialogTest() override { fs::remove_all(dir_); }
-
   // The window with COMn mapped to a stand-in for each given n.
   void open(std::map<int, sim::DeviceOptions> devices) {
     PortMap map;
     for (auto& [n, d] : devices) {
-      sims_[n] = std::make_unique<SimPort>(d);
-      map.set(n, sims_[n]->sim.path());
+      sims_[n] = startSimulator(d);
+      map.set(n, sims_[n]->path());
     }
     platform_ = std::make_unique<PosixSerialPlatform>(map);
     link_ = std::make_unique<Link>(*platform_);
@@ -82,11 +56,11 @@ class DialogTest : public ::testing::Test {
     return QTest::qWaitFor([&] { return button("IDC_TRANSMIT")->isEnabled(); }, ms);
   }
 
-  fs::path dir_;
-  std::vector<std::uint8_t> image_;
-  std::string firmware_;
+  TempDir dir_;
+  std::vector<std::uint8_t> image_ = sampleImage();
+  std::string firmware_ = dir_.write("прошивка.isp", image_);
   std::optional<QString> chosen_;
-  std::map<int, std::unique_ptr<SimPort>> sims_;
+  std::map<int, std::unique_ptr<sim::Simulator>> sims_;
   std::unique_ptr<PosixSerialPlatform> platform_;
   std::unique_ptr<Link> link_;
   std::unique_ptr<CMainDialog> dialog_;
@@ -117,7 +91,7 @@ TEST_F(DialogTest, PortListAndPortChanges) {
   EXPECT_EQ(ports->itemText(0), "COM2");
   EXPECT_EQ(ports->itemText(1), "COM3");
   EXPECT_EQ(ports->itemText(2), "COM10");
-  EXPECT_EQ(ports->itemData(2, Qt::ToolTipRole).toString().toStdString(), sims_[10]->sim.path());
+  EXPECT_EQ(ports->itemData(2, Qt::ToolTipRole).toString().toStdString(), sims_[10]->path());
   EXPECT_EQ(ports->currentIndex(), 0);
   EXPECT_EQ(link_->rec.selectedPort, 2);
   EXPECT_EQ(dialog_->engine().log(), "");
@@ -151,7 +125,7 @@ TEST_F(DialogTest, WholeTransfer) {
   EXPECT_EQ(control<QProgressBar>("IDC_PROGRESS")->value(), 511);
   EXPECT_FALSE(button("IDC_STOP")->isEnabled());
   EXPECT_TRUE(button("IDC_FILE")->isEnabled());
-  EXPECT_EQ(sims_[4]->sim.image(), image_);
+  EXPECT_EQ(sims_[4]->image(), image_);
 }
 
 TEST_F(DialogTest, StopInTheMiddle) {
@@ -159,14 +133,14 @@ TEST_F(DialogTest, StopInTheMiddle) {
   chosen_ = QString::fromStdString(firmware_);
   click("IDC_FILE");
   click("IDC_TRANSMIT");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return sims_[4]->sim.recordCount() >= 5; }, 30000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return sims_[4]->recordCount() >= 5; }, 30000));
   click("IDC_STOP");
   EXPECT_TRUE(logText().endsWith(QStringLiteral("Передача остановлена\n"))) << logText().toStdString();
   EXPECT_TRUE(button("IDC_TRANSMIT")->isEnabled());
   EXPECT_FALSE(button("IDC_STOP")->isEnabled());
-  const std::size_t sent = sims_[4]->sim.recordCount();
+  const std::size_t sent = sims_[4]->recordCount();
   QTest::qWait(50);
-  EXPECT_EQ(sims_[4]->sim.recordCount(), sent) << "no record after Stop";
+  EXPECT_EQ(sims_[4]->recordCount(), sent) << "no record after Stop";
 }
 
 TEST_F(DialogTest, ThreeWaysTheWindowEnds) {

@@ -2,10 +2,8 @@
 // pseudo-terminal, with --interval 0 unless the normal pace is the point.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <regex>
@@ -14,39 +12,16 @@
 #include "serial_posix.h"
 #include "simulator.h"
 #include "support/child_process.h"
+#include "support/fixtures.h"
 
 namespace isp::test {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 class FlashCli : public ::testing::Test {
  protected:
-  FlashCli() : dir_(fs::temp_directory_path() / ("isp-cli-" + std::to_string(::getpid()) + "-" + name())) {
-    fs::create_directories(dir_);
-    image_.resize(66690);
-    for (std::size_t i = 0; i < image_.size(); ++i) image_[i] = static_cast<std::uint8_t>(i * 31 + i / 130);
-    firmware_ = write("fw.isp", image_);
-  }
-  ~FlashCli() override { fs::remove_all(dir_); }
-
-  static std::string name() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
-
-  std::string write(const std::string& file, const std::vector<std::uint8_t>& bytes) {
-    const fs::path p = dir_ / file;
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
-    return p.string();
-  }
-
-  void startSim(sim::DeviceOptions d = {}) {
-    sim::SimulatorOptions o;
-    o.device = std::move(d);
-    sim_ = std::make_unique<sim::Simulator>(o);
-    std::string error;
-    ASSERT_TRUE(sim_->openPty(&error)) << error;
-    sim_->start();
-  }
+  void startSim(sim::DeviceOptions d = {}) { sim_ = startSimulator(std::move(d)); }
 
   int flash(std::vector<std::string> args, std::function<void(ChildProcess&)> during = {}) {
     args.insert(args.begin(), ISP_FLASH_PATH);
@@ -62,16 +37,16 @@ class FlashCli : public ::testing::Test {
     return {"--port", sim_->path(), "--file", file, "--interval", "0"};
   }
 
-  fs::path dir_;
-  std::vector<std::uint8_t> image_;
-  std::string firmware_;
+  TempDir dir_;
+  std::vector<std::uint8_t> image_ = sampleImage();
+  std::string firmware_ = dir_.write("fw.isp", image_);
   std::unique_ptr<sim::Simulator> sim_;
   std::string out_, err_;
 };
 
 TEST_F(FlashCli, ProgramsTheImageByteForByte) {
   startSim();
-  const std::string log = (dir_ / "run.log").string();
+  const std::string log = (dir_.path() / "run.log").string();
   auto args = flashArgs(firmware_);
   args.insert(args.end(), {"--log", log});
   EXPECT_EQ(flash(args), 0) << err_;
@@ -126,12 +101,12 @@ INSTANTIATE_TEST_SUITE_P(Injected, FlashFaults, ::testing::ValuesIn(kFaults),
 
 TEST_F(FlashCli, FileProblems) {
   startSim();
-  EXPECT_EQ(flash(flashArgs((dir_ / "none.isp").string())), 4);
+  EXPECT_EQ(flash(flashArgs((dir_.path() / "none.isp").string())), 4);
   EXPECT_EQ(out_, "Выбран файл none.isp\nФайл не открыт\n");
   EXPECT_EQ(sim_->framesHandled(), 0) << "the device is not touched";
 
   std::vector<std::uint8_t> shortImage(image_.begin(), image_.end() - 1);
-  EXPECT_EQ(flash(flashArgs(write("short.isp", shortImage))), 4);
+  EXPECT_EQ(flash(flashArgs(dir_.write("short.isp", shortImage))), 4);
   EXPECT_TRUE(out_.ends_with("в режиме программирования\nОшибка чтения файла\n")) << out_;
 }
 

@@ -17,6 +17,7 @@
 #include "result_codes.h"
 #include "serial_posix.h"
 #include "simulator.h"
+#include "support/fixtures.h"
 
 namespace isp::test {
 namespace {
@@ -129,19 +130,9 @@ TEST(SerialPty, ExclusiveOpenAndProbe) {
   EXPECT_EQ(platform.open(3).error, SerialError::NotFound);
 }
 
-class SimOnPty {
- public:
-  explicit SimOnPty(sim::SimulatorOptions o = {}) : sim(std::move(o)) {
-    std::string error;
-    EXPECT_TRUE(sim.openPty(&error)) << error;
-    sim.start();
-  }
-  sim::Simulator sim;
-};
-
 TEST(SerialPty, IdentifiesTheStandInAndSwitchesPorts) {
-  SimOnPty one, two;
-  PosixSerialPlatform platform(PortMap().set(1, one.sim.path()).set(2, two.sim.path()));
+  auto one = startSimulator(), two = startSimulator();
+  PosixSerialPlatform platform(PortMap().set(1, one->path()).set(2, two->path()));
   Link link(platform);
   ASSERT_EQ(identify(link, 1, 0), rc::kOk);
   EXPECT_EQ(link.rec.deviceName, "SIM-1");
@@ -150,18 +141,17 @@ TEST(SerialPty, IdentifiesTheStandInAndSwitchesPorts) {
   ASSERT_EQ(identify(link, 2, 0), rc::kOk);
   EXPECT_EQ(link.rec.openPort, 2);
   EXPECT_TRUE(platform.present(1)) << "switching to COM2 released COM1";
-  EXPECT_EQ(one.sim.framesHandled(), 1);
-  EXPECT_EQ(two.sim.framesHandled(), 1);
+  EXPECT_EQ(one->framesHandled(), 1);
+  EXPECT_EQ(two->framesHandled(), 1);
 }
 
 TEST(SerialPty, HangUpMidReadThenTheDeviceComesBack) {
-  const auto dir = std::filesystem::temp_directory_path() / ("isp-test-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  TempDir dir;
   sim::SimulatorOptions o;
   o.device.hangupAt = 0;
   o.reopenAfterMs = 200;
-  o.linkPath = (dir / "ttyDEV").string();
-  SimOnPty dev(o);
+  o.linkPath = (dir.path() / "ttyDEV").string();
+  auto dev = startSimulator(o);
   PosixSerialPlatform platform(PortMap().set(6, o.linkPath));
   Link link(platform);
   ASSERT_EQ(identify(link, 6, 0), rc::kOk);
@@ -176,12 +166,11 @@ TEST(SerialPty, HangUpMidReadThenTheDeviceComesBack) {
   // While the device is away, nothing can be opened.
   EXPECT_EQ(link.exchange(0, 0x10, 0x00, 0, 0), rc::kPortNotOpen);
   const auto t1 = WallClock::now();
-  while (dev.sim.linesOpened() < 2 && msSince(t1) < 5000) std::this_thread::sleep_for(10ms);
-  ASSERT_EQ(dev.sim.linesOpened(), 2);
+  while (dev->linesOpened() < 2 && msSince(t1) < 5000) std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(dev->linesOpened(), 2);
   EXPECT_EQ(identify(link, 6, 0), rc::kOk) << "the port is opened afresh";
   EXPECT_EQ(link.rec.openPort, 6);
-  dev.sim.stop();
-  std::filesystem::remove_all(dir);
+  dev->stop();
 }
 
 }  // namespace

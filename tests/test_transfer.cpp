@@ -1,20 +1,15 @@
 // The transfer engine with the stand-in's device logic behind an in-memory
 // port and the timer ticked by hand.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 
 #include "firmware_transfer.h"
 #include "support/device_platform.h"
+#include "support/fixtures.h"
 
 namespace isp::test {
 namespace {
-
-namespace fs = std::filesystem;
 
 class RecordingView final : public TransferView {
  public:
@@ -49,26 +44,6 @@ class RecordingView final : public TransferView {
   }
 };
 
-std::vector<std::uint8_t> pattern(std::size_t size, unsigned seed) {
-  std::vector<std::uint8_t> b(size);
-  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>((i * 7 + seed + i / 130) & 0xFF);
-  return b;
-}
-
-class Files {
- public:
-  Files() : dir_(fs::temp_directory_path() / ("isp-transfer-" + std::to_string(::getpid()))) { fs::create_directories(dir_); }
-  ~Files() { fs::remove_all(dir_); }
-  std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    const fs::path p = dir_ / name;
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
-    return p.string();
-  }
-
- private:
-  fs::path dir_;
-};
-
 class TransferTest : public ::testing::Test {
  protected:
   explicit TransferTest(sim::DeviceOptions d = {}) : platform(std::move(d)) { link.rec.selectedPort = 1; }
@@ -79,8 +54,8 @@ class TransferTest : public ::testing::Test {
   }
   std::string fullFile() { return files.write("fw.isp", image); }
 
-  Files files;
-  std::vector<std::uint8_t> image = pattern(66690, 1);
+  TempDir files;
+  std::vector<std::uint8_t> image = sampleImage(66690, 1);
   DevicePlatform platform;
   Link link{platform};
   RecordingView view;
@@ -244,14 +219,14 @@ TEST_F(TransferTest, DeviceNameIsDecodedFromCp1251) {
 
 TEST_F(TransferTest, FirmwareFiles) {
   // Short by one byte: fails, and keeps failing until a file is chosen anew.
-  engine.OnFile(files.write("short.isp", pattern(66689, 2)));
+  engine.OnFile(files.write("short.isp", sampleImage(66689, 2)));
   for (int i = 0; i < 2; ++i) {
     engine.OnTransmit();
     EXPECT_TRUE(view.shown.ends_with("в режиме программирования\r\nОшибка чтения файла\r\n"));
     EXPECT_FALSE(view.timer);
   }
   // Longer than the image: the first 66690 bytes are sent.
-  auto longer = pattern(70000, 3);
+  auto longer = sampleImage(70000, 3);
   engine.OnFile(files.write("long.bin", longer));
   engine.OnTransmit();
   tickToEnd();
@@ -259,8 +234,8 @@ TEST_F(TransferTest, FirmwareFiles) {
   EXPECT_EQ(platform.device.image(), longer);
 
   // A, then B before any transfer: B is sent.
-  const auto b = pattern(66690, 4);
-  engine.OnFile(files.write("a.isp", pattern(66690, 5)));
+  const auto b = sampleImage(66690, 4);
+  engine.OnFile(files.write("a.isp", sampleImage(66690, 5)));
   engine.OnFile(files.write("b.isp", b));
   engine.OnTransmit();
   tickToEnd();

@@ -1,0 +1,50 @@
+#include "fixtures.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+
+namespace isp::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  static std::atomic<int> serial{0};
+  path_ = fs::temp_directory_path() / ("isp-test-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+  fs::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+std::string TempDir::write(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
+  const fs::path p = path_ / name;
+  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+  return p.string();
+}
+
+std::vector<std::uint8_t> sampleImage(std::size_t size, unsigned seed) {
+  std::vector<std::uint8_t> b(size);
+  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + seed + i / 130);
+  return b;
+}
+
+std::unique_ptr<sim::Simulator> startSimulator(sim::SimulatorOptions options) {
+  auto s = std::make_unique<sim::Simulator>(std::move(options));
+  std::string error;
+  EXPECT_TRUE(s->openPty(&error)) << error;
+  s->start();
+  return s;
+}
+
+std::unique_ptr<sim::Simulator> startSimulator(sim::DeviceOptions device) {
+  sim::SimulatorOptions o;
+  o.device = std::move(device);
+  return startSimulator(std::move(o));
+}
+
+}  // namespace isp::test

@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "simulator.h"
+
+namespace isp::test {
+
+// A folder of the test's own, removed with it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  // Writes a file here and returns its full path.
+  std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Bytes that differ from record to record, so that a swapped or shifted
+// record shows.
+std::vector<std::uint8_t> sampleImage(std::size_t size = 66690, unsigned seed = 1);
+
+// The stand-in on a new pseudo-terminal, running on its own thread.
+std::unique_ptr<sim::Simulator> startSimulator(sim::SimulatorOptions options = {});
+std::unique_ptr<sim::Simulator> startSimulator(sim::DeviceOptions device);
+
+}  // namespace isp::test
