@@ -95,8 +95,8 @@ void CMainDialog::createControls() {
   m_btnStop = new QPushButton(QStringLiteral("Остановить"), this);
   place(m_btnStop, "IDC_STOP", m_btnStop->text(), {249, 52, 47, 14});
 
-  // Push buttons other than Exit must not take Enter for themselves.
-  for (QPushButton* b : {m_btnFile, m_btnTransmit, m_btnStop}) b->setAutoDefault(false);
+  // Enter presses Exit, unless another push button has the focus: that one
+  // then acts as the default (Qt's auto-default, kept on every button).
   setTabOrder(m_btnExit, m_log);
   setTabOrder(m_log, m_btnFile);
   setTabOrder(m_btnFile, m_btnTransmit);
