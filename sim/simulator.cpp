@@ -107,10 +107,16 @@ void Simulator::stop() {
 
 bool Simulator::sleepInterruptible(SteadyTime until) {
   while (!stopping_) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - steady_clock::now()).count();
-    if (left <= 0) return true;
+    const auto left = until - steady_clock::now();
+    if (left <= decltype(left)::zero()) return true;
+    // A byte at 19200 baud takes half a millisecond, below poll's grain:
+    // short waits sleep exactly and are not worth interrupting.
+    if (left < std::chrono::milliseconds(2)) {
+      std::this_thread::sleep_until(until);
+      return !stopping_;
+    }
     pollfd p{wakeRead_.get(), POLLIN, 0};
-    ::poll(&p, 1, static_cast<int>(left));
+    ::poll(&p, 1, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()));
   }
   return false;
 }
