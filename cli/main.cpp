@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "console_view.h"
@@ -80,6 +81,44 @@ int listPorts() {
   return kCompleted;
 }
 
+// Runs the record timer until the transfer ends or the user stops it.
+int transferLoop(FirmwareTransfer& engine, isp::cli::ConsoleView& view) {
+  isp::SteadyClock& clock = isp::SteadyClock::instance();
+  const isp::TimePoint start = clock.now();
+  isp::cli::TickSchedule ticks(start, isp::milliseconds(view.periodMs()));
+  while (view.timerRunning()) {
+    if (!g_stop) sleepUntil(ticks.next());
+    if (g_stop) {
+      engine.OnStop();
+      break;
+    }
+    if (clock.now() < ticks.next()) continue;  // woken early by a signal
+    engine.OnTimer(FirmwareTransfer::kTimerId);
+    const isp::TimePoint now = clock.now();
+    ticks.ticked(now);
+    if (engine.running()) view.showProgress(engine.block() + 1, isp::FirmwareImage::kRecords, start, now);
+  }
+  view.clearProgress();
+  switch (engine.status()) {
+    case FirmwareTransfer::Completed: return kCompleted;
+    case FirmwareTransfer::Stopped: return kStopped;
+    default: return kNotCompleted;
+  }
+}
+
+int transmit(FirmwareTransfer& engine, isp::cli::ConsoleView& view) {
+  if (g_stop) {
+    engine.OnStop();
+    return kStopped;
+  }
+  engine.OnTransmit();
+  switch (engine.lastTransmit()) {
+    case FirmwareTransfer::TransmitOutcome::NotIdentified: return kNotIdentified;
+    case FirmwareTransfer::TransmitOutcome::NoImage: return kFileError;
+    default: return transferLoop(engine, view);
+  }
+}
+
 int run(const Options& o) {
   // A device path stands in for COM1 of a table of its own.
   const bool byPath = o.portNumber == 0;
@@ -90,69 +129,31 @@ int run(const Options& o) {
   isp::Link link(platform);
   link.rec.selectedPort = port;
 
-  std::FILE* logFile = nullptr;
-  if (!o.logFile.empty() && !(logFile = std::fopen(o.logFile.c_str(), "a"))) {
-    std::fprintf(stderr, "isp-flash: cannot open the log file %s: %s\n", o.logFile.c_str(), std::strerror(errno));
-    return kUsage;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> logFile(nullptr, std::fclose);
+  if (!o.logFile.empty()) {
+    logFile.reset(std::fopen(o.logFile.c_str(), "a"));
+    if (!logFile) {
+      std::fprintf(stderr, "isp-flash: cannot open the log file %s: %s\n", o.logFile.c_str(), std::strerror(errno));
+      return kUsage;
+    }
   }
   const bool progress = !o.quiet && isatty(STDERR_FILENO);
-  isp::cli::ConsoleView view(logFile, progress);
+  isp::cli::ConsoleView view(logFile.get(), progress);
   FirmwareTransfer::Options engineOptions;
   engineOptions.timerPeriodMs = o.intervalMs;
-  engineOptions.portName = [&](int n) { return byPath ? o.port : "COM" + std::to_string(n); };
+  if (byPath) engineOptions.portName = [&](int) { return o.port; };
   FirmwareTransfer engine(link, view, engineOptions);
   installSignals();
 
-  int result = kCompleted;
+  int result;
   if (o.mode == Options::Mode::Identify) {
-    if (engine.identifyAndLog() != isp::rc::kOk) {
-      explainOpenFailure(link, node);
-      result = kNotIdentified;
-    }
+    result = engine.identifyAndLog() == isp::rc::kOk ? kCompleted : kNotIdentified;
   } else {
     engine.OnFile(o.file);
-    if (!engine.image().fileOpen()) {
-      result = kFileError;
-    } else if (g_stop) {
-      engine.OnStop();
-      result = kStopped;
-    } else {
-      engine.OnTransmit();
-      switch (engine.lastTransmit()) {
-        case FirmwareTransfer::TransmitOutcome::NotIdentified:
-          explainOpenFailure(link, node);
-          result = kNotIdentified;
-          break;
-        case FirmwareTransfer::TransmitOutcome::NoImage:
-          result = kFileError;
-          break;
-        default: {
-          isp::SteadyClock& clock = isp::SteadyClock::instance();
-          const isp::TimePoint start = clock.now();
-          isp::cli::TickSchedule ticks(start, isp::milliseconds(view.periodMs()));
-          while (view.timerRunning()) {
-            if (!g_stop) sleepUntil(ticks.next());
-            if (g_stop) {
-              engine.OnStop();
-              break;
-            }
-            if (clock.now() < ticks.next()) continue;
-            engine.OnTimer(FirmwareTransfer::kTimerId);
-            const isp::TimePoint now = clock.now();
-            ticks.ticked(now);
-            const int done = engine.running() ? engine.block() + 1 : isp::FirmwareImage::kRecords;
-            if (engine.running()) view.showProgress(done, isp::FirmwareImage::kRecords, start, now);
-          }
-          view.clearProgress();
-          result = engine.status() == FirmwareTransfer::Completed ? kCompleted
-                   : engine.status() == FirmwareTransfer::Stopped ? kStopped
-                                                                   : kNotCompleted;
-        }
-      }
-    }
+    result = engine.image().fileOpen() ? transmit(engine, view) : kFileError;
   }
+  if (result == kNotIdentified) explainOpenFailure(link, node);
   engine.OnClose();
-  if (logFile) std::fclose(logFile);
   return result;
 }
 
