@@ -112,7 +112,9 @@ TEST_F(FlashCli, FileProblems) {
 
 TEST_F(FlashCli, CtrlCStops) {
   startSim();
-  const int status = flash(flashArgs(firmware_), [&](ChildProcess& child) {
+  // 20 ms between records leaves the whole transfer 10 s: time enough to
+  // interrupt it however slowly this test is scheduled.
+  const int status = flash({"--port", sim_->path(), "--file", firmware_, "--interval", "20"}, [&](ChildProcess& child) {
     const auto t0 = std::chrono::steady_clock::now();
     while (sim_->recordCount() < 20 && std::chrono::steady_clock::now() - t0 < 30s) std::this_thread::sleep_for(1ms);
     child.signal(SIGINT);
