@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <deque>
 #include <optional>
 
 #include "support/fake_clock.h"
@@ -20,46 +22,21 @@ struct Arrival {
 // accepts `writeRoom` bytes and then blocks for good.
 class ScriptedChannel final : public ByteChannel {
  public:
-  ScriptedChannel(FakeClock& clock, std::vector<Arrival> arrivals, std::optional<int> hangupMs = {},
+  ScriptedChannel(FakeClock& clock, const std::vector<Arrival>& arrivals, std::optional<int> hangupMs = {},
                   std::size_t writeRoom = SIZE_MAX)
-      : clock_(clock), arrivals_(std::move(arrivals)), hangupMs_(hangupMs), writeRoom_(writeRoom) {}
+      : clock_(clock), hangupMs_(hangupMs.value_or(INT_MAX)), writeRoom_(writeRoom) {
+    for (const Arrival& a : arrivals) byteAt_.insert(byteAt_.end(), static_cast<std::size_t>(a.count), a.atMs);
+  }
 
   int waits = 0;
 
-  Wait waitReadable(int ms) override {
-    ++waits;
-    if (available() > 0) return Wait::Ready;
-    if (hungUp()) return Wait::HungUp;
-    std::optional<int> next = hangupMs_;
-    for (std::size_t i = consumed_; i < arrivals_.size(); ++i) next = next ? std::min(*next, arrivals_[i].atMs) : arrivals_[i].atMs;
-    const long now = clock_.elapsedMs();
-    if (next && *next <= now + ms) {
-      clock_.advance(milliseconds(*next - now));
-      return available() > 0 ? Wait::Ready : Wait::HungUp;
-    }
-    clock_.advance(milliseconds(ms));
-    return Wait::TimedOut;
-  }
-
-  Wait waitWritable(int ms) override {
-    ++waits;
-    if (hungUp()) return Wait::HungUp;
-    clock_.advance(milliseconds(ms));
-    return Wait::TimedOut;
-  }
+  Wait waitReadable(int ms) override { return wait(ms, byteAt_.empty() ? INT_MAX : byteAt_.front()); }
+  Wait waitWritable(int ms) override { return wait(ms, INT_MAX); }
 
   long readSome(std::span<std::uint8_t> bytes) override {
-    const std::size_t n = std::min(bytes.size(), available());
-    std::size_t left = n;
-    while (left > 0) {
-      Arrival& a = arrivals_[consumed_];
-      const std::size_t take = std::min(left, static_cast<std::size_t>(a.count));
-      a.count -= static_cast<int>(take);
-      left -= take;
-      if (a.count == 0) ++consumed_;
-    }
-    if (n == 0) return hungUp() ? -1 : 0;
-    return static_cast<long>(n);
+    std::size_t n = 0;
+    for (; n < bytes.size() && !byteAt_.empty() && byteAt_.front() <= now(); ++n) byteAt_.pop_front();
+    return n > 0 ? static_cast<long>(n) : hungUp() ? -1 : 0;
   }
 
   long writeSome(std::span<const std::uint8_t> bytes) override {
@@ -70,18 +47,23 @@ class ScriptedChannel final : public ByteChannel {
   }
 
  private:
-  std::size_t available() const {
-    std::size_t n = 0;
-    for (std::size_t i = consumed_; i < arrivals_.size() && arrivals_[i].atMs <= clock_.elapsedMs(); ++i)
-      n += static_cast<std::size_t>(arrivals_[i].count);
-    return n;
+  long now() const { return clock_.elapsedMs(); }
+  bool hungUp() const { return hangupMs_ <= now(); }
+  // Until `readyAt` or the hang-up, whichever comes first, for at most ms.
+  Wait wait(int ms, long readyAt) {
+    ++waits;
+    const long event = std::min<long>(readyAt, hangupMs_);
+    if (event > now() + ms) {
+      clock_.advance(milliseconds(ms));
+      return Wait::TimedOut;
+    }
+    if (event > now()) clock_.advance(milliseconds(event - now()));
+    return readyAt <= now() ? Wait::Ready : Wait::HungUp;
   }
-  bool hungUp() const { return hangupMs_ && *hangupMs_ <= clock_.elapsedMs(); }
 
   FakeClock& clock_;
-  std::vector<Arrival> arrivals_;
-  std::size_t consumed_ = 0;
-  std::optional<int> hangupMs_;
+  std::deque<int> byteAt_;  // arrival time of each byte still unread
+  int hangupMs_;
   std::size_t writeRoom_;
 };
 
