@@ -143,6 +143,20 @@ TEST_F(DialogTest, StopInTheMiddle) {
   EXPECT_EQ(sims_[4]->recordCount(), sent) << "no record after Stop";
 }
 
+TEST_F(DialogTest, RecordRefusedByTheDevice) {
+  sim::DeviceOptions refuse;
+  refuse.errorAt = 7;
+  refuse.errorCode = 4;
+  open({{4, refuse}});
+  chosen_ = QString::fromStdString(firmware_);
+  click("IDC_FILE");
+  click("IDC_TRANSMIT");
+  ASSERT_TRUE(waitIdle());
+  EXPECT_TRUE(logText().endsWith(QStringLiteral("Ошибка 4, блок 7\nПрограммирование не завершено\n")));
+  EXPECT_EQ(control<QProgressBar>("IDC_PROGRESS")->value(), 6);
+  EXPECT_FALSE(button("IDC_STOP")->isEnabled());
+}
+
 TEST_F(DialogTest, ThreeWaysTheWindowEnds) {
   struct Way {
     const char* name;
