@@ -18,7 +18,6 @@ class PosixSerialPlatform final : public SerialPlatform {
   std::string systemName(int port) const override { return map_.path(port); }
 
   OpenResult openPath(const std::string& path);
-  const PortMap& map() const { return map_; }
 
  private:
   PortMap map_;

@@ -242,7 +242,6 @@ void Simulator::hangUp() {
   }
   pending_.clear();
   acceptedAt_.clear();
-  ++hangups_;
   if (log_) log_("hang-up");
   if (opt_.reopenAfterMs >= 0) {
     reopenPending_ = true;

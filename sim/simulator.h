@@ -50,8 +50,6 @@ class Simulator {
   std::size_t recordCount() const;
   std::vector<std::string> faults() const;
   int framesHandled() const;
-  bool imageWritten() const { return imageWritten_; }
-  int hangups() const { return hangups_; }
   // How many times a line has been opened (a reopened pty may reuse its path).
   int linesOpened() const { return linesOpened_; }
 
@@ -77,7 +75,6 @@ class Simulator {
   std::thread thread_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> imageWritten_{false};
-  std::atomic<int> hangups_{0};
   std::atomic<int> linesOpened_{0};
   std::vector<std::uint8_t> pending_;
   std::vector<std::chrono::steady_clock::time_point> acceptedAt_;
