@@ -47,8 +47,8 @@ int main() {
   isp::PosixSerialPlatform silentPlatform(isp::PortMap().set(1, silent.path));
   isp::Link silentLink(silentPlatform);
   silentLink.rec.selectedPort = 1;
-  measure("exchange, silent device (8-byte request)", 10, [&] { silentLink.exchange(0, 0x10, 0, 0, 0); });
-  measure("exchange, silent device (138-byte record)", 10, [&] { silentLink.exchange(0, 0x30, 0xD0, 1, 130); });
+  measure("exchange, silent device (8-byte request)", 10, [&] { silentLink.exchange(0, isp::wire::Request::identify()); });
+  measure("exchange, silent device (138-byte record)", 10, [&] { silentLink.exchange(0, isp::wire::Request::record(1)); });
 
   isp::sim::SimulatorOptions o;
   isp::sim::Simulator sim(o);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "protocol.h"
+
 namespace isp::cli {
 
 void ConsoleView::logAppended(std::string_view piece) {
@@ -48,9 +50,15 @@ std::string progressText(int done, int total, double seconds, std::size_t record
 void ConsoleView::showProgress(int done, int total, TimePoint start, TimePoint now) {
   if (!showProgress_) return;
   const double seconds = std::chrono::duration<double>(now - start).count();
-  std::fprintf(stderr, "\r%s\033[K", progressText(done, total, seconds, 130).c_str());
+  std::fprintf(stderr, "\r%s\033[K", progressText(done, total, seconds, wire::kRecordSize).c_str());
   std::fflush(stderr);
   progressShown_ = true;
+}
+
+void ConsoleView::endProgress() {
+  if (!progressShown_) return;
+  std::fputc('\n', stderr);
+  progressShown_ = false;
 }
 
 void ConsoleView::clearProgress() {

@@ -30,6 +30,8 @@ class ConsoleView final : public TransferView {
   // Records acknowledged so far out of `total`, since `start`.
   void showProgress(int done, int total, TimePoint start, TimePoint now);
   void clearProgress();
+  // Leaves the last progress shown on a line of its own.
+  void endProgress();
 
  private:
   void emitLine(const std::string& line);

@@ -1,14 +1,11 @@
 // isp-flash: the firmware transfer from the command line, for scripts and
 // production lines. Same engine, same log lines as the dialog.
-#include <grp.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -27,20 +24,25 @@ namespace {
 using isp::FirmwareTransfer;
 using isp::cli::Options;
 
-enum Exit { kCompleted = 0, kNotCompleted = 1, kUsage = 2, kNotIdentified = 3, kFileError = 4, kStopped = 130 };
+enum Exit { kCompleted = 0, kNotCompleted = 1, kUsage = 2, kNotIdentified = 3, kFileError = 4 };
 
+// The signal that asked us to stop, 0 while none has.
 volatile std::sig_atomic_t g_stop = 0;
 
-void onSignal(int) { g_stop = 1; }
+void onSignal(int sig) { g_stop = sig; }
 
 void installSignals() {
   struct sigaction sa{};
   sa.sa_handler = onSignal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0;  // no SA_RESTART: a sleep ends early so that Stop is prompt
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  // A reader of standard output that goes away must not end the transfer:
+  // writes to it fail quietly and the device is programmed to the end.
+  signal(SIGPIPE, SIG_IGN);
 }
+
+int stoppedStatus() { return 128 + static_cast<int>(g_stop); }
 
 // Sleeps until t on the monotonic clock, or until a signal arrives.
 void sleepUntil(isp::TimePoint t) {
@@ -49,39 +51,36 @@ void sleepUntil(isp::TimePoint t) {
   clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
 }
 
-// Says why a port could not be opened, when the log's "port not open" is
-// not enough for the user to act on.
-void explainOpenFailure(isp::Link& link, const std::string& node) {
-  if (link.rec.openPort != 0) return;
-  switch (link.lastOpenError()) {
-    case isp::SerialError::Busy:
-      std::fprintf(stderr, "isp-flash: %s is in use by another program\n", node.c_str());
-      break;
-    case isp::SerialError::AccessDenied: {
-      std::string owner = "the group that owns it";
-      struct stat st{};
-      if (stat(node.c_str(), &st) == 0)
-        if (const struct group* g = getgrgid(st.st_gid)) owner = std::string("the group '") + g->gr_name + "' that owns it";
-      std::fprintf(stderr, "isp-flash: permission denied for %s: the user must be in %s\n", node.c_str(),
-                   owner.c_str());
-      break;
-    }
-    default:
-      break;
+void say(const std::string& line) { std::fprintf(stderr, "isp-flash: %s\n", line.c_str()); }
+
+// The log's "Ошибка <code>, блок <k>" in plain words.
+std::string recordFailure(int block, std::int32_t code, const isp::Link& link) {
+  const std::string record = "record " + std::to_string(block) + " was not taken: ";
+  switch (code) {
+    case isp::rc::kNoReply: return record + "no reply from the device within the time-out";
+    case isp::rc::kBadReply: return record + "the reply was damaged or did not answer this request";
+    case isp::rc::kPortNotOpen: return record + "the port could not be opened again: " + link.lastOpenStatus().why;
+    default: return record + "the device refused it with its own error code " + std::to_string(code);
   }
 }
 
 int listPorts() {
   isp::PosixSerialPlatform platform;
-  isp::Link link(platform);
-  link.probe(0);
-  for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n)
-    if (link.rec.portSlot(n) != 0) std::printf("COM%d\t%s\n", n, platform.systemName(n).c_str());
-  if (link.rec.portCount == 0) std::printf("%s\n", std::string(isp::msg::kNoPorts).c_str());
+  int shown = 0;
+  for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n) {
+    const isp::Port p = platform.port(n);
+    const isp::PortStatus status = platform.check(n);
+    // A port that exists but cannot be had is shown with the reason.
+    if (status.error == isp::SerialError::NotFound) continue;
+    if (status) std::printf("%s\t%s\n", p.name.c_str(), p.node.c_str());
+    else std::printf("%s\t%s\t(%s)\n", p.name.c_str(), p.node.c_str(), status.why.c_str());
+    ++shown;
+  }
+  if (shown == 0) std::printf("%s\n", std::string(isp::msg::kNoPorts).c_str());
   return kCompleted;
 }
 
-// Runs the record timer until the transfer ends or the user stops it.
+// Runs the record timer until the transfer ends or a signal stops it.
 int transferLoop(FirmwareTransfer& engine, isp::cli::ConsoleView& view) {
   isp::SteadyClock& clock = isp::SteadyClock::instance();
   const isp::TimePoint start = clock.now();
@@ -96,20 +95,26 @@ int transferLoop(FirmwareTransfer& engine, isp::cli::ConsoleView& view) {
     engine.OnTimer(FirmwareTransfer::kTimerId);
     const isp::TimePoint now = clock.now();
     ticks.ticked(now);
-    if (engine.running()) view.showProgress(engine.block() + 1, isp::FirmwareImage::kRecords, start, now);
+    if (engine.running()) view.showProgress(engine.block() + 1, isp::wire::kRecords, start, now);
   }
-  view.clearProgress();
   switch (engine.status()) {
-    case FirmwareTransfer::Completed: return kCompleted;
-    case FirmwareTransfer::Stopped: return kStopped;
-    default: return kNotCompleted;
+    case FirmwareTransfer::Completed:
+      view.showProgress(isp::wire::kRecords, isp::wire::kRecords, start, clock.now());
+      view.endProgress();
+      return kCompleted;
+    case FirmwareTransfer::Stopped:
+      view.clearProgress();
+      return stoppedStatus();
+    default:
+      view.clearProgress();
+      return kNotCompleted;
   }
 }
 
 int transmit(FirmwareTransfer& engine, isp::cli::ConsoleView& view) {
   if (g_stop) {
     engine.OnStop();
-    return kStopped;
+    return stoppedStatus();
   }
   engine.OnTransmit();
   switch (engine.lastTransmit()) {
@@ -119,40 +124,47 @@ int transmit(FirmwareTransfer& engine, isp::cli::ConsoleView& view) {
   }
 }
 
+// The firmware file, chosen and checked before the device is touched.
+bool chooseFile(FirmwareTransfer& engine, const std::string& path) {
+  engine.OnFile(path);
+  if (!engine.image().fileOpen()) {
+    say("cannot open " + path + ": " + std::strerror(engine.image().openError()));
+    return false;
+  }
+  if (!engine.fileHoldsImage()) {
+    say(path + " is not a firmware image: it must hold " + std::to_string(isp::wire::kImageSize) + " bytes");
+    return false;
+  }
+  return true;
+}
+
 int run(const Options& o) {
-  // A device path stands in for COM1 of a table of its own.
   const bool byPath = o.portNumber == 0;
-  const int port = byPath ? 1 : o.portNumber;
-  isp::PortMap map = byPath ? isp::PortMap().set(1, o.port) : isp::PortMap::linuxDefault();
-  const std::string node = map.path(port);
-  isp::PosixSerialPlatform platform(map);
+  isp::PosixSerialPlatform platform(byPath ? isp::PortMap::onlyDevice(o.port) : isp::PortMap::linuxDefault());
   isp::Link link(platform);
-  link.rec.selectedPort = port;
+  link.rec.selectedPort = byPath ? isp::kFirstPort : o.portNumber;
 
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> logFile(nullptr, std::fclose);
   if (!o.logFile.empty()) {
     logFile.reset(std::fopen(o.logFile.c_str(), "a"));
     if (!logFile) {
-      std::fprintf(stderr, "isp-flash: cannot open the log file %s: %s\n", o.logFile.c_str(), std::strerror(errno));
+      say("cannot open the log file " + o.logFile + ": " + std::strerror(errno));
       return kUsage;
     }
   }
   const bool progress = !o.quiet && isatty(STDERR_FILENO);
   isp::cli::ConsoleView view(logFile.get(), progress);
-  FirmwareTransfer::Options engineOptions;
-  engineOptions.timerPeriodMs = o.intervalMs;
-  if (byPath) engineOptions.portName = [&](int) { return o.port; };
-  FirmwareTransfer engine(link, view, engineOptions);
+  FirmwareTransfer engine(link, view, o.intervalMs);
   installSignals();
 
   int result;
   if (o.mode == Options::Mode::Identify) {
     result = engine.identifyAndLog() == isp::rc::kOk ? kCompleted : kNotIdentified;
   } else {
-    engine.OnFile(o.file);
-    result = engine.image().fileOpen() ? transmit(engine, view) : kFileError;
+    result = chooseFile(engine, o.file) ? transmit(engine, view) : kFileError;
   }
-  if (result == kNotIdentified) explainOpenFailure(link, node);
+  if (result == kNotIdentified && !link.lastOpenStatus()) say(link.lastOpenStatus().why);
+  if (result == kNotCompleted && engine.failure() != 0) say(recordFailure(engine.failedBlock(), engine.failure(), link));
   engine.OnClose();
   return result;
 }
@@ -163,7 +175,7 @@ int main(int argc, char** argv) {
   std::string error;
   const auto options = isp::cli::parse(argc, argv, &error);
   if (!options) {
-    std::fprintf(stderr, "isp-flash: %s\n\n%s", error.c_str(), isp::cli::kHelp);
+    std::fprintf(stderr, "isp-flash: %s (see isp-flash --help)\n", error.c_str());
     return kUsage;
   }
   switch (options->mode) {

@@ -3,9 +3,11 @@
 #include <cctype>
 #include <charconv>
 
+#include "isp_version.h"
+
 namespace isp::cli {
 
-const char* const kVersion = "isp-flash 1.0.4";
+const char* const kVersion = "isp-flash " ISP_VERSION;
 
 const char* const kHelp =
     "usage: isp-flash --port PORT --file FILE [--interval MS] [--log FILE] [--quiet]\n"
@@ -19,6 +21,7 @@ const char* const kHelp =
     "  --port PORT     COMn or n (1 to 20), or a device path such as /dev/ttyUSB0\n"
     "                  COM1-COM4 = /dev/ttyS0-3, COM5-COM12 = /dev/ttyUSB0-7,\n"
     "                  COM13-COM20 = /dev/ttyACM0-7\n"
+    "                  (--option=value works as well as --option value)\n"
     "  --file FILE     the firmware file; it is opened before the device is touched\n"
     "  --interval MS   time between records, default 250; 0 sends the next record\n"
     "                  as soon as the previous one is acknowledged\n"
@@ -27,8 +30,9 @@ const char* const kHelp =
     "  --identify      only ask the device who it is\n"
     "  --list          list the serial ports present, with their device nodes\n"
     "\n"
-    "Standard output gets the log lines; progress goes to standard error.\n"
-    "Ctrl-C stops the transfer like the Stop button.\n"
+    "Standard output gets the log lines; progress goes to standard error, and so\n"
+    "does the reason for a failure when there is more to say than the log line.\n"
+    "Ctrl-C, SIGTERM and SIGHUP stop the transfer like the Stop button.\n"
     "\n"
     "Exit status:\n"
     "  0    programming completed (or --identify: device in programming mode)\n"
@@ -36,7 +40,7 @@ const char* const kHelp =
     "  2    usage error\n"
     "  3    the device was not identified in programming mode\n"
     "  4    the firmware file could not be opened or read\n"
-    "  130  stopped by the user\n";
+    "  128 + the signal number: stopped (130 for Ctrl-C, 143 SIGTERM, 129 SIGHUP)\n";
 
 namespace {
 
@@ -70,17 +74,26 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
     return std::nullopt;
   };
   for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
+    std::string a = argv[i];
+    // --option=value and --option value are the same.
+    std::optional<std::string> inlineValue;
+    if (const auto eq = a.find('='); a.starts_with("--") && eq != std::string::npos) {
+      inlineValue = a.substr(eq + 1);
+      a.resize(eq);
+    }
     auto value = [&]() -> std::optional<std::string> {
+      if (inlineValue) return inlineValue;
       if (i + 1 >= argc) return std::nullopt;
       return std::string(argv[++i]);
     };
+    const bool takesValue = a == "--port" || a == "--file" || a == "--interval" || a == "--log";
+    if (inlineValue && !takesValue) return fail(a + " takes no value");
     if (a == "--help" || a == "-h") help = true;
     else if (a == "--version") version = true;
     else if (a == "--identify") identify = true;
     else if (a == "--list") list = true;
     else if (a == "--quiet" || a == "-q") o.quiet = true;
-    else if (a == "--port" || a == "--file" || a == "--interval" || a == "--log") {
+    else if (takesValue) {
       const auto v = value();
       if (!v) return fail(a + " needs a value");
       if (a == "--port") o.port = *v;

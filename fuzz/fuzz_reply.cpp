@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::int32_t r;
   switch (data[0] % 3) {
     case 0: r = isp::identify(link, 1, 0); break;
-    case 1: r = link.exchange(0, 0x30, 0xD0, 0, 130); break;
-    default: r = link.exchange(0, 0x30, 0xD0, 1, 130); break;
+    case 1: r = link.exchange(0, isp::wire::Request::record(0)); break;
+    default: r = link.exchange(0, isp::wire::Request::record(1)); break;
   }
   const bool known = (r >= -1 && r <= 258);
   if (!known) std::abort();

@@ -1,6 +1,6 @@
 #include "identification.h"
 
-#include "frames.h"
+#include "protocol.h"
 #include "result_codes.h"
 
 namespace isp {
@@ -8,7 +8,7 @@ namespace isp {
 std::int32_t identify(Link& link, int port, int address) {
   LinkRecord& rec = link.rec;
   rec.selectedPort = port;
-  const std::int32_t r = link.exchange(address, frame::kIdentifyCommand, frame::kIdentifyCommand2, 0, 0);
+  const std::int32_t r = link.exchange(address, wire::Request::identify());
   if (r != rc::kOk) return r;
 
   rec.identityText.clear();

@@ -5,7 +5,7 @@
 #include <cassert>
 #include <span>
 
-#include "frames.h"
+#include "protocol.h"
 #include "result_codes.h"
 
 namespace isp {
@@ -20,13 +20,13 @@ std::int32_t Link::probe(int port) {
     rec.portTable.fill(0);
     std::int32_t found = 0;
     for (int n = kFirstPort; n <= kLastPort; ++n) {
-      if (!platform_.present(n)) continue;
+      if (!platform_.check(n)) continue;
       rec.portSlot(n) = ++found;
       ++rec.portCount;
     }
     return found;
   }
-  if (!validPort(port) || !platform_.present(port)) return 0;
+  if (!validPort(port) || !platform_.check(port)) return 0;
   rec.portSlot(port) = 1;
   return 1;
 }
@@ -34,11 +34,11 @@ std::int32_t Link::probe(int port) {
 std::int32_t Link::openPort() {
   if (rec.openPort != 0) return rec.openPort == rec.selectedPort ? rc::kOk : rc::kOtherPortOpen;
   if (!validPort(rec.selectedPort)) {
-    lastOpenError_ = SerialError::NotFound;
+    lastOpenStatus_ = {SerialError::NotFound, "no port is selected"};
     return rc::kPortNotOpen;
   }
   OpenResult opened = platform_.open(rec.selectedPort);
-  lastOpenError_ = opened.error;
+  lastOpenStatus_ = opened.status;
   if (!opened.port) return rc::kPortNotOpen;
   port_ = std::move(opened.port);
   rec.openPort = rec.selectedPort;
@@ -55,23 +55,22 @@ std::int32_t Link::closePort() {
 // Clears every byte a reply can occupy (a 255-byte body ends at index 258),
 // so that a short reply never meets the tail of an earlier one.
 void Link::clearReply() {
-  const auto clear = static_cast<std::size_t>(rec.bufferCapacity) + frame::kOverhead;
+  const auto clear = static_cast<std::size_t>(rec.bufferCapacity) + wire::kOverhead;
   std::fill_n(rec.reply.begin(), clear, std::uint8_t{0});
   rec.replyLength = 0;
 }
 
-std::int32_t Link::exchange(int address, int command, int command2, int flag, int payloadLength) {
+std::int32_t Link::exchange(int address, const wire::Request& request) {
   rec.valueValid = 0;
   rec.textValid = 0;
 
-  assert(payloadLength >= 0 && static_cast<std::size_t>(payloadLength) <= LinkRecord::kMaxPayload);
-  const auto p = static_cast<std::size_t>(std::clamp(payloadLength, 0, static_cast<int>(LinkRecord::kMaxPayload)));
+  assert(request.payloadLength <= LinkRecord::kMaxPayload);
+  const std::size_t p = std::min(request.payloadLength, LinkRecord::kMaxPayload);
   const auto addr = static_cast<std::uint8_t>(address);
-  const auto cmd2 = static_cast<std::uint8_t>(command2);
-  const auto flg = static_cast<std::uint8_t>(flag);
+  const std::uint8_t cmd2 = request.command2;
+  const std::uint8_t flg = request.flag;
   rec.requestLength = static_cast<std::int32_t>(
-      frame::build(rec.request, addr, static_cast<std::uint8_t>(command), cmd2, flg,
-                   std::span<const std::uint8_t>(rec.payload).first(p)));
+      wire::build(rec.request, addr, request.command, cmd2, flg, std::span<const std::uint8_t>(rec.payload).first(p)));
 
   if (rec.openPort != 0 && rec.openPort != rec.selectedPort) closePort();
   if (rec.openPort == 0 && rec.selectedPort != 0) {
@@ -80,15 +79,18 @@ std::int32_t Link::exchange(int address, int command, int command2, int flag, in
   clearReply();
   if (!port_) return rc::kPortNotOpen;
 
-  // Input is deliberately not discarded before the write.
-  const auto request = std::span<const std::uint8_t>(rec.request).first(static_cast<std::size_t>(rec.requestLength));
-  bool gone = port_->write(request).disconnected;
-  if (!gone) gone = port_->read(std::span(rec.reply).first(frame::kHeaderSize)).disconnected;
-  const std::size_t n = frame::lengthField(rec.reply.data());
+  // One request, one reply: nothing valid can be waiting now. A reply that
+  // came after its time-out would otherwise be taken for this one's, and
+  // every later exchange would read its predecessor's reply.
+  port_->discardInput();
+  const auto frame = std::span<const std::uint8_t>(rec.request).first(static_cast<std::size_t>(rec.requestLength));
+  bool gone = port_->write(frame).disconnected;
+  if (!gone) gone = port_->read(std::span(rec.reply).first(wire::kHeaderSize)).disconnected;
+  const std::size_t n = wire::lengthField(rec.reply.data());
   rec.replyLength = static_cast<std::int32_t>(n);
   const auto capacity = static_cast<std::size_t>(rec.bufferCapacity);
   if (!gone && n > 0 && n < capacity)
-    gone = port_->read(std::span(rec.reply).subspan(frame::kHeaderSize, n)).disconnected;
+    gone = port_->read(std::span(rec.reply).subspan(wire::kHeaderSize, n)).disconnected;
   // A device that is gone stays gone: close the port so that the next
   // exchange opens it afresh instead of timing out on a dead descriptor.
   if (gone) closePort();
@@ -101,11 +103,11 @@ std::int32_t Link::exchange(int address, int command, int command2, int flag, in
 
 std::int32_t Link::validateAndStore(std::size_t n, std::uint8_t address, std::uint8_t command2, std::uint8_t flag) {
   const auto& r = rec.reply;
-  rec.replyLength = static_cast<std::int32_t>(n + frame::kHeaderSize);
-  if (frame::checksum(std::span(r).first(n + 3)) != r[n + 3]) return rc::kBadReply;
+  rec.replyLength = static_cast<std::int32_t>(n + wire::kHeaderSize);
+  if (wire::checksum(std::span(r).first(n + 3)) != r[n + 3]) return rc::kBadReply;
   if (r[0] != 0x00 || r[1] != address || r[5] != command2 || r[6] != flag) return rc::kBadReply;
 
-  if (r[4] == frame::kErrorKind) {
+  if (r[4] == wire::kErrorKind) {
     // An error reply is a refusal even when its code byte is 0: reporting
     // it as success would let a refused record count as written.
     return r[7] != 0 ? static_cast<std::int32_t>(r[7]) : rc::kBadReply;

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "link_record.h"
+#include "protocol.h"
 #include "serial_port.h"
 
 namespace isp {
@@ -27,14 +28,15 @@ class Link {
   // Always 0.
   std::int32_t closePort();
 
-  // Sends one request with payloadLength bytes from rec.payload and reads
-  // the reply. Returns a result code from result_codes.h.
-  std::int32_t exchange(int address, int command, int command2, int flag, int payloadLength);
+  // Sends one request with its payload from rec.payload and reads the
+  // reply. Returns a result code from result_codes.h.
+  std::int32_t exchange(int address, const wire::Request& request);
 
+  // What COMn is called and which node stands for it.
+  Port port(int n) const { return platform_.port(n); }
   // Why the last failed port open failed, for front ends that can say more
   // than "port not open".
-  SerialError lastOpenError() const { return lastOpenError_; }
-  SerialPlatform& platform() { return platform_; }
+  const PortStatus& lastOpenStatus() const { return lastOpenStatus_; }
 
  private:
   void clearReply();
@@ -42,7 +44,7 @@ class Link {
 
   SerialPlatform& platform_;
   std::unique_ptr<SerialPort> port_;
-  SerialError lastOpenError_ = SerialError::None;
+  PortStatus lastOpenStatus_;
 };
 
 }  // namespace isp

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <string>
 
+#include "serial_port.h"
+
 namespace isp {
 
-constexpr int kFirstPort = 1;
-constexpr int kLastPort = 20;
 constexpr int kPortSlots = 24;  // room reserved beyond COM20, always 0
 
 // The one record of the device link: buffers, port numbers, reply results and

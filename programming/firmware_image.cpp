@@ -1,5 +1,8 @@
 #include "firmware_image.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <filesystem>
 
 #include "messages.h"
@@ -25,6 +28,7 @@ void FirmwareImage::choose(const std::optional<std::string>& path, std::string& 
   line(log, std::filesystem::path(*path).filename().string());
   // Opened by its full path: the chosen folder is not our current directory.
   std::FILE* f = std::fopen(path->c_str(), "rb");
+  m_openError = f ? 0 : errno;
   if (!f) {
     line(log, msg::kFileNotOpened);
     return;
@@ -41,7 +45,7 @@ bool FirmwareImage::makeReady(std::string& log) {
     line(log, msg::kNoFirmwareFile);
     return false;
   }
-  for (std::size_t i = 0; i < kImageSize; ++i) {
+  for (std::size_t i = 0; i < wire::kImageSize; ++i) {
     const int c = std::fgetc(m_pFile.get());
     if (c == EOF) {
       // The stream stays at its end: every later try fails the same way
@@ -57,9 +61,16 @@ bool FirmwareImage::makeReady(std::string& log) {
   return true;
 }
 
-std::span<const std::uint8_t, FirmwareImage::kRecordSize> FirmwareImage::record(int k) const {
-  return std::span<const std::uint8_t, kRecordSize>(m_image.data() + static_cast<std::size_t>(k) * kRecordSize,
-                                                    kRecordSize);
+bool FirmwareImage::fileCanHoldImage() const {
+  struct stat st{};
+  if (!m_pFile || ::fstat(fileno(m_pFile.get()), &st) != 0) return true;  // the read will tell
+  if (S_ISDIR(st.st_mode)) return false;
+  return !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) >= wire::kImageSize;
+}
+
+std::span<const std::uint8_t, wire::kRecordSize> FirmwareImage::record(int k) const {
+  return std::span<const std::uint8_t, wire::kRecordSize>(m_image.data() + static_cast<std::size_t>(k) * wire::kRecordSize,
+                                                          wire::kRecordSize);
 }
 
 }  // namespace isp

@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+#include "protocol.h"
+
 namespace isp {
 
 // The firmware file and its content in memory: chosen and opened, read once
@@ -14,10 +16,6 @@ namespace isp {
 // opened. Log lines go to the text it is given.
 class FirmwareImage {
  public:
-  static constexpr std::size_t kRecordSize = 130;
-  static constexpr int kRecords = 513;  // the header record and 512 data records
-  static constexpr std::size_t kImageSize = kRecordSize * kRecords;  // 66690
-
   FirmwareImage() = default;
   FirmwareImage(const FirmwareImage&) = delete;
   FirmwareImage& operator=(const FirmwareImage&) = delete;
@@ -28,11 +26,17 @@ class FirmwareImage {
   // otherwise the reason has been appended to log.
   bool makeReady(std::string& log);
   // Record k (0 to 512).
-  std::span<const std::uint8_t, kRecordSize> record(int k) const;
+  std::span<const std::uint8_t, wire::kRecordSize> record(int k) const;
   // Closes a file that was opened and not read.
   void release();
 
+  // False when the open file is known to be too short for a whole image
+  // (a directory, or a regular file shorter than the image). Reads nothing.
+  bool fileCanHoldImage() const;
+
   bool fileOpen() const { return m_bFileOpen; }
+  // The errno of the last choice that could not be opened.
+  int openError() const { return m_openError; }
   bool imageLoaded() const { return m_bImageLoaded; }
   void reset() { release(); m_bImageLoaded = false; }
 
@@ -40,10 +44,11 @@ class FirmwareImage {
   struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
-  std::array<std::uint8_t, kImageSize> m_image{};
+  std::array<std::uint8_t, wire::kImageSize> m_image{};
   std::unique_ptr<std::FILE, FileCloser> m_pFile;
   bool m_bFileOpen = false;
   bool m_bImageLoaded = false;
+  int m_openError = 0;
 };
 
 }  // namespace isp

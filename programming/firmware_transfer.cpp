@@ -6,10 +6,8 @@
 
 namespace isp {
 
-FirmwareTransfer::FirmwareTransfer(Link& link, TransferView& view, Options options)
-    : m_link(link), m_view(view), m_options(std::move(options)) {
-  if (!m_options.portName) m_options.portName = [](int port) { return "COM" + std::to_string(port); };
-}
+FirmwareTransfer::FirmwareTransfer(Link& link, TransferView& view, int timerPeriodMs)
+    : m_link(link), m_view(view), m_timerPeriodMs(timerPeriodMs) {}
 
 void FirmwareTransfer::append(std::string_view piece) {
   m_strLog += piece;
@@ -23,21 +21,17 @@ void FirmwareTransfer::appendLine(std::string_view text) {
 
 void FirmwareTransfer::refresh() { m_view.refreshLog(m_strLog); }
 
-void FirmwareTransfer::clearLog() {
-  m_strLog.clear();
-  m_view.logCleared();
-}
-
 void FirmwareTransfer::OnInitDialog() {
   m_image.reset();
-  clearLog();
+  m_strLog.clear();
   LinkRecord& rec = m_link.rec;
   m_link.probe(0);
   std::vector<TransferView::PortEntry> entries;
   for (int n = kFirstPort; n <= kLastPort; ++n) {
     if (rec.portSlot(n) == 0) continue;
     if (entries.empty()) rec.selectedPort = n;
-    entries.push_back({n, "COM" + std::to_string(n)});
+    const Port p = m_link.port(n);
+    entries.push_back({n, p.name, p.node});
   }
   m_view.setPortList(entries);
   if (rec.portCount > 0) {
@@ -46,7 +40,7 @@ void FirmwareTransfer::OnInitDialog() {
     m_view.selectPort(-1);
     appendLine(msg::kNoPorts);
   }
-  m_view.setProgressRange(0, kDataRecords);
+  m_view.setProgressRange(0, wire::kDataRecords);
   m_view.setProgress(0);
   m_view.enable(Control::Stop, false);
   refresh();
@@ -77,7 +71,7 @@ void FirmwareTransfer::OnFile(const std::optional<std::string>& path) {
 std::int32_t FirmwareTransfer::identifyAndLog() {
   LinkRecord& rec = m_link.rec;
   append(msg::kPortLine);
-  appendLine(m_options.portName(rec.selectedPort));
+  appendLine(m_link.port(rec.selectedPort).name);
   rec.identityText.clear();
   rec.deviceName.clear();
   for (auto& s : rec.spareText) s.clear();
@@ -97,8 +91,15 @@ std::int32_t FirmwareTransfer::identifyAndLog() {
   return r;
 }
 
+bool FirmwareTransfer::fileHoldsImage() {
+  if (!m_image.fileOpen() || m_image.fileCanHoldImage()) return true;
+  appendLine(msg::kFileReadError);
+  refresh();
+  return false;
+}
+
 void FirmwareTransfer::OnTransmit() {
-  clearLog();
+  m_strLog.clear();
   if (identifyAndLog() != rc::kOk) {
     m_lastTransmit = TransmitOutcome::NotIdentified;
     refresh();
@@ -113,11 +114,12 @@ void FirmwareTransfer::OnTransmit() {
     return;
   }
   m_nBlock = -1;
+  m_nFailure = 0;
   m_nStatus = NotCompleted;
   m_bInTimer = false;
   m_bRunning = true;
   m_lastTransmit = TransmitOutcome::Started;
-  m_view.startRecordTimer(kTimerId, m_options.timerPeriodMs);
+  m_view.startRecordTimer(kTimerId, m_timerPeriodMs);
   setControls(true);
   refresh();
 }
@@ -136,11 +138,20 @@ void FirmwareTransfer::setControls(bool transferring) {
   }
 }
 
-std::int32_t FirmwareTransfer::sendRecord(int k) {
+bool FirmwareTransfer::sendRecord(int k) {
   const auto record = m_image.record(k);
   std::copy(record.begin(), record.end(), m_link.rec.payload.begin());
-  return m_link.exchange(m_link.rec.deviceAddress, 0x30, 0xD0, k == 0 ? 0 : 1,
-                         static_cast<int>(FirmwareImage::kRecordSize));
+  const std::int32_t r = m_link.exchange(m_link.rec.deviceAddress, wire::Request::record(k));
+  if (r == rc::kOk) return true;
+  m_nFailedBlock = k;
+  m_nFailure = r;
+  append(msg::kError);
+  append(std::to_string(r));
+  append(msg::kBlock);
+  appendLine(std::to_string(k));
+  refresh();
+  EndTransfer();
+  return false;
 }
 
 void FirmwareTransfer::OnTimer(int id) {
@@ -151,31 +162,17 @@ void FirmwareTransfer::OnTimer(int id) {
   if (n < 0) {
     m_nBlock = 0;
     m_nStatus = NotCompleted;
-    m_view.setProgressRange(0, kDataRecords);
+    m_view.setProgressRange(0, wire::kDataRecords);
     m_view.setProgress(0);
-    if (const std::int32_t r = sendRecord(0); r == rc::kOk) {
+    if (sendRecord(0)) {
       appendLine(msg::kProgrammingStarted);
       refresh();
-    } else {
-      append(msg::kError);
-      append(std::to_string(r));
-      append(msg::kBlock);
-      appendLine("0");
-      refresh();
-      EndTransfer();
     }
-  } else if (n < kDataRecords) {
+  } else if (n < wire::kDataRecords) {
     m_view.setProgress(n);
-    if (const std::int32_t r = sendRecord(n + 1); r != rc::kOk) {
-      append(msg::kError);
-      append(std::to_string(r));
-      append(msg::kBlock);
-      appendLine(std::to_string(n + 1));
-      refresh();
-      EndTransfer();
-    } else {
+    if (sendRecord(n + 1)) {
       m_nBlock = n + 1;
-      if (m_nBlock >= kDataRecords) {
+      if (m_nBlock >= wire::kDataRecords) {
         m_nStatus = Completed;
         EndTransfer();
         m_nBlock = 0;
@@ -205,12 +202,7 @@ void FirmwareTransfer::OnStop() {
   EndTransfer();
 }
 
-void FirmwareTransfer::OnOK() {
-  m_image.release();
-  m_link.closePort();
-}
-
-void FirmwareTransfer::OnClose() {
+void FirmwareTransfer::release() {
   m_image.release();
   m_link.closePort();
 }

@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -17,20 +16,12 @@ class FirmwareTransfer {
  public:
   static constexpr int kTimerId = 1;
   static constexpr int kTimerPeriodMs = 250;
-  static constexpr int kDataRecords = 512;
 
   enum Status { NotCompleted = 0, Completed = 1, Stopped = 2 };
   // How the last Transmit went.
   enum class TransmitOutcome { None, NotIdentified, NoImage, Started };
 
-  struct Options {
-    int timerPeriodMs = kTimerPeriodMs;
-    // How the port line names the selected port; "COM<n>" by default.
-    std::function<std::string(int port)> portName;
-  };
-
-  FirmwareTransfer(Link& link, TransferView& view, Options options);
-  FirmwareTransfer(Link& link, TransferView& view) : FirmwareTransfer(link, view, Options{}) {}
+  FirmwareTransfer(Link& link, TransferView& view, int timerPeriodMs = kTimerPeriodMs);
 
   // Window start: probes the ports, fills the list, selects the first one.
   void OnInitDialog();
@@ -38,13 +29,16 @@ class FirmwareTransfer {
   void OnPortChange(int index);
   // The file dialog's answer: a full path, or nothing when cancelled.
   void OnFile(const std::optional<std::string>& path);
+  // For front ends that must not touch the device without a whole image:
+  // false, with the read error logged, when the chosen file cannot hold one.
+  bool fileHoldsImage();
   void OnTransmit();
   void OnTimer(int id);
   void OnStop();
   int EndTransfer();
   // Exit button, and window close: both release the file and the port.
-  void OnOK();
-  void OnClose();
+  void OnOK() { release(); }
+  void OnClose() { release(); }
 
   // Identification with its log line, as Transmit does it; returns the result.
   std::int32_t identifyAndLog();
@@ -53,6 +47,10 @@ class FirmwareTransfer {
   int block() const { return m_nBlock; }
   int status() const { return m_nStatus; }
   TransmitOutcome lastTransmit() const { return m_lastTransmit; }
+  // The record whose exchange ended the last transfer, and its result code
+  // (0 when no exchange failed).
+  int failedBlock() const { return m_nFailedBlock; }
+  std::int32_t failure() const { return m_nFailure; }
   const std::string& log() const { return m_strLog; }
   FirmwareImage& image() { return m_image; }
 
@@ -60,13 +58,14 @@ class FirmwareTransfer {
   void append(std::string_view piece);
   void appendLine(std::string_view text);
   void refresh();
-  void clearLog();
   void setControls(bool transferring);
-  std::int32_t sendRecord(int k);
+  // Sends record k; false, with the failure logged, when it was not taken.
+  bool sendRecord(int k);
+  void release();
 
   Link& m_link;
   TransferView& m_view;
-  Options m_options;
+  int m_timerPeriodMs;
   FirmwareImage m_image;
   std::string m_strLog;
   int m_nBlock = 0;
@@ -74,6 +73,8 @@ class FirmwareTransfer {
   int m_nStatus = NotCompleted;
   bool m_bRunning = false;
   TransmitOutcome m_lastTransmit = TransmitOutcome::None;
+  int m_nFailedBlock = 0;
+  std::int32_t m_nFailure = 0;
 };
 
 }  // namespace isp

@@ -5,15 +5,14 @@
 
 namespace isp {
 
-enum class Control { File, Port, Transmit, Stop, Exit };
+enum class Control { File, Port, Transmit, Stop };
 
 // What a front end shows and does for the transfer engine. The engine holds
 // every rule and every text; a view only displays and keeps the timer.
 class TransferView {
  public:
   virtual ~TransferView() = default;
-  // The log text was emptied, or had `piece` appended (not yet shown).
-  virtual void logCleared() {}
+  // The log text had `piece` appended (not yet shown).
   virtual void logAppended(std::string_view piece) { (void)piece; }
   // Show the whole log text now.
   virtual void refreshLog(const std::string& text) = 0;
@@ -27,6 +26,7 @@ class TransferView {
   struct PortEntry {
     int port;           // 1 to 20
     std::string label;  // "COM<n>"
+    std::string node;   // the system's name for it, for a tooltip
   };
   virtual void setPortList(const std::vector<PortEntry>& entries) { (void)entries; }
   virtual void selectPort(int index) { (void)index; }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "frames.h"
+#include "protocol.h"
 
 namespace isp::sim {
 
@@ -27,9 +27,9 @@ std::vector<std::uint8_t> Device::image() const {
 Response Device::handle(std::span<const std::uint8_t> f) {
   ++frames_;
   if (opt_.silent) return {};
-  const std::size_t n = frame::lengthField(f.data());
+  const std::size_t n = wire::lengthField(f.data());
   const std::uint8_t cmd = f[4], cmd2 = f[5], flag = f[6];
-  if (frame::checksum(f.first(f.size() - 1)) != f.back()) {
+  if (wire::checksum(f.first(f.size() - 1)) != f.back()) {
     fault("frame " + std::to_string(frames_) + ": checksum wrong");
     return errorReply(cmd2, flag, 2);
   }
@@ -37,7 +37,7 @@ Response Device::handle(std::span<const std::uint8_t> f) {
     fault("frame " + std::to_string(frames_) + ": start byte or address wrong");
     return errorReply(cmd2, flag, 2);
   }
-  if (cmd == frame::kIdentifyCommand && cmd2 == frame::kIdentifyCommand2) {
+  if (cmd == wire::kIdentifyCommand && cmd2 == wire::kIdentifyCommand2) {
     if (n != 4 || flag != 0) {
       fault("identification: length " + std::to_string(n) + ", flag " + std::to_string(flag));
       return errorReply(cmd2, flag, 3);
@@ -47,13 +47,13 @@ Response Device::handle(std::span<const std::uint8_t> f) {
     return reply(kAtIdentify, cmd, cmd2, flag,
                  std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
   }
-  if (cmd == frame::kRecordCommand && cmd2 == frame::kRecordCommand2) return onRecord(f);
+  if (cmd == wire::kRecordCommand && cmd2 == wire::kRecordCommand2) return onRecord(f);
   fault("frame " + std::to_string(frames_) + ": unknown command " + std::to_string(cmd) + "/" + std::to_string(cmd2));
   return errorReply(cmd2, flag, 3);
 }
 
 Response Device::onRecord(std::span<const std::uint8_t> f) {
-  const std::size_t n = frame::lengthField(f.data());
+  const std::size_t n = wire::lengthField(f.data());
   const std::uint8_t cmd = f[4], cmd2 = f[5], flag = f[6];
   if (n != kRecordSize + 4) {
     fault("record frame with length " + std::to_string(n));
@@ -86,8 +86,8 @@ Response Device::reply(int at, std::uint8_t command, std::uint8_t command2, std:
   if (at == opt_.errorAt) return errorReply(command2, flag, static_cast<std::uint8_t>(opt_.errorCode));
   if (at == opt_.hangupAt) return Response{{}, {}, true};
   Response r;
-  r.bytes.resize(data.size() + frame::kOverhead);
-  frame::build(r.bytes, kAddress, command, command2, flag, data);
+  r.bytes.resize(data.size() + wire::kOverhead);
+  wire::build(r.bytes, kAddress, command, command2, flag, data);
   if (at == opt_.badChecksumAt) ++r.bytes.back();
   if (at == opt_.delayAt) r.delay = opt_.delay;
   if (at == opt_.partialAt) r.bytes.resize(r.bytes.size() / 2);
@@ -100,9 +100,9 @@ Response Device::reply(int at, std::uint8_t command, std::uint8_t command2, std:
 
 Response Device::errorReply(std::uint8_t command2, std::uint8_t flag, std::uint8_t code) {
   Response r;
-  r.bytes.resize(1 + frame::kOverhead);
+  r.bytes.resize(1 + wire::kOverhead);
   const std::uint8_t data[1] = {code};
-  frame::build(r.bytes, kAddress, frame::kErrorKind, command2, flag, data);
+  wire::build(r.bytes, kAddress, wire::kErrorKind, command2, flag, data);
   return r;
 }
 

@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "protocol.h"
+
 // The device side of the protocol, without any I/O: frames in, replies out.
 namespace isp::sim {
 
-constexpr int kRecords = 513;
-constexpr std::size_t kRecordSize = 130;
+using wire::kRecords;
+using wire::kRecordSize;
 
 // Where a fault strikes: a record number 0 to 512, or the identification.
 constexpr int kAtIdentify = -1;

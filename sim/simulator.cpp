@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frames.h"
+#include "protocol.h"
 
 namespace isp::sim {
 
@@ -36,23 +37,52 @@ Simulator::Simulator(SimulatorOptions options, Log log)
   }
 }
 
+namespace {
+// Where a symbolic link points, empty when path is not one.
+std::string linkTarget(const std::string& path) {
+  char buf[4096];
+  const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+}  // namespace
+
 Simulator::~Simulator() {
   stop();
-  if (!opt_.linkPath.empty()) ::unlink(opt_.linkPath.c_str());
+  // Only a link that still points at our own line is ours to remove.
+  if (!opt_.linkPath.empty() && !line_.path.empty() && linkTarget(opt_.linkPath) == line_.path)
+    ::unlink(opt_.linkPath.c_str());
+}
+
+// The link may replace nothing but a link to a pseudo-terminal (a leftover
+// of an earlier run): a device node or a file at that path is someone's.
+bool Simulator::placeLink(const std::string& target, std::string* error) {
+  const std::string& at = opt_.linkPath;
+  struct stat st{};
+  if (::lstat(at.c_str(), &st) == 0 && !(S_ISLNK(st.st_mode) && linkTarget(at).starts_with("/dev/pts/"))) {
+    if (error) *error = at + " exists and is not a link to a pseudo-terminal: refusing to replace it";
+    return false;
+  }
+  // Replace the link atomically so that an opener never finds it missing.
+  const std::string tmp = at + ".isp-sim-" + std::to_string(::getpid());
+  ::unlink(tmp.c_str());
+  if (::symlink(target.c_str(), tmp.c_str()) != 0 || ::rename(tmp.c_str(), at.c_str()) != 0) {
+    if (error) *error = at + ": " + std::strerror(errno);
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool Simulator::openPty(std::string* error) {
   Pty p = sim::openPty(true, error);
   if (p.path.empty()) return false;
-  if (!opt_.linkPath.empty()) {
-    // Replace the link atomically so that an opener never finds it missing.
-    const std::string tmp = opt_.linkPath + ".new";
-    ::unlink(tmp.c_str());
-    if (::symlink(p.path.c_str(), tmp.c_str()) != 0 || ::rename(tmp.c_str(), opt_.linkPath.c_str()) != 0) {
-      if (error) *error = opt_.linkPath + ": " + std::strerror(errno);
-      return false;
-    }
+  // Started through sudo, the line belongs to the user who asked for it.
+  if (opt_.ownerUid >= 0 && ::chown(p.path.c_str(), static_cast<uid_t>(opt_.ownerUid),
+                                    static_cast<gid_t>(opt_.ownerGid)) != 0) {
+    if (error) *error = p.path + ": " + std::strerror(errno);
+    return false;
   }
+  if (!opt_.linkPath.empty() && !placeLink(p.path, error)) return false;
   const std::string path = p.path;
   {
     std::lock_guard lock(mu_);
@@ -199,8 +229,8 @@ void Simulator::onBytes(const std::uint8_t* data, std::size_t n) {
 }
 
 void Simulator::processFrames() {
-  while (pending_.size() >= frame::kHeaderSize && line_.master) {
-    const std::size_t n = frame::lengthField(pending_.data());
+  while (pending_.size() >= wire::kHeaderSize && line_.master) {
+    const std::size_t n = wire::lengthField(pending_.data());
     if (n < 4 || n > Device::kMaxLengthField) {
       fault("length field " + std::to_string(n) + " out of range; " + std::to_string(pending_.size()) +
                     " bytes dropped");
@@ -208,7 +238,7 @@ void Simulator::processFrames() {
       acceptedAt_.clear();
       return;
     }
-    const std::size_t size = frame::kHeaderSize + n;
+    const std::size_t size = wire::kHeaderSize + n;
     if (pending_.size() < size) return;
     const SteadyTime complete = acceptedAt_[size - 1];
     std::vector<std::uint8_t> f(pending_.begin(), pending_.begin() + static_cast<long>(size));

@@ -18,6 +18,7 @@ struct SimulatorOptions {
   int baud = 0;                    // pace bytes both ways as a line at this rate; 0: no pacing
   std::string imagePath;           // the programmed image goes here when record 512 arrives
   std::string linkPath;            // a symbolic link kept pointing at the current pty
+  int ownerUid = -1, ownerGid = -1;  // who the pty is given to (the user behind sudo)
   int reopenAfterMs = -1;          // after a hang-up, a fresh pty this much later; < 0: stay down
   bool exitWhenComplete = false;   // stop once the image is written
   std::chrono::milliseconds frameGap{200};  // a frame left incomplete this long is dropped
@@ -33,6 +34,8 @@ class Simulator {
   Simulator(const Simulator&) = delete;
   Simulator& operator=(const Simulator&) = delete;
 
+  // Refuses, with the reason in *error, to put its link where anything but
+  // an earlier link to a pseudo-terminal is.
   bool openPty(std::string* error);
   bool openDevice(const std::string& path, std::string* error);
   std::string path() const;
@@ -55,6 +58,7 @@ class Simulator {
 
  private:
   bool reopen();
+  bool placeLink(const std::string& target, std::string* error);
   void hangUp();
   void drainLine();
   void fault(const std::string& what);

@@ -107,7 +107,7 @@ TEST_F(DialogTest, PortListAndPortChanges) {
   emit ports->activated(2);
   EXPECT_EQ(link_->rec.openPort, 0);
   EXPECT_EQ(link_->rec.selectedPort, 10);
-  EXPECT_TRUE(platform_->present(2));
+  EXPECT_TRUE(platform_->check(2));
 }
 
 TEST_F(DialogTest, WholeTransfer) {

@@ -11,12 +11,10 @@
 namespace isp::test {
 namespace {
 
-struct Request {
-  int command, command2, flag, payloadLength;
-};
-constexpr Request kIdentify{0x10, 0x00, 0, 0};
-constexpr Request kHeaderRecord{0x30, 0xD0, 0, 130};
-constexpr Request kDataRecord{0x30, 0xD0, 1, 130};
+using wire::Request;
+constexpr Request kIdentify = Request::identify();
+constexpr Request kHeaderRecord = Request::record(0);
+constexpr Request kDataRecord = Request::record(1);
 
 class ExchangeTest : public ::testing::Test {
  protected:
@@ -24,7 +22,7 @@ class ExchangeTest : public ::testing::Test {
     platform.presentPorts = {3, 5};
     link.rec.selectedPort = 3;
   }
-  std::int32_t run(const Request& r) { return link.exchange(0, r.command, r.command2, r.flag, r.payloadLength); }
+  std::int32_t run(const Request& r) { return link.exchange(0, r); }
 
   ScriptedPlatform platform;
   Link link{platform};
@@ -152,11 +150,11 @@ TEST_F(ExchangeTest, NoPortMeansNothingWritten) {
   EXPECT_EQ(run(kIdentify), rc::kPortNotOpen);
   link.rec.selectedPort = 9;  // not present
   EXPECT_EQ(run(kIdentify), rc::kPortNotOpen);
-  EXPECT_EQ(link.lastOpenError(), SerialError::NotFound);
+  EXPECT_EQ(link.lastOpenStatus().error, SerialError::NotFound);
   platform.openErrors[5] = SerialError::Busy;
   link.rec.selectedPort = 5;
   EXPECT_EQ(run(kIdentify), rc::kPortNotOpen);
-  EXPECT_EQ(link.lastOpenError(), SerialError::Busy);
+  EXPECT_EQ(link.lastOpenStatus().error, SerialError::Busy);
   EXPECT_TRUE(platform.writes.empty());
   EXPECT_EQ(link.rec.openPort, 0);
 }

@@ -105,9 +105,13 @@ TEST_F(FlashCli, FileProblems) {
   EXPECT_EQ(out_, "Выбран файл none.isp\nФайл не открыт\n");
   EXPECT_EQ(sim_->framesHandled(), 0) << "the device is not touched";
 
+  // Too short by one byte, or a folder: refused before the device is touched.
   std::vector<std::uint8_t> shortImage(image_.begin(), image_.end() - 1);
   EXPECT_EQ(flash(flashArgs(dir_.write("short.isp", shortImage))), 4);
-  EXPECT_TRUE(out_.ends_with("в режиме программирования\nОшибка чтения файла\n")) << out_;
+  EXPECT_EQ(out_, "Выбран файл short.isp\nФайл открыт\nОшибка чтения файла\n");
+  EXPECT_EQ(flash(flashArgs(dir_.path().string())), 4);
+  EXPECT_TRUE(out_.ends_with("Ошибка чтения файла\n")) << out_;
+  EXPECT_EQ(sim_->framesHandled(), 0);
 }
 
 TEST_F(FlashCli, CtrlCStops) {

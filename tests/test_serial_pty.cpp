@@ -59,7 +59,7 @@ TEST(SerialPty, AllByteValuesPassUnchangedBothWays) {
   sim::Pty pty = cookedPty();
   PosixSerialPlatform platform(PortMap().set(4, pty.path));
   OpenResult o = platform.open(4);
-  ASSERT_TRUE(o.port) << describe(o.error);
+  ASSERT_TRUE(o.port) << o.status.why;
 
   std::vector<std::uint8_t> all(256);
   for (int i = 0; i < 256; ++i) all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
@@ -121,13 +121,13 @@ TEST(SerialPty, ExclusiveOpenAndProbe) {
   ASSERT_TRUE(held.port);
   OpenResult second = platform.open(2);
   EXPECT_FALSE(second.port);
-  EXPECT_EQ(second.error, SerialError::Busy);
+  EXPECT_EQ(second.status.error, SerialError::Busy);
   EXPECT_EQ(link.probe(), 1) << "a port held by another opener counts as absent";
   EXPECT_EQ(link.rec.portSlot(10), 1);
 
   held.port.reset();
-  EXPECT_TRUE(platform.present(2));
-  EXPECT_EQ(platform.open(3).error, SerialError::NotFound);
+  EXPECT_TRUE(platform.check(2));
+  EXPECT_EQ(platform.open(3).status.error, SerialError::NotFound);
 }
 
 TEST(SerialPty, IdentifiesTheStandInAndSwitchesPorts) {
@@ -136,11 +136,11 @@ TEST(SerialPty, IdentifiesTheStandInAndSwitchesPorts) {
   Link link(platform);
   ASSERT_EQ(identify(link, 1, 0), rc::kOk);
   EXPECT_EQ(link.rec.deviceName, "SIM-1");
-  EXPECT_FALSE(platform.present(1)) << "the link holds COM1";
+  EXPECT_FALSE(platform.check(1)) << "the link holds COM1";
 
   ASSERT_EQ(identify(link, 2, 0), rc::kOk);
   EXPECT_EQ(link.rec.openPort, 2);
-  EXPECT_TRUE(platform.present(1)) << "switching to COM2 released COM1";
+  EXPECT_TRUE(platform.check(1)) << "switching to COM2 released COM1";
   EXPECT_EQ(one->framesHandled(), 1);
   EXPECT_EQ(two->framesHandled(), 1);
 }
@@ -158,13 +158,13 @@ TEST(SerialPty, HangUpMidReadThenTheDeviceComesBack) {
 
   const double cpu0 = threadCpuMs();
   const auto t0 = WallClock::now();
-  EXPECT_EQ(link.exchange(0, 0x30, 0xD0, 0, 130), rc::kNoReply);
+  EXPECT_EQ(link.exchange(0, wire::Request::record(0)), rc::kNoReply);
   EXPECT_LT(msSince(t0), 1000);
   EXPECT_LT(threadCpuMs() - cpu0, 100.0) << "a dead port must not be polled in a loop";
   EXPECT_EQ(link.rec.openPort, 0) << "the dead port is closed";
 
   // While the device is away, nothing can be opened.
-  EXPECT_EQ(link.exchange(0, 0x10, 0x00, 0, 0), rc::kPortNotOpen);
+  EXPECT_EQ(link.exchange(0, wire::Request::identify()), rc::kPortNotOpen);
   const auto t1 = WallClock::now();
   while (dev->linesOpened() < 2 && msSince(t1) < 5000) std::this_thread::sleep_for(10ms);
   ASSERT_EQ(dev->linesOpened(), 2);

@@ -39,6 +39,8 @@ class ScriptedChannel final : public ByteChannel {
     return n > 0 ? static_cast<long>(n) : hungUp() ? -1 : 0;
   }
 
+  void discardInput() override {}
+
   long writeSome(std::span<const std::uint8_t> bytes) override {
     if (hungUp()) return -1;
     const std::size_t n = std::min(bytes.size(), writeRoom_);

@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "main_dialog.h"
+#include "isp_version.h"
 #include "qt_text.h"
 #include "serial_posix.h"
 
@@ -13,7 +14,7 @@ int CMainApp::run(const char* programName) {
   char* argv[] = {const_cast<char*>(programName), nullptr};
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("isp-programmer"));
-  QApplication::setApplicationVersion(QStringLiteral("1.0.4.0"));
+  QApplication::setApplicationVersion(QStringLiteral(ISP_VERSION_FULL));
   QApplication::setWindowIcon(appIcon());
   InitInstance();
   return 0;

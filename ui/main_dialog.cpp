@@ -11,6 +11,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
+#include <memory>
 
 #include "about_box.h"
 #include "about_text.h"
@@ -21,23 +23,26 @@
 
 namespace isp::ui {
 
-std::optional<QString> chooseFirmwareFile(QWidget* owner) {
-  const QString filters = qtText(msg::kFileFilterIsp) + QStringLiteral(";;") + qtText(msg::kFileFilterAll);
-  const QString path = QFileDialog::getOpenFileName(owner, QString(), QString(), filters);
-  if (path.isEmpty()) return std::nullopt;
-  return path;
+// The labels show "(*.*)" as they always have; on Windows that pattern
+// matches every name, but Qt takes it literally and would hide names without
+// a dot. So each filter carries its real pattern after the label, and the
+// dialog shows the labels only.
+void setFirmwareFilters(QFileDialog& dialog) {
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
+  dialog.setNameFilters({qtText(msg::kFileFilterIsp) + QStringLiteral(" (*.isp)"),
+                         qtText(msg::kFileFilterAll) + QStringLiteral(" (*)")});
 }
 
-namespace {
-FirmwareTransfer::Options engineOptions(const CMainDialog::Options& o) {
-  FirmwareTransfer::Options e;
-  e.timerPeriodMs = o.timerPeriodMs;
-  return e;
+std::optional<QString> chooseFirmwareFile(QWidget* owner) {
+  QFileDialog dialog(owner);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  setFirmwareFilters(dialog);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().constFirst();
 }
-}  // namespace
 
 CMainDialog::CMainDialog(Link& link, Options options, QWidget* parent)
-    : QDialog(parent), m_link(link), m_options(std::move(options)), m_engine(link, *this, engineOptions(m_options)) {
+    : QDialog(parent), m_options(std::move(options)), m_engine(link, *this, m_options.timerPeriodMs) {
   if (!m_options.chooseFile) m_options.chooseFile = chooseFirmwareFile;
   createControls();
   wireMessageMap();
@@ -70,6 +75,7 @@ void CMainDialog::createControls() {
   m_log->setLineWrapMode(QPlainTextEdit::NoWrap);
   m_log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   m_log->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  m_log->setContextMenuPolicy(Qt::CustomContextMenu);
 
   m_progress = new QProgressBar(this);
   place(m_progress, "IDC_PROGRESS", QStringLiteral("Ход записи"), {7, 111, 231, 10});
@@ -116,6 +122,11 @@ void CMainDialog::wireMessageMap() {
   connect(&m_timer, &QTimer::timeout, this, &CMainDialog::OnTimer);
   connect(m_btnStop, &QPushButton::clicked, this, &CMainDialog::OnStop);
   connect(m_btnExit, &QPushButton::clicked, this, &CMainDialog::OnOK);
+  // The about entry: the context menu anywhere, the log's own included, and F1.
+  connect(m_log, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { showContextMenu(m_log->mapToGlobal(at), m_log->createStandardContextMenu()); });
+  connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
+          [this] { OnSysCommand(IDM_ABOUT); });
   // Window close: closeEvent. Escape: QDialog::reject, which runs no handler.
 }
 
@@ -145,11 +156,14 @@ void CMainDialog::OnSysCommand(unsigned id) {
 }
 
 // Where the window manager owns the system menu, the entry lives here.
-void CMainDialog::contextMenuEvent(QContextMenuEvent* event) {
-  QMenu menu(this);
-  QAction* about = menu.addAction(qtText(kAboutMenu));
+void CMainDialog::contextMenuEvent(QContextMenuEvent* event) { showContextMenu(event->globalPos(), new QMenu(this)); }
+
+void CMainDialog::showContextMenu(const QPoint& globalPos, QMenu* menu) {
+  std::unique_ptr<QMenu> owned(menu);
+  if (!menu->isEmpty()) menu->addSeparator();
+  QAction* about = menu->addAction(qtText(kAboutMenu));
   about->setData(IDM_ABOUT);
-  if (QAction* chosen = menu.exec(event->globalPos())) OnSysCommand(chosen->data().toUInt());
+  if (QAction* chosen = menu->exec(globalPos); chosen == about) OnSysCommand(IDM_ABOUT);
 }
 
 void CMainDialog::OnPortChange() { m_engine.OnPortChange(m_cmbPort->currentIndex()); }
@@ -188,7 +202,6 @@ void CMainDialog::enable(Control control, bool enabled) {
     case Control::Port: w = m_cmbPort; break;
     case Control::Transmit: w = m_btnTransmit; break;
     case Control::Stop: w = m_btnStop; break;
-    case Control::Exit: w = m_btnExit; break;
   }
   w->setEnabled(enabled);
 }
@@ -201,8 +214,7 @@ void CMainDialog::setPortList(const std::vector<PortEntry>& entries) {
   m_cmbPort->clear();
   for (const PortEntry& e : entries) {
     m_cmbPort->addItem(QString::fromStdString(e.label), e.port);
-    m_cmbPort->setItemData(m_cmbPort->count() - 1, QString::fromStdString(m_link.platform().systemName(e.port)),
-                           Qt::ToolTipRole);
+    m_cmbPort->setItemData(m_cmbPort->count() - 1, QString::fromStdString(e.node), Qt::ToolTipRole);
   }
 }
 

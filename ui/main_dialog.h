@@ -10,6 +10,8 @@
 #include "transfer_view.h"
 
 class QComboBox;
+class QFileDialog;
+class QMenu;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
@@ -63,8 +65,9 @@ class CMainDialog final : public QDialog, public TransferView {
   void createControls();
   void wireMessageMap();
   void OnInitDialog();
+  // Shows menu (taken over) with the about entry at its end.
+  void showContextMenu(const QPoint& globalPos, QMenu* menu);
 
-  Link& m_link;
   Options m_options;
   QPushButton* m_btnStop = nullptr;
   QComboBox* m_cmbPort = nullptr;
@@ -81,5 +84,6 @@ class CMainDialog final : public QDialog, public TransferView {
 
 // The standard open-file dialog with the program's two filters.
 std::optional<QString> chooseFirmwareFile(QWidget* owner);
+void setFirmwareFilters(QFileDialog& dialog);
 
 }  // namespace isp::ui

@@ -9,6 +9,8 @@ class DevicePort final : public SerialPort {
   explicit DevicePort(DevicePlatform& p) : p_(p) {}
   ~DevicePort() override { ++p_.closes; }
 
+  void discardInput() override { input_.clear(); }
+
   IoResult write(std::span<const std::uint8_t> bytes) override {
     if (p_.hungUp) return {0, true};
     const sim::Response r = p_.device.handle(bytes);
@@ -33,10 +35,11 @@ class DevicePort final : public SerialPort {
 
 }  // namespace
 
-OpenResult DevicePlatform::open(int port) {
-  if (!present(port)) return {nullptr, SerialError::NotFound};
+OpenResult DevicePlatform::open(int n) {
+  PortStatus status = check(n);
+  if (!status) return {nullptr, status};
   ++opens;
-  return {std::make_unique<DevicePort>(*this), SerialError::None};
+  return {std::make_unique<DevicePort>(*this), {}};
 }
 
 }  // namespace isp::test

@@ -21,9 +21,12 @@ class DevicePlatform final : public SerialPlatform {
   int closes = 0;
   bool hungUp = false;
 
-  OpenResult open(int port) override;
-  bool present(int port) override { return presentPorts.count(port) > 0 && !hungUp; }
-  std::string systemName(int port) const override { return "device" + std::to_string(port); }
+  Port port(int n) const override { return {comName(n), "device" + std::to_string(n)}; }
+  OpenResult open(int n) override;
+  PortStatus check(int n) override {
+    if (presentPorts.count(n) > 0 && !hungUp) return {};
+    return {SerialError::NotFound, "absent"};
+  }
 };
 
 }  // namespace isp::test

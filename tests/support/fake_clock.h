@@ -3,13 +3,10 @@
 
 namespace isp::test {
 
-// Time that moves only when told to, or when someone sleeps.
+// Time that moves only when told to.
 class FakeClock final : public MonotonicClock {
  public:
   TimePoint now() override { return now_; }
-  void sleepUntil(TimePoint t) override {
-    if (t > now_) now_ = t;
-  }
   void advance(Duration d) { now_ += d; }
   // Milliseconds since the clock was made.
   long elapsedMs() const { return std::chrono::duration_cast<milliseconds>(now_ - TimePoint{}).count(); }

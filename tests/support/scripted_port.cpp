@@ -21,10 +21,16 @@ class ScriptedPort final : public SerialPort {
   ScriptedPort(ScriptedPlatform& p, int n) : p_(p), n_(n) {}
   ~ScriptedPort() override { p_.journal.push_back("close " + std::to_string(n_)); }
 
+  void discardInput() override { p_.input.clear(); }
+
   IoResult write(std::span<const std::uint8_t> bytes) override {
     Bytes b(bytes.begin(), bytes.end());
     p_.writes.push_back(b);
     p_.journal.push_back("write " + std::to_string(n_) + ": " + hex(b));
+    if (!p_.replies.empty()) {
+      p_.input.insert(p_.input.end(), p_.replies.front().begin(), p_.replies.front().end());
+      p_.replies.pop_front();
+    }
     return {bytes.size(), false};
   }
 
@@ -46,11 +52,17 @@ class ScriptedPort final : public SerialPort {
 
 }  // namespace
 
-OpenResult ScriptedPlatform::open(int port) {
-  if (!present(port)) return {nullptr, SerialError::NotFound};
-  if (auto it = openErrors.find(port); it != openErrors.end()) return {nullptr, it->second};
-  journal.push_back("open " + std::to_string(port));
-  return {std::make_unique<ScriptedPort>(*this, port), SerialError::None};
+PortStatus ScriptedPlatform::check(int n) {
+  if (presentPorts.count(n) == 0) return {SerialError::NotFound, "absent"};
+  if (auto it = openErrors.find(n); it != openErrors.end()) return {it->second, "refused"};
+  return {};
+}
+
+OpenResult ScriptedPlatform::open(int n) {
+  PortStatus status = check(n);
+  if (!status) return {nullptr, status};
+  journal.push_back("open " + std::to_string(n));
+  return {std::make_unique<ScriptedPort>(*this, n), {}};
 }
 
 }  // namespace isp::test

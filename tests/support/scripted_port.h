@@ -1,5 +1,4 @@
 #pragma once
-#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
@@ -13,22 +12,24 @@ namespace isp::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// An in-memory serial platform: ports that are present, replies queued as
-// exact bytes, and a journal of every operation in the order it happened.
+// An in-memory serial platform: ports that are present, replies given as
+// exact bytes in answer to each write, and a journal of every operation in
+// the order it happened.
 class ScriptedPlatform final : public SerialPlatform {
  public:
   std::set<int> presentPorts;
   std::map<int, SerialError> openErrors;  // ports that exist but refuse to open
-  std::vector<std::string> journal;       // "open 3", "write 00 00 04 ...", "read 4", "close 3"
+  std::vector<std::string> journal;       // "open 3", "write 3: 00 00 04 ...", "read 4", "close 3"
   std::vector<Bytes> writes;
+  std::deque<Bytes> replies;              // the device's answer to each next write
   std::deque<std::uint8_t> input;         // what the device has sent, not yet read
   bool disconnectOnRead = false;
 
-  void queue(const Bytes& reply) { input.insert(input.end(), reply.begin(), reply.end()); }
+  void queue(const Bytes& reply) { replies.push_back(reply); }
 
-  OpenResult open(int port) override;
-  bool present(int port) override { return presentPorts.count(port) > 0; }
-  std::string systemName(int port) const override { return "scripted" + std::to_string(port); }
+  Port port(int n) const override { return {comName(n), "scripted" + std::to_string(n)}; }
+  OpenResult open(int n) override;
+  PortStatus check(int n) override;
 };
 
 std::string hex(const Bytes& b);

@@ -13,11 +13,9 @@ class PosixSerialPlatform final : public SerialPlatform {
                                MonotonicClock& clock = SteadyClock::instance(),
                                LineSettings line = {});
 
-  OpenResult open(int port) override;
-  bool present(int port) override;
-  std::string systemName(int port) const override { return map_.path(port); }
-
-  OpenResult openPath(const std::string& path);
+  Port port(int n) const override { return map_.port(n); }
+  OpenResult open(int n) override;
+  PortStatus check(int n) override;
 
  private:
   PortMap map_;
@@ -25,7 +23,8 @@ class PosixSerialPlatform final : public SerialPlatform {
   LineSettings line_;
 };
 
-// The one place where errno values become serial errors.
+// The one place where errno values become serial errors and words.
 SerialError serialErrorFromErrno(int err);
+PortStatus portStatusFromErrno(const Port& port, int err);
 
 }  // namespace isp

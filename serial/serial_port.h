@@ -11,6 +11,13 @@
 // operating system exists; one implementation per platform lives beside it.
 namespace isp {
 
+// Ports are numbered 1 to 20, COM1 to COM20; 0 is none.
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 20;
+
+// "COM<n>": the one place a port number becomes the name users know.
+std::string comName(int port);
+
 enum class SerialError {
   None,
   NotFound,        // no such port or device node
@@ -21,7 +28,19 @@ enum class SerialError {
   Io,              // anything else
 };
 
-const char* describe(SerialError e);
+// A port as the user knows it and as the system opens it.
+struct Port {
+  std::string name;  // "COM5", or the path the user gave
+  std::string node;  // "/dev/ttyUSB0", "\\.\COM5"; empty when this machine has none
+};
+
+// Whether a port can be had, and if not, why, in words the user can act on
+// (the system's own error text included).
+struct PortStatus {
+  SerialError error = SerialError::None;
+  std::string why;
+  explicit operator bool() const { return error == SerialError::None; }
+};
 
 // Line and time-out settings, with the meaning they have on Windows: a read
 // waits up to readTotal for its bytes and ends early after readInterval of
@@ -47,6 +66,8 @@ struct IoResult {
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
+  // Drops whatever has arrived and not been read.
+  virtual void discardInput() = 0;
   // Returns once the bytes have left the computer, or at the write time-out.
   virtual IoResult write(std::span<const std::uint8_t> bytes) = 0;
   // Reads up to bytes.size() under the read time-outs.
@@ -55,20 +76,20 @@ class SerialPort {
 
 struct OpenResult {
   std::unique_ptr<SerialPort> port;
-  SerialError error = SerialError::None;
+  PortStatus status;
 };
 
 class SerialPlatform {
  public:
   virtual ~SerialPlatform() = default;
+  // What COMn is called and which node stands for it.
+  virtual Port port(int n) const = 0;
   // Opens COMn exclusively and configures it as 19200 8N1, raw, no flow
   // control, DTR and RTS inactive. Never waits for carrier.
-  virtual OpenResult open(int port) = 0;
-  // True when COMn could be opened right now; it is closed again at once and
+  virtual OpenResult open(int n) = 0;
+  // Whether COMn could be opened right now; it is closed again at once and
   // nothing is sent or configured.
-  virtual bool present(int port) = 0;
-  // What the user knows the port by on this system (a device node here).
-  virtual std::string systemName(int port) const = 0;
+  virtual PortStatus check(int n) = 0;
 };
 
 }  // namespace isp

@@ -21,6 +21,7 @@ class ByteChannel {
   // Bytes moved (> 0), 0 when nothing can move now, -1 when the peer is gone.
   virtual long readSome(std::span<std::uint8_t> bytes) = 0;
   virtual long writeSome(std::span<const std::uint8_t> bytes) = 0;
+  virtual void discardInput() = 0;
 };
 
 // Reads up to bytes.size(): waits until start + readTotal for the first byte,
@@ -35,6 +36,7 @@ IoResult timedWrite(ByteChannel& channel, MonotonicClock& clock, const LineSetti
 class TimedPort final : public SerialPort {
  public:
   TimedPort(std::unique_ptr<ByteChannel> channel, MonotonicClock& clock, LineSettings line);
+  void discardInput() override { channel_->discardInput(); }
   IoResult write(std::span<const std::uint8_t> bytes) override;
   IoResult read(std::span<std::uint8_t> bytes) override;
 

@@ -1,13 +1,10 @@
 #include "clock.h"
 
 #include <climits>
-#include <thread>
 
 namespace isp {
 
 TimePoint SteadyClock::now() { return Clock::now(); }
-
-void SteadyClock::sleepUntil(TimePoint t) { std::this_thread::sleep_until(t); }
 
 SteadyClock& SteadyClock::instance() {
   static SteadyClock clock;

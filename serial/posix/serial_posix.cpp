@@ -1,15 +1,18 @@
 #include "serial_posix.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "timed_port.h"
@@ -30,12 +33,53 @@ SerialError serialErrorFromErrno(int err) {
     case EPERM:
       return SerialError::AccessDenied;
     case ENOTTY:
+    case EISDIR:
       return SerialError::NotASerialPort;
     case EIO:
     case EPIPE:
       return SerialError::Disconnected;
     default:
       return SerialError::Io;
+  }
+}
+
+namespace {
+
+// "COM5 (/dev/ttyUSB0)", or the path alone when the user gave a path.
+std::string label(const Port& port) {
+  return port.name == port.node ? port.node : port.name + " (" + port.node + ")";
+}
+
+// Who may open the node: the group is named only when its members may read
+// and write it, since joining it would not help otherwise.
+std::string accessHint(const std::string& node) {
+  struct stat st{};
+  if (::stat(node.c_str(), &st) != 0) return {};
+  const group* g = ::getgrgid(st.st_gid);
+  if (g && (st.st_mode & S_IRGRP) && (st.st_mode & S_IWGRP))
+    return std::string(": the user must be in the group '") + g->gr_name + "' (then log out and in)";
+  return ": only its owner may open it";
+}
+
+}  // namespace
+
+PortStatus portStatusFromErrno(const Port& port, int err) {
+  if (err == 0) return {};
+  const SerialError e = serialErrorFromErrno(err);
+  const std::string sys = std::strerror(err);
+  const bool byPath = port.name == port.node;
+  switch (e) {
+    case SerialError::NotFound:
+      if (port.node.empty()) return {e, port.name + " has no device node on this machine"};
+      return {e, byPath ? port.node + " does not exist" : port.name + " is " + port.node + ", which does not exist"};
+    case SerialError::NotASerialPort:
+      return {e, byPath ? port.node + " is not a serial port" : port.name + " is " + port.node + ", which is not a serial port"};
+    case SerialError::Busy:
+      return {e, label(port) + " is in use by another program"};
+    case SerialError::AccessDenied:
+      return {e, label(port) + ": " + sys + accessHint(port.node)};
+    default:
+      return {e, label(port) + ": " + sys};
   }
 }
 
@@ -64,6 +108,8 @@ class FdChannel final : public ByteChannel {
     return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
   }
 
+  void discardInput() override { ::tcflush(fd_.get(), TCIFLUSH); }
+
   long writeSome(std::span<const std::uint8_t> bytes) override {
     const ssize_t k = ::write(fd_.get(), bytes.data(), bytes.size());
     if (k >= 0) return static_cast<long>(k);
@@ -85,21 +131,20 @@ class FdChannel final : public ByteChannel {
 
 struct Opened {
   UniqueFd fd;
-  SerialError error = SerialError::None;
+  int err = 0;  // errno of the failure
 };
 
 // Opens without waiting for carrier, without becoming the controlling
 // terminal, without leaking into children, and holds an exclusive lock:
 // TIOCEXCL alone does not stop root, flock does.
 Opened openExclusive(const std::string& path) {
-  if (path.empty()) return {UniqueFd(), SerialError::NotFound};
+  if (path.empty()) return {UniqueFd(), ENOENT};
   UniqueFd fd(retryOnEintr([&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
-  if (!fd) return {UniqueFd(), serialErrorFromErrno(errno)};
-  if (retryOnEintr([&] { return ::flock(fd.get(), LOCK_EX | LOCK_NB); }) != 0)
-    return {UniqueFd(), serialErrorFromErrno(errno)};
+  if (!fd) return {UniqueFd(), errno};
   termios t{};
-  if (::tcgetattr(fd.get(), &t) != 0) return {UniqueFd(), SerialError::NotASerialPort};
-  return {std::move(fd), SerialError::None};
+  if (::tcgetattr(fd.get(), &t) != 0) return {UniqueFd(), ENOTTY};
+  if (retryOnEintr([&] { return ::flock(fd.get(), LOCK_EX | LOCK_NB); }) != 0) return {UniqueFd(), errno};
+  return {std::move(fd), 0};
 }
 
 // ENOTTY or EINVAL: a pseudo-terminal has no modem lines.
@@ -110,6 +155,7 @@ bool lowerDtrRts(int fd) {
   return !modemIoctlFailed(::ioctl(fd, TIOCMBIC, &bits));
 }
 
+// B0 for a rate termios has no constant for.
 speed_t speedFor(int baud) {
   switch (baud) {
     case 9600: return B9600;
@@ -117,14 +163,17 @@ speed_t speedFor(int baud) {
     case 38400: return B38400;
     case 57600: return B57600;
     case 115200: return B115200;
-    default: return B19200;
+    default: return B0;
   }
 }
 
 // Every field is set: whatever the previous program left persists otherwise.
-SerialError configure(int fd, const LineSettings& line) {
+// Returns an errno value, 0 when the line is set as asked.
+int configure(int fd, const LineSettings& line) {
+  const speed_t speed = speedFor(line.baud);
+  if (speed == B0) return EINVAL;
   termios t{};
-  if (::tcgetattr(fd, &t) != 0) return serialErrorFromErrno(errno);
+  if (::tcgetattr(fd, &t) != 0) return errno;
   ::cfmakeraw(&t);
   t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP | IGNBRK | BRKINT |
                                       PARMRK | INLCR | IGNCR | ICRNL | IGNPAR);
@@ -134,19 +183,19 @@ SerialError configure(int fd, const LineSettings& line) {
   t.c_cflag |= static_cast<tcflag_t>(CS8 | CLOCAL | CREAD);
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
-  ::cfsetispeed(&t, speedFor(line.baud));
-  ::cfsetospeed(&t, speedFor(line.baud));
-  if (retryOnEintr([&] { return ::tcsetattr(fd, TCSANOW, &t); }) != 0) return serialErrorFromErrno(errno);
+  ::cfsetispeed(&t, speed);
+  ::cfsetospeed(&t, speed);
+  if (retryOnEintr([&] { return ::tcsetattr(fd, TCSANOW, &t); }) != 0) return errno;
 
   // tcsetattr succeeds when any one change took: read back and compare.
   termios back{};
-  if (::tcgetattr(fd, &back) != 0) return serialErrorFromErrno(errno);
+  if (::tcgetattr(fd, &back) != 0) return errno;
   const tcflag_t cmask = CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD;
   if (back.c_iflag != t.c_iflag || back.c_oflag != t.c_oflag || back.c_lflag != t.c_lflag ||
       (back.c_cflag & cmask) != (t.c_cflag & cmask) || ::cfgetospeed(&back) != ::cfgetospeed(&t) ||
       ::cfgetispeed(&back) != ::cfgetispeed(&t))
-    return SerialError::Io;
-  return SerialError::None;
+    return EINVAL;
+  return 0;
 }
 
 // /sys/class/tty/ttyS*/type is 0 for a UART slot with no hardware behind it:
@@ -167,26 +216,26 @@ bool emptyUartSlot(const std::string& path) {
 PosixSerialPlatform::PosixSerialPlatform(PortMap map, MonotonicClock& clock, LineSettings line)
     : map_(std::move(map)), clock_(clock), line_(line) {}
 
-OpenResult PosixSerialPlatform::open(int port) { return openPath(map_.path(port)); }
-
-OpenResult PosixSerialPlatform::openPath(const std::string& path) {
-  Opened o = openExclusive(path);
-  if (!o.fd) return {nullptr, o.error};
+OpenResult PosixSerialPlatform::open(int n) {
+  const Port p = port(n);
+  Opened o = openExclusive(p.node);
+  if (!o.fd) return {nullptr, portStatusFromErrno(p, o.err)};
   const int fd = o.fd.get();
   ::ioctl(fd, TIOCEXCL);  // keeps out non-root openers that do not flock
-  if (!lowerDtrRts(fd)) return {nullptr, serialErrorFromErrno(errno)};
-  if (SerialError e = configure(fd, line_); e != SerialError::None) return {nullptr, e};
+  if (!lowerDtrRts(fd)) return {nullptr, portStatusFromErrno(p, errno)};
+  if (const int err = configure(fd, line_); err != 0) return {nullptr, portStatusFromErrno(p, err)};
   // The kernel raised DTR and RTS on open; lower them again now that the line is set.
-  if (!lowerDtrRts(fd)) return {nullptr, serialErrorFromErrno(errno)};
+  if (!lowerDtrRts(fd)) return {nullptr, portStatusFromErrno(p, errno)};
   ::tcflush(fd, TCIOFLUSH);
   auto channel = std::make_unique<FdChannel>(std::move(o.fd));
-  return {std::make_unique<TimedPort>(std::move(channel), clock_, line_), SerialError::None};
+  return {std::make_unique<TimedPort>(std::move(channel), clock_, line_), {}};
 }
 
-bool PosixSerialPlatform::present(int port) {
-  const std::string& path = map_.path(port);
-  if (path.empty() || emptyUartSlot(path)) return false;
-  return static_cast<bool>(openExclusive(path).fd);
+PortStatus PosixSerialPlatform::check(int n) {
+  const Port p = port(n);
+  if (!p.node.empty() && emptyUartSlot(p.node)) return {SerialError::NotFound, p.node + " has no UART behind it"};
+  const Opened o = openExclusive(p.node);
+  return portStatusFromErrno(p, o.err);
 }
 
 }  // namespace isp

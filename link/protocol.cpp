@@ -1,9 +1,9 @@
-#include "frames.h"
+#include "protocol.h"
 
 #include <algorithm>
 #include <cassert>
 
-namespace isp::frame {
+namespace isp::wire {
 
 std::uint8_t checksum(std::span<const std::uint8_t> bytes) {
   unsigned sum = 0;
@@ -28,4 +28,4 @@ std::size_t build(std::span<std::uint8_t> out, std::uint8_t address, std::uint8_
   return length;
 }
 
-}  // namespace isp::frame
+}  // namespace isp::wire

@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   sim.start();
 
   const std::string firmware = "/tmp/isp-screenshot-" + std::to_string(QCoreApplication::applicationPid()) + ".isp";
-  std::vector<char> image(66690, '\x5A');
+  std::vector<char> image(isp::wire::kImageSize, '\x5A');
   std::ofstream(firmware, std::ios::binary).write(image.data(), static_cast<long>(image.size()));
 
   isp::PosixSerialPlatform platform(isp::PortMap().set(1, "/dev/null-port").set(3, sim.path()).set(5, "/dev/null-port"));

@@ -14,13 +14,11 @@ class MonotonicClock {
  public:
   virtual ~MonotonicClock() = default;
   virtual TimePoint now() = 0;
-  virtual void sleepUntil(TimePoint t) = 0;
 };
 
 class SteadyClock final : public MonotonicClock {
  public:
   TimePoint now() override;
-  void sleepUntil(TimePoint t) override;
   static SteadyClock& instance();
 };
 
@@ -31,7 +29,6 @@ class Deadline {
   explicit Deadline(TimePoint at) : at_(at) {}
   static Deadline after(MonotonicClock& clock, Duration d) { return Deadline(clock.now() + d); }
 
-  TimePoint at() const { return at_; }
   bool passed(TimePoint now) const { return now >= at_; }
   Duration remaining(TimePoint now) const { return passed(now) ? Duration::zero() : at_ - now; }
   // Whole milliseconds to wait, rounded up: rounding down would wake early

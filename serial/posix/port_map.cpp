@@ -1,0 +1,30 @@
+#include "port_map.h"
+
+namespace isp {
+
+PortMap PortMap::linuxDefault() {
+  PortMap m;
+  for (int i = 0; i < 4; ++i) m.set(1 + i, "/dev/ttyS" + std::to_string(i));
+  for (int i = 0; i < 8; ++i) m.set(5 + i, "/dev/ttyUSB" + std::to_string(i));
+  for (int i = 0; i < 8; ++i) m.set(13 + i, "/dev/ttyACM" + std::to_string(i));
+  return m;
+}
+
+PortMap PortMap::onlyDevice(const std::string& path) {
+  PortMap m;
+  m.ports_[kFirstPort] = Port{path, path};
+  return m;
+}
+
+Port PortMap::port(int n) const {
+  if (n < kFirstPort || n > kLastPort) return Port{comName(n), {}};
+  const Port& p = ports_[static_cast<std::size_t>(n)];
+  return p.name.empty() ? Port{comName(n), {}} : p;
+}
+
+PortMap& PortMap::set(int n, std::string node) {
+  if (n >= kFirstPort && n <= kLastPort) ports_[static_cast<std::size_t>(n)] = Port{comName(n), std::move(node)};
+  return *this;
+}
+
+}  // namespace isp
