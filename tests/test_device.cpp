@@ -2,6 +2,9 @@
 // reports in what it receives, and the faults it injects on request.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "device.h"
 #include "support/scripted_port.h"
 
@@ -15,11 +18,12 @@ const Bytes kIdentify = {0x00, 0x00, 0x04, 0x00, 0x10, 0x00, 0x00, 0x14};
 
 // A record frame with every payload byte `fill`, summed here by hand.
 Bytes recordFrame(std::uint8_t flag, std::uint8_t fill) {
-  Bytes f = {0x00, 0x00, 0x86, 0x00, 0x30, 0xD0, flag};
-  f.resize(7 + 130, fill);
+  Bytes f(7 + 130 + 1, fill);
+  const std::uint8_t header[] = {0x00, 0x00, 0x86, 0x00, 0x30, 0xD0, flag};
+  std::copy(std::begin(header), std::end(header), f.begin());
   unsigned sum = 0;
-  for (auto b : f) sum += b;
-  f.push_back(static_cast<std::uint8_t>(sum));
+  for (std::size_t i = 0; i + 1 < f.size(); ++i) sum += f[i];
+  f.back() = static_cast<std::uint8_t>(sum);
   return f;
 }
 
