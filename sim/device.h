@@ -15,7 +15,7 @@ namespace isp::sim {
 using wire::kRecords;
 using wire::kRecordSize;
 
-// Where a fault strikes: a record number 0 to 512, or the identification.
+// Where a fault strikes, once: a record number 0 to 512, or the identification.
 constexpr int kAtIdentify = -1;
 constexpr int kNever = -2;
 
@@ -66,6 +66,7 @@ class Device {
                  std::span<const std::uint8_t> data);
   Response errorReply(std::uint8_t command2, std::uint8_t flag, std::uint8_t code);
   Response onRecord(std::span<const std::uint8_t> f);
+  static bool strikes(int& faultAt, int at);
 
   DeviceOptions opt_;
   FaultSink onFault_;

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "firmware_transfer.h"
+#include "serial_posix.h"
 #include "support/device_platform.h"
 #include "support/fixtures.h"
 
@@ -265,6 +267,34 @@ TEST_F(TransferTest, StopIsNeverEnabledWhileIdle) {
   EXPECT_TRUE(view.enabled[Control::Stop]);
   tickToEnd();
   EXPECT_FALSE(view.enabled[Control::Stop]);
+}
+
+// A reply that comes after its time-out must not be read as the answer to
+// a later request: the port stays open between transfers.
+TEST(TransferOnPty, LateReplyDoesNotPoisonTheNextTransfer) {
+  sim::DeviceOptions late;
+  late.delayAt = 3;
+  late.delay = std::chrono::milliseconds(300);
+  auto device = startSimulator(late);
+  PosixSerialPlatform platform(PortMap().set(2, device->path()));
+  Link link(platform);
+  link.rec.selectedPort = 2;
+  RecordingView view;
+  FirmwareTransfer engine(link, view);
+  TempDir files;
+  const auto image = sampleImage();
+  engine.OnFile(files.write("fw.isp", image));
+
+  const auto transmit = [&] {
+    engine.OnTransmit();
+    for (int i = 0; i < 600 && view.timer; ++i) engine.OnTimer(1);
+  };
+  transmit();
+  EXPECT_TRUE(view.shown.ends_with("Ошибка 256, блок 3\r\nПрограммирование не завершено\r\n")) << view.shown;
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the late acknowledgement is in by now
+  transmit();
+  EXPECT_EQ(engine.status(), FirmwareTransfer::Completed) << view.shown;
+  EXPECT_EQ(device->image(), image);
 }
 
 }  // namespace
