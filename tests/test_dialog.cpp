@@ -4,6 +4,9 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QFocusEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -50,6 +53,19 @@ class DialogTest : public ::testing::Test {
     return w;
   }
   QPushButton* button(const char* id) { return control<QPushButton>(id); }
+  // Whether doing `act` opens the about box (closed again at once).
+  static bool opensAbout(const std::function<void()>& act) {
+    bool opened = false;
+    QTimer::singleShot(50, [&] {
+      if (auto* about = qobject_cast<ui::CAboutBox*>(QApplication::activeModalWidget())) {
+        opened = true;
+        about->accept();
+      }
+    });
+    act();
+    QTest::qWait(60);
+    return opened;
+  }
   QString logText() { return control<QPlainTextEdit>("IDC_LOG")->toPlainText(); }
   void click(const char* id) { QTest::mouseClick(button(id), Qt::LeftButton); }
   bool waitIdle(int ms = 60000) {
@@ -201,18 +217,43 @@ TEST_F(DialogTest, AboutBox) {
 
   // System commands 0x10 to 0x1F open it; others do not.
   open({});
-  for (unsigned id : {0x10u, 0x1Fu, 0x20u, 0xF060u}) {
-    bool opened = false;
-    QTimer::singleShot(0, [&] {
-      if (auto* about = qobject_cast<ui::CAboutBox*>(QApplication::activeModalWidget())) {
-        opened = true;
-        about->accept();
-      }
+  for (unsigned id : {0x10u, 0x1Fu, 0x20u, 0xF060u})
+    EXPECT_EQ(opensAbout([&] { dialog_->OnSysCommand(id); }), id <= 0x1F) << std::hex << id;
+
+  // Where a user looks for it: F1, and the context menu over the log too,
+  // below the log's own entries.
+  dialog_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
+  EXPECT_TRUE(opensAbout([&] { QTest::keyClick(dialog_.get(), Qt::Key_F1); }));
+  auto* log = control<QPlainTextEdit>("IDC_LOG");
+  EXPECT_TRUE(opensAbout([&] {
+    QTimer::singleShot(0, [] {
+      QWidget* menu = QApplication::activePopupWidget();
+      if (!menu) return;
+      QTest::keyClick(menu, Qt::Key_Up);  // the last entry
+      QTest::keyClick(menu, Qt::Key_Return);
     });
-    dialog_->OnSysCommand(id);
-    QTest::qWait(1);
-    EXPECT_EQ(opened, id <= 0x1F) << std::hex << id;
-  }
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), log->viewport()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(log->viewport(), &event);
+  }));
+}
+
+// "Все файлы (*.*)" lists every file, names without a dot too; the labels
+// read exactly as they always have.
+TEST(FileDialog, FiltersShowTheirLabelsAndMatchEveryName) {
+  QFileDialog dialog;
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  ui::setFirmwareFilters(dialog);
+  auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+  ASSERT_NE(types, nullptr);
+  ASSERT_EQ(types->count(), 2);
+  EXPECT_EQ(types->itemText(0), QStringLiteral("Файл программы (*.isp)"));
+  EXPECT_EQ(types->itemText(1), QStringLiteral("Все файлы (*.*)"));
+  auto* model = dialog.findChild<QFileSystemModel*>();
+  ASSERT_NE(model, nullptr);
+  EXPECT_EQ(model->nameFilters(), QStringList{QStringLiteral("*.isp")});
+  dialog.selectNameFilter(dialog.nameFilters().at(1));
+  EXPECT_EQ(model->nameFilters(), QStringList{QStringLiteral("*")});
 }
 
 TEST(DialogUnits, ConvertLikeWindows) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <regex>
@@ -47,9 +49,7 @@ class FlashCli : public ::testing::Test {
 TEST_F(FlashCli, ProgramsTheImageByteForByte) {
   startSim();
   const std::string log = (dir_.path() / "run.log").string();
-  auto args = flashArgs(firmware_);
-  args.insert(args.end(), {"--log", log});
-  EXPECT_EQ(flash(args), 0) << err_;
+  EXPECT_EQ(flash({"--port=" + sim_->path(), "--file=" + firmware_, "--interval=0", "--log", log}), 0) << err_;
   EXPECT_EQ(out_,
             "Выбран файл fw.isp\nФайл открыт\nПоследовательный порт " + sim_->path() +
                 "\nУстройство SIM-1 в режиме программирования\nФайл считан\n"
@@ -69,6 +69,7 @@ struct FaultCase {
   std::function<void(sim::DeviceOptions&)> set;
   std::string lastLines;
   int status;
+  std::string why;  // on standard error
 };
 void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
@@ -81,19 +82,23 @@ TEST_P(FlashFaults, LogAndExitStatus) {
   const auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(flash(flashArgs(firmware_)), GetParam().status) << out_ << err_;
   EXPECT_TRUE(out_.ends_with(GetParam().lastLines)) << out_;
+  EXPECT_NE(err_.find(GetParam().why), std::string::npos) << err_;
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 60s);
 }
 
 const FaultCase kFaults[] = {
-    {"silent", [](auto& d) { d.silent = true; }, "Устройство не обнаружено\n", 3},
-    {"not_ready", [](auto& d) { d.notReady = true; }, "Устройство APP SIM-1 не готово к программированию\n", 3},
-    {"identification_refused", [](auto& d) { d.errorAt = sim::kAtIdentify; }, "Устройство не готово\n", 3},
-    {"error_at_7", [](auto& d) { d.errorAt = 7; d.errorCode = 5; }, "Ошибка 5, блок 7\nПрограммирование не завершено\n", 1},
-    {"bad_checksum_at_300", [](auto& d) { d.badChecksumAt = 300; }, "Ошибка 257, блок 300\nПрограммирование не завершено\n", 1},
-    {"late_at_12", [](auto& d) { d.delayAt = 12; }, "Ошибка 256, блок 12\nПрограммирование не завершено\n", 1},
-    {"partial_at_5", [](auto& d) { d.partialAt = 5; }, "Ошибка 257, блок 5\nПрограммирование не завершено\n", 1},
-    {"oversize_at_0", [](auto& d) { d.oversizeAt = 0; }, "Ошибка 257, блок 0\nПрограммирование не завершено\n", 1},
-    {"hang_up_at_50", [](auto& d) { d.hangupAt = 50; }, "Ошибка 256, блок 50\nПрограммирование не завершено\n", 1},
+    {"silent", [](auto& d) { d.silent = true; }, "Устройство не обнаружено\n", 3, ""},
+    {"not_ready", [](auto& d) { d.notReady = true; }, "Устройство APP SIM-1 не готово к программированию\n", 3, ""},
+    {"identification_refused", [](auto& d) { d.errorAt = sim::kAtIdentify; }, "Устройство не готово\n", 3, ""},
+    {"error_at_7", [](auto& d) { d.errorAt = 7; d.errorCode = 5; }, "Ошибка 5, блок 7\nПрограммирование не завершено\n", 1,
+     "record 7 was not taken: the device refused it with its own error code 5"},
+    {"bad_checksum_at_300", [](auto& d) { d.badChecksumAt = 300; }, "Ошибка 257, блок 300\nПрограммирование не завершено\n", 1,
+     "record 300 was not taken: the reply was damaged"},
+    {"late_at_12", [](auto& d) { d.delayAt = 12; }, "Ошибка 256, блок 12\nПрограммирование не завершено\n", 1,
+     "record 12 was not taken: no reply"},
+    {"partial_at_5", [](auto& d) { d.partialAt = 5; }, "Ошибка 257, блок 5\nПрограммирование не завершено\n", 1, "damaged"},
+    {"oversize_at_0", [](auto& d) { d.oversizeAt = 0; }, "Ошибка 257, блок 0\nПрограммирование не завершено\n", 1, "damaged"},
+    {"hang_up_at_50", [](auto& d) { d.hangupAt = 50; }, "Ошибка 256, блок 50\nПрограммирование не завершено\n", 1, "no reply"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Injected, FlashFaults, ::testing::ValuesIn(kFaults),
@@ -103,6 +108,7 @@ TEST_F(FlashCli, FileProblems) {
   startSim();
   EXPECT_EQ(flash(flashArgs((dir_.path() / "none.isp").string())), 4);
   EXPECT_EQ(out_, "Выбран файл none.isp\nФайл не открыт\n");
+  EXPECT_NE(err_.find("none.isp: No such file or directory"), std::string::npos) << err_;
   EXPECT_EQ(sim_->framesHandled(), 0) << "the device is not touched";
 
   // Too short by one byte, or a folder: refused before the device is touched.
@@ -114,18 +120,72 @@ TEST_F(FlashCli, FileProblems) {
   EXPECT_EQ(sim_->framesHandled(), 0);
 }
 
-TEST_F(FlashCli, CtrlCStops) {
+// Ctrl-C, SIGTERM and SIGHUP stop the transfer like Stop, with 128 + the signal.
+TEST_F(FlashCli, SignalsStop) {
+  const std::string log = (dir_.path() / "stop.log").string();
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    startSim();
+    // 20 ms between records leaves the whole transfer 10 s: time enough to
+    // interrupt it however slowly this test is scheduled.
+    const int status = flash({"--port", sim_->path(), "--file", firmware_, "--interval", "20", "--log", log},
+                             [&](ChildProcess& child) {
+                               const auto t0 = std::chrono::steady_clock::now();
+                               while (sim_->recordCount() < 20 && std::chrono::steady_clock::now() - t0 < 30s)
+                                 std::this_thread::sleep_for(1ms);
+                               child.signal(sig);
+                             });
+    EXPECT_EQ(status, 128 + sig);
+    EXPECT_TRUE(out_.ends_with("Программирование устройства начато\nПередача остановлена\n")) << out_;
+    EXPECT_LT(sim_->recordCount(), 513u);
+  }
+  std::ifstream in(log);
+  std::string line, last;
+  while (std::getline(in, line)) last = line;
+  EXPECT_TRUE(last.ends_with("Передача остановлена")) << last;
+}
+
+// A reader of standard output that goes away does not cut the transfer short.
+TEST_F(FlashCli, OutputReaderGoingAway) {
   startSim();
-  // 20 ms between records leaves the whole transfer 10 s: time enough to
-  // interrupt it however slowly this test is scheduled.
-  const int status = flash({"--port", sim_->path(), "--file", firmware_, "--interval", "20"}, [&](ChildProcess& child) {
-    const auto t0 = std::chrono::steady_clock::now();
-    while (sim_->recordCount() < 20 && std::chrono::steady_clock::now() - t0 < 30s) std::this_thread::sleep_for(1ms);
-    child.signal(SIGINT);
-  });
-  EXPECT_EQ(status, 130);
-  EXPECT_TRUE(out_.ends_with("Программирование устройства начато\nПередача остановлена\n")) << out_;
-  EXPECT_LT(sim_->recordCount(), 513u);
+  const std::string log = (dir_.path() / "pipe.log").string();
+  std::string command = ISP_FLASH_PATH;
+  for (const std::string& a : flashArgs(firmware_)) command += " '" + a + "'";
+  ChildProcess shell({"/bin/bash", "-c", command + " --log '" + log + "' | head -3 >/dev/null; exit ${PIPESTATUS[0]}"});
+  EXPECT_EQ(shell.finish(), 0) << shell.err;
+  EXPECT_EQ(sim_->image(), image_);
+  std::ifstream in(log);
+  std::string line, last;
+  while (std::getline(in, line)) last = line;
+  EXPECT_TRUE(last.ends_with("Программирование завершено")) << last;
+}
+
+// On a terminal the progress display is left at its end.
+TEST_F(FlashCli, ProgressEndsAtTheLastRecord) {
+  startSim();
+  std::string command = ISP_FLASH_PATH;
+  for (const std::string& a : flashArgs(firmware_)) command += " '" + a + "'";
+  ChildProcess terminal({"/usr/bin/script", "-qec", command + " >/dev/null", "/dev/null"});
+  EXPECT_EQ(terminal.finish(), 0) << terminal.err;
+  const std::size_t last = terminal.out.rfind("records ");
+  ASSERT_NE(last, std::string::npos) << terminal.out;
+  EXPECT_TRUE(terminal.out.substr(last).starts_with("records 513/513  100%")) << terminal.out.substr(last);
+  EXPECT_TRUE(terminal.out.ends_with("\r\n")) << "a line of its own";
+}
+
+// Why a port could not be had, naming the device node behind a COM name.
+TEST_F(FlashCli, PortProblemsExplained) {
+  const std::string missing = (dir_.path() / "ttyNone").string();
+  struct Case {
+    std::string port, why;
+  };
+  std::vector<Case> cases = {{"/dev/null", "/dev/null is not a serial port"},
+                             {missing, missing + " does not exist"}};
+  if (!std::filesystem::exists("/dev/ttyUSB7")) cases.push_back({"COM12", "COM12 is /dev/ttyUSB7, which does not exist"});
+  for (const Case& c : cases) {
+    EXPECT_EQ(flash({"--port", c.port, "--identify"}), 3) << c.port;
+    EXPECT_EQ(out_, "Последовательный порт " + c.port + "\nПорт не открыт\n");
+    EXPECT_EQ(err_, "isp-flash: " + c.why + "\n");
+  }
 }
 
 TEST_F(FlashCli, BusyPortAndIdentify) {
@@ -152,7 +212,12 @@ TEST_F(FlashCli, UsageAndVersion) {
       {"--port", "COM1", "--identify", "--file", "x"},
       {"--bogus"},
   };
-  for (const auto& args : bad) EXPECT_EQ(flash(args), 2) << (args.empty() ? "" : args[0]);
+  for (const auto& args : bad) {
+    EXPECT_EQ(flash(args), 2) << (args.empty() ? "" : args[0]);
+    // One line, and where to read more.
+    EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'), 1) << err_;
+    EXPECT_NE(err_.find("--help"), std::string::npos) << err_;
+  }
   EXPECT_EQ(flash({"--version"}), 0);
   EXPECT_EQ(out_, "isp-flash 1.0.4\n");
   EXPECT_EQ(flash({"--help"}), 0);

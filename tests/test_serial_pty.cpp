@@ -3,6 +3,7 @@
 // with a fake clock elsewhere and measured by the benchmark.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "identification.h"
@@ -171,6 +173,53 @@ TEST(SerialPty, HangUpMidReadThenTheDeviceComesBack) {
   EXPECT_EQ(identify(link, 6, 0), rc::kOk) << "the port is opened afresh";
   EXPECT_EQ(link.rec.openPort, 6);
   dev->stop();
+}
+
+// The stand-in's link may only ever replace a leftover link of its own:
+// a file or a device node at that path belongs to someone else.
+TEST(StandIn, LinkReplacesOnlyItsOwnLeftovers) {
+  TempDir dir;
+  namespace fs = std::filesystem;
+  const fs::path file = dir.write("ttyACM0", {1, 2, 3});
+  const fs::path toNull = dir.path() / "ttyNull", stale = dir.path() / "ttyStale", absent = dir.path() / "ttyNew";
+  fs::create_symlink("/dev/null", toNull);
+  fs::create_symlink("/dev/pts/999999", stale);
+  struct Case {
+    fs::path at;
+    bool taken;
+  };
+  for (const Case& c : {Case{file, false}, Case{toNull, false}, Case{stale, true}, Case{absent, true}}) {
+    sim::SimulatorOptions o;
+    o.linkPath = c.at.string();
+    {
+      sim::Simulator device(o);
+      std::string error;
+      EXPECT_EQ(device.openPty(&error), c.taken) << c.at;
+      if (c.taken) {
+        EXPECT_EQ(fs::read_symlink(c.at).string(), device.path());
+      } else {
+        EXPECT_NE(error.find("refusing"), std::string::npos) << error;
+      }
+    }
+    EXPECT_EQ(fs::exists(fs::symlink_status(c.at)), !c.taken) << c.at << ": only its own link is removed";
+  }
+  std::ifstream in(file, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "\x01\x02\x03");
+  EXPECT_EQ(fs::read_symlink(toNull), "/dev/null");
+}
+
+// Started through sudo, the stand-in gives its line to the user behind it.
+TEST(StandIn, GivesItsLineToTheInvokingUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+  sim::SimulatorOptions o;
+  o.ownerUid = 65534;
+  o.ownerGid = 65534;
+  sim::Simulator device(o);
+  std::string error;
+  ASSERT_TRUE(device.openPty(&error)) << error;
+  struct stat st{};
+  ASSERT_EQ(::stat(device.path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
 }
 
 }  // namespace

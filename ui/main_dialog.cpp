@@ -125,7 +125,7 @@ void CMainDialog::wireMessageMap() {
   // The about entry: the context menu anywhere, the log's own included, and F1.
   connect(m_log, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { showContextMenu(m_log->mapToGlobal(at), m_log->createStandardContextMenu()); });
-  connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
+  connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
           [this] { OnSysCommand(IDM_ABOUT); });
   // Window close: closeEvent. Escape: QDialog::reject, which runs no handler.
 }
