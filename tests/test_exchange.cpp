@@ -145,53 +145,42 @@ TEST_F(ExchangeTest, ShortReplyNeverMeetsAnEarlierOne) {
   EXPECT_EQ(run(kIdentify), rc::kBadReply);
 }
 
-TEST_F(ExchangeTest, NoPortMeansNothingWritten) {
+// When the port is opened, kept, closed and opened afresh, in the order the
+// platform sees it. Nothing is written to a port that cannot be opened.
+TEST_F(ExchangeTest, PortLifecycle) {
+  EXPECT_EQ(link.closePort(), rc::kOk);  // nothing open: nothing happens
+  EXPECT_EQ(link.openPort(), rc::kOk);
+  EXPECT_EQ(link.openPort(), rc::kOk);  // already open: not reopened
+  link.rec.selectedPort = 5;
+  EXPECT_EQ(link.openPort(), rc::kOtherPortOpen);
+  link.rec.selectedPort = 3;
+  run(kIdentify);
+  link.rec.selectedPort = 5;
+  run(kIdentify);  // the selection changed: COM3 is closed first
+  platform.disconnectOnRead = true;
+  EXPECT_EQ(run(kIdentify), rc::kNoReply);
+  EXPECT_EQ(link.rec.openPort, 0) << "a dead port is closed";
+  platform.disconnectOnRead = false;
+  run(kIdentify);  // and opened afresh
+  const std::vector<std::string> expected = {
+      "open 3", "write 3: 00 00 04 00 10 00 00 14", "read 4", "close 3",
+      "open 5", "write 5: 00 00 04 00 10 00 00 14", "read 4",
+      "write 5: 00 00 04 00 10 00 00 14", "read 4", "close 5",
+      "open 5", "write 5: 00 00 04 00 10 00 00 14", "read 4"};
+  EXPECT_EQ(platform.journal, expected);
+
   link.rec.selectedPort = 0;
   EXPECT_EQ(run(kIdentify), rc::kPortNotOpen);
   link.rec.selectedPort = 9;  // not present
   EXPECT_EQ(run(kIdentify), rc::kPortNotOpen);
   EXPECT_EQ(link.lastOpenStatus().error, SerialError::NotFound);
-  platform.openErrors[5] = SerialError::Busy;
-  link.rec.selectedPort = 5;
+  platform.openErrors[7] = SerialError::Busy;
+  platform.presentPorts.insert(7);
+  link.rec.selectedPort = 7;
   EXPECT_EQ(run(kIdentify), rc::kPortNotOpen);
   EXPECT_EQ(link.lastOpenStatus().error, SerialError::Busy);
-  EXPECT_TRUE(platform.writes.empty());
+  EXPECT_EQ(platform.writes.size(), 4u);
   EXPECT_EQ(link.rec.openPort, 0);
-}
-
-TEST_F(ExchangeTest, PortStaysOpenUntilTheSelectionChanges) {
-  run(kIdentify);
-  run(kIdentify);
-  link.rec.selectedPort = 5;
-  run(kIdentify);
-  const std::vector<std::string> expected = {
-      "open 3", "write 3: 00 00 04 00 10 00 00 14", "read 4",
-      "write 3: 00 00 04 00 10 00 00 14", "read 4",
-      "close 3", "open 5", "write 5: 00 00 04 00 10 00 00 14", "read 4"};
-  EXPECT_EQ(platform.journal, expected);
-  EXPECT_EQ(link.rec.openPort, 5);
-}
-
-TEST_F(ExchangeTest, DeadPortIsClosedAndReopenedNextTime) {
-  platform.disconnectOnRead = true;
-  EXPECT_EQ(run(kIdentify), rc::kNoReply);
-  EXPECT_EQ(link.rec.openPort, 0);
-  EXPECT_EQ(platform.journal.back(), "close 3");
-  platform.disconnectOnRead = false;
-  platform.queue({0x00, 0x00, 0x04, 0x00, 0x10, 0x00, 0x00, 0x14});
-  EXPECT_EQ(run(kIdentify), rc::kOk);
-  EXPECT_EQ(link.rec.openPort, 3);
-}
-
-TEST_F(ExchangeTest, PortOpenAndClose) {
-  EXPECT_EQ(link.closePort(), rc::kOk);  // nothing open: nothing happens
-  EXPECT_TRUE(platform.journal.empty());
-  EXPECT_EQ(link.openPort(), rc::kOk);
-  EXPECT_EQ(link.openPort(), rc::kOk);  // already open: not reopened
-  link.rec.selectedPort = 5;
-  EXPECT_EQ(link.openPort(), rc::kOtherPortOpen);
-  EXPECT_EQ(link.rec.openPort, 3);
-  EXPECT_EQ(platform.journal, std::vector<std::string>{"open 3"});
 }
 
 TEST(Probe, FillsThePortTable) {

@@ -132,21 +132,6 @@ TEST(SerialPty, ExclusiveOpenAndProbe) {
   EXPECT_EQ(platform.open(3).status.error, SerialError::NotFound);
 }
 
-TEST(SerialPty, IdentifiesTheStandInAndSwitchesPorts) {
-  auto one = startSimulator(), two = startSimulator();
-  PosixSerialPlatform platform(PortMap().set(1, one->path()).set(2, two->path()));
-  Link link(platform);
-  ASSERT_EQ(identify(link, 1, 0), rc::kOk);
-  EXPECT_EQ(link.rec.deviceName, "SIM-1");
-  EXPECT_FALSE(platform.check(1)) << "the link holds COM1";
-
-  ASSERT_EQ(identify(link, 2, 0), rc::kOk);
-  EXPECT_EQ(link.rec.openPort, 2);
-  EXPECT_TRUE(platform.check(1)) << "switching to COM2 released COM1";
-  EXPECT_EQ(one->framesHandled(), 1);
-  EXPECT_EQ(two->framesHandled(), 1);
-}
-
 TEST(SerialPty, HangUpMidReadThenTheDeviceComesBack) {
   TempDir dir;
   sim::SimulatorOptions o;

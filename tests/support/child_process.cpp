@@ -1,7 +1,6 @@
 #include "child_process.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -11,25 +10,39 @@
 
 namespace isp::test {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
-  int out[2], err[2];
-  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) std::abort();
+namespace {
+// Standard output and error go to unnamed files, read once the child is done:
+// no pipe can fill up and stall it.
+int scratchFile() {
+  char name[] = "/tmp/isp-child-XXXXXX";
+  const int fd = ::mkostemp(name, O_CLOEXEC);
+  ::unlink(name);
+  return fd;
+}
+
+std::string readAll(int fd) {
+  std::string text;
+  char buf[4096];
+  ssize_t k;
+  ::lseek(fd, 0, SEEK_SET);
+  while ((k = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(k));
+  ::close(fd);
+  return text;
+}
+}  // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) : outFd_(scratchFile()), errFd_(scratchFile()) {
   pid_ = ::fork();
   if (pid_ == 0) {
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
-    const int devnull = ::open("/dev/null", O_RDONLY);
-    ::dup2(devnull, 0);
+    ::dup2(outFd_, 1);
+    ::dup2(errFd_, 2);
+    ::dup2(::open("/dev/null", O_RDONLY), 0);
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     ::execv(args[0], args.data());
     ::_exit(127);
   }
-  ::close(out[1]);
-  ::close(err[1]);
-  outFd_ = out[0];
-  errFd_ = err[0];
 }
 
 ChildProcess::~ChildProcess() {
@@ -43,23 +56,6 @@ void ChildProcess::signal(int sig) const { ::kill(pid_, sig); }
 
 int ChildProcess::finish() {
   if (status_ >= 0) return status_;
-  pollfd p[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
-  int open = 2;
-  while (open > 0) {
-    if (::poll(p, 2, -1) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (p[i].fd < 0 || !(p[i].revents & (POLLIN | POLLHUP))) continue;
-      char buf[4096];
-      const ssize_t k = ::read(p[i].fd, buf, sizeof buf);
-      if (k > 0) {
-        (i == 0 ? out : err).append(buf, static_cast<std::size_t>(k));
-      } else {
-        ::close(p[i].fd);
-        p[i].fd = -1;
-        --open;
-      }
-    }
-  }
   int st = 0;
   rusage ru{};
   while (::wait4(pid_, &st, 0, &ru) < 0) {
@@ -67,6 +63,8 @@ int ChildProcess::finish() {
   cpuSeconds = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
                static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
   maxRssKb = ru.ru_maxrss;
+  out = readAll(outFd_);
+  err = readAll(errFd_);
   status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   return status_;
 }

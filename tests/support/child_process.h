@@ -14,10 +14,9 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
   void signal(int sig) const;
-  // Reads both streams to their end and waits; returns the exit status
-  // (128 + signal number when killed by one).
+  // Waits, then takes both streams; returns the exit status (128 + signal
+  // number when killed by one).
   int finish();
 
   std::string out, err;
