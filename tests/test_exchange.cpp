@@ -1,9 +1,11 @@
-// The frame exchange against a scripted port: exact request bytes, every way
-// a reply can be wrong, and how the port is opened, kept and closed.
+// The frame exchange and the identification against a scripted port: exact
+// request bytes, every way a reply can be wrong, and how the port is opened,
+// kept and closed.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "identification.h"
 #include "link.h"
 #include "result_codes.h"
 #include "support/scripted_port.h"
@@ -204,6 +206,50 @@ TEST(Probe, FillsThePortTable) {
   EXPECT_EQ(link.rec.portCount, 0);
   for (auto slot : link.rec.portTable) EXPECT_EQ(slot, 0);
 }
+
+// Identification: which answers mean "in programming mode", and what the
+// identity text and device name hold afterwards.
+struct IdentifyCase {
+  const char* name;
+  Bytes reply;
+  std::int32_t result;
+  std::string identity, device;
+};
+void PrintTo(const IdentifyCase& c, std::ostream* os) { *os << c.name; }
+
+// A well-formed text reply to the identification.
+Bytes textReply(const std::string& text) {
+  Bytes frame(text.size() + wire::kOverhead);
+  wire::build(frame, 0, 0x10, 0x00, 0x00, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  return frame;
+}
+
+class IdentifyTest : public ExchangeTest, public ::testing::WithParamInterface<IdentifyCase> {};
+
+TEST_P(IdentifyTest, ResultAndStrings) {
+  const IdentifyCase& c = GetParam();
+  link.rec.identityText = link.rec.deviceName = "untouched";
+  platform.queue(c.reply);
+  EXPECT_EQ(identify(link, 5, 0), c.result);
+  EXPECT_EQ(link.rec.selectedPort, 5);
+  EXPECT_EQ(link.rec.identityText, c.identity);
+  EXPECT_EQ(link.rec.deviceName, c.device);
+}
+
+const IdentifyCase kIdentifyCases[] = {
+    {"name_after_separator", textReply("ISP-ABC"), rc::kOk, "ISP-ABC", "ABC"},
+    {"lower_case_isp", textReply("isp ABC"), rc::kNotInProgrammingMode, "isp ABC", "ABC"},
+    {"isp_alone", textReply("ISP"), rc::kOk, "ISP", ""},
+    {"zero_bytes_skipped", textReply(std::string("ISP\0XY", 6)), rc::kOk, "ISPXY", "XY"},
+    // Unlike the reply text, control and high bytes are kept as they came.
+    {"raw_bytes_kept", textReply("ISP\r\xC4\xC5\n"), rc::kOk, "ISP\r\xC4\xC5\n", "\xC4\xC5\n"},
+    {"empty_text", textReply(""), rc::kNotInProgrammingMode, "", ""},
+    {"device_not_ready", {0x00, 0x00, 0x05, 0x00, 0x40, 0x00, 0x00, 0x04, 0x49}, 4, "untouched", "untouched"},
+    {"silence", {}, rc::kNoReply, "untouched", "untouched"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Replies, IdentifyTest, ::testing::ValuesIn(kIdentifyCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace isp::test
