@@ -72,8 +72,10 @@ int listPorts() {
     const isp::PortStatus status = platform.check(n);
     // A port that exists but cannot be had is shown with the reason.
     if (status.error == isp::SerialError::NotFound) continue;
-    if (status) std::printf("%s\t%s\n", p.name.c_str(), p.node.c_str());
-    else std::printf("%s\t%s\t(%s)\n", p.name.c_str(), p.node.c_str(), status.why.c_str());
+    std::string line = p.name + "\t" + p.node;
+    if (!p.adapter.empty()) line += "\t" + p.adapter;
+    if (!status) line += "\t(" + status.why + ")";
+    std::printf("%s\n", line.c_str());
     ++shown;
   }
   if (shown == 0) std::printf("%s\n", std::string(isp::msg::kNoPorts).c_str());

@@ -31,7 +31,7 @@ void FirmwareTransfer::OnInitDialog() {
     if (rec.portSlot(n) == 0) continue;
     if (entries.empty()) rec.selectedPort = n;
     const Port p = m_link.port(n);
-    entries.push_back({n, p.name, p.node});
+    entries.push_back({n, p.name, describe(p)});
   }
   m_view.setPortList(entries);
   if (rec.portCount > 0) {

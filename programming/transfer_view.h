@@ -26,7 +26,7 @@ class TransferView {
   struct PortEntry {
     int port;           // 1 to 20
     std::string label;  // "COM<n>"
-    std::string node;   // the system's name for it, for a tooltip
+    std::string detail; // its device node and adapter, for a tooltip
   };
   virtual void setPortList(const std::vector<PortEntry>& entries) { (void)entries; }
   virtual void selectPort(int index) { (void)index; }

@@ -30,9 +30,13 @@ enum class SerialError {
 
 // A port as the user knows it and as the system opens it.
 struct Port {
-  std::string name;  // "COM5", or the path the user gave
-  std::string node;  // "/dev/ttyUSB0", "\\.\COM5"; empty when this machine has none
+  std::string name;     // "COM5", or the path the user gave
+  std::string node;     // "/dev/ttyUSB0", "\\.\COM5"; empty when this machine has none
+  std::string adapter{};  // what the system knows of the device behind it, when anything
 };
+
+// "/dev/ttyUSB0, USB 0403:6001, FTDI ...": the node and what is known of it.
+std::string describe(const Port& port);
 
 // Whether a port can be had, and if not, why, in words the user can act on
 // (the system's own error text included).

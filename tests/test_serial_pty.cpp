@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "identification.h"
@@ -211,6 +212,30 @@ TEST(SerialPty, PermissionHintReadsTheNodesMode) {
     EXPECT_TRUE(s.why.starts_with("COM5 (" + node + "): Permission denied")) << s.why;
     EXPECT_EQ(s.why.find("group '" + group + "'") != std::string::npos, mode == 0660) << std::oct << mode << s.why;
   }
+}
+
+// Which adapter a port is, from a sysfs tree laid out as the kernel does.
+TEST(SerialPty, PortsSayWhichAdapterTheyAre) {
+  namespace fs = std::filesystem;
+  TempDir sys;
+  const auto device = [&](const std::string& tty, const std::string& usb, std::map<std::string, std::string> files) {
+    const fs::path dev = sys.path() / "devices/pci0000:00/usb1" / usb;
+    fs::create_directories(dev / (usb + ":1.0") / tty);
+    for (const auto& [name, value] : files) std::ofstream(dev / name) << value << "\n";
+    fs::create_directories(sys.path() / "class/tty" / tty);
+    fs::create_directory_symlink(dev / (usb + ":1.0") / tty, sys.path() / "class/tty" / tty / "device");
+  };
+  device("ttyUSB0", "1-1", {{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"},
+                            {"product", "FT232R USB UART"}, {"serial", "A50285BI"}});
+  device("ttyACM0", "1-2", {{"idVendor", "2e8a"}, {"idProduct", "000a"}});
+  fs::create_directories(sys.path() / "class/tty/ttyS1");
+  std::ofstream(sys.path() / "class/tty/ttyS1/type") << "0\n";
+
+  PosixSerialPlatform platform(PortMap::linuxDefault(), sys.path().string());
+  EXPECT_EQ(platform.port(5).adapter, "USB 0403:6001, FTDI, FT232R USB UART, serial A50285BI");
+  EXPECT_EQ(describe(platform.port(13)), "/dev/ttyACM0, USB 2e8a:000a");
+  EXPECT_EQ(platform.port(6).adapter, "") << "no such device";
+  EXPECT_EQ(platform.check(2).why, "/dev/ttyS1 has no UART behind it");
 }
 
 }  // namespace

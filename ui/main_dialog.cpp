@@ -214,7 +214,7 @@ void CMainDialog::setPortList(const std::vector<PortEntry>& entries) {
   m_cmbPort->clear();
   for (const PortEntry& e : entries) {
     m_cmbPort->addItem(QString::fromStdString(e.label), e.port);
-    m_cmbPort->setItemData(m_cmbPort->count() - 1, QString::fromStdString(e.node), Qt::ToolTipRole);
+    m_cmbPort->setItemData(m_cmbPort->count() - 1, QString::fromStdString(e.detail), Qt::ToolTipRole);
   }
 }
 

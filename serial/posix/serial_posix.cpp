@@ -10,11 +10,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 
+#include "sysfs.h"
 #include "timed_port.h"
 #include "unique_fd.h"
 
@@ -198,26 +196,19 @@ int configure(int fd, const LineSettings& line) {
   return 0;
 }
 
-// /sys/class/tty/ttyS*/type is 0 for a UART slot with no hardware behind it:
-// such a node is never opened, so probing disturbs nothing there.
-bool emptyUartSlot(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (!::realpath(path.c_str(), resolved)) return false;
-  std::string base(resolved);
-  base = base.substr(base.find_last_of('/') + 1);
-  if (base.rfind("ttyS", 0) != 0) return false;
-  std::ifstream type("/sys/class/tty/" + base + "/type");
-  int value = -1;
-  return (type >> value) && value == 0;
-}
-
 }  // namespace
 
-PosixSerialPlatform::PosixSerialPlatform(PortMap map, MonotonicClock& clock, LineSettings line)
-    : map_(std::move(map)), clock_(clock), line_(line) {}
+PosixSerialPlatform::PosixSerialPlatform(PortMap map, std::string sysfsRoot)
+    : map_(std::move(map)), sysfsRoot_(std::move(sysfsRoot)) {}
+
+Port PosixSerialPlatform::port(int n) const {
+  Port p = map_.port(n);
+  if (!p.node.empty()) p.adapter = sysfs::usbAdapter(sysfsRoot_, p.node);
+  return p;
+}
 
 OpenResult PosixSerialPlatform::open(int n) {
-  const Port p = port(n);
+  const Port p = map_.port(n);
   Opened o = openExclusive(p.node);
   if (!o.fd) return {nullptr, portStatusFromErrno(p, o.err)};
   const int fd = o.fd.get();
@@ -228,12 +219,13 @@ OpenResult PosixSerialPlatform::open(int n) {
   if (!lowerDtrRts(fd)) return {nullptr, portStatusFromErrno(p, errno)};
   ::tcflush(fd, TCIOFLUSH);
   auto channel = std::make_unique<FdChannel>(std::move(o.fd));
-  return {std::make_unique<TimedPort>(std::move(channel), clock_, line_), {}};
+  return {std::make_unique<TimedPort>(std::move(channel), SteadyClock::instance(), line_), {}};
 }
 
 PortStatus PosixSerialPlatform::check(int n) {
-  const Port p = port(n);
-  if (!p.node.empty() && emptyUartSlot(p.node)) return {SerialError::NotFound, p.node + " has no UART behind it"};
+  const Port p = map_.port(n);
+  if (!p.node.empty() && sysfs::emptyUartSlot(sysfsRoot_, p.node))
+    return {SerialError::NotFound, p.node + " has no UART behind it"};
   const Opened o = openExclusive(p.node);
   return portStatusFromErrno(p, o.err);
 }

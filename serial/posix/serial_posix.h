@@ -9,17 +9,16 @@ namespace isp {
 // termios serial ports. COMn is found through a PortMap.
 class PosixSerialPlatform final : public SerialPlatform {
  public:
-  explicit PosixSerialPlatform(PortMap map = PortMap::linuxDefault(),
-                               MonotonicClock& clock = SteadyClock::instance(),
-                               LineSettings line = {});
+  // sysfsRoot is where the kernel's device tree is read; tests lay out their own.
+  explicit PosixSerialPlatform(PortMap map = PortMap::linuxDefault(), std::string sysfsRoot = "/sys");
 
-  Port port(int n) const override { return map_.port(n); }
+  Port port(int n) const override;
   OpenResult open(int n) override;
   PortStatus check(int n) override;
 
  private:
   PortMap map_;
-  MonotonicClock& clock_;
+  std::string sysfsRoot_;
   LineSettings line_;
 };
 
