@@ -84,5 +84,22 @@ for c in "${cases[@]}"; do
   echo "$name: exit $status; Linux ${linux_ms} ms, under Wine ${windows_ms} ms"
 done
 
+# Ctrl-C mid-transfer at the normal pace: Wine turns SIGINT into the
+# console's Ctrl-C event. timeout passes the signal on.
+start_sim
+ln -sfn "$pty" "$com7"
+timeout 60 "$run_wine" "$exe" --port COM7 --file "$(winpath "$firmware")" >"$work/windows.out" 2>/dev/null &
+flash=$!
+for _ in $(seq 100); do
+  grep -q "Программирование устройства начато" "$work/windows.out" && break
+  sleep 0.1
+done
+kill -INT "$flash"
+status=0
+wait "$flash" || status=$?
+[ "$status" = 130 ] || fail "Ctrl-C: exit $status, expected 130"
+[ "$(tail -n 1 "$work/windows.out")" = "Передача остановлена" ] || fail "Ctrl-C: the log does not end in the stop"
+echo "Ctrl-C: exit $status"
+
 [ "$failures" = 0 ] && echo "isp-flash.exe under Wine: all passed"
 exit $((failures > 0))
