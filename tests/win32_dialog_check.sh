@@ -6,10 +6,11 @@
 #   tests/win32_dialog_check.sh EXE [--shots DIR] [--port DEVICE]
 #
 # --shots DIR    screenshots win32-main.png and win32-about.png into DIR
-# --port DEVICE  COM7 is DEVICE (a pseudo-terminal, say), so the list shows it
+# --port DEVICE  COM7 is DEVICE (a pseudo-terminal, say)
 #
 # Needs wine64, xvfb, xauth, xdotool (and imagemagick for --shots). The Wine
-# prefix is $WINEPREFIX, by default a folder "wine" beside the .exe.
+# prefix is $WINEPREFIX, by default the Windows build's: "wine" in the
+# folder above the .exe's.
 set -euo pipefail
 
 exe="$(realpath "$1")"; shift
@@ -22,27 +23,36 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-export WINEPREFIX="${WINEPREFIX:-$(dirname "$exe")/wine}"
+export WINEPREFIX="${WINEPREFIX:-$(dirname "$exe")/../wine}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 here="$(cd "$(dirname "$0")" && pwd)"
-com7="$WINEPREFIX/com7-device"
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >/dev/null 2>&1
-  # Wine gives every serial device it finds the first free COM number, and
-  # COM1 is a real UART here. Every COM1 to COM20 is spoken for, so what
-  # Wine finds lands beyond them: COM7 through a link of ours, the rest
-  # pointing nowhere.
-  for n in $(seq 1 20); do
-    dev=/nonexistent/isp-no-port
-    [ "$n" -eq 7 ] && dev="$com7"
-    wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$dev" /f >/dev/null 2>&1
-  done
-  # No window manager on the virtual display: Wine draws captions itself.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-  wineserver -w
+# The window probes COM1 to COM20 as it opens, and Wine gives every serial
+# device it finds the first free COM number: COM1 would be a real UART here.
+# So all twenty are spoken for in the registry, which pushes what Wine finds
+# beyond them: COM7 through a link of ours, the others to nowhere. The
+# registry holds from the next Wine start on; the links hold now.
+nowhere=/nonexistent/isp-no-port
+com7="$WINEPREFIX/com7-device"
+[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+if ! grep -q "$nowhere" "$WINEPREFIX/system.reg"; then
+  reg="$(mktemp --suffix=.reg)"
+  {
+    printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
+    for n in $(seq 1 20); do
+      dev=$nowhere
+      [ "$n" -eq 7 ] && dev=$com7
+      printf '"COM%d"="%s"\n' "$n" "$dev"
+    done
+    # No window manager on the virtual display: Wine draws the frames.
+    printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n'
+  } >"$reg"
+  wine regedit /S "$reg" >/dev/null 2>&1
+  rm -f "$reg"
 fi
-if [ -n "$port" ]; then ln -sfn "$port" "$com7"; else rm -f "$com7"; fi
+for n in $(seq 1 20); do ln -sfn "$nowhere" "$WINEPREFIX/dosdevices/com$n"; done
+ln -sfn "$com7" "$WINEPREFIX/dosdevices/com7"
+if [ -z "$port" ]; then rm -f "$com7"; elif [ "$port" != "$com7" ]; then ln -sfn "$port" "$com7"; fi
 
 [ -n "$shots" ] && mkdir -p "$shots"
 export exe shots

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 fail() { echo "FAIL: $*" >&2; wineserver -k 2>/dev/null || true; exit 1; }
-window() { timeout "${2:-30}" xdotool search --sync --name "^$1\$" | head -1; }
+window() { timeout "${2:-60}" xdotool search --sync --name "^$1\$" | head -1; }
 shot() {  # the window with its frame, as the screen shows it
   [ -n "$shots" ] || return 0
   sleep 1  # let the window finish painting
