@@ -1,7 +1,6 @@
 #include "console_view.h"
 
-#include <sys/time.h>
-
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 
@@ -23,13 +22,14 @@ void ConsoleView::emitLine(const std::string& line) {
   std::fprintf(stdout, "%s\n", line.c_str());
   std::fflush(stdout);
   if (!logFile_) return;
-  timeval tv{};
-  gettimeofday(&tv, nullptr);
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   tm local{};
-  localtime_r(&tv.tv_sec, &local);
+  localtime_r(&seconds, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  std::fprintf(logFile_, "%s.%03ld %s\n", stamp, static_cast<long>(tv.tv_usec / 1000), line.c_str());
+  std::fprintf(logFile_, "%s.%03ld %s\n", stamp, static_cast<long>(ms), line.c_str());
   std::fflush(logFile_);
 }
 

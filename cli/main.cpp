@@ -1,22 +1,19 @@
 // isp-flash: the firmware transfer from the command line, for scripts and
 // production lines. Same engine, same log lines as the dialog.
-#include <signal.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "console_view.h"
+#include "file_access.h"
 #include "firmware_transfer.h"
 #include "messages.h"
 #include "options.h"
+#include "os.h"
 #include "result_codes.h"
-#include "serial_posix.h"
 #include "tick_schedule.h"
 
 namespace {
@@ -25,31 +22,6 @@ using isp::FirmwareTransfer;
 using isp::cli::Options;
 
 enum Exit { kCompleted = 0, kNotCompleted = 1, kUsage = 2, kNotIdentified = 3, kFileError = 4 };
-
-// The signal that asked us to stop, 0 while none has.
-volatile std::sig_atomic_t g_stop = 0;
-
-void onSignal(int sig) { g_stop = sig; }
-
-void installSignals() {
-  struct sigaction sa{};
-  sa.sa_handler = onSignal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = 0;  // no SA_RESTART: a sleep ends early so that Stop is prompt
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
-  // A reader of standard output that goes away must not end the transfer:
-  // writes to it fail quietly and the device is programmed to the end.
-  signal(SIGPIPE, SIG_IGN);
-}
-
-int stoppedStatus() { return 128 + static_cast<int>(g_stop); }
-
-// Sleeps until t on the monotonic clock, or until a signal arrives.
-void sleepUntil(isp::TimePoint t) {
-  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
-  timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-  clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
-}
 
 void say(const std::string& line) { std::fprintf(stderr, "isp-flash: %s\n", line.c_str()); }
 
@@ -65,11 +37,11 @@ std::string recordFailure(int block, std::int32_t code, const isp::Link& link) {
 }
 
 int listPorts() {
-  isp::PosixSerialPlatform platform;
+  const auto platform = isp::cli::serialPlatform();
   int shown = 0;
   for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n) {
-    const isp::Port p = platform.port(n);
-    const isp::PortStatus status = platform.check(n);
+    const isp::Port p = platform->port(n);
+    const isp::PortStatus status = platform->check(n);
     // A port that exists but cannot be had is shown with the reason.
     if (status.error == isp::SerialError::NotFound) continue;
     std::string line = p.name + "\t" + p.node;
@@ -88,8 +60,8 @@ int transferLoop(FirmwareTransfer& engine, isp::cli::ConsoleView& view) {
   const isp::TimePoint start = clock.now();
   isp::cli::TickSchedule ticks(start, isp::milliseconds(view.periodMs()));
   while (view.timerRunning()) {
-    if (!g_stop) sleepUntil(ticks.next());
-    if (g_stop) {
+    if (!isp::cli::stopStatus()) isp::cli::sleepUntil(ticks.next());
+    if (isp::cli::stopStatus()) {
       engine.OnStop();
       break;
     }
@@ -106,7 +78,7 @@ int transferLoop(FirmwareTransfer& engine, isp::cli::ConsoleView& view) {
       return kCompleted;
     case FirmwareTransfer::Stopped:
       view.clearProgress();
-      return stoppedStatus();
+      return isp::cli::stopStatus();
     default:
       view.clearProgress();
       return kNotCompleted;
@@ -114,9 +86,9 @@ int transferLoop(FirmwareTransfer& engine, isp::cli::ConsoleView& view) {
 }
 
 int transmit(FirmwareTransfer& engine, isp::cli::ConsoleView& view) {
-  if (g_stop) {
+  if (const int stopped = isp::cli::stopStatus()) {
     engine.OnStop();
-    return stoppedStatus();
+    return stopped;
   }
   engine.OnTransmit();
   switch (engine.lastTransmit()) {
@@ -142,22 +114,22 @@ bool chooseFile(FirmwareTransfer& engine, const std::string& path) {
 
 int run(const Options& o) {
   const bool byPath = o.portNumber == 0;
-  isp::PosixSerialPlatform platform(byPath ? isp::PortMap::onlyDevice(o.port) : isp::PortMap::linuxDefault());
-  isp::Link link(platform);
+  const auto platform = isp::cli::serialPlatform(byPath ? o.port : std::string());
+  isp::Link link(*platform);
   link.rec.selectedPort = byPath ? isp::kFirstPort : o.portNumber;
 
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> logFile(nullptr, std::fclose);
   if (!o.logFile.empty()) {
-    logFile.reset(std::fopen(o.logFile.c_str(), "a"));
+    logFile.reset(isp::openFile(o.logFile, "ab"));
     if (!logFile) {
       say("cannot open the log file " + o.logFile + ": " + std::strerror(errno));
       return kUsage;
     }
   }
-  const bool progress = !o.quiet && isatty(STDERR_FILENO);
+  const bool progress = !o.quiet && isp::cli::stderrShowsProgress();
   isp::cli::ConsoleView view(logFile.get(), progress);
   FirmwareTransfer engine(link, view, o.intervalMs);
-  installSignals();
+  isp::cli::installStopHandlers();
 
   int result;
   if (o.mode == Options::Mode::Identify) {
@@ -174,8 +146,11 @@ int run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> args = isp::cli::startProgram(argc, argv);
+  std::vector<const char*> argp;
+  for (const std::string& a : args) argp.push_back(a.c_str());
   std::string error;
-  const auto options = isp::cli::parse(argc, argv, &error);
+  const auto options = isp::cli::parse(static_cast<int>(argp.size()), argp.data(), &error);
   if (!options) {
     std::fprintf(stderr, "isp-flash: %s (see isp-flash --help)\n", error.c_str());
     return kUsage;

@@ -18,9 +18,13 @@ const char* const kHelp =
     "Writes a firmware file (513 records of 130 bytes) into the device on PORT:\n"
     "identifies the device, then sends one record per interval.\n"
     "\n"
+#ifdef _WIN32
+    "  --port PORT     COMn or n (1 to 20), or a device path such as \\\\.\\COM21\n"
+#else
     "  --port PORT     COMn or n (1 to 20), or a device path such as /dev/ttyUSB0\n"
     "                  COM1-COM4 = /dev/ttyS0-3, COM5-COM12 = /dev/ttyUSB0-7,\n"
     "                  COM13-COM20 = /dev/ttyACM0-7\n"
+#endif
     "                  (--option=value works as well as --option value)\n"
     "  --file FILE     the firmware file; it is opened before the device is touched\n"
     "  --interval MS   time between records, default 250; 0 sends the next record\n"
@@ -32,7 +36,12 @@ const char* const kHelp =
     "\n"
     "Standard output gets the log lines; progress goes to standard error, and so\n"
     "does the reason for a failure when there is more to say than the log line.\n"
+#ifdef _WIN32
+    "Ctrl-C, Ctrl-Break and closing the console stop the transfer like the Stop\n"
+    "button.\n"
+#else
     "Ctrl-C, SIGTERM and SIGHUP stop the transfer like the Stop button.\n"
+#endif
     "\n"
     "Exit status:\n"
     "  0    programming completed (or --identify: device in programming mode)\n"
@@ -40,9 +49,19 @@ const char* const kHelp =
     "  2    usage error\n"
     "  3    the device was not identified in programming mode\n"
     "  4    the firmware file could not be opened or read\n"
+#ifdef _WIN32
+    "  130  stopped by Ctrl-C (149 Ctrl-Break, 129 the console closed)\n";
+#else
     "  128 + the signal number: stopped (130 for Ctrl-C, 143 SIGTERM, 129 SIGHUP)\n";
+#endif
 
 namespace {
+
+#ifdef _WIN32
+constexpr const char* kPathMarks = "\\/";
+#else
+constexpr const char* kPathMarks = "/";
+#endif
 
 std::optional<int> number(const std::string& s) {
   int v = 0;
@@ -53,7 +72,7 @@ std::optional<int> number(const std::string& s) {
 
 // COMn, comn or n with n from 1 to 20; 0 for a device path; nothing otherwise.
 std::optional<int> portNumber(const std::string& port) {
-  if (port.find('/') != std::string::npos) return 0;
+  if (port.find_first_of(kPathMarks) != std::string::npos) return 0;
   std::string digits = port;
   if (port.size() > 3 && std::toupper(static_cast<unsigned char>(port[0])) == 'C' &&
       std::toupper(static_cast<unsigned char>(port[1])) == 'O' &&

@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <filesystem>
 
+#include "file_access.h"
 #include "messages.h"
 
 namespace isp {
@@ -25,9 +25,9 @@ void FirmwareImage::choose(const std::optional<std::string>& path, std::string& 
   release();
   if (!path) return;
   log += msg::kFileChosen;
-  line(log, std::filesystem::path(*path).filename().string());
+  line(log, fileName(*path));
   // Opened by its full path: the chosen folder is not our current directory.
-  std::FILE* f = std::fopen(path->c_str(), "rb");
+  std::FILE* f = openFile(*path, "rb");
   m_openError = f ? 0 : errno;
   if (!f) {
     line(log, msg::kFileNotOpened);

@@ -1,0 +1,167 @@
+#include "serial_win32.h"
+
+#include <cwctype>
+
+#include "comm_settings.h"
+#include "unique_handle.h"
+#include "utf16.h"
+
+namespace isp {
+
+SerialError serialErrorFromWin32(DWORD err) {
+  switch (err) {
+    case ERROR_SUCCESS:
+      return SerialError::None;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return SerialError::NotFound;
+    // Windows answers a port that another program holds with access denied.
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return SerialError::Busy;
+    // What drivers say once the device or adapter has gone away.
+    case ERROR_NOT_READY:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+      return SerialError::Disconnected;
+    default:
+      return SerialError::Io;
+  }
+}
+
+std::string systemMessage(DWORD err) {
+  wchar_t text[512];
+  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, text,
+                             sizeof text / sizeof text[0], nullptr);
+  // The text ends in a full stop and a line break, which a message that
+  // goes on does not want.
+  while (n > 0 && (std::iswspace(static_cast<wint_t>(text[n - 1])) || text[n - 1] == L'.')) --n;
+  const std::string number = "error " + std::to_string(err);
+  return n == 0 ? number : toUtf8(std::wstring_view(text, n)) + " (" + number + ")";
+}
+
+namespace {
+
+PortStatus portStatus(const Port& port, SerialError e, DWORD err) {
+  const bool byPath = port.name == port.node;
+  switch (e) {
+    case SerialError::None:
+      return {};
+    case SerialError::NotFound:
+      if (port.node.empty()) return {e, port.name + " has no device on this machine"};
+      return {e, byPath ? port.node + " does not exist" : port.name + " is " + port.node + ", which does not exist"};
+    case SerialError::NotASerialPort:
+      return {e, byPath ? port.node + " is not a serial port" : port.name + " is " + port.node + ", which is not a serial port"};
+    case SerialError::Busy:
+      return {e, port.name + " is in use by another program"};
+    default:
+      return {e, port.name + ": " + systemMessage(err)};
+  }
+}
+
+// Exclusive (share mode 0) and synchronous: every transfer blocks under the
+// port's time-outs. The error is GetLastError()'s when the open fails.
+UniqueHandle openExclusive(const std::string& node, DWORD& err) {
+  if (node.empty()) {
+    err = ERROR_FILE_NOT_FOUND;
+    return {};
+  }
+  UniqueHandle h(::CreateFileW(toUtf16(node).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  err = h ? ERROR_SUCCESS : ::GetLastError();
+  return h;
+}
+
+class Win32Port final : public SerialPort {
+ public:
+  explicit Win32Port(UniqueHandle h) : h_(std::move(h)) {}
+
+  void discardInput() override { ::PurgeComm(h_.get(), PURGE_RXCLEAR); }
+
+  // The write is synchronous: it returns when the bytes have left, so the
+  // reply's time-out, which starts with the next read, starts then.
+  IoResult write(std::span<const std::uint8_t> bytes) override {
+    DWORD n = 0;
+    if (!::WriteFile(h_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr)) return failed(n);
+    return {n, false};
+  }
+
+  IoResult read(std::span<std::uint8_t> bytes) override {
+    DWORD n = 0;
+    if (!::ReadFile(h_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr)) return failed(n);
+    // A short read is a time-out, or a device that has gone: ReadFile
+    // cannot tell them apart, ClearCommError fails on a port that is gone.
+    DWORD errors = 0;
+    if (n < bytes.size() && !::ClearCommError(h_.get(), &errors, nullptr)) return failed(n);
+    return {n, false};
+  }
+
+ private:
+  static IoResult failed(DWORD n) {
+    return {n, serialErrorFromWin32(::GetLastError()) == SerialError::Disconnected};
+  }
+
+  UniqueHandle h_;
+};
+
+}  // namespace
+
+PortStatus portStatusFromWin32(const Port& port, DWORD err) { return portStatus(port, serialErrorFromWin32(err), err); }
+
+Win32SerialPlatform::Win32SerialPlatform(std::string onlyPath, LineSettings line)
+    : onlyPath_(std::move(onlyPath)), line_(line) {}
+
+Port Win32SerialPlatform::port(int n) const {
+  if (!onlyPath_.empty()) return n == kFirstPort ? Port{onlyPath_, onlyPath_} : Port{comName(n), {}};
+  if (n < kFirstPort || n > kLastPort) return Port{comName(n), {}};
+  return Port{comName(n), "\\\\.\\" + comName(n)};
+}
+
+// Opens the port exclusively; a handle that has no line state to report is
+// no serial port (Wine, for one, opens a COM name that leads nowhere).
+static UniqueHandle openSerial(const Port& p, PortStatus& status) {
+  DWORD err = ERROR_SUCCESS;
+  UniqueHandle h = openExclusive(p.node, err);
+  if (!h) {
+    status = portStatusFromWin32(p, err);
+    return h;
+  }
+  DCB current{};
+  current.DCBlength = sizeof current;
+  if (!::GetCommState(h.get(), &current)) {
+    status = portStatus(p, SerialError::NotASerialPort, ::GetLastError());
+    return UniqueHandle();
+  }
+  return h;
+}
+
+OpenResult Win32SerialPlatform::open(int n) {
+  const Port p = port(n);
+  PortStatus status;
+  UniqueHandle h = openSerial(p, status);
+  if (!h) return {nullptr, status};
+
+  DCB dcb = lineState(line_);
+  COMMTIMEOUTS timeouts = lineTimeouts(line_);
+  if (!::SetupComm(h.get(), kDriverQueueBytes, kDriverQueueBytes) || !::SetCommState(h.get(), &dcb) ||
+      !::SetCommTimeouts(h.get(), &timeouts))
+    return {nullptr, portStatusFromWin32(p, ::GetLastError())};
+  // The DCB holds DTR and RTS inactive from now on; these lower them at
+  // once. A port without modem lines refuses, which does no harm.
+  ::EscapeCommFunction(h.get(), CLRDTR);
+  ::EscapeCommFunction(h.get(), CLRRTS);
+  ::PurgeComm(h.get(), PURGE_RXCLEAR | PURGE_TXCLEAR);
+  return {std::make_unique<Win32Port>(std::move(h)), {}};
+}
+
+PortStatus Win32SerialPlatform::check(int n) {
+  PortStatus status;
+  openSerial(port(n), status);
+  return status;
+}
+
+}  // namespace isp

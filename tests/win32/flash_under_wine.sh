@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# isp-flash.exe under Wine against the stand-in, beside the Linux isp-flash
+# against another: the same log lines, the same exit status, and the image
+# the stand-in received equal to the file byte for byte. COM7 is a symbolic
+# link in the Wine prefix to the stand-in's pseudo-terminal. Never COM1 to
+# COM4: a new prefix maps those to the machine's real UARTs.
+#
+# usage: flash_under_wine.sh ISP-FLASH.EXE NATIVE-ISP-FLASH NATIVE-ISP-SIM
+# with WINEPREFIX set and a wineserver running.
+set -euo pipefail
+exe=$1 native=$2 sim=$3
+run_wine=$(cd "$(dirname "$0")/../../cmake" && pwd)/wine-run
+export LC_ALL=C.UTF-8  # Wine reads the command line in the locale's charset
+com7="$WINEPREFIX/dosdevices/com7"
+
+work=$(mktemp -d)
+sims=()
+cleanup() {
+  for p in "${sims[@]}"; do kill "$p" 2>/dev/null || true; done
+  rm -f "$com7"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A name with Cyrillic letters and a space, as Windows sees it (drive Z: is /).
+firmware="$work/Прошивка 1.isp"
+head -c 66690 /dev/urandom >"$firmware"
+winpath() { echo "Z:${1//\//\\}"; }
+
+# Starts the stand-in with the options given; its pseudo-terminal in $pty.
+start_sim() {
+  local out="$work/sim.$RANDOM"
+  "$sim" "$@" >"$out" 2>/dev/null &
+  sims+=($!)
+  for _ in $(seq 100); do
+    pty=$(head -n 1 "$out" 2>/dev/null || true)
+    [ -n "$pty" ] && return 0
+    sleep 0.05
+  done
+  echo "the stand-in did not start" >&2
+  return 1
+}
+
+failures=0
+fail() {
+  echo "FAILED: $*" >&2
+  failures=$((failures + 1))
+}
+
+ms() { date +%s%3N; }
+
+# name | stand-in options | exit status
+cases=(
+  "whole image||0"
+  "silent device|--silent|3"
+  "hang-up at record 50|--hangup-at 50|1"
+)
+for c in "${cases[@]}"; do
+  IFS='|' read -r name options want <<<"$c"
+  # shellcheck disable=SC2086 # options are words
+  start_sim $options
+  t0=$(ms)
+  status=0
+  timeout 60 "$native" --port "$pty" --file "$firmware" --interval 0 >"$work/linux.out" 2>/dev/null || status=$?
+  linux_ms=$(($(ms) - t0))
+  [ "$status" = "$want" ] || fail "$name: Linux isp-flash exit $status, expected $want"
+  sed -i "s|^Последовательный порт $pty\$|Последовательный порт COM7|" "$work/linux.out"
+
+  # shellcheck disable=SC2086
+  start_sim $options --image "$work/received.isp" --exit-when-complete
+  ln -sfn "$pty" "$com7"
+  rm -f "$work/журнал.log"
+  t0=$(ms)
+  status=0
+  timeout 60 "$run_wine" "$exe" --port COM7 --file "$(winpath "$firmware")" --interval 0 \
+    --log "$(winpath "$work/журнал.log")" >"$work/windows.out" 2>"$work/windows.err" || status=$?
+  windows_ms=$(($(ms) - t0))
+  [ "$status" = "$want" ] || fail "$name: isp-flash.exe exit $status, expected $want: $(cat "$work/windows.err")"
+  diff -u "$work/linux.out" "$work/windows.out" >&2 || fail "$name: the log lines differ from Linux"
+  [ "$(wc -l <"$work/журнал.log")" = "$(wc -l <"$work/linux.out")" ] || fail "$name: the --log file lacks lines"
+  if [ "$want" = 0 ]; then
+    cmp -s "$firmware" "$work/received.isp" || fail "$name: the stand-in received something else"
+  fi
+  echo "$name: exit $status; Linux ${linux_ms} ms, under Wine ${windows_ms} ms"
+done
+
+# Ctrl-C mid-transfer at the normal pace: Wine turns SIGINT into the
+# console's Ctrl-C event. timeout passes the signal on.
+start_sim
+ln -sfn "$pty" "$com7"
+timeout 60 "$run_wine" "$exe" --port COM7 --file "$(winpath "$firmware")" >"$work/windows.out" 2>/dev/null &
+flash=$!
+for _ in $(seq 100); do
+  grep -q "Программирование устройства начато" "$work/windows.out" && break
+  sleep 0.1
+done
+kill -INT "$flash"
+status=0
+wait "$flash" || status=$?
+[ "$status" = 130 ] || fail "Ctrl-C: exit $status, expected 130"
+[ "$(tail -n 1 "$work/windows.out")" = "Передача остановлена" ] || fail "Ctrl-C: the log does not end in the stop"
+echo "Ctrl-C: exit $status"
+
+[ "$failures" = 0 ] && echo "isp-flash.exe under Wine: all passed"
+exit $((failures > 0))

@@ -1,0 +1,34 @@
+#include "about_box.h"
+
+#include "resource.h"
+#include "ui/about_text.h"
+#include "wide_text.h"
+
+namespace isp::win32 {
+
+CAboutBox::CAboutBox() : ModalDialog(IDD_ABOUT) {}
+
+INT_PTR CAboutBox::handle(UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return OnInitDialog();
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+        EndDialog(window(), LOWORD(wParam));
+        return TRUE;
+      }
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+// Built afresh at every opening.
+BOOL CAboutBox::OnInitDialog() {
+  centre();
+  m_strHelp = ui::aboutHelpText();
+  SetDlgItemTextW(window(), IDC_HELP_TEXT, widen(m_strHelp).c_str());
+  return TRUE;
+}
+
+}  // namespace isp::win32

@@ -1,0 +1,37 @@
+#include "file_dialog.h"
+
+#include <commdlg.h>
+
+#include "messages.h"
+#include "wide_text.h"
+
+namespace isp::win32 {
+
+std::optional<std::string> chooseFirmwareFile(HWND owner) {
+  // Pairs of label and pattern, each ended by a zero; the string's own
+  // terminator makes the closing double zero. On Windows "*.*" matches
+  // every name, with or without a dot.
+  std::wstring filter = widen(msg::kFileFilterIsp);
+  filter += L'\0';
+  filter += L"*.isp";
+  filter += L'\0';
+  filter += widen(msg::kFileFilterAll);
+  filter += L'\0';
+  filter += L"*.*";
+  filter += L'\0';
+
+  std::wstring path(32768, L'\0');  // room for a long path
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = path.data();
+  ofn.nMaxFile = static_cast<DWORD>(path.size());
+  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+  if (!GetOpenFileNameW(&ofn)) return std::nullopt;
+  path.resize(path.find(L'\0'));
+  return narrow(path);
+}
+
+}  // namespace isp::win32
