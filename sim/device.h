@@ -52,6 +52,8 @@ class Device {
   Response handle(std::span<const std::uint8_t> frame);
   // Reports a fault found by the framing layer.
   void fault(const std::string& what);
+  // New faults to inject from the next frame on; what is stored stays.
+  void arm(const DeviceOptions& options) { opt_ = options; }
 
   // Records in the order they were accepted; record k at index k.
   const std::vector<std::array<std::uint8_t, kRecordSize>>& records() const { return records_; }

@@ -317,6 +317,11 @@ void Simulator::writeImage() {
   if (log_) log_(ok ? "image written to " + opt_.imagePath : "cannot write " + opt_.imagePath + ": " + std::strerror(errno));
 }
 
+void Simulator::arm(const DeviceOptions& options) {
+  std::lock_guard lock(mu_);
+  device_.arm(options);
+}
+
 std::vector<std::uint8_t> Simulator::image() const {
   std::lock_guard lock(mu_);
   return device_.image();

@@ -49,6 +49,9 @@ class Simulator {
   // Called with the new path each time a pty is created.
   std::function<void(const std::string&)> onPath;
 
+  // New faults for the device to inject from the next frame on.
+  void arm(const DeviceOptions& options);
+
   std::vector<std::uint8_t> image() const;
   std::size_t recordCount() const;
   std::vector<std::string> faults() const;

@@ -37,11 +37,6 @@ TEST(Device, AnswersIdentificationAndAcknowledgesRecords) {
   }
   ASSERT_TRUE(d.complete());
   EXPECT_TRUE(d.faults().empty());
-  const Bytes image = d.image();
-  ASSERT_EQ(image.size(), 66690u);
-  EXPECT_EQ(image[0], 0xAA);
-  EXPECT_EQ(image[130 * 7], 7);
-  EXPECT_EQ(image[66689], 512 & 0xFF);
 
   // Beyond record 512 nothing is stored.
   EXPECT_EQ(hex(d.handle(recordFrame(1, 1)).bytes), "00 00 05 00 40 D0 01 03 19");
@@ -76,16 +71,6 @@ TEST(Device, ReportsFaultsInWhatItReceives) {
     EXPECT_EQ(reported.size(), 1u) << c.name;
     EXPECT_TRUE(d.records().empty()) << c.name;
   }
-}
-
-TEST(Device, HeaderRecordStartsOver) {
-  Device d(DeviceOptions{});
-  d.handle(recordFrame(0, 1));
-  d.handle(recordFrame(1, 2));
-  d.handle(recordFrame(0, 3));
-  ASSERT_EQ(d.records().size(), 1u);
-  EXPECT_EQ(d.records()[0][0], 3);
-  EXPECT_TRUE(d.faults().empty());
 }
 
 }  // namespace

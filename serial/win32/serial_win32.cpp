@@ -118,7 +118,13 @@ Win32SerialPlatform::Win32SerialPlatform(std::string onlyPath, LineSettings line
 Port Win32SerialPlatform::port(int n) const {
   if (!onlyPath_.empty()) return n == kFirstPort ? Port{onlyPath_, onlyPath_} : Port{comName(n), {}};
   if (n < kFirstPort || n > kLastPort) return Port{comName(n), {}};
-  return Port{comName(n), "\\\\.\\" + comName(n)};
+  Port p{comName(n), "\\\\.\\" + comName(n)};
+  // The kernel device behind the name ("\Device\Serial0", "\Device\VCP0")
+  // says which driver, and so which adapter, it is; no installer needed.
+  wchar_t target[512];
+  if (::QueryDosDeviceW(toUtf16(p.name).c_str(), target, sizeof target / sizeof target[0]) > 0)
+    p.adapter = toUtf8(target);
+  return p;
 }
 
 // Opens the port exclusively; a handle that has no line state to report is

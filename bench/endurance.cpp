@@ -1,0 +1,114 @@
+// One transfer engine, as the dialog holds it, with the stand-in in process
+// on a pseudo-terminal: many Transmit cycles with a fault drawn at random
+// before each. Open descriptors and heap in use must be the same at the end
+// as after the first cycle, within a margin; every cycle must end, and every
+// cycle without a fault must program the image exactly. Exits non-zero if not.
+//
+//   endurance [--cycles N] [--seed S]
+#include <dirent.h>
+#include <malloc.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <thread>
+
+#include "firmware_transfer.h"
+#include "serial_posix.h"
+#include "simulator.h"
+#include "support/fixtures.h"
+
+namespace {
+
+class TimerView final : public isp::TransferView {
+ public:
+  bool timer = false;
+  void refreshLog(const std::string&) override {}
+  void setProgressRange(int, int) override {}
+  void setProgress(int) override {}
+  void enable(isp::Control, bool) override {}
+  void startRecordTimer(int, int) override { timer = true; }
+  void stopRecordTimer(int) override { timer = false; }
+};
+
+int openDescriptors() {
+  int n = 0;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (::readdir(d)) ++n;
+    ::closedir(d);
+  }
+  return n - 3;  // ".", ".." and the directory's own descriptor
+}
+
+std::size_t heapInUse() { return mallinfo2().uordblks; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int cycles = 1000;
+  unsigned seed = std::random_device{}();
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--cycles")) cycles = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--seed")) seed = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
+  }
+  std::mt19937 random(seed);
+  isp::test::TempDir dir;
+  const auto image = isp::test::sampleImage();
+
+  isp::sim::SimulatorOptions o;
+  o.linkPath = (dir.path() / "ttyDEV").string();  // a hung-up device comes back here
+  o.reopenAfterMs = 0;
+  isp::sim::Simulator device(o);
+  std::string error;
+  if (!device.openPty(&error)) {
+    std::fprintf(stderr, "endurance: %s\n", error.c_str());
+    return 2;
+  }
+  device.start();
+  isp::PosixSerialPlatform platform(isp::PortMap().set(1, o.linkPath));
+  isp::Link link(platform);
+  link.rec.selectedPort = 1;
+  TimerView view;
+  isp::FirmwareTransfer engine(link, view);
+  engine.OnFile(dir.write("fw.isp", image));
+
+  int fds = 0, completed = 0, failures = 0;
+  std::size_t heap = 0;
+  for (int cycle = 0; cycle < cycles; ++cycle) {
+    isp::sim::DeviceOptions faults;
+    const int k = static_cast<int>(random() % isp::wire::kRecords);
+    switch (random() % 6) {
+      case 0: faults.errorAt = k; faults.errorCode = 1 + static_cast<int>(random() % 255); break;
+      case 1: faults.badChecksumAt = k; break;
+      case 2: faults.delayAt = k; break;  // 400 ms late
+      case 3: faults.hangupAt = k; break;
+      default: break;  // none
+    }
+    const bool clean = faults.errorAt < 0 && faults.badChecksumAt < 0 && faults.delayAt < 0 && faults.hangupAt < 0;
+    device.arm(faults);
+    engine.OnTransmit();
+    for (int tick = 0; tick < 600 && view.timer; ++tick) engine.OnTimer(isp::FirmwareTransfer::kTimerId);
+    const bool done = engine.status() == isp::FirmwareTransfer::Completed;
+    if (view.timer || (clean && (!done || device.image() != image))) {
+      std::printf("endurance: cycle %d went wrong:\n%s", cycle, engine.log().c_str());
+      return 1;
+    }
+    done ? ++completed : ++failures;
+    // Let a late reply or a reopened line arrive before the next cycle.
+    if (faults.delayAt >= 0 || faults.hangupAt >= 0) std::this_thread::sleep_for(std::chrono::milliseconds(450));
+    if (cycle == 0) {
+      fds = openDescriptors();
+      heap = heapInUse();
+    }
+  }
+  const int fdsEnd = openDescriptors();
+  const std::size_t heapEnd = heapInUse();
+  std::printf("endurance: %d cycles (seed %u): %d completed, %d ended by their fault\n", cycles, seed, completed,
+              failures);
+  std::printf("open descriptors after the first cycle %d, at the end %d\n", fds, fdsEnd);
+  std::printf("heap in use after the first cycle %zu bytes, at the end %zu bytes\n", heap, heapEnd);
+  device.stop();
+  const bool ok = fdsEnd <= fds + 1 && heapEnd <= heap + 64 * 1024;
+  if (!ok) std::printf("endurance: descriptors or memory grew\n");
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,97 @@
+// Many whole transfers through isp-flash --interval 0 against the stand-in,
+// each with one fault drawn at random from a seed, each outcome checked: the
+// exit status and last log lines fit the fault, a success wrote exactly the
+// file, a failure names the record where it failed. Prints a table and exits
+// non-zero on any wrong outcome.
+//
+//   soak [--runs N] [--seed S]
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+
+#include "simulator.h"
+#include "support/child_process.h"
+#include "support/fixtures.h"
+
+namespace {
+
+using isp::sim::DeviceOptions;
+
+enum Fault { None, Silence, NotReady, ErrorCode, BadChecksum, Late, Partial, Oversize, HangUp, kFaults };
+const char* const kNames[kFaults] = {"none",  "silence", "not ready", "error code", "bad checksum",
+                                     "late",  "partial", "oversize",  "hang-up"};
+
+struct Expected {
+  int status;
+  std::string tail;  // the last log lines
+};
+
+// Sets the fault up on the device and says what isp-flash must report.
+Expected inject(Fault f, int k, int code, DeviceOptions& d) {
+  const std::string failed = ", блок " + std::to_string(k) + "\nПрограммирование не завершено\n";
+  switch (f) {
+    case None: return {0, "Программирование устройства начато\nПрограммирование завершено\n"};
+    case Silence: d.silent = true; return {3, "Устройство не обнаружено\n"};
+    case NotReady: d.notReady = true; return {3, "Устройство APP SIM-1 не готово к программированию\n"};
+    case ErrorCode: d.errorAt = k; d.errorCode = code; return {1, "Ошибка " + std::to_string(code) + failed};
+    case BadChecksum: d.badChecksumAt = k; return {1, "Ошибка 257" + failed};
+    case Late: d.delayAt = k; return {1, "Ошибка 256" + failed};  // 400 ms: past the line time and 150 ms
+    case Partial: d.partialAt = k; return {1, "Ошибка 257" + failed};
+    case Oversize: d.oversizeAt = k; return {1, "Ошибка 257" + failed};
+    default: d.hangupAt = k; return {1, "Ошибка 256" + failed};
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 300;
+  unsigned seed = std::random_device{}();
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--runs")) runs = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--seed")) seed = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
+  }
+  std::printf("soak: %d runs, seed %u\n", runs, seed);
+  std::mt19937 random(seed);
+
+  isp::test::TempDir dir;
+  const auto image = isp::test::sampleImage();
+  const std::string firmware = dir.write("fw.isp", image);
+  std::map<Fault, std::pair<int, int>> tally;  // runs, wrong
+  int wrong = 0;
+  for (int run = 0; run < runs; ++run) {
+    const auto fault = static_cast<Fault>(random() % kFaults);
+    const int k = static_cast<int>(random() % isp::wire::kRecords);
+    const int code = 1 + static_cast<int>(random() % 255);
+    isp::sim::SimulatorOptions o;
+    const Expected want = inject(fault, k, code, o.device);
+    isp::sim::Simulator sim(o);
+    std::string error;
+    if (!sim.openPty(&error)) {
+      std::fprintf(stderr, "soak: %s\n", error.c_str());
+      return 2;
+    }
+    sim.start();
+    isp::test::ChildProcess flash({ISP_FLASH_PATH, "--port", sim.path(), "--file", firmware, "--interval", "0"});
+    const int status = flash.finish();
+    sim.stop();
+    std::string why;
+    if (status != want.status) why = "exit " + std::to_string(status) + ", not " + std::to_string(want.status);
+    else if (!flash.out.ends_with(want.tail)) why = "the log ends otherwise";
+    else if (status == 0 && sim.image() != image) why = "success, but the device holds another image";
+    ++tally[fault].first;
+    if (!why.empty()) {
+      ++tally[fault].second;
+      ++wrong;
+      std::printf("WRONG run %d: %s at record %d (code %d): %s\n%s", run, kNames[fault], k, code, why.c_str(),
+                  flash.out.c_str());
+    }
+  }
+  std::printf("\n%-14s %6s %12s %6s\n", "fault", "runs", "as expected", "wrong");
+  for (const auto& [fault, t] : tally)
+    std::printf("%-14s %6d %12d %6d\n", kNames[fault], t.first, t.first - t.second, t.second);
+  std::printf("%-14s %6d %12d %6d   (seed %u)\n", "all", runs, runs - wrong, wrong, seed);
+  return wrong == 0 ? 0 : 1;
+}

@@ -1,0 +1,36 @@
+// Arbitrary command lines through isp-flash's option parser: NUL bytes split
+// the input into arguments. What it accepts must be a consistent request.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "options.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::string> args{"isp-flash"};
+  std::string arg;
+  for (std::size_t i = 0; i < size && args.size() < 16; ++i) {
+    if (data[i] != 0) {
+      arg += static_cast<char>(data[i]);
+      continue;
+    }
+    args.push_back(arg);
+    arg.clear();
+  }
+  if (!arg.empty()) args.push_back(arg);
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+
+  std::string error;
+  const auto o = isp::cli::parse(static_cast<int>(argv.size()), argv.data(), &error);
+  using Mode = isp::cli::Options::Mode;
+  if (!o) {
+    if (error.empty()) std::abort();  // a refusal always says why
+    return 0;
+  }
+  if (o->intervalMs < 0 || o->intervalMs > 60000 || o->portNumber < 0 || o->portNumber > 20) std::abort();
+  if ((o->mode == Mode::Flash || o->mode == Mode::Identify) && o->port.empty()) std::abort();
+  if (o->mode == Mode::Flash && o->file.empty()) std::abort();
+  return 0;
+}
