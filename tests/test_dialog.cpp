@@ -30,11 +30,11 @@ using ui::CMainDialog;
 class DialogTest : public ::testing::Test {
  protected:
   // The window with COMn mapped to a stand-in for each given n.
-  void open(std::map<int, sim::DeviceOptions> devices) {
+  void open(std::map<int, sim::SimulatorOptions> devices) {
     PortMap map;
     for (auto& [n, d] : devices) {
       sims_[n] = startSimulator(d);
-      map.set(n, sims_[n]->path());
+      map.set(n, d.linkPath.empty() ? sims_[n]->path() : d.linkPath);
     }
     platform_ = std::make_unique<PosixSerialPlatform>(map);
     link_ = std::make_unique<Link>(*platform_);
@@ -146,6 +146,26 @@ TEST_F(DialogTest, StopThenWholeTransfer) {
                                       "Программирование устройства начато\nПрограммирование завершено\n"));
   EXPECT_EQ(control<QProgressBar>("IDC_PROGRESS")->value(), 511);
   EXPECT_TRUE(button("IDC_FILE")->isEnabled());
+  EXPECT_EQ(sims_[4]->image(), image_);
+}
+
+// Unplugged in the middle: the transfer ends without a hang, and once the
+// device is back the next Transmit programs it.
+TEST_F(DialogTest, UnpluggedInTheMiddle) {
+  sim::SimulatorOptions o;
+  o.device.hangupAt = 100;
+  o.reopenAfterMs = 300;
+  o.linkPath = (dir_.path() / "ttyDEV").string();
+  open({{4, o}});
+  chosen_ = QString::fromStdString(firmware_);
+  click("IDC_FILE");
+  click("IDC_TRANSMIT");
+  ASSERT_TRUE(waitIdle(10000));
+  EXPECT_TRUE(logText().endsWith(QStringLiteral("Ошибка 256, блок 100\nПрограммирование не завершено\n")));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return sims_[4]->linesOpened() == 2; }, 5000));
+  click("IDC_TRANSMIT");
+  ASSERT_TRUE(waitIdle());
+  EXPECT_TRUE(logText().endsWith(QStringLiteral("Программирование завершено\n"))) << logText().toStdString();
   EXPECT_EQ(sims_[4]->image(), image_);
 }
 
