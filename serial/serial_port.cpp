@@ -6,6 +6,29 @@ std::string comName(int port) { return "COM" + std::to_string(port); }
 
 std::string describe(const Port& port) { return port.adapter.empty() ? port.node : port.node + ", " + port.adapter; }
 
+namespace {
+// What the user calls the port, with the node behind it where that says
+// more ("COM5 (/dev/ttyUSB0)"; "\\.\COM5" says nothing more than "COM5").
+std::string label(const Port& p) { return p.node.ends_with(p.name) ? p.name : p.name + " (" + p.node + ")"; }
+
+// "COM12 is /dev/ttyUSB7, which does not exist", or "<path> does not exist".
+std::string nodeWhich(const Port& p, const std::string& what) {
+  return p.name == p.node ? p.node + " " + what : p.name + " is " + p.node + ", which " + what;
+}
+}  // namespace
+
+PortStatus portStatus(const Port& port, SerialError error, const std::string& systemText) {
+  switch (error) {
+    case SerialError::None: return {};
+    case SerialError::NotFound:
+      if (port.node.empty()) return {error, port.name + " has no device on this machine"};
+      return {error, nodeWhich(port, "does not exist")};
+    case SerialError::NotASerialPort: return {error, nodeWhich(port, "is not a serial port")};
+    case SerialError::Busy: return {error, label(port) + " is in use by another program"};
+    default: return {error, label(port) + ": " + systemText};
+  }
+}
+
 Duration LineSettings::lineTime(std::size_t bytes) const {
   const auto bits = static_cast<long long>(bytes) * kBitsPerByte;
   return std::chrono::duration_cast<Duration>(std::chrono::microseconds(bits * 1'000'000 / baud));

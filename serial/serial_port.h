@@ -46,6 +46,10 @@ struct PortStatus {
   explicit operator bool() const { return error == SerialError::None; }
 };
 
+// The words for why a port cannot be had, the same on every system;
+// systemText is the operating system's own description of the error.
+PortStatus portStatus(const Port& port, SerialError error, const std::string& systemText);
+
 // Line and time-out settings, with the meaning they have on Windows: a read
 // waits up to readTotal for its bytes and ends early after readInterval of
 // silence once a byte has come; a write of n bytes takes at most

@@ -43,11 +43,6 @@ SerialError serialErrorFromErrno(int err) {
 
 namespace {
 
-// "COM5 (/dev/ttyUSB0)", or the path alone when the user gave a path.
-std::string label(const Port& port) {
-  return port.name == port.node ? port.node : port.name + " (" + port.node + ")";
-}
-
 // Who may open the node: the group is named only when its members may read
 // and write it, since joining it would not help otherwise.
 std::string accessHint(const std::string& node) {
@@ -64,21 +59,9 @@ std::string accessHint(const std::string& node) {
 PortStatus portStatusFromErrno(const Port& port, int err) {
   if (err == 0) return {};
   const SerialError e = serialErrorFromErrno(err);
-  const std::string sys = std::strerror(err);
-  const bool byPath = port.name == port.node;
-  switch (e) {
-    case SerialError::NotFound:
-      if (port.node.empty()) return {e, port.name + " has no device node on this machine"};
-      return {e, byPath ? port.node + " does not exist" : port.name + " is " + port.node + ", which does not exist"};
-    case SerialError::NotASerialPort:
-      return {e, byPath ? port.node + " is not a serial port" : port.name + " is " + port.node + ", which is not a serial port"};
-    case SerialError::Busy:
-      return {e, label(port) + " is in use by another program"};
-    case SerialError::AccessDenied:
-      return {e, label(port) + ": " + sys + accessHint(port.node)};
-    default:
-      return {e, label(port) + ": " + sys};
-  }
+  PortStatus status = portStatus(port, e, std::strerror(err));
+  if (e == SerialError::AccessDenied) status.why += accessHint(port.node);
+  return status;
 }
 
 namespace {

@@ -46,23 +46,6 @@ std::string systemMessage(DWORD err) {
 
 namespace {
 
-PortStatus portStatus(const Port& port, SerialError e, DWORD err) {
-  const bool byPath = port.name == port.node;
-  switch (e) {
-    case SerialError::None:
-      return {};
-    case SerialError::NotFound:
-      if (port.node.empty()) return {e, port.name + " has no device on this machine"};
-      return {e, byPath ? port.node + " does not exist" : port.name + " is " + port.node + ", which does not exist"};
-    case SerialError::NotASerialPort:
-      return {e, byPath ? port.node + " is not a serial port" : port.name + " is " + port.node + ", which is not a serial port"};
-    case SerialError::Busy:
-      return {e, port.name + " is in use by another program"};
-    default:
-      return {e, port.name + ": " + systemMessage(err)};
-  }
-}
-
 // Exclusive (share mode 0) and synchronous: every transfer blocks under the
 // port's time-outs. The error is GetLastError()'s when the open fails.
 UniqueHandle openExclusive(const std::string& node, DWORD& err) {
@@ -110,7 +93,9 @@ class Win32Port final : public SerialPort {
 
 }  // namespace
 
-PortStatus portStatusFromWin32(const Port& port, DWORD err) { return portStatus(port, serialErrorFromWin32(err), err); }
+PortStatus portStatusFromWin32(const Port& port, DWORD err) {
+  return portStatus(port, serialErrorFromWin32(err), systemMessage(err));
+}
 
 Win32SerialPlatform::Win32SerialPlatform(std::string onlyPath, LineSettings line)
     : onlyPath_(std::move(onlyPath)), line_(line) {}
@@ -139,7 +124,7 @@ static UniqueHandle openSerial(const Port& p, PortStatus& status) {
   DCB current{};
   current.DCBlength = sizeof current;
   if (!::GetCommState(h.get(), &current)) {
-    status = portStatus(p, SerialError::NotASerialPort, ::GetLastError());
+    status = portStatus(p, SerialError::NotASerialPort, systemMessage(::GetLastError()));
     return UniqueHandle();
   }
   return h;
