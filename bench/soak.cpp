@@ -1,8 +1,9 @@
 // Many whole transfers through isp-flash --interval 0 against the stand-in,
-// each with one fault drawn at random from a seed, each outcome checked: the
-// exit status and last log lines fit the fault, a success wrote exactly the
-// file, a failure names the record where it failed. Prints a table and exits
-// non-zero on any wrong outcome.
+// each with one fault, the kinds in turn, the record and error code drawn
+// at random from a seed. Each outcome is checked: the exit status, the last
+// log lines and the explanation on standard error fit the fault, a success
+// wrote exactly the file, a failure names the record where it failed.
+// Prints a table and exits non-zero on any wrong outcome.
 //
 //   soak [--runs N] [--seed S]
 #include <cstdio>
@@ -26,21 +27,28 @@ const char* const kNames[kFaults] = {"none",  "silence", "not ready", "error cod
 struct Expected {
   int status;
   std::string tail;  // the last log lines
+  std::string said;  // part of the explanation on standard error
 };
 
 // Sets the fault up on the device and says what isp-flash must report.
 Expected inject(Fault f, int k, int code, DeviceOptions& d) {
   const std::string failed = ", блок " + std::to_string(k) + "\nПрограммирование не завершено\n";
+  const std::string record = "record " + std::to_string(k) + " was not taken: ";
+  const Expected damaged = {1, "Ошибка 257" + failed, record + "the reply was damaged"};
+  const Expected noReply = {1, "Ошибка 256" + failed, record + "no reply"};
   switch (f) {
-    case None: return {0, "Программирование устройства начато\nПрограммирование завершено\n"};
-    case Silence: d.silent = true; return {3, "Устройство не обнаружено\n"};
-    case NotReady: d.notReady = true; return {3, "Устройство APP SIM-1 не готово к программированию\n"};
-    case ErrorCode: d.errorAt = k; d.errorCode = code; return {1, "Ошибка " + std::to_string(code) + failed};
-    case BadChecksum: d.badChecksumAt = k; return {1, "Ошибка 257" + failed};
-    case Late: d.delayAt = k; return {1, "Ошибка 256" + failed};  // 400 ms: past the line time and 150 ms
-    case Partial: d.partialAt = k; return {1, "Ошибка 257" + failed};
-    case Oversize: d.oversizeAt = k; return {1, "Ошибка 257" + failed};
-    default: d.hangupAt = k; return {1, "Ошибка 256" + failed};
+    case None: return {0, "Программирование устройства начато\nПрограммирование завершено\n", ""};
+    case Silence: d.silent = true; return {3, "Устройство не обнаружено\n", ""};
+    case NotReady: d.notReady = true; return {3, "Устройство APP SIM-1 не готово к программированию\n", ""};
+    case ErrorCode:
+      d.errorAt = k;
+      d.errorCode = code;
+      return {1, "Ошибка " + std::to_string(code) + failed, record + "the device refused it with its own error code " + std::to_string(code)};
+    case BadChecksum: d.badChecksumAt = k; return damaged;
+    case Late: d.delayAt = k; return noReply;  // 400 ms: past the line time and 150 ms
+    case Partial: d.partialAt = k; return damaged;
+    case Oversize: d.oversizeAt = k; return damaged;
+    default: d.hangupAt = k; return noReply;
   }
 }
 
@@ -62,7 +70,7 @@ int main(int argc, char** argv) {
   std::map<Fault, std::pair<int, int>> tally;  // runs, wrong
   int wrong = 0;
   for (int run = 0; run < runs; ++run) {
-    const auto fault = static_cast<Fault>(random() % kFaults);
+    const auto fault = static_cast<Fault>(run % kFaults);
     const int k = static_cast<int>(random() % isp::wire::kRecords);
     const int code = 1 + static_cast<int>(random() % 255);
     isp::sim::SimulatorOptions o;
@@ -74,12 +82,14 @@ int main(int argc, char** argv) {
       return 2;
     }
     sim.start();
-    isp::test::ChildProcess flash({ISP_FLASH_PATH, "--port", sim.path(), "--file", firmware, "--interval", "0"});
-    const int status = flash.finish();
+    const isp::test::Finished flash =
+        isp::test::runProgram({ISP_FLASH_PATH, "--port", sim.path(), "--file", firmware, "--interval", "0"});
+    const int status = flash.status;
     sim.stop();
     std::string why;
     if (status != want.status) why = "exit " + std::to_string(status) + ", not " + std::to_string(want.status);
     else if (!flash.out.ends_with(want.tail)) why = "the log ends otherwise";
+    else if (flash.err.find(want.said) == std::string::npos) why = "standard error says otherwise: " + flash.err;
     else if (status == 0 && sim.image() != image) why = "success, but the device holds another image";
     ++tally[fault].first;
     if (!why.empty()) {

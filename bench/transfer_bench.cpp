@@ -42,10 +42,10 @@ Run transfer(const std::string& firmware, const std::vector<std::uint8_t>& image
   }
   sim.start();
   const auto t0 = std::chrono::steady_clock::now();
-  isp::test::ChildProcess flash({ISP_FLASH_PATH, "--port", sim.path(), "--file", firmware, "--interval",
-                                 std::to_string(intervalMs), "--quiet"});
+  const isp::test::Finished flash = isp::test::runProgram(
+      {ISP_FLASH_PATH, "--port", sim.path(), "--file", firmware, "--interval", std::to_string(intervalMs), "--quiet"});
   Run r;
-  r.status = flash.finish();
+  r.status = flash.status;
   r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   r.cpu = flash.cpuSeconds;
   r.rssKb = flash.maxRssKb;

@@ -1,33 +1,22 @@
 #pragma once
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace isp::test {
 
-// A program run by a test, its standard output and error captured.
-class ChildProcess {
- public:
-  explicit ChildProcess(const std::vector<std::string>& argv);
-  ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
-  void signal(int sig) const;
-  // Waits, then takes both streams; returns the exit status (128 + signal
-  // number when killed by one).
-  int finish();
-
+struct Finished {
+  int status;  // the exit status, 128 + the signal that ended it, or 127 if it never ran
   std::string out, err;
-  // Of the finished child: user + system CPU time, and peak resident memory.
-  double cpuSeconds = 0;
-  long maxRssKb = 0;
-
- private:
-  pid_t pid_ = -1;
-  int outFd_ = -1, errFd_ = -1;
-  int status_ = -1;
+  double cpuSeconds;  // user + system
+  long maxRssKb;      // peak resident memory
 };
+
+// Runs a program to its end, standard output and error captured in unnamed
+// files (no pipe can fill up and stall it); `during` gets its process id
+// while it runs.
+Finished runProgram(const std::vector<std::string>& argv, const std::function<void(pid_t)>& during = {});
 
 }  // namespace isp::test
