@@ -27,22 +27,6 @@ Bytes recordFrame(std::uint8_t flag, std::uint8_t fill) {
   return f;
 }
 
-TEST(Device, AnswersIdentificationAndAcknowledgesRecords) {
-  Device d(DeviceOptions{});
-  EXPECT_EQ(hex(d.handle(kIdentify).bytes), "00 00 0D 00 10 00 00 49 53 50 20 53 49 4D 2D 31 70");
-  EXPECT_EQ(hex(d.handle(recordFrame(0, 0xAA)).bytes), "00 00 04 00 30 D0 00 04");
-  for (int k = 1; k <= 512; ++k) {
-    const Bytes reply = d.handle(recordFrame(1, static_cast<std::uint8_t>(k))).bytes;
-    ASSERT_EQ(hex(reply), "00 00 04 00 30 D0 01 05") << "record " << k;
-  }
-  ASSERT_TRUE(d.complete());
-  EXPECT_TRUE(d.faults().empty());
-
-  // Beyond record 512 nothing is stored.
-  EXPECT_EQ(hex(d.handle(recordFrame(1, 1)).bytes), "00 00 05 00 40 D0 01 03 19");
-  EXPECT_EQ(d.faults().size(), 1u);
-}
-
 TEST(Device, ReportsFaultsInWhatItReceives) {
   struct Case {
     const char* name;

@@ -144,25 +144,6 @@ TEST(TimedPort, ReadClockStartsWhenTheRequestHasLeft) {
   }
 }
 
-// A far end that answers at once (a pseudo-terminal) must not push the
-// estimate of the next request's departure further and further out.
-TEST(TimedPort, QuickAnswersDoNotAccumulate) {
-  FakeClock clock;
-  std::vector<Arrival> arrivals;
-  for (int i = 0; i < 20; ++i) arrivals.push_back({i, 4});
-  arrivals.push_back({20 + 72 + 150 + 10, 4});  // too late for the 21st request
-  auto channel = std::make_unique<ScriptedChannel>(clock, arrivals);
-  TimedPort port(std::move(channel), clock, LineSettings{});
-  std::vector<std::uint8_t> request(138), reply(4);
-  for (int i = 0; i < 20; ++i) {
-    port.write(request);
-    ASSERT_EQ(port.read(reply).count, 4u);
-    clock.advance(milliseconds(1));
-  }
-  port.write(request);
-  EXPECT_EQ(port.read(reply).count, 0u);
-}
-
 TEST(Deadline, WaitsRoundUp) {
   const TimePoint t0{};
   const Deadline d(t0 + milliseconds(10));
