@@ -1,11 +1,17 @@
-// The stand-in's device logic: its replies as exact bytes, the faults it
-// reports in what it receives, and the faults it injects on request.
+// The stand-in: the faults its device logic reports in what it receives,
+// and what it may do to the path of its link.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
 
 #include "device.h"
+#include "simulator.h"
+#include "support/fixtures.h"
 #include "support/scripted_port.h"
 
 namespace isp::test {
@@ -55,6 +61,53 @@ TEST(Device, ReportsFaultsInWhatItReceives) {
     EXPECT_EQ(reported.size(), 1u) << c.name;
     EXPECT_TRUE(d.records().empty()) << c.name;
   }
+}
+
+// The stand-in's link may only ever replace a leftover link of its own:
+// a file or a device node at that path belongs to someone else.
+TEST(StandIn, LinkReplacesOnlyItsOwnLeftovers) {
+  TempDir dir;
+  namespace fs = std::filesystem;
+  const fs::path file = dir.write("ttyACM0", {1, 2, 3});
+  const fs::path toNull = dir.path() / "ttyNull", stale = dir.path() / "ttyStale", absent = dir.path() / "ttyNew";
+  fs::create_symlink("/dev/null", toNull);
+  fs::create_symlink("/dev/pts/999999", stale);
+  struct Case {
+    fs::path at;
+    bool taken;
+  };
+  for (const Case& c : {Case{file, false}, Case{toNull, false}, Case{stale, true}, Case{absent, true}}) {
+    sim::SimulatorOptions o;
+    o.linkPath = c.at.string();
+    {
+      sim::Simulator device(o);
+      std::string error;
+      EXPECT_EQ(device.openPty(&error), c.taken) << c.at;
+      if (c.taken) {
+        EXPECT_EQ(fs::read_symlink(c.at).string(), device.path());
+      } else {
+        EXPECT_NE(error.find("refusing"), std::string::npos) << error;
+      }
+    }
+    EXPECT_EQ(fs::exists(fs::symlink_status(c.at)), !c.taken) << c.at << ": only its own link is removed";
+  }
+  std::ifstream in(file, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "\x01\x02\x03");
+  EXPECT_EQ(fs::read_symlink(toNull), "/dev/null");
+}
+
+// Started through sudo, the stand-in gives its line to the user behind it.
+TEST(StandIn, GivesItsLineToTheInvokingUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+  sim::SimulatorOptions o;
+  o.ownerUid = 65534;
+  o.ownerGid = 65534;
+  sim::Simulator device(o);
+  std::string error;
+  ASSERT_TRUE(device.openPty(&error)) << error;
+  struct stat st{};
+  ASSERT_EQ(::stat(device.path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
 }
 
 }  // namespace
