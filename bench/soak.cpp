@@ -1,16 +1,18 @@
 // Many whole transfers through isp-flash --interval 0 against the stand-in,
-// each with one fault, the kinds in turn, the record and error code drawn
-// at random from a seed. Each outcome is checked: the exit status, the last
+// each with one fault drawn from a seed: the kinds in a random order, each
+// once in every nine runs, at a random record with a random error code. Each outcome is checked: the exit status, the last
 // log lines and the explanation on standard error fit the fault, a success
 // wrote exactly the file, a failure names the record where it failed.
 // Prints a table and exits non-zero on any wrong outcome.
 //
 //   soak [--runs N] [--seed S]
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "simulator.h"
 #include "support/child_process.h"
@@ -69,8 +71,11 @@ int main(int argc, char** argv) {
   const std::string firmware = dir.write("fw.isp", image);
   std::map<Fault, std::pair<int, int>> tally;  // runs, wrong
   int wrong = 0;
+  std::vector<Fault> order;
+  for (int f = 0; f < kFaults; ++f) order.push_back(static_cast<Fault>(f));
   for (int run = 0; run < runs; ++run) {
-    const auto fault = static_cast<Fault>(run % kFaults);
+    if (run % kFaults == 0) std::shuffle(order.begin(), order.end(), random);
+    const Fault fault = order[static_cast<std::size_t>(run % kFaults)];
     const int k = static_cast<int>(random() % isp::wire::kRecords);
     const int code = 1 + static_cast<int>(random() % 255);
     isp::sim::SimulatorOptions o;

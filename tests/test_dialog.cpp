@@ -28,9 +28,12 @@ using ui::CMainDialog;
 class DialogTest : public ::testing::Test {
  protected:
   // The window with COMn a stand-in for each n given.
-  void open(std::initializer_list<int> ports) {
+  void open(std::initializer_list<int> ports, const sim::SimulatorOptions& device = {}) {
     PortMap map;
-    for (int n : ports) map.set(n, (sims_[n] = startSimulator())->path());
+    for (int n : ports) {
+      sims_[n] = startSimulator(device);
+      map.set(n, device.linkPath.empty() ? sims_[n]->path() : device.linkPath);
+    }
     platform_ = std::make_unique<PosixSerialPlatform>(map);
     link_ = std::make_unique<Link>(*platform_);
     CMainDialog::Options o;
@@ -49,7 +52,7 @@ class DialogTest : public ::testing::Test {
   }
   QString logText() { return control<QPlainTextEdit>("IDC_LOG")->toPlainText(); }
   void click(const char* id) { QTest::mouseClick(control(id), Qt::LeftButton); }
-  bool waitIdle() { return QTest::qWaitFor([&] { return control("IDC_TRANSMIT")->isEnabled(); }, 60000); }
+  bool waitIdle(int ms = 60000) { return QTest::qWaitFor([&] { return control("IDC_TRANSMIT")->isEnabled(); }, ms); }
   // Whether doing `act` opens the about box (closed again at once).
   static bool opensAbout(const std::function<void()>& act) {
     bool opened = false;
@@ -113,18 +116,28 @@ TEST_F(DialogTest, PortListAndPortChanges) {
   EXPECT_TRUE(platform_->check(2));
 }
 
-// Stop in the middle, then a whole transfer, with the buttons a user sees.
-TEST_F(DialogTest, StopThenWholeTransfer) {
-  open({4});
+// Unplugged in the middle, stopped by the user, then whole: each transfer
+// ends as it should, without a hang, and the device, back after its
+// hang-up, gets the image.
+TEST_F(DialogTest, UnpluggedStoppedThenWhole) {
+  sim::SimulatorOptions o;
+  o.device.hangupAt = 100;
+  o.reopenAfterMs = 300;
+  o.linkPath = (dir_.path() / "ttyDEV").string();
+  open({4}, o);
   click("IDC_FILE");
   EXPECT_EQ(dialog_->engine().log(), "Выбран файл прошивка.isp\r\nФайл открыт\r\n");
   click("IDC_TRANSMIT");
   EXPECT_FALSE(control("IDC_FILE")->isEnabled());
   EXPECT_FALSE(control<QComboBox>("IDC_PORT")->isEnabled());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return sims_[4]->recordCount() >= 5; }, 30000));
+  ASSERT_TRUE(waitIdle(10000));
+  EXPECT_TRUE(logText().endsWith(QStringLiteral("Ошибка 256, блок 100\nПрограммирование не завершено\n")));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return sims_[4]->linesOpened() == 2; }, 5000));
+
+  click("IDC_TRANSMIT");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return logText().contains(QStringLiteral("начато")) && sims_[4]->recordCount() >= 5; }, 30000));
   click("IDC_STOP");
   EXPECT_TRUE(logText().endsWith(QStringLiteral("Передача остановлена\n"))) << logText().toStdString();
-  EXPECT_TRUE(control("IDC_TRANSMIT")->isEnabled());
   EXPECT_FALSE(control("IDC_STOP")->isEnabled());
 
   click("IDC_TRANSMIT");

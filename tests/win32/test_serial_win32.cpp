@@ -75,19 +75,6 @@ TEST(Win32Serial, FailedOpens) {
   ::DeleteFileW(file);
 }
 
-// Wine lets a second program open a port that one holds; Windows does not.
-TEST(Win32Serial, APortHeldOpenIsBusy) {
-  if (::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) GTEST_SKIP() << "Wine shares ports";
-  Win32SerialPlatform platform;
-  for (int n = kFirstPort; n <= kLastPort; ++n) {
-    if (!platform.check(n)) continue;
-    const OpenResult held = platform.open(n);
-    ASSERT_TRUE(held.port) << comName(n);
-    EXPECT_EQ(platform.check(n).error, SerialError::Busy) << comName(n);
-    return;
-  }
-}
-
 TEST(Win32Serial, PortArguments) {
   const struct { const char* port; int number; } cases[] = {{"COM7", 7}, {"7", 7}, {R"(\\.\COM7)", 0}, {"//./COM7", 0}};
   for (const auto& c : cases) {
