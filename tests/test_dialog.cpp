@@ -120,11 +120,7 @@ TEST_F(DialogTest, PortListAndPortChanges) {
 // ends as it should, without a hang, and the device, back after its
 // hang-up, gets the image.
 TEST_F(DialogTest, UnpluggedStoppedThenWhole) {
-  sim::SimulatorOptions o;
-  o.device.hangupAt = 100;
-  o.reopenAfterMs = 300;
-  o.linkPath = (dir_.path() / "ttyDEV").string();
-  open({4}, o);
+  open({4}, {.device = {.hangupAt = 100}, .linkPath = (dir_.path() / "ttyDEV").string(), .reopenAfterMs = 300});
   click("IDC_FILE");
   EXPECT_EQ(dialog_->engine().log(), "Выбран файл прошивка.isp\r\nФайл открыт\r\n");
   click("IDC_TRANSMIT");

@@ -95,10 +95,7 @@ TEST(SerialPty, ProbeSkipsHeldPorts) {
 
 TEST(SerialPty, HangUpMidReadThenTheDeviceComesBack) {
   TempDir dir;
-  sim::SimulatorOptions o;
-  o.device.hangupAt = 0;
-  o.reopenAfterMs = 200;
-  o.linkPath = (dir.path() / "ttyDEV").string();
+  const sim::SimulatorOptions o{.device = {.hangupAt = 0}, .linkPath = (dir.path() / "ttyDEV").string(), .reopenAfterMs = 200};
   auto dev = startSimulator(o);
   PosixSerialPlatform platform(PortMap().set(6, o.linkPath));
   Link link(platform);

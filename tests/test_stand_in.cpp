@@ -77,8 +77,7 @@ TEST(StandIn, LinkReplacesOnlyItsOwnLeftovers) {
     bool taken;
   };
   for (const Case& c : {Case{file, false}, Case{toNull, false}, Case{stale, true}, Case{absent, true}}) {
-    sim::SimulatorOptions o;
-    o.linkPath = c.at.string();
+    const sim::SimulatorOptions o{.linkPath = c.at.string()};
     {
       sim::Simulator device(o);
       std::string error;
@@ -99,10 +98,7 @@ TEST(StandIn, LinkReplacesOnlyItsOwnLeftovers) {
 // Started through sudo, the stand-in gives its line to the user behind it.
 TEST(StandIn, GivesItsLineToTheInvokingUser) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root";
-  sim::SimulatorOptions o;
-  o.ownerUid = 65534;
-  o.ownerGid = 65534;
-  sim::Simulator device(o);
+  sim::Simulator device({.ownerUid = 65534, .ownerGid = 65534});
   std::string error;
   ASSERT_TRUE(device.openPty(&error)) << error;
   struct stat st{};

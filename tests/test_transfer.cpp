@@ -46,12 +46,6 @@ class RecordingView final : public TransferView {
 const std::vector<std::string> kIdle = {"kill 1", "disable Stop", "enable File", "enable Port", "enable Transmit"};
 const std::string kIdentified = "Последовательный порт COM1\r\nУстройство SIM-1 в режиме программирования\r\n";
 
-sim::DeviceOptions fault(const std::function<void(sim::DeviceOptions&)>& set) {
-  sim::DeviceOptions o;
-  set(o);
-  return o;
-}
-
 // The engine on COM1 with the stand-in behind it.
 struct Rig {
   explicit Rig(sim::DeviceOptions d = {}) : device(startSimulator(std::move(d))) { link.rec.selectedPort = 1; }
@@ -123,25 +117,23 @@ TEST(Transfer, StopAndStrayTicks) {
 // A transfer ends at the first failed record; an identification that fails
 // logs one line and starts nothing, before the file is read.
 TEST(Transfer, EachFailureEndsWithItsLogLine) {
-  const auto identError = [](int code) { return fault([code](auto& o) { o.errorAt = sim::kAtIdentify; o.errorCode = code; }); };
+  const auto identError = [](int code) { return sim::DeviceOptions{.errorAt = sim::kAtIdentify, .errorCode = code}; };
   const struct {
     const char* name;
     sim::DeviceOptions device;
     std::string lastLines;
     int progress;  // -100: the bar is not touched
   } cases[] = {
-      {"header_no_reply", fault([](auto& o) { o.delayAt = 0; }), "Ошибка 256, блок 0\r\nПрограммирование не завершено\r\n", 0},
-      {"record_7_device_code_5", fault([](auto& o) { o.errorAt = 7; o.errorCode = 5; }),
-       "Ошибка 5, блок 7\r\nПрограммирование не завершено\r\n", 6},
-      {"not_in_programming_mode", fault([](auto& o) { o.notReady = true; }),
-       "Устройство APP SIM-1 не готово к программированию\r\n", -100},
+      {"header_no_reply", {.delayAt = 0}, "Ошибка 256, блок 0\r\nПрограммирование не завершено\r\n", 0},
+      {"record_7_device_code_5", {.errorAt = 7, .errorCode = 5}, "Ошибка 5, блок 7\r\nПрограммирование не завершено\r\n", 6},
+      {"not_in_programming_mode", {.notReady = true}, "Устройство APP SIM-1 не готово к программированию\r\n", -100},
       {"code_1", identError(1), "Ошибка 1\r\n", -100},
       {"code_2", identError(2), "Ошибка формата данных\r\n", -100},
       {"code_3", identError(3), "Ошибка параметров команды\r\n", -100},
       {"code_4", identError(4), "Устройство не готово\r\n", -100},
       {"code_200", identError(200), "Ошибка 200\r\n", -100},
-      {"bad_checksum", fault([](auto& o) { o.badChecksumAt = sim::kAtIdentify; }), "Ошибка контрольной суммы\r\n", -100},
-      {"silent", fault([](auto& o) { o.silent = true; }), "Устройство не обнаружено\r\n", -100},
+      {"bad_checksum", {.badChecksumAt = sim::kAtIdentify}, "Ошибка контрольной суммы\r\n", -100},
+      {"silent", {.silent = true}, "Устройство не обнаружено\r\n", -100},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -164,7 +156,7 @@ TEST(Transfer, EachFailureEndsWithItsLogLine) {
 }
 
 TEST(Transfer, NameDecodedFromCp1251AndNoFile) {
-  Rig r(fault([](auto& o) { o.identText = "ISP \xCF\xF0\xE8\xE1\xEE\xF0 \xB9" "1"; }));
+  Rig r({.identText = "ISP \xCF\xF0\xE8\xE1\xEE\xF0 \xB9" "1"});
   r.engine.OnTransmit();
   EXPECT_EQ(r.view.shown, "Последовательный порт COM1\r\nУстройство Прибор №1 в режиме программирования\r\n"
                           "Файл программы не открыт\r\n");
@@ -197,7 +189,7 @@ TEST(Transfer, FirmwareFiles) {
 // A reply that comes after its time-out must not be read as the answer to
 // a later request: the port stays open between transfers.
 TEST(Transfer, LateReplyDoesNotPoisonTheNextTransfer) {
-  Rig r(fault([](auto& o) { o.delayAt = 3; o.delay = std::chrono::milliseconds(300); }));
+  Rig r({.delayAt = 3, .delay = std::chrono::milliseconds(300)});
   r.engine.OnFile(r.files.write("fw.isp", r.image));
   r.transmit();
   EXPECT_TRUE(r.view.shown.ends_with("Ошибка 256, блок 3\r\nПрограммирование не завершено\r\n")) << r.view.shown;
