@@ -36,10 +36,8 @@ class DialogTest : public ::testing::Test {
     }
     platform_ = std::make_unique<PosixSerialPlatform>(map);
     link_ = std::make_unique<Link>(*platform_);
-    CMainDialog::Options o;
-    o.timerPeriodMs = 1;
-    o.chooseFile = [this](QWidget*) { return std::optional(QString::fromStdString(firmware_)); };
-    dialog_ = std::make_unique<CMainDialog>(*link_, o);
+    const auto chooseFile = [this](QWidget*) { return std::optional(QString::fromStdString(firmware_)); };
+    dialog_ = std::make_unique<CMainDialog>(*link_, CMainDialog::Options{.timerPeriodMs = 1, .chooseFile = chooseFile});
     dialog_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
   }
@@ -79,8 +77,7 @@ class DialogTest : public ::testing::Test {
 TEST_F(DialogTest, StartsWithoutPorts) {
   open({});
   auto* ports = control<QComboBox>("IDC_PORT");
-  EXPECT_EQ(ports->count(), 0);
-  EXPECT_EQ(ports->currentIndex(), -1);
+  EXPECT_EQ(std::pair(ports->count(), ports->currentIndex()), std::pair(0, -1));
   EXPECT_EQ(logText().trimmed(), QStringLiteral("Последовательные порты не обнаружены"));
   auto* bar = control<QProgressBar>("IDC_PROGRESS");
   EXPECT_EQ(std::tuple(bar->minimum(), bar->maximum(), bar->value()), std::tuple(0, 512, 0));
@@ -94,9 +91,7 @@ TEST_F(DialogTest, PortListAndPortChanges) {
   open({10, 3, 2});
   auto* ports = control<QComboBox>("IDC_PORT");
   ASSERT_EQ(ports->count(), 3);
-  EXPECT_EQ(ports->itemText(0), "COM2");
-  EXPECT_EQ(ports->itemText(1), "COM3");
-  EXPECT_EQ(ports->itemText(2), "COM10");
+  EXPECT_EQ(QStringList({ports->itemText(0), ports->itemText(1), ports->itemText(2)}), QStringList({"COM2", "COM3", "COM10"}));
   EXPECT_EQ(ports->itemData(2, Qt::ToolTipRole).toString().toStdString(), sims_[10]->path());
   EXPECT_EQ(ports->currentIndex(), 0);
   EXPECT_EQ(link_->rec.selectedPort, 2);

@@ -48,7 +48,7 @@ const std::string kIdentified = "Последовательный порт COM1\
 
 // The engine on COM1 with the stand-in behind it.
 struct Rig {
-  explicit Rig(sim::DeviceOptions d = {}) : device(startSimulator(std::move(d))) { link.rec.selectedPort = 1; }
+  explicit Rig(sim::DeviceOptions d = {}) : device(startSimulator({.device = std::move(d)})) { link.rec.selectedPort = 1; }
   // Transmit, then tick until the engine stops the timer.
   void transmit() {
     engine.OnTransmit();

@@ -3,17 +3,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <cerrno>
 #include <fstream>
+#include <system_error>
 
 namespace isp::test {
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-  static std::atomic<int> serial{0};
-  path_ = fs::temp_directory_path() / ("isp-test-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
-  fs::create_directories(path_);
+  std::string name = (fs::temp_directory_path() / "isp-test-XXXXXX").string();
+  if (!::mkdtemp(name.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  path_ = name;
 }
 
 TempDir::~TempDir() {
@@ -39,12 +40,6 @@ std::unique_ptr<sim::Simulator> startSimulator(sim::SimulatorOptions options) {
   EXPECT_TRUE(s->openPty(&error)) << error;
   s->start();
   return s;
-}
-
-std::unique_ptr<sim::Simulator> startSimulator(sim::DeviceOptions device) {
-  sim::SimulatorOptions o;
-  o.device = std::move(device);
-  return startSimulator(std::move(o));
 }
 
 }  // namespace isp::test

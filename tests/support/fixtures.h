@@ -30,6 +30,5 @@ std::vector<std::uint8_t> sampleImage(std::size_t size = 66690, unsigned seed = 
 
 // The stand-in on a new pseudo-terminal, running on its own thread.
 std::unique_ptr<sim::Simulator> startSimulator(sim::SimulatorOptions options = {});
-std::unique_ptr<sim::Simulator> startSimulator(sim::DeviceOptions device);
 
 }  // namespace isp::test
