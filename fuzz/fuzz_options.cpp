@@ -2,6 +2,7 @@
 // the input into arguments. What it accepts must be a consistent request.
 #include <cstdint>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -9,16 +10,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::string> args{"isp-flash"};
-  std::string arg;
-  for (std::size_t i = 0; i < size && args.size() < 16; ++i) {
-    if (data[i] != 0) {
-      arg += static_cast<char>(data[i]);
-      continue;
-    }
-    args.push_back(arg);
-    arg.clear();
-  }
-  if (!arg.empty()) args.push_back(arg);
+  std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+  for (std::string arg; args.size() < 16 && std::getline(in, arg, '\0');) args.push_back(arg);
   std::vector<const char*> argv;
   for (const auto& a : args) argv.push_back(a.c_str());
 
