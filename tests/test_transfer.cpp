@@ -2,8 +2,8 @@
 // record timer ticked by hand.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
+#include <map>
 #include <thread>
 
 #include "firmware_transfer.h"
@@ -13,37 +13,31 @@
 namespace isp::test {
 namespace {
 
-// What the engine shows: the log and the bar, and its other calls in order.
+// What the engine shows: the log, the bar, the controls and the timer.
 class RecordingView final : public TransferView {
  public:
   std::string shown;
-  std::vector<std::string> journal;
-  int progress = -100;  // never set
-  bool timer = false;
+  std::map<Control, bool> enabled;
+  int range = 0, progress = -100;  // not set
+  int timerPeriod = 0;             // 0: stopped
   std::function<void()> onProgress;  // runs inside a tick
 
   void refreshLog(const std::string& text) override { shown = text; }
-  void setProgressRange(int low, int high) override { note("range " + std::to_string(low) + " " + std::to_string(high)); }
+  void setProgressRange(int, int high) override { range = high; }
   void setProgress(int position) override {
     progress = position;
     if (onProgress) onProgress();
   }
-  void enable(Control c, bool on) override {
-    static const char* names[] = {"File", "Port", "Transmit", "Stop"};
-    note(std::string(on ? "enable " : "disable ") + names[static_cast<int>(c)]);
+  void enable(Control c, bool on) override { enabled[c] = on; }
+  void startRecordTimer(int id, int period) override { timerPeriod = id == FirmwareTransfer::kTimerId ? period : -1; }
+  void stopRecordTimer(int id) override { timerPeriod = id == FirmwareTransfer::kTimerId ? 0 : -1; }
+  // Only Stop is enabled while the timer runs, and only Stop is not after.
+  bool transferring(bool on) const {
+    const std::map<Control, bool> want = {{Control::File, !on}, {Control::Port, !on}, {Control::Transmit, !on}, {Control::Stop, on}};
+    return enabled == want && (timerPeriod != 0) == on;
   }
-  void startRecordTimer(int id, int period) override {
-    timer = true;
-    note("timer " + std::to_string(id) + " " + std::to_string(period));
-  }
-  void stopRecordTimer(int id) override {
-    timer = false;
-    note("kill " + std::to_string(id));
-  }
-  void note(std::string what) { journal.push_back(std::move(what)); }
 };
 
-const std::vector<std::string> kIdle = {"kill 1", "disable Stop", "enable File", "enable Port", "enable Transmit"};
 const std::string kIdentified = "Последовательный порт COM1\r\nУстройство SIM-1 в режиме программирования\r\n";
 
 // The engine on COM1 with the stand-in behind it.
@@ -52,9 +46,8 @@ struct Rig {
   // Transmit, then tick until the engine stops the timer.
   void transmit() {
     engine.OnTransmit();
-    for (int i = 0; i < 600 && view.timer; ++i) engine.OnTimer(FirmwareTransfer::kTimerId);
+    for (int i = 0; i < 600 && view.timerPeriod != 0; ++i) engine.OnTimer(FirmwareTransfer::kTimerId);
   }
-  bool endsIdle() const { return view.journal.size() >= kIdle.size() && std::equal(kIdle.rbegin(), kIdle.rend(), view.journal.rbegin()); }
 
   TempDir files;
   std::vector<std::uint8_t> image = sampleImage();
@@ -71,13 +64,12 @@ TEST(Transfer, CompleteTransferAndAgain) {
   EXPECT_EQ(r.view.shown, "Выбран файл fw.isp\r\nФайл открыт\r\n");
   r.engine.OnTransmit();
   EXPECT_EQ(r.view.shown, kIdentified + "Файл считан\r\n");
-  EXPECT_EQ(r.view.journal, (std::vector<std::string>{"timer 1 250", "disable File", "disable Port", "disable Transmit",
-                                                      "enable Stop"}));
-  r.view.journal = {"range 0 512"};
-  for (int i = 0; i < 600 && r.view.timer; ++i) r.engine.OnTimer(1);
+  EXPECT_TRUE(r.view.transferring(true));
+  EXPECT_EQ(r.view.timerPeriod, 250);
+  for (int i = 0; i < 600 && r.view.timerPeriod != 0; ++i) r.engine.OnTimer(1);
   EXPECT_EQ(r.view.shown, kIdentified + "Файл считан\r\nПрограммирование устройства начато\r\nПрограммирование завершено\r\n");
-  EXPECT_EQ(r.view.journal.size(), 2 + kIdle.size()) << "the range is set once";
-  EXPECT_TRUE(r.endsIdle());
+  EXPECT_TRUE(r.view.transferring(false));
+  EXPECT_EQ(r.view.range, 512);
   EXPECT_EQ(r.device->image(), r.image);
   EXPECT_TRUE(r.device->faults().empty()) << "records went in order with the right flags";
   EXPECT_EQ(r.view.progress, 511);
@@ -108,7 +100,7 @@ TEST(Transfer, StopAndStrayTicks) {
   EXPECT_EQ(r.device->recordCount(), 2u);
   r.engine.OnStop();
   EXPECT_TRUE(r.view.shown.ends_with("Программирование устройства начато\r\nПередача остановлена\r\n"));
-  EXPECT_TRUE(r.endsIdle());
+  EXPECT_TRUE(r.view.transferring(false));
   EXPECT_EQ(r.engine.status(), FirmwareTransfer::Stopped);
   r.engine.OnTimer(1);
   EXPECT_EQ(r.device->recordCount(), 2u) << "no record after Stop";
@@ -139,18 +131,17 @@ TEST(Transfer, EachFailureEndsWithItsLogLine) {
     SCOPED_TRACE(c.name);
     Rig r(c.device);
     r.engine.OnFile(r.files.write("fw.isp", r.image));
-    r.view.journal.clear();
+    r.view = RecordingView{};
     r.transmit();
     EXPECT_TRUE(r.view.shown.ends_with(c.lastLines)) << r.view.shown;
     EXPECT_EQ(r.view.progress, c.progress);
-    EXPECT_FALSE(r.view.timer);
     EXPECT_NE(r.engine.status(), FirmwareTransfer::Completed);
     if (c.progress != -100) {
-      EXPECT_TRUE(r.endsIdle());
+      EXPECT_TRUE(r.view.transferring(false));
       continue;
     }
     EXPECT_EQ(r.view.shown, "Последовательный порт COM1\r\n" + c.lastLines);
-    EXPECT_TRUE(r.view.journal.empty()) << "no button, timer or bar is touched";
+    EXPECT_TRUE(r.view.enabled.empty() && r.view.range == 0 && r.view.timerPeriod == 0) << "no button, timer or bar is touched";
     EXPECT_TRUE(r.engine.image().fileOpen()) << "the file is read only for a transfer";
   }
 }
@@ -170,7 +161,7 @@ TEST(Transfer, FirmwareFiles) {
   for (int i = 0; i < 2; ++i) {
     r.engine.OnTransmit();
     EXPECT_TRUE(r.view.shown.ends_with("в режиме программирования\r\nОшибка чтения файла\r\n"));
-    EXPECT_FALSE(r.view.timer);
+    EXPECT_EQ(r.view.timerPeriod, 0);
   }
   // Longer than the image: the first 66690 bytes are sent.
   auto longer = sampleImage(70000, 3);
