@@ -9,12 +9,10 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <numeric>
-#include <thread>
 
 #include "identification.h"
 #include "pty.h"
@@ -26,7 +24,6 @@
 namespace isp::test {
 namespace {
 
-using namespace std::chrono_literals;
 using WallClock = std::chrono::steady_clock;
 
 long msSince(WallClock::time_point t0) {
@@ -93,29 +90,19 @@ TEST(SerialPty, ProbeSkipsHeldPorts) {
   EXPECT_EQ(link.rec.portSlot(10), 1);
 }
 
-TEST(SerialPty, HangUpMidReadThenTheDeviceComesBack) {
-  TempDir dir;
-  const sim::SimulatorOptions o{.device = {.hangupAt = 0}, .linkPath = (dir.path() / "ttyDEV").string(), .reopenAfterMs = 200};
-  auto dev = startSimulator(o);
-  PosixSerialPlatform platform(PortMap().set(6, o.linkPath));
+// A hang-up ends the exchange at once and closes the port; that the device
+// is programmed once it is back, the window's unplug test shows.
+TEST(SerialPty, HangUpMidRead) {
+  auto dev = startSimulator({.device = {.hangupAt = 0}});
+  PosixSerialPlatform platform(PortMap().set(6, dev->path()));
   Link link(platform);
   ASSERT_EQ(identify(link, 6, 0), rc::kOk);
-
   const double cpu0 = threadCpuMs();
   const auto t0 = WallClock::now();
   EXPECT_EQ(link.exchange(0, wire::Request::record(0)), rc::kNoReply);
   EXPECT_LT(msSince(t0), 1000);
   EXPECT_LT(threadCpuMs() - cpu0, 100.0) << "a dead port must not be polled in a loop";
   EXPECT_EQ(link.rec.openPort, 0) << "the dead port is closed";
-
-  // While the device is away, nothing can be opened.
-  EXPECT_EQ(link.exchange(0, wire::Request::identify()), rc::kPortNotOpen);
-  const auto t1 = WallClock::now();
-  while (dev->linesOpened() < 2 && msSince(t1) < 5000) std::this_thread::sleep_for(10ms);
-  ASSERT_EQ(dev->linesOpened(), 2);
-  EXPECT_EQ(identify(link, 6, 0), rc::kOk) << "the port is opened afresh";
-  EXPECT_EQ(link.rec.openPort, 6);
-  dev->stop();
 }
 
 // A refused open names the group to join only when joining it would help.
