@@ -74,19 +74,6 @@ class DialogTest : public ::testing::Test {
   std::unique_ptr<CMainDialog> dialog_;
 };
 
-TEST_F(DialogTest, StartsWithoutPorts) {
-  open({});
-  auto* ports = control<QComboBox>("IDC_PORT");
-  EXPECT_EQ(std::pair(ports->count(), ports->currentIndex()), std::pair(0, -1));
-  EXPECT_EQ(logText().trimmed(), QStringLiteral("Последовательные порты не обнаружены"));
-  auto* bar = control<QProgressBar>("IDC_PROGRESS");
-  EXPECT_EQ(std::tuple(bar->minimum(), bar->maximum(), bar->value()), std::tuple(0, 512, 0));
-  EXPECT_FALSE(control("IDC_STOP")->isEnabled());
-  EXPECT_TRUE(control("IDC_TRANSMIT")->isEnabled());
-  EXPECT_TRUE(control("IDOK")->isDefault());
-  EXPECT_EQ(dialog_->focusWidget(), control("IDOK"));
-}
-
 TEST_F(DialogTest, PortListAndPortChanges) {
   open({10, 3, 2});
   auto* ports = control<QComboBox>("IDC_PORT");
@@ -167,21 +154,23 @@ TEST_F(DialogTest, ThreeWaysTheWindowEnds) {
   }
 }
 
-TEST_F(DialogTest, AboutBox) {
-  ui::CAboutBox box;
-  box.show();
-  const QString text = QString::fromStdString(box.helpText());
-  // The wiring keeps its exact spacing: two spaces, or a tab, before the hyphen.
-  EXPECT_TRUE(text.contains(QStringLiteral("Устройство - Компьютер\r\n2  -  3\r\n3\t-  2\r\n5\t-  5\r\n\r\n")));
-  box.hide();
-  box.show();
-  EXPECT_EQ(QString::fromStdString(box.helpText()), text) << "opening again does not double the text";
-  auto* help = box.findChild<QPlainTextEdit*>(QStringLiteral("IDC_HELP_TEXT"));
-  ASSERT_NE(help, nullptr);
-  EXPECT_EQ(help->toPlainText(), QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-
-  // System commands 0x10 to 0x1F open it; others do not.
+// The window without ports, and its about box: where a user finds it and
+// what it says.
+TEST_F(DialogTest, WithoutPortsAndTheAboutBox) {
+  // Without ports: an empty list, a log line that says so, and Exit as the
+  // default button with the focus.
   open({});
+  auto* ports = control<QComboBox>("IDC_PORT");
+  EXPECT_EQ(std::pair(ports->count(), ports->currentIndex()), std::pair(0, -1));
+  EXPECT_EQ(logText().trimmed(), QStringLiteral("Последовательные порты не обнаружены"));
+  auto* bar = control<QProgressBar>("IDC_PROGRESS");
+  EXPECT_EQ(std::tuple(bar->minimum(), bar->maximum(), bar->value()), std::tuple(0, 512, 0));
+  EXPECT_FALSE(control("IDC_STOP")->isEnabled());
+  EXPECT_TRUE(control("IDC_TRANSMIT")->isEnabled());
+  EXPECT_TRUE(control("IDOK")->isDefault());
+  EXPECT_EQ(dialog_->focusWidget(), control("IDOK"));
+
+  // System commands 0x10 to 0x1F open the about box; others do not.
   for (unsigned id : {0x10u, 0x1Fu, 0x20u, 0xF060u})
     EXPECT_EQ(opensAbout([&] { dialog_->OnSysCommand(id); }), id <= 0x1F) << std::hex << id;
 
@@ -201,6 +190,18 @@ TEST_F(DialogTest, AboutBox) {
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), log->viewport()->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(log->viewport(), &event);
   }));
+
+  ui::CAboutBox box;
+  box.show();
+  const QString text = QString::fromStdString(box.helpText());
+  // The wiring keeps its exact spacing: two spaces, or a tab, before the hyphen.
+  EXPECT_TRUE(text.contains(QStringLiteral("Устройство - Компьютер\r\n2  -  3\r\n3\t-  2\r\n5\t-  5\r\n\r\n")));
+  box.hide();
+  box.show();
+  EXPECT_EQ(QString::fromStdString(box.helpText()), text) << "opening again does not double the text";
+  auto* help = box.findChild<QPlainTextEdit*>(QStringLiteral("IDC_HELP_TEXT"));
+  ASSERT_NE(help, nullptr);
+  EXPECT_EQ(help->toPlainText(), QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }
 
 // "Все файлы (*.*)" lists every file, names without a dot too; the labels

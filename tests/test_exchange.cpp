@@ -148,7 +148,6 @@ TEST_F(ExchangeTest, IdentificationResultAndStrings) {
       // Unlike the reply text, control and high bytes are kept as they came.
       {"raw_bytes_kept", textReply("ISP\r\xC4\xC5\n"), rc::kOk, "ISP\r\xC4\xC5\n", "\xC4\xC5\n"},
       {"empty_text", textReply(""), rc::kNotInProgrammingMode, "", ""},
-      {"device_not_ready", {0x00, 0x00, 0x05, 0x00, 0x40, 0x00, 0x00, 0x04, 0x49}, 4, "untouched", "untouched"},
       {"silence", {}, rc::kNoReply, "untouched", "untouched"},
   };
   for (const Case& c : cases) {

@@ -1,16 +1,12 @@
 #include "scripted_port.h"
 
-#include <cstdio>
 
 namespace isp::test {
 
 std::string hex(const Bytes& b) {
+  static const char digits[] = "0123456789ABCDEF";
   std::string s;
-  char buf[4];
-  for (std::size_t i = 0; i < b.size(); ++i) {
-    std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", b[i]);
-    s += buf;
-  }
+  for (std::uint8_t x : b) s += std::string(s.empty() ? "" : " ") + digits[x >> 4] + digits[x & 15];
   return s;
 }
 
