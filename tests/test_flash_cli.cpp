@@ -125,9 +125,6 @@ TEST_F(FlashCli, PortProblemsExplained) {
     EXPECT_EQ(out_, "Последовательный порт " + port + "\nПорт не открыт\n");
     EXPECT_EQ(err_, "isp-flash: " + why + "\n");
   }
-  held.port.reset();
-  EXPECT_EQ(flash({"--port", sim_->path(), "--identify"}), 0);
-  EXPECT_EQ(out_, "Последовательный порт " + sim_->path() + "\nУстройство SIM-1 в режиме программирования\n");
 }
 
 TEST_F(FlashCli, UsageAndVersion) {
@@ -140,7 +137,6 @@ TEST_F(FlashCli, UsageAndVersion) {
   EXPECT_EQ(flash({"--version"}), 0);
   EXPECT_EQ(out_, "isp-flash 1.0.4\n");
   EXPECT_EQ(flash({"--help"}), 0);
-  EXPECT_NE(out_.find("--interval"), std::string::npos);
 }
 
 // The one whole transfer at the normal 250 ms pace: about 128 s, so it runs
@@ -153,18 +149,17 @@ TEST_F(FlashCli, NormalPace) {
 
 // The command line's record clock: ticks on a fixed grid, late ones at once.
 TEST(TickSchedule, StaysOnItsGrid) {
-  struct Case {
+  const struct {
     int periodMs;
     std::vector<int> finishedAtMs;  // when each tick's exchange ended
     std::vector<int> nextAtMs;      // when the following tick is due
-  };
-  const Case cases[] = {
+  } cases[] = {
       {250, {251, 502, 760}, {500, 750, 1000}},  // small delays never add up
       {250, {260, 1310}, {500, 1500}},           // a long exchange skips the slots it overran
       {250, {499, 500}, {500, 750}},
       {0, {76, 152}, {76, 152}},                 // no interval: next as soon as acknowledged
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const TimePoint t0{};
     cli::TickSchedule s(t0, milliseconds(c.periodMs));
     EXPECT_EQ(s.next(), t0 + milliseconds(c.periodMs));

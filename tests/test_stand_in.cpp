@@ -27,12 +27,11 @@ Bytes recordFrame(std::uint8_t flag) {
 }
 
 TEST(Device, ReportsFaultsInWhatItReceives) {
-  struct Case {
+  const struct {
     const char* name;
     Bytes frame;
     const char* reply;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"checksum", {0x00, 0x00, 0x04, 0x00, 0x10, 0x00, 0x00, 0x15}, "00 00 05 00 40 00 00 02 47"},
       {"address", {0x00, 0x01, 0x04, 0x00, 0x10, 0x00, 0x00, 0x15}, "00 00 05 00 40 00 00 02 47"},
       {"unknown command", {0x00, 0x00, 0x04, 0x00, 0x11, 0x00, 0x00, 0x15}, "00 00 05 00 40 00 00 03 48"},
@@ -41,7 +40,7 @@ TEST(Device, ReportsFaultsInWhatItReceives) {
       {"data before header", recordFrame(1), "00 00 05 00 40 D0 01 03 19"},
       {"flag 2", recordFrame(2), "00 00 05 00 40 D0 02 03 1A"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     std::vector<std::string> reported;
     Device d(DeviceOptions{}, [&](const std::string& s) { reported.push_back(s); });
     EXPECT_EQ(hex(d.handle(c.frame).bytes), c.reply) << c.name;
@@ -63,7 +62,7 @@ TEST(StandIn, LinkReplacesOnlyItsOwnLeftovers) {
     fs::path at;
     bool taken;
   };
-  for (const Case& c : {Case{file, false}, Case{toNull, false}, Case{stale, true}, Case{absent, true}}) {
+  for (const auto& c : {Case{file, false}, Case{toNull, false}, Case{stale, true}, Case{absent, true}}) {
     const sim::SimulatorOptions o{.linkPath = c.at.string()};
     {
       sim::Simulator device(o);

@@ -119,7 +119,6 @@ TEST(Transfer, EachFailureEndsWithItsLogLine) {
       {"header_no_reply", {.delayAt = 0}, "Ошибка 256, блок 0\r\nПрограммирование не завершено\r\n", 0},
       {"record_7_device_code_5", {.errorAt = 7, .errorCode = 5}, "Ошибка 5, блок 7\r\nПрограммирование не завершено\r\n", 6},
       {"not_in_programming_mode", {.notReady = true}, "Устройство APP SIM-1 не готово к программированию\r\n", -100},
-      {"code_1", identError(1), "Ошибка 1\r\n", -100},
       {"code_2", identError(2), "Ошибка формата данных\r\n", -100},
       {"code_3", identError(3), "Ошибка параметров команды\r\n", -100},
       {"code_4", identError(4), "Устройство не готово\r\n", -100},
