@@ -100,7 +100,9 @@ TEST_F(DialogTest, PortListAndPortChanges) {
 // ends as it should, without a hang, and the device, back after its
 // hang-up, gets the image.
 TEST_F(DialogTest, UnpluggedStoppedThenWhole) {
-  open({4}, {.device = {.hangupAt = 100}, .linkPath = (dir_.path() / "ttyDEV").string(), .reopenAfterMs = 300});
+  sim::SimulatorOptions o{.device = {.hangupAt = 100}, .reopenAfterMs = 300};
+  o.linkPath = (dir_.path() / "ttyDEV").string();
+  open({4}, o);
   click("IDC_FILE");
   EXPECT_EQ(dialog_->engine().log(), "Выбран файл прошивка.isp\r\nФайл открыт\r\n");
   click("IDC_TRANSMIT");

@@ -63,7 +63,8 @@ TEST(StandIn, LinkReplacesOnlyItsOwnLeftovers) {
     bool taken;
   };
   for (const auto& c : {Case{file, false}, Case{toNull, false}, Case{stale, true}, Case{absent, true}}) {
-    const sim::SimulatorOptions o{.linkPath = c.at.string()};
+    sim::SimulatorOptions o;
+    o.linkPath = c.at.string();
     {
       sim::Simulator device(o);
       std::string error;

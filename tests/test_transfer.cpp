@@ -113,7 +113,7 @@ TEST(Transfer, EachFailureEndsWithItsLogLine) {
   const struct {
     const char* name;
     sim::DeviceOptions device;
-    std::string lastLines;
+    const char* lastLines;
     int progress;  // -100: the bar is not touched
   } cases[] = {
       {"header_no_reply", {.delayAt = 0}, "Ошибка 256, блок 0\r\nПрограммирование не завершено\r\n", 0},
@@ -139,7 +139,7 @@ TEST(Transfer, EachFailureEndsWithItsLogLine) {
       EXPECT_TRUE(r.view.transferring(false));
       continue;
     }
-    EXPECT_EQ(r.view.shown, "Последовательный порт COM1\r\n" + c.lastLines);
+    EXPECT_EQ(r.view.shown, std::string("Последовательный порт COM1\r\n") + c.lastLines);
     EXPECT_TRUE(r.view.enabled.empty() && r.view.range == 0 && r.view.timerPeriod == 0) << "no button, timer or bar is touched";
     EXPECT_TRUE(r.engine.image().fileOpen()) << "the file is read only for a transfer";
   }
