@@ -1,9 +1,10 @@
 // Many whole transfers through isp-flash --interval 0 against the stand-in,
 // each with one fault drawn from a seed: the kinds in a random order, each
-// once in every nine runs, at a random record with a random error code. Each outcome is checked: the exit status, the last
-// log lines and the explanation on standard error fit the fault, a success
-// wrote exactly the file, a failure names the record where it failed.
-// Prints a table and exits non-zero on any wrong outcome.
+// once in every nine runs, at a random record with a random error code.
+// Each outcome is checked: the exit status, the last log lines and the
+// explanation on standard error fit the fault, a success wrote exactly the
+// file, a failure names the record where it failed. Prints a table and
+// exits non-zero on any wrong outcome.
 //
 //   soak [--runs N] [--seed S]
 #include <algorithm>

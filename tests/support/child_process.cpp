@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <system_error>
 
 namespace isp::test {
 
@@ -25,6 +26,7 @@ std::string drain(std::FILE* f) {
 Finished runProgram(const std::vector<std::string>& argv, const std::function<void(pid_t)>& during) {
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
+  if (!out || !err) throw std::system_error(errno, std::generic_category(), "tmpfile");
   posix_spawn_file_actions_t io;
   ::posix_spawn_file_actions_init(&io);
   ::posix_spawn_file_actions_addopen(&io, 0, "/dev/null", O_RDONLY, 0);

@@ -1,7 +1,6 @@
 #include "fixtures.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>

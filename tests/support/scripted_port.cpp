@@ -1,6 +1,5 @@
 #include "scripted_port.h"
 
-
 namespace isp::test {
 
 std::string hex(const Bytes& b) {
