@@ -29,9 +29,12 @@ void say(const std::string& line) { std::fprintf(stderr, "isp-flash: %s\n", line
 std::string recordFailure(int block, std::int32_t code, const isp::Link& link) {
   const std::string record = "record " + std::to_string(block) + " was not taken: ";
   switch (code) {
-    case isp::rc::kNoReply: return record + "no reply from the device within the time-out";
+    case isp::rc::kNoReply:
+      // A device that went away is named, not taken for a silent one.
+      if (!link.portStatus()) return record + link.portStatus().why;
+      return record + "no reply from the device within the time-out";
     case isp::rc::kBadReply: return record + "the reply was damaged or did not answer this request";
-    case isp::rc::kPortNotOpen: return record + "the port could not be opened again: " + link.lastOpenStatus().why;
+    case isp::rc::kPortNotOpen: return record + "the port could not be opened again: " + link.portStatus().why;
     default: return record + "the device refused it with its own error code " + std::to_string(code);
   }
 }
@@ -137,7 +140,7 @@ int run(const Options& o) {
   } else {
     result = chooseFile(engine, o.file) ? transmit(engine, view) : kFileError;
   }
-  if (result == kNotIdentified && !link.lastOpenStatus()) say(link.lastOpenStatus().why);
+  if (result == kNotIdentified && !link.portStatus()) say(link.portStatus().why);
   if (result == kNotCompleted && engine.failure() != 0) say(recordFailure(engine.failedBlock(), engine.failure(), link));
   engine.OnClose();
   return result;

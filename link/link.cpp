@@ -34,11 +34,11 @@ std::int32_t Link::probe(int port) {
 std::int32_t Link::openPort() {
   if (rec.openPort != 0) return rec.openPort == rec.selectedPort ? rc::kOk : rc::kOtherPortOpen;
   if (!validPort(rec.selectedPort)) {
-    lastOpenStatus_ = {SerialError::NotFound, "no port is selected"};
+    portStatus_ = {SerialError::NotFound, "no port is selected"};
     return rc::kPortNotOpen;
   }
   OpenResult opened = platform_.open(rec.selectedPort);
-  lastOpenStatus_ = opened.status;
+  portStatus_ = opened.status;
   if (!opened.port) return rc::kPortNotOpen;
   port_ = std::move(opened.port);
   rec.openPort = rec.selectedPort;
@@ -63,6 +63,7 @@ void Link::clearReply() {
 std::int32_t Link::exchange(int address, const wire::Request& request) {
   rec.valueValid = 0;
   rec.textValid = 0;
+  portStatus_ = {};
 
   assert(request.payloadLength <= LinkRecord::kMaxPayload);
   const std::size_t p = std::min(request.payloadLength, LinkRecord::kMaxPayload);
@@ -93,7 +94,10 @@ std::int32_t Link::exchange(int address, const wire::Request& request) {
     gone = port_->read(std::span(rec.reply).subspan(wire::kHeaderSize, n)).disconnected;
   // A device that is gone stays gone: close the port so that the next
   // exchange opens it afresh instead of timing out on a dead descriptor.
-  if (gone) closePort();
+  if (gone) {
+    portStatus_ = platform_.whyGone(rec.openPort);
+    closePort();
+  }
 
   if (n == 0) return rc::kNoReply;
   // A length the buffer cannot hold is a broken reply; its body was not read.

@@ -34,9 +34,10 @@ class Link {
 
   // What COMn is called and which node stands for it.
   Port port(int n) const { return platform_.port(n); }
-  // Why the last failed port open failed, for front ends that can say more
-  // than "port not open".
-  const PortStatus& lastOpenStatus() const { return lastOpenStatus_; }
+  // Why the port failed the last exchange (an open refused, the device gone
+  // away), for front ends that can say more than the result code; empty
+  // when it did not fail.
+  const PortStatus& portStatus() const { return portStatus_; }
 
  private:
   void clearReply();
@@ -44,7 +45,7 @@ class Link {
 
   SerialPlatform& platform_;
   std::unique_ptr<SerialPort> port_;
-  PortStatus lastOpenStatus_;
+  PortStatus portStatus_;
 };
 
 }  // namespace isp

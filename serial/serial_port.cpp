@@ -25,6 +25,7 @@ PortStatus portStatus(const Port& port, SerialError error, const std::string& sy
       return {error, nodeWhich(port, "does not exist")};
     case SerialError::NotASerialPort: return {error, nodeWhich(port, "is not a serial port")};
     case SerialError::Busy: return {error, label(port) + " is in use by another program"};
+    case SerialError::Unplugged: return {error, label(port) + ": the adapter was unplugged"};
     default: return {error, label(port) + ": " + systemText};
   }
 }

@@ -25,6 +25,7 @@ enum class SerialError {
   AccessDenied,    // no permission to open it
   NotASerialPort,  // the node exists but is not a terminal
   Disconnected,    // the device went away (hang-up, I/O error)
+  Unplugged,       // the device went away and its node with it: an adapter pulled out
   Io,              // anything else
 };
 
@@ -93,11 +94,15 @@ class SerialPlatform {
   // What COMn is called and which node stands for it.
   virtual Port port(int n) const = 0;
   // Opens COMn exclusively and configures it as 19200 8N1, raw, no flow
-  // control, DTR and RTS inactive. Never waits for carrier.
+  // control, DTR and RTS inactive. Never waits for carrier. Closing the port
+  // puts back the settings it had.
   virtual OpenResult open(int n) = 0;
-  // Whether COMn could be opened right now; it is closed again at once and
-  // nothing is sent or configured.
+  // Whether COMn could be opened right now, told without opening it where the
+  // system allows: an open raises DTR and RTS, which resets some boards.
   virtual PortStatus check(int n) = 0;
+  // Why COMn's device stopped answering, asked after a hang-up: whether the
+  // adapter was pulled out or the line merely hung up.
+  virtual PortStatus whyGone(int n) = 0;
 };
 
 }  // namespace isp

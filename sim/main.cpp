@@ -32,6 +32,7 @@ const char* kUsage =
     "  --exit-when-complete  exit once the image is written\n"
     "  --ident TEXT          identification text (default \"ISP SIM-1\")\n"
     "  --baud N              pace every byte as a line at N baud would (10 bits a byte)\n"
+    "  --verbose             a line on standard error for every frame answered\n"
     "\n"
     "Faults (K is a record number 0 to 512, or \"id\" for the identification;\n"
     "each strikes the first time K comes):\n"
@@ -107,6 +108,7 @@ const OptionRow kOptions[] = {
        s.sim.reopenAfterMs = *n;
        return true;
      }},
+    {"--verbose", false, [](Settings& s, const std::string&) { return s.sim.verbose = true; }},
     {"--silent", false, [](Settings& s, const std::string&) { return s.sim.device.silent = true; }},
     {"--not-ready", false, [](Settings& s, const std::string&) { return s.sim.device.notReady = true; }},
     {"--error-at", true,

@@ -246,12 +246,19 @@ void Simulator::processFrames() {
     acceptedAt_.erase(acceptedAt_.begin(), acceptedAt_.begin() + static_cast<long>(size));
     if (opt_.baud > 0 && !sleepInterruptible(complete)) return;
     Response r;
+    std::size_t records = 0;
     {
       std::lock_guard lock(mu_);
+      const std::size_t before = device_.records().size();
       r = device_.handle(f);
+      records = device_.records().size();
+      if (records == before) records = 0;
     }
+    // Lets whoever watches the line act at a given record (a test unplugging an adapter).
+    if (opt_.verbose && log_) log_(records > 0 ? "record " + std::to_string(records - 1) : "frame");
     respond(r);
-    if (device_.complete() && !imageWritten_) writeImage();
+    // Each transfer that completes the image writes it anew.
+    if (records == kRecords) writeImage();
   }
 }
 

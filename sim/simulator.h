@@ -21,6 +21,7 @@ struct SimulatorOptions {
   int ownerUid = -1, ownerGid = -1;  // who the pty is given to (the user behind sudo)
   int reopenAfterMs = -1;          // after a hang-up, a fresh pty this much later; < 0: stay down
   bool exitWhenComplete = false;   // stop once the image is written
+  bool verbose = false;            // log every frame answered
   std::chrono::milliseconds frameGap{200};  // a frame left incomplete this long is dropped
 };
 

@@ -97,6 +97,7 @@ TEST_F(ExchangeTest, PortLifecycle) {
   platform.disconnectOnRead = true;
   EXPECT_EQ(run(kIdentify), rc::kNoReply);
   EXPECT_EQ(link.rec.openPort, 0) << "a dead port is closed";
+  EXPECT_EQ(link.portStatus().why, "COM5 (scripted5): gone") << "the platform says why it is gone";
   platform.disconnectOnRead = false;
   run(kIdentify);  // and opened afresh
   const std::vector<std::string> expected = {
@@ -110,7 +111,7 @@ TEST_F(ExchangeTest, PortLifecycle) {
     link.rec.selectedPort = absent;
     EXPECT_EQ(run(kIdentify), rc::kPortNotOpen);
   }
-  EXPECT_EQ(link.lastOpenStatus().error, SerialError::NotFound);
+  EXPECT_EQ(link.portStatus().error, SerialError::NotFound);
   EXPECT_EQ(platform.writes.size(), 4u);
   EXPECT_EQ(link.rec.openPort, 0);
 }

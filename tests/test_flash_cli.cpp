@@ -115,7 +115,8 @@ TEST_F(FlashCli, PortProblemsExplained) {
   const std::string missing = (dir_.path() / "ttyNone").string();
   std::vector<std::pair<std::string, std::string>> cases = {{"/dev/null", "/dev/null is not a serial port"},
                                                             {missing, missing + " does not exist"},
-                                                            {sim_->path(), sim_->path() + " is in use by another program"}};
+                                                            {sim_->path(), sim_->path() + " is in use by another program (PID " +
+                                                                                 std::to_string(::getpid()) + ")"}};
   if (!std::filesystem::exists("/dev/ttyUSB7")) cases.emplace_back("COM12", "COM12 is /dev/ttyUSB7, which does not exist");
   PosixSerialPlatform other(PortMap().set(1, sim_->path()));
   OpenResult held = other.open(1);

@@ -6,7 +6,11 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <tuple>
 
 #include <chrono>
 #include <filesystem>
@@ -47,6 +51,8 @@ sim::Pty cookedPty() {
 // out, not spun through.
 TEST(SerialPty, AllByteValuesPassUnchangedAndSilenceIsWaited) {
   sim::Pty pty = cookedPty();
+  termios found{};
+  ASSERT_EQ(::tcgetattr(pty.slaveHold.get(), &found), 0);
   PosixSerialPlatform platform(PortMap().set(4, pty.path));
   OpenResult o = platform.open(4);
   ASSERT_TRUE(o.port) << o.status.why;
@@ -74,6 +80,14 @@ TEST(SerialPty, AllByteValuesPassUnchangedAndSilenceIsWaited) {
   EXPECT_EQ(o.port->read(in).count, 0u);
   EXPECT_GE(msSince(t0), 150);
   EXPECT_LT(threadCpuMs() - cpu0, 50.0) << "a silent port must not be polled in a loop";
+
+  // The next program finds the line as it was: cooked, HUPCL and all.
+  o.port.reset();
+  termios left{};
+  ASSERT_EQ(::tcgetattr(pty.slaveHold.get(), &left), 0);
+  EXPECT_EQ(std::tie(left.c_iflag, left.c_oflag, left.c_cflag, left.c_lflag),
+            std::tie(found.c_iflag, found.c_oflag, found.c_cflag, found.c_lflag));
+  EXPECT_EQ(::cfgetospeed(&left), ::cfgetospeed(&found));
 }
 
 // The probe opens nothing for good, and a port another program holds (by
@@ -90,6 +104,43 @@ TEST(SerialPty, ProbeSkipsHeldPorts) {
   EXPECT_EQ(link.rec.portSlot(10), 1);
 }
 
+// Our programs meet at the lock file before the open: a live owner keeps
+// the port, root or not; a dead one's lock is taken over; a folder that
+// cannot hold locks leaves the port usable.
+TEST(SerialPty, LockFilesBeforeTheOpen) {
+  TempDir locks;
+  sim::Pty pty = cookedPty();
+  std::string node = std::filesystem::path(pty.path).lexically_relative("/dev").string();
+  std::replace(node.begin(), node.end(), '/', '_');
+  const std::filesystem::path name = locks.path() / ("LCK.." + node);
+  const pid_t dead = ::fork();
+  if (dead == 0) ::_exit(0);
+  ::waitpid(dead, nullptr, 0);
+  const struct { const char* what; std::string dir, content; bool opens; std::string why; } cases[] = {
+      {"held", locks.path().string(), "      " + std::to_string(::getppid()) + "\n", false,
+       "COM1 (" + pty.path + ") is in use by another program (PID " + std::to_string(::getppid()) + ")"},
+      {"stale", locks.path().string(), std::to_string(dead) + "\n", true, ""},
+      {"garbage", locks.path().string(), "uucp\n", true, ""},
+      {"no lock folder", (locks.path() / "none").string(), "", true, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(name);
+    if (!c.content.empty()) std::ofstream(name) << c.content;
+    PosixSerialPlatform platform(PortMap().set(1, pty.path), "/sys", c.dir);
+    EXPECT_EQ(platform.check(1).why, c.why);
+    OpenResult o = platform.open(1);
+    EXPECT_EQ(bool(o.port), c.opens);
+    EXPECT_EQ(o.status.why, c.why);
+    if (!o.port || c.dir != locks.path().string()) continue;
+    char text[16] = {};
+    std::ifstream(name).read(text, sizeof text - 1);
+    EXPECT_EQ(std::string(text), std::to_string(::getpid()).insert(0, 10 - std::to_string(::getpid()).size(), ' ') + "\n");
+    o.port.reset();
+    EXPECT_FALSE(std::filesystem::exists(name)) << "released on close";
+  }
+}
+
 // A hang-up ends the exchange at once and closes the port; that the device
 // is programmed once it is back, the window's unplug test shows.
 TEST(SerialPty, HangUpMidRead) {
@@ -103,6 +154,8 @@ TEST(SerialPty, HangUpMidRead) {
   EXPECT_LT(msSince(t0), 1000);
   EXPECT_LT(threadCpuMs() - cpu0, 100.0) << "a dead port must not be polled in a loop";
   EXPECT_EQ(link.rec.openPort, 0) << "the dead port is closed";
+  // The far end closed: the pty's node is gone, as an adapter's is when pulled out.
+  EXPECT_EQ(link.portStatus().error, SerialError::Unplugged) << link.portStatus().why;
 }
 
 // A refused open names the group to join only when joining it would help.

@@ -11,7 +11,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <thread>
 
+#include "port_lock.h"
 #include "sysfs.h"
 #include "timed_port.h"
 #include "unique_fd.h"
@@ -76,7 +79,14 @@ auto retryOnEintr(F f) {
 
 class FdChannel final : public ByteChannel {
  public:
-  explicit FdChannel(UniqueFd fd) : fd_(std::move(fd)) {}
+  // found: the line's settings before we changed them, put back on close.
+  FdChannel(UniqueFd fd, const termios& found, PortLock lock)
+      : lock_(std::move(lock)), fd_(std::move(fd)), found_(found) {}
+  ~FdChannel() override {
+    // The next program finds the line as we found it, HUPCL included. On a
+    // device that has gone this fails, which is fine.
+    ::tcsetattr(fd_.get(), TCSANOW, &found_);
+  }
 
   Wait waitReadable(int ms) override { return wait(POLLIN, ms); }
   Wait waitWritable(int ms) override { return wait(POLLOUT, ms); }
@@ -107,25 +117,28 @@ class FdChannel final : public ByteChannel {
     return Wait::HungUp;  // POLLHUP, POLLERR or POLLNVAL without data
   }
 
+  PortLock lock_;  // released after the descriptor is closed
   UniqueFd fd_;
+  termios found_;
 };
 
 struct Opened {
   UniqueFd fd;
   int err = 0;  // errno of the failure
+  termios found{};
 };
 
 // Opens without waiting for carrier, without becoming the controlling
-// terminal, without leaking into children, and holds an exclusive lock:
-// TIOCEXCL alone does not stop root, flock does.
+// terminal, without leaking into children, and holds an exclusive lock
+// against programs that flock rather than use lock files.
 Opened openExclusive(const std::string& path) {
   if (path.empty()) return {UniqueFd(), ENOENT};
   UniqueFd fd(retryOnEintr([&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
   if (!fd) return {UniqueFd(), errno};
-  termios t{};
-  if (::tcgetattr(fd.get(), &t) != 0) return {UniqueFd(), ENOTTY};
+  termios found{};
+  if (::tcgetattr(fd.get(), &found) != 0) return {UniqueFd(), ENOTTY};
   if (retryOnEintr([&] { return ::flock(fd.get(), LOCK_EX | LOCK_NB); }) != 0) return {UniqueFd(), errno};
-  return {std::move(fd), 0};
+  return {std::move(fd), 0, found};
 }
 
 // ENOTTY or EINVAL: a pseudo-terminal has no modem lines.
@@ -181,8 +194,8 @@ int configure(int fd, const LineSettings& line) {
 
 }  // namespace
 
-PosixSerialPlatform::PosixSerialPlatform(PortMap map, std::string sysfsRoot)
-    : map_(std::move(map)), sysfsRoot_(std::move(sysfsRoot)) {}
+PosixSerialPlatform::PosixSerialPlatform(PortMap map, std::string sysfsRoot, std::string lockDir)
+    : map_(std::move(map)), sysfsRoot_(std::move(sysfsRoot)), lockDir_(std::move(lockDir)) {}
 
 Port PosixSerialPlatform::port(int n) const {
   Port p = map_.port(n);
@@ -190,27 +203,60 @@ Port PosixSerialPlatform::port(int n) const {
   return p;
 }
 
+namespace {
+PortStatus heldBy(const Port& p, pid_t pid) {
+  PortStatus s = portStatus(p, SerialError::Busy, {});
+  s.why += " (PID " + std::to_string(pid) + ")";
+  return s;
+}
+}  // namespace
+
 OpenResult PosixSerialPlatform::open(int n) {
   const Port p = map_.port(n);
+  if (p.node.empty()) return {nullptr, portStatusFromErrno(p, ENOENT)};
+  // Our programs meet at the lock file before anything touches the line:
+  // the open alone would raise DTR and RTS under a running transfer.
+  PortLock::Result locked = PortLock::take(lockDir_, p.node);
+  if (locked.holder != 0) return {nullptr, heldBy(p, locked.holder)};
+  if (locked.error != 0) return {nullptr, portStatusFromErrno(p, locked.error)};
   Opened o = openExclusive(p.node);
   if (!o.fd) return {nullptr, portStatusFromErrno(p, o.err)};
   const int fd = o.fd.get();
-  ::ioctl(fd, TIOCEXCL);  // keeps out non-root openers that do not flock
+  ::ioctl(fd, TIOCEXCL);  // keeps out non-root openers that take no lock
+  auto channel = std::make_unique<FdChannel>(std::move(o.fd), o.found, std::move(locked.lock));
   if (!lowerDtrRts(fd)) return {nullptr, portStatusFromErrno(p, errno)};
   if (const int err = configure(fd, line_); err != 0) return {nullptr, portStatusFromErrno(p, err)};
   // The kernel raised DTR and RTS on open; lower them again now that the line is set.
   if (!lowerDtrRts(fd)) return {nullptr, portStatusFromErrno(p, errno)};
   ::tcflush(fd, TCIOFLUSH);
-  auto channel = std::make_unique<FdChannel>(std::move(o.fd));
   return {std::make_unique<TimedPort>(std::move(channel), SteadyClock::instance(), line_), {}};
 }
 
+// Presence from the node and sysfs, permission from access(), our own
+// programs' hold from the lock file: nothing here opens the device.
 PortStatus PosixSerialPlatform::check(int n) {
   const Port p = map_.port(n);
-  if (!p.node.empty() && sysfs::emptyUartSlot(sysfsRoot_, p.node))
-    return {SerialError::NotFound, p.node + " has no UART behind it"};
-  const Opened o = openExclusive(p.node);
-  return portStatusFromErrno(p, o.err);
+  if (p.node.empty()) return portStatusFromErrno(p, ENOENT);
+  if (sysfs::emptyUartSlot(sysfsRoot_, p.node)) return {SerialError::NotFound, p.node + " has no UART behind it"};
+  struct stat st{};
+  if (::stat(p.node.c_str(), &st) != 0) return portStatusFromErrno(p, errno);
+  if (!S_ISCHR(st.st_mode)) return portStatusFromErrno(p, ENOTTY);
+  if (::faccessat(AT_FDCWD, p.node.c_str(), R_OK | W_OK, AT_EACCESS) != 0) return portStatusFromErrno(p, errno);
+  if (const pid_t pid = PortLock::holder(lockDir_, p.node)) return heldBy(p, pid);
+  return {};
+}
+
+PortStatus PosixSerialPlatform::whyGone(int n) {
+  const Port p = map_.port(n);
+  // An adapter's node goes a moment after its line hangs up, once the
+  // kernel has taken the device down.
+  SteadyClock& clock = SteadyClock::instance();
+  const Deadline until = Deadline::after(clock, milliseconds(250));
+  for (;;) {
+    if (::access(p.node.c_str(), F_OK) != 0 && errno == ENOENT) return portStatus(p, SerialError::Unplugged, {});
+    if (until.passed(clock.now())) return portStatus(p, SerialError::Disconnected, "the line hung up");
+    std::this_thread::sleep_for(milliseconds(10));
+  }
 }
 
 }  // namespace isp

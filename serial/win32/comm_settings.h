@@ -21,4 +21,29 @@ DCB lineState(const LineSettings& line);
 // has no per-byte part.
 COMMTIMEOUTS lineTimeouts(const LineSettings& line);
 
+// The calls that configure an open port. Wine takes every setting, so the
+// decisions of configure() are tested against calls that refuse.
+class CommCalls {
+ public:
+  virtual ~CommCalls() = default;
+  virtual bool setupComm(HANDLE h, DWORD inQueue, DWORD outQueue) = 0;
+  virtual bool setCommState(HANDLE h, DCB& dcb) = 0;
+  virtual bool setCommTimeouts(HANDLE h, COMMTIMEOUTS& timeouts) = 0;
+  virtual bool getCommTimeouts(HANDLE h, COMMTIMEOUTS& timeouts) = 0;
+};
+
+// What configure() got the driver to take.
+struct Configured {
+  bool queues = false, state = false, timeouts = false;
+  // False only when the time-outs were refused and those in force let a
+  // read wait for ever.
+  bool usable = true;
+};
+
+// Sets the port up as far as its driver allows: a refused step leaves the
+// driver's own setting, and the port is used all the same. A line state
+// refused is offered again with XON 0x11 and XOFF 0x13, since some drivers
+// reject equal XON and XOFF characters even with XON/XOFF off.
+Configured configure(CommCalls& calls, HANDLE h, const LineSettings& line);
+
 }  // namespace isp

@@ -130,17 +130,26 @@ static UniqueHandle openSerial(const Port& p, PortStatus& status) {
   return h;
 }
 
+namespace {
+class SystemCommCalls final : public CommCalls {
+ public:
+  bool setupComm(HANDLE h, DWORD in, DWORD out) override { return ::SetupComm(h, in, out); }
+  bool setCommState(HANDLE h, DCB& dcb) override { return ::SetCommState(h, &dcb); }
+  bool setCommTimeouts(HANDLE h, COMMTIMEOUTS& t) override { return ::SetCommTimeouts(h, &t); }
+  bool getCommTimeouts(HANDLE h, COMMTIMEOUTS& t) override { return ::GetCommTimeouts(h, &t); }
+};
+}  // namespace
+
 OpenResult Win32SerialPlatform::open(int n) {
   const Port p = port(n);
   PortStatus status;
   UniqueHandle h = openSerial(p, status);
   if (!h) return {nullptr, status};
 
-  DCB dcb = lineState(line_);
-  COMMTIMEOUTS timeouts = lineTimeouts(line_);
-  if (!::SetupComm(h.get(), kDriverQueueBytes, kDriverQueueBytes) || !::SetCommState(h.get(), &dcb) ||
-      !::SetCommTimeouts(h.get(), &timeouts))
-    return {nullptr, portStatusFromWin32(p, ::GetLastError())};
+  SystemCommCalls calls;
+  // Reads without a time-out would hang the program on a silent device.
+  if (!configure(calls, h.get(), line_).usable)
+    return {nullptr, portStatus(p, SerialError::Io, "the driver refused the read time-outs")};
   // The DCB holds DTR and RTS inactive from now on; these lower them at
   // once. A port without modem lines refuses, which does no harm.
   ::EscapeCommFunction(h.get(), CLRDTR);
@@ -153,6 +162,18 @@ PortStatus Win32SerialPlatform::check(int n) {
   PortStatus status;
   openSerial(port(n), status);
   return status;
+}
+
+// A USB adapter pulled out takes its COM name with it.
+PortStatus Win32SerialPlatform::whyGone(int n) {
+  const Port p = port(n);
+  std::string name = p.node;
+  if (name.starts_with(R"(\\.\)") || name.starts_with("//./")) name = name.substr(4);
+  wchar_t target[512];
+  if (::QueryDosDeviceW(toUtf16(name).c_str(), target, sizeof target / sizeof target[0]) == 0 &&
+      ::GetLastError() == ERROR_FILE_NOT_FOUND)
+    return portStatus(p, SerialError::Unplugged, {});
+  return portStatus(p, SerialError::Disconnected, "the device stopped answering");
 }
 
 }  // namespace isp

@@ -16,6 +16,7 @@ class Win32SerialPlatform final : public SerialPlatform {
   Port port(int n) const override;
   OpenResult open(int n) override;
   PortStatus check(int n) override;
+  PortStatus whyGone(int n) override;
 
  private:
   std::string onlyPath_;

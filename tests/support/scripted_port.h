@@ -28,6 +28,7 @@ class ScriptedPlatform final : public SerialPlatform {
   Port port(int n) const override { return {comName(n), "scripted" + std::to_string(n)}; }
   OpenResult open(int n) override;
   PortStatus check(int n) override;
+  PortStatus whyGone(int n) override { return portStatus(port(n), SerialError::Disconnected, "gone"); }
 };
 
 std::string hex(const Bytes& b);
