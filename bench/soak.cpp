@@ -51,7 +51,8 @@ Expected inject(Fault f, int k, int code, DeviceOptions& d) {
     case Late: d.delayAt = k; return noReply;  // 400 ms: past the line time and 150 ms
     case Partial: d.partialAt = k; return damaged;
     case Oversize: d.oversizeAt = k; return damaged;
-    default: d.hangupAt = k; return noReply;
+    // The stand-in closes its pty, whose node goes with it: an unplug.
+    default: d.hangupAt = k; return {1, "Ошибка 256" + failed, ": the adapter was unplugged"};
   }
 }
 

@@ -44,7 +44,7 @@ def _kernel_package():
         if m:
             return m.group(1)
         if attempt == 0:
-            run(["apt-get", "update", "-qq"])
+            run(([] if os.geteuid() == 0 else ["sudo"]) + ["apt-get", "update", "-qq"])
     raise Failure("apt cannot tell which kernel linux-image-amd64 depends on")
 
 

@@ -10,8 +10,8 @@
 # --transmit     press Передать before Exit (the device on COM7 is asked who it is)
 #
 # Needs wine64, xvfb, xauth, xdotool (and imagemagick for --shots). The Wine
-# prefix is $WINEPREFIX, by default the Windows build's: "wine" in the
-# folder above the .exe's.
+# prefix is $WINEPREFIX, by default the Windows build's: build/wine, beside
+# the build tree that holds the .exe.
 set -euo pipefail
 
 exe="$(realpath "$1")"; shift
@@ -25,7 +25,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-export WINEPREFIX="${WINEPREFIX:-$(dirname "$exe")/../wine}"
+export WINEPREFIX="${WINEPREFIX:-$(dirname "$exe")/../../wine}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 here="$(cd "$(dirname "$0")" && pwd)"
 

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "comm_settings.h"
 #include "options.h"
@@ -33,6 +35,66 @@ TEST(Win32Serial, LineSettingsFieldByField) {
       {"WriteTotalTimeoutConstant", t.WriteTotalTimeoutConstant, 50},
   };
   for (const auto& f : fields) EXPECT_EQ(f.got, f.want) << f.field;
+}
+
+// What a driver refuses.
+struct Refusals {
+  bool setup = true, equalXonXoff = true, state = true, timeouts = true;
+  COMMTIMEOUTS inForce{};
+};
+
+// Calls that refuse what a given driver refuses, and note each line state offered.
+class RefusingCalls final : public CommCalls {
+ public:
+  explicit RefusingCalls(Refusals r) : r_(r) {}
+  std::vector<DCB> offered;
+  bool setupComm(HANDLE, DWORD, DWORD) override { return r_.setup; }
+  bool setCommState(HANDLE, DCB& dcb) override {
+    offered.push_back(dcb);
+    return r_.state && (r_.equalXonXoff || dcb.XonChar != dcb.XoffChar);
+  }
+  bool setCommTimeouts(HANDLE, COMMTIMEOUTS&) override { return r_.timeouts; }
+  bool getCommTimeouts(HANDLE, COMMTIMEOUTS& t) override {
+    t = r_.inForce;
+    return true;
+  }
+
+ private:
+  Refusals r_;
+};
+
+// A driver that refuses a setting leaves the port usable, unless a read
+// could then wait for ever; XON/XOFF characters refused are offered again.
+TEST(Win32Serial, ConfigurationRefusals) {
+  const struct {
+    const char* driver;
+    Refusals refuses;
+    Configured want;
+    std::size_t offers;
+  } cases[] = {
+      {"takes everything", {}, {true, true, true, true}, 1},
+      {"no queue sizes", {.setup = false}, {false, true, true, true}, 1},
+      {"no equal XON and XOFF", {.equalXonXoff = false}, {true, true, true, true}, 2},
+      {"no line state at all", {.state = false}, {true, false, true, true}, 2},
+      {"no time-outs, reads bounded", {.timeouts = false, .inForce = {.ReadTotalTimeoutConstant = 500}},
+       {true, true, false, true}, 1},
+      {"no time-outs, reads return at once", {.timeouts = false, .inForce = {.ReadIntervalTimeout = MAXDWORD}},
+       {true, true, false, true}, 1},
+      {"no time-outs, reads unbounded", {.timeouts = false, .inForce = {.ReadIntervalTimeout = 20}},
+       {true, true, false, false}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.driver);
+    RefusingCalls calls(c.refuses);
+    const Configured got = configure(calls, nullptr, LineSettings{});
+    EXPECT_EQ(std::tie(got.queues, got.state, got.timeouts, got.usable),
+              std::tie(c.want.queues, c.want.state, c.want.timeouts, c.want.usable));
+    ASSERT_EQ(calls.offered.size(), c.offers);
+    EXPECT_EQ(calls.offered.back().BaudRate, 19200u);
+    if (c.offers == 1) continue;
+    EXPECT_EQ(calls.offered[1].XonChar, 0x11);
+    EXPECT_EQ(calls.offered[1].XoffChar, 0x13);
+  }
 }
 
 TEST(Win32Serial, ErrorWords) {
