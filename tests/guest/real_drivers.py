@@ -192,12 +192,12 @@ def run_cases(stage, guest, sims, firmware):
         same_image(sims["uart"], firmware)
         expect(g.must("stty -F /dev/ttyS1 -g") == saved, "the UART's settings were not restored")
 
-    def second_instance_then_unplug():
+    def second_instance():
         a, sim = ports["A"], sims["usbA"]
-        mark = len(sim.lines)
+        ports["mark"] = len(sim.lines)
         g.must(f"isp-flash --port {com(a)} --file /fw.isp >/tmp/bg.out 2>/tmp/bg.err & echo $! >/tmp/bg.pid")
-        pid = g.must("cat /tmp/bg.pid")
-        sim.wait_for("record 5", 30, mark)
+        ports["pid"] = pid = g.must("cat /tmp/bg.pid")
+        sim.wait_for("record 5", 30, ports["mark"])
         before = len(modem_lines(g))
         status, out = g.sh(f"isp-flash --port {com(a)} --identify")
         expect(status == 3 and "in use" in out and f"PID {pid}" in out,
@@ -205,13 +205,15 @@ def run_cases(stage, guest, sims, firmware):
         touched = modem_lines(g)[before:]
         expect(not touched, f"the second instance changed modem lines: {touched}")
 
-        sim.wait_for("record 20", 30, mark)
+    def unplugged():
+        a, sim = ports["A"], sims["usbA"]
+        sim.wait_for("record 20", 30, ports["mark"])
         # Pulled out in the quiet between records: QEMU 7.2 crashes when bytes
         # reach an emulated adapter that is being removed.
         time.sleep(0.05)
         t = time.monotonic()
         g.qmp.execute("device_del", id="adapterA")
-        status, _ = g.sh(f"wait {pid}")
+        status, _ = g.sh(f"wait {ports['pid']}")
         stage.figures["unplug to exit"] = f"{time.monotonic() - t:.2f} s"
         err, out = g.must("cat /tmp/bg.err"), g.must("cat /tmp/bg.out")
         expect(status == 1, f"the unplugged transfer ended with {status}")
@@ -237,7 +239,8 @@ def run_cases(stage, guest, sims, firmware):
                        ("identification, a stale lock taken over", identified),
                        ("whole transfer on the USB adapter", whole_usb),
                        ("whole transfer on the UART", whole_uart),
-                       ("a second instance, then an unplug mid-transfer", second_instance_then_unplug),
+                       ("a second instance during a transfer", second_instance),
+                       ("an unplug mid-transfer", unplugged),
                        ("a replug, then a whole transfer", replugged),
                        ("the idle adapter's lines never changed", idle_untouched)]:
         stage.check(name, case)
