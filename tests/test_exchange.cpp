@@ -69,6 +69,9 @@ TEST_F(ExchangeTest, ResultOfEachKindOfReply) {
       {"partial", kIdentify, {0x00, 0x00, 0x07, 0x00, 0x10, 0x00}, rc::kBadReply},
       {"error_code_4", kIdentify, {0x00, 0x00, 0x05, 0x00, 0x40, 0x00, 0x00, 0x04, 0x49}, 4},
       {"error_code_4_bad_checksum", kIdentify, {0x00, 0x00, 0x05, 0x00, 0x40, 0x00, 0x00, 0x04, 0x4A}, rc::kBadReply},
+      // The echo is checked before the error code is believed.
+      {"error_code_4_address_echo", kIdentify, {0x00, 0x01, 0x05, 0x00, 0x40, 0x00, 0x00, 0x04, 0x4A}, rc::kBadReply},
+      {"error_code_4_flag_echo", kIdentify, {0x00, 0x00, 0x05, 0x00, 0x40, 0x00, 0x01, 0x04, 0x4A}, rc::kBadReply},
       // A refusal that names no reason is still a refusal, never success.
       {"error_code_0", kIdentify, {0x00, 0x00, 0x05, 0x00, 0x40, 0x00, 0x00, 0x00, 0x45}, rc::kBadReply},
       {"error_code_255_on_record", kDataRecord, {0x00, 0x00, 0x05, 0x00, 0x40, 0xD0, 0x01, 0xFF, 0x15}, 255},
@@ -128,6 +131,10 @@ TEST_F(ExchangeTest, IdentificationResultAndStrings) {
       {"name_after_separator", textReply("ISP-ABC"), rc::kOk, "ISP-ABC", "ABC"},
       {"lower_case_isp", textReply("isp ABC"), rc::kNotInProgrammingMode, "isp ABC", "ABC"},
       {"isp_alone", textReply("ISP"), rc::kOk, "ISP", ""},
+      {"first_letter_wrong", textReply("XSP-ABC"), rc::kNotInProgrammingMode, "XSP-ABC", "ABC"},
+      {"second_letter_wrong", textReply("IXP-ABC"), rc::kNotInProgrammingMode, "IXP-ABC", "ABC"},
+      {"third_letter_wrong", textReply("ISX-ABC"), rc::kNotInProgrammingMode, "ISX-ABC", "ABC"},
+      {"is_alone", textReply("IS"), rc::kNotInProgrammingMode, "IS", ""},
       {"zero_bytes_skipped", textReply(std::string("ISP\0XY", 6)), rc::kOk, "ISPXY", "XY"},
       // Unlike the reply text, control and high bytes are kept as they came.
       {"raw_bytes_kept", textReply("ISP\r\xC4\xC5\n"), rc::kOk, "ISP\r\xC4\xC5\n", "\xC4\xC5\n"},

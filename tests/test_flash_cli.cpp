@@ -91,6 +91,14 @@ TEST_F(FlashCli, FileProblems) {
   EXPECT_EQ(sim_->framesHandled(), 0) << "the device is not touched";
 }
 
+// A device that does not answer the identification ends the run before any
+// record is sent, with the status of a device not identified.
+TEST_F(FlashCli, SilentDeviceIsNotIdentified) {
+  sim_ = startSimulator({.device = {.silent = true}});
+  EXPECT_EQ(flash(flashArgs(firmware_)), 3);
+  EXPECT_TRUE(out_.ends_with("Последовательный порт " + sim_->path() + "\nУстройство не обнаружено\n")) << out_;
+}
+
 // Ctrl-C, SIGTERM and SIGHUP stop the transfer like Stop, with 128 + the signal.
 TEST_F(FlashCli, SignalsStop) {
   const std::string log = (dir_.path() / "stop.log").string();

@@ -40,7 +40,7 @@ TEST(Win32Serial, LineSettingsFieldByField) {
 // What a driver refuses.
 struct Refusals {
   bool setup = true, equalXonXoff = true, state = true, timeouts = true;
-  COMMTIMEOUTS inForce{};
+  DWORD intervalInForce = 0, totalInForce = 0;  // the read time-outs left by the last program
 };
 
 // Calls that refuse what a given driver refuses, and note each line state offered.
@@ -55,7 +55,9 @@ class RefusingCalls final : public CommCalls {
   }
   bool setCommTimeouts(HANDLE, COMMTIMEOUTS&) override { return r_.timeouts; }
   bool getCommTimeouts(HANDLE, COMMTIMEOUTS& t) override {
-    t = r_.inForce;
+    t = COMMTIMEOUTS{};
+    t.ReadIntervalTimeout = r_.intervalInForce;
+    t.ReadTotalTimeoutConstant = r_.totalInForce;
     return true;
   }
 
@@ -76,11 +78,11 @@ TEST(Win32Serial, ConfigurationRefusals) {
       {"no queue sizes", {.setup = false}, {false, true, true, true}, 1},
       {"no equal XON and XOFF", {.equalXonXoff = false}, {true, true, true, true}, 2},
       {"no line state at all", {.state = false}, {true, false, true, true}, 2},
-      {"no time-outs, reads bounded", {.timeouts = false, .inForce = {.ReadTotalTimeoutConstant = 500}},
+      {"no time-outs, reads bounded", {.timeouts = false, .totalInForce = 500},
        {true, true, false, true}, 1},
-      {"no time-outs, reads return at once", {.timeouts = false, .inForce = {.ReadIntervalTimeout = MAXDWORD}},
+      {"no time-outs, reads return at once", {.timeouts = false, .intervalInForce = MAXDWORD},
        {true, true, false, true}, 1},
-      {"no time-outs, reads unbounded", {.timeouts = false, .inForce = {.ReadIntervalTimeout = 20}},
+      {"no time-outs, reads unbounded", {.timeouts = false, .intervalInForce = 20},
        {true, true, false, false}, 1},
   };
   for (const auto& c : cases) {
