@@ -15,6 +15,7 @@
 
 #include "firmware_transfer.h"
 #include "serial_posix.h"
+#include "command_line.h"
 #include "simulator.h"
 #include "support/fixtures.h"
 
@@ -47,10 +48,10 @@ std::size_t heapInUse() { return mallinfo2().uordblks; }
 int main(int argc, char** argv) {
   int cycles = 1000;
   unsigned seed = std::random_device{}();
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--cycles")) cycles = std::atoi(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--seed")) seed = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
-  }
+  CLI::App app{"One transfer engine, as the dialog keeps it, through many Transmit cycles with faults.", "endurance"};
+  app.add_option("--cycles", cycles, "Transmit cycles")->capture_default_str()->check(CLI::Range(1, 1'000'000));
+  app.add_option("--seed", seed, "seed of the faults (default: a random one)");
+  if (const auto exit = isp::parseCommandLine(app, argc, argv)) return *exit;
   std::mt19937 random(seed);
   isp::test::TempDir dir;
   const auto image = isp::test::sampleImage();

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "command_line.h"
 #include "identification.h"
 #include "pty.h"
 #include "serial_posix.h"
@@ -37,7 +38,9 @@ void measure(const char* what, int runs, F f) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  CLI::App app{"The frame exchange and the port probe, timed.", "link_bench"};
+  if (const auto exit = isp::parseCommandLine(app, argc, argv)) return *exit;
   utsname u{};
   uname(&u);
   std::printf("machine: %s %s, %u hardware threads\n\n", u.sysname, u.machine, std::thread::hardware_concurrency());

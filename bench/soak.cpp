@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "simulator.h"
 #include "support/child_process.h"
 #include "support/fixtures.h"
@@ -61,10 +62,10 @@ Expected inject(Fault f, int k, int code, DeviceOptions& d) {
 int main(int argc, char** argv) {
   int runs = 300;
   unsigned seed = std::random_device{}();
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--runs")) runs = std::atoi(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--seed")) seed = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
-  }
+  CLI::App app{"Transfers of isp-flash against the stand-in, each with one fault drawn at random.", "soak"};
+  app.add_option("--runs", runs, "transfers to run")->capture_default_str()->check(CLI::Range(1, 1'000'000));
+  app.add_option("--seed", seed, "seed of the faults (default: a random one)");
+  if (const auto exit = isp::parseCommandLine(app, argc, argv)) return *exit;
   std::printf("soak: %d runs, seed %u\n", runs, seed);
   std::mt19937 random(seed);
 

@@ -13,15 +13,18 @@
 #include <string>
 #include <thread>
 
+#include "command_line.h"
+#include "protocol.h"
 #include "simulator.h"
 #include "support/child_process.h"
 
 namespace {
 
-constexpr int kRecords = 513;
+using isp::wire::kRecords;
 constexpr double kBytesPerSecond = 19200.0 / 10.0;
 // A record frame, its acknowledgement, and the identification exchange.
-constexpr double kLineLimitSeconds = (kRecords * (138.0 + 8.0) + 8.0 + 17.0) / kBytesPerSecond;
+constexpr double kLineLimitSeconds =
+    (kRecords * (isp::wire::kRecordSize + 2.0 * isp::wire::kOverhead) + 8.0 + 17.0) / kBytesPerSecond;
 constexpr double kPaceFloorSeconds = kRecords * 0.250;
 
 struct Run {
@@ -63,16 +66,19 @@ void report(const char* what, const Run& r, double floor, const char* floorName)
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool fastOnly = argc > 1 && std::strcmp(argv[1], "--fast-only") == 0;
+  bool fastOnly = false;
+  CLI::App app{"Whole transfers of isp-flash against the stand-in paced at 19200 baud.", "transfer_bench"};
+  app.add_flag("--fast-only", fastOnly, "only the transfer with --interval 0");
+  if (const auto exit = isp::parseCommandLine(app, argc, argv)) return *exit;
   utsname u{};
   uname(&u);
   std::printf("machine: %s %s %s, %u hardware threads\n", u.sysname, u.release, u.machine,
               std::thread::hardware_concurrency());
 
-  std::vector<std::uint8_t> image(66690);
+  std::vector<std::uint8_t> image(isp::wire::kImageSize);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 131 + (i >> 7));
   const std::string firmware = "/tmp/isp-bench-" + std::to_string(::getpid()) + ".isp";
-  std::ofstream(firmware, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), 66690);
+  std::ofstream(firmware, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
 
   const Run fast = transfer(firmware, image, 0);
   report("--interval 0", fast, kLineLimitSeconds, "line limit");

@@ -25,20 +25,6 @@ enum Exit { kCompleted = 0, kNotCompleted = 1, kUsage = 2, kNotIdentified = 3, k
 
 void say(const std::string& line) { std::fprintf(stderr, "isp-flash: %s\n", line.c_str()); }
 
-// The log's "Ошибка <code>, блок <k>" in plain words.
-std::string recordFailure(int block, std::int32_t code, const isp::Link& link) {
-  const std::string record = "record " + std::to_string(block) + " was not taken: ";
-  switch (code) {
-    case isp::rc::kNoReply:
-      // A device that went away is named, not taken for a silent one.
-      if (!link.portStatus()) return record + link.portStatus().why;
-      return record + "no reply from the device within the time-out";
-    case isp::rc::kBadReply: return record + "the reply was damaged or did not answer this request";
-    case isp::rc::kPortNotOpen: return record + "the port could not be opened again: " + link.portStatus().why;
-    default: return record + "the device refused it with its own error code " + std::to_string(code);
-  }
-}
-
 int listPorts() {
   const auto platform = isp::cli::serialPlatform();
   int shown = 0;
@@ -141,7 +127,7 @@ int run(const Options& o) {
     result = chooseFile(engine, o.file) ? transmit(engine, view) : kFileError;
   }
   if (result == kNotIdentified && !link.portStatus()) say(link.portStatus().why);
-  if (result == kNotCompleted && engine.failure() != 0) say(recordFailure(engine.failedBlock(), engine.failure(), link));
+  if (result == kNotCompleted && engine.failure() != 0) say(isp::msg::recordFailure(engine.failedBlock(), engine.failure(), link.portStatus()));
   engine.OnClose();
   return result;
 }
@@ -160,7 +146,7 @@ int main(int argc, char** argv) {
   }
   switch (options->mode) {
     case Options::Mode::Help:
-      std::fputs(isp::cli::kHelp, stdout);
+      std::fputs(isp::cli::helpText().c_str(), stdout);
       return 0;
     case Options::Mode::Version:
       std::puts(isp::cli::kVersion);

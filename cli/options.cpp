@@ -1,27 +1,35 @@
 #include "options.h"
 
+#include <CLI/CLI.hpp>
 #include <cctype>
 #include <charconv>
+#include <utility>
+#include <vector>
 
 #include "isp_version.h"
+#include "protocol.h"
+#include "serial_port.h"
 
 namespace isp::cli {
 
 const char* const kVersion = "isp-flash " ISP_VERSION;
 
-const char* const kHelp =
+std::string helpText() {
+  const std::string records = std::to_string(wire::kRecords), bytes = std::to_string(wire::kRecordSize);
+  const std::string ports = std::to_string(kFirstPort) + " to " + std::to_string(kLastPort);
+  return std::string(
     "usage: isp-flash --port PORT --file FILE [--interval MS] [--log FILE] [--quiet]\n"
     "       isp-flash --port PORT --identify\n"
     "       isp-flash --list\n"
     "       isp-flash --help | --version\n"
     "\n"
-    "Writes a firmware file (513 records of 130 bytes) into the device on PORT:\n"
+    "Writes a firmware file (") + records + " records of " + bytes + " bytes) into the device on PORT:\n"
     "identifies the device, then sends one record per interval.\n"
     "\n"
 #ifdef _WIN32
-    "  --port PORT     COMn or n (1 to 20), or a device path such as \\\\.\\COM21\n"
+    "  --port PORT     COMn or n (" + ports + "), or a device path such as \\\\.\\COM21\n"
 #else
-    "  --port PORT     COMn or n (1 to 20), or a device path such as /dev/ttyUSB0\n"
+    "  --port PORT     COMn or n (" + ports + "), or a device path such as /dev/ttyUSB0\n"
     "                  COM1-COM4 = /dev/ttyS0-3, COM5-COM12 = /dev/ttyUSB0-7,\n"
     "                  COM13-COM20 = /dev/ttyACM0-7\n"
 #endif
@@ -51,9 +59,11 @@ const char* const kHelp =
     "  4    the firmware file could not be opened or read\n"
 #ifdef _WIN32
     "  130  stopped by Ctrl-C (149 Ctrl-Break, 129 the console closed)\n";
+}
 #else
     "  128 + the signal number: stopped (130 for Ctrl-C, 143 SIGTERM, 129 SIGHUP)\n";
 #endif
+}
 
 namespace {
 
@@ -70,7 +80,7 @@ std::optional<int> number(const std::string& s) {
   return v;
 }
 
-// COMn, comn or n with n from 1 to 20; 0 for a device path; nothing otherwise.
+// COMn, comn or n with n a port number; 0 for a device path; nothing otherwise.
 std::optional<int> portNumber(const std::string& port) {
   if (port.find_first_of(kPathMarks) != std::string::npos) return 0;
   std::string digits = port;
@@ -79,7 +89,7 @@ std::optional<int> portNumber(const std::string& port) {
       std::toupper(static_cast<unsigned char>(port[2])) == 'M')
     digits = port.substr(3);
   const auto n = number(digits);
-  if (!n || *n < 1 || *n > 20) return std::nullopt;
+  if (!n || *n < kFirstPort || *n > kLastPort) return std::nullopt;
   return n;
 }
 
@@ -88,45 +98,43 @@ std::optional<int> portNumber(const std::string& port) {
 std::optional<Options> parse(int argc, const char* const* argv, std::string* error) {
   Options o;
   bool identify = false, list = false, help = false, version = false;
+  std::string interval;
   auto fail = [&](const std::string& why) -> std::optional<Options> {
     *error = why;
     return std::nullopt;
   };
+
+  CLI::App app;
+  app.set_help_flag();  // the help is ours, and so are the words of a refusal
+  app.allow_extras();
+  std::vector<CLI::Option*> flags, values;
+  for (auto [names, to] : {std::pair{"-h,--help", &help}, {"--version", &version}, {"--identify", &identify},
+                           {"--list", &list}, {"-q,--quiet", &o.quiet}})
+    flags.push_back(app.add_flag(names, *to)->disable_flag_override());
+  for (auto [name, to] : {std::pair{"--port", &o.port}, {"--file", &o.file}, {"--interval", &interval},
+                          {"--log", &o.logFile}})
+    values.push_back(app.add_option(name, *to)->expected(0, 1)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast));
+
   for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    // --option=value and --option value are the same.
-    std::optional<std::string> inlineValue;
-    if (const auto eq = a.find('='); a.starts_with("--") && eq != std::string::npos) {
-      inlineValue = a.substr(eq + 1);
-      a.resize(eq);
-    }
-    auto value = [&]() -> std::optional<std::string> {
-      if (inlineValue) return inlineValue;
-      if (i + 1 >= argc) return std::nullopt;
-      return std::string(argv[++i]);
-    };
-    const bool takesValue = a == "--port" || a == "--file" || a == "--interval" || a == "--log";
-    if (inlineValue && !takesValue) return fail(a + " takes no value");
-    if (a == "--help" || a == "-h") help = true;
-    else if (a == "--version") version = true;
-    else if (a == "--identify") identify = true;
-    else if (a == "--list") list = true;
-    else if (a == "--quiet" || a == "-q") o.quiet = true;
-    else if (takesValue) {
-      const auto v = value();
-      if (!v) return fail(a + " needs a value");
-      if (a == "--port") o.port = *v;
-      else if (a == "--file") o.file = *v;
-      else if (a == "--log") o.logFile = *v;
-      else {
-        const auto ms = number(*v);
-        if (!ms || *ms < 0 || *ms > 60000) return fail("--interval takes milliseconds from 0 to 60000");
-        o.intervalMs = *ms;
-      }
-    } else {
-      return fail("unknown argument: " + a);
-    }
+    const std::string a = argv[i];
+    if (const auto eq = a.find('='); a.starts_with("--") && eq != std::string::npos)
+      for (const CLI::Option* f : flags)
+        if (f->check_lname(a.substr(2, eq - 2))) return fail(a.substr(0, eq) + " takes no value");
   }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return fail(e.what());
+  }
+  if (!app.remaining().empty()) return fail("unknown argument: " + app.remaining().front());
+  for (const CLI::Option* v : values)
+    if (v->count() > 0 && v->as<std::string>().empty()) return fail(v->get_name() + " needs a value");
+  if (!interval.empty()) {
+    const auto ms = number(interval);
+    if (!ms || *ms < 0 || *ms > 60000) return fail("--interval takes milliseconds from 0 to 60000");
+    o.intervalMs = *ms;
+  }
+
   if (help) {
     o.mode = Options::Mode::Help;
     return o;
@@ -142,7 +150,8 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
   }
   if (o.port.empty()) return fail("--port is required");
   const auto n = portNumber(o.port);
-  if (!n) return fail("--port takes COM1 to COM20, 1 to 20, or a device path: " + o.port);
+  if (!n) return fail("--port takes COM" + std::to_string(kFirstPort) + " to COM" + std::to_string(kLastPort) + ", " +
+                      std::to_string(kFirstPort) + " to " + std::to_string(kLastPort) + ", or a device path: " + o.port);
   o.portNumber = *n;
   if (identify) {
     if (!o.file.empty()) return fail("--identify takes no --file");

@@ -17,7 +17,8 @@ struct Options {
 // Parses the command line; nothing on a usage error, with the reason in *error.
 std::optional<Options> parse(int argc, const char* const* argv, std::string* error);
 
-extern const char* const kHelp;
+// The text --help prints.
+std::string helpText();
 extern const char* const kVersion;
 
 }  // namespace isp::cli

@@ -16,6 +16,19 @@ std::string resultText(std::int32_t code) {
   }
 }
 
+std::string recordFailure(int block, std::int32_t code, const PortStatus& port) {
+  const std::string record = "record " + std::to_string(block) + " was not taken: ";
+  switch (code) {
+    case rc::kNoReply:
+      // A device that went away is named, not taken for a silent one.
+      if (!port) return record + port.why;
+      return record + "no reply from the device within the time-out";
+    case rc::kBadReply: return record + "the reply was damaged or did not answer this request";
+    case rc::kPortNotOpen: return record + "the port could not be opened again: " + port.why;
+    default: return record + "the device refused it with its own error code " + std::to_string(code);
+  }
+}
+
 namespace {
 // Code points of 0x80 to 0xBF in code page 1251; 0x98 is unassigned and
 // shown as U+FFFD. 0xC0 to 0xFF are U+0410 to U+044F.

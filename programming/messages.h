@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "serial_port.h"
+
 // Every text the programming side shows, exactly as the user sees it (UTF-8).
 namespace isp::msg {
 
@@ -34,6 +36,11 @@ inline constexpr std::string_view kFileFilterAll = "Все файлы (*.*)";
 // The line for a failed exchange's result code, without the line end:
 // named codes get their words, any other code "Ошибка <code>".
 std::string resultText(std::int32_t code);
+
+// Why record `block` was not taken, in plain words for the command line's
+// standard error: the same codes as resultText, with what the port says
+// when it was the port that failed.
+std::string recordFailure(int block, std::int32_t code, const PortStatus& port);
 
 // Device text arrives in code page 1251; the log is UTF-8.
 std::string fromCp1251(std::string_view bytes);

@@ -1,6 +1,8 @@
 // isp-sim: a stand-in for the device, on a pseudo-terminal or a serial device.
 #include <unistd.h>
 
+#include <charconv>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "command_line.h"
 #include "simulator.h"
 
 namespace {
@@ -47,13 +50,10 @@ const char* kUsage =
     "  --reopen-after MS     after a hang-up, a new pseudo-terminal MS later\n";
 
 std::optional<int> parseInt(const std::string& s) {
-  try {
-    std::size_t used = 0;
-    const int v = std::stoi(s, &used);
-    if (used == s.size()) return v;
-  } catch (...) {
-  }
-  return std::nullopt;
+  int v = 0;
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (ec != std::errc() || end != s.data() + s.size() || s.empty()) return std::nullopt;
+  return v;
 }
 
 // K or K:V, with V in [lo, hi] when given and allowed.
@@ -80,45 +80,34 @@ struct Settings {
   int delayMs = 400;
 };
 
-// One row an option: its name, and what it does with its value (flags get
-// an empty one). False rejects the value.
-struct OptionRow {
-  const char* name;
-  bool takesValue;
-  std::function<bool(Settings&, const std::string&)> apply;
-};
-
-const OptionRow kOptions[] = {
-    {"--device", true, [](Settings& s, const std::string& v) { s.device = v; return true; }},
-    {"--link", true, [](Settings& s, const std::string& v) { s.sim.linkPath = v; return true; }},
-    {"--image", true, [](Settings& s, const std::string& v) { s.sim.imagePath = v; return true; }},
-    {"--exit-when-complete", false, [](Settings& s, const std::string&) { return s.sim.exitWhenComplete = true; }},
-    {"--ident", true, [](Settings& s, const std::string& v) { s.sim.device.identText = v; return true; }},
-    {"--baud", true,
-     [](Settings& s, const std::string& v) {
-       const auto n = parseInt(v);
-       if (!n || *n < 50 || *n > 4'000'000) return false;
-       s.sim.baud = *n;
-       return true;
-     }},
-    {"--reopen-after", true,
-     [](Settings& s, const std::string& v) {
-       const auto n = parseInt(v);
-       if (!n || *n < 0) return false;
-       s.sim.reopenAfterMs = *n;
-       return true;
-     }},
-    {"--verbose", false, [](Settings& s, const std::string&) { return s.sim.verbose = true; }},
-    {"--silent", false, [](Settings& s, const std::string&) { return s.sim.device.silent = true; }},
-    {"--not-ready", false, [](Settings& s, const std::string&) { return s.sim.device.notReady = true; }},
-    {"--error-at", true,
-     [](Settings& s, const std::string& v) { return parseAt(v, s.sim.device.errorAt, &s.sim.device.errorCode, 0, 255); }},
-    {"--bad-checksum-at", true, [](Settings& s, const std::string& v) { return parseAt(v, s.sim.device.badChecksumAt, nullptr); }},
-    {"--delay-at", true, [](Settings& s, const std::string& v) { return parseAt(v, s.sim.device.delayAt, &s.delayMs, 0, 600'000); }},
-    {"--partial-at", true, [](Settings& s, const std::string& v) { return parseAt(v, s.sim.device.partialAt, nullptr); }},
-    {"--oversize-at", true, [](Settings& s, const std::string& v) { return parseAt(v, s.sim.device.oversizeAt, nullptr); }},
-    {"--hangup-at", true, [](Settings& s, const std::string& v) { return parseAt(v, s.sim.device.hangupAt, nullptr); }},
-};
+// The options, on the one parser every program here uses. A fault's record
+// is checked as it is read, so that a bad one is refused like any option.
+void addOptions(CLI::App& app, Settings& s) {
+  isp::sim::SimulatorOptions& o = s.sim;
+  isp::sim::DeviceOptions& d = o.device;
+  app.set_help_flag("-h,--help");
+  app.add_option("--device", s.device);
+  app.add_option("--link", o.linkPath);
+  app.add_option("--image", o.imagePath);
+  app.add_flag("--exit-when-complete", o.exitWhenComplete);
+  app.add_flag("--verbose", o.verbose);
+  app.add_option("--ident", d.identText);
+  app.add_option("--baud", o.baud)->check(CLI::Range(50, 4'000'000));
+  app.add_option("--reopen-after", o.reopenAfterMs)->check(CLI::NonNegativeNumber);
+  app.add_flag("--silent", d.silent);
+  app.add_flag("--not-ready", d.notReady);
+  const auto at = [&app](const char* name, std::function<bool(const std::string&)> parse) {
+    app.add_option_function<std::string>(name, [name, parse](const std::string& v) {
+      if (!parse(v)) throw CLI::ValidationError(name, "bad value " + v);
+    });
+  };
+  at("--error-at", [&](const std::string& v) { return parseAt(v, d.errorAt, &d.errorCode, 0, 255); });
+  at("--bad-checksum-at", [&](const std::string& v) { return parseAt(v, d.badChecksumAt, nullptr); });
+  at("--delay-at", [&](const std::string& v) { return parseAt(v, d.delayAt, &s.delayMs, 0, 600'000); });
+  at("--partial-at", [&](const std::string& v) { return parseAt(v, d.partialAt, nullptr); });
+  at("--oversize-at", [&](const std::string& v) { return parseAt(v, d.oversizeAt, nullptr); });
+  at("--hangup-at", [&](const std::string& v) { return parseAt(v, d.hangupAt, nullptr); });
+}
 
 // Run through sudo, the pseudo-terminal goes to the user who ran sudo.
 void ownerFromSudo(isp::sim::SimulatorOptions& o) {
@@ -133,22 +122,9 @@ void ownerFromSudo(isp::sim::SimulatorOptions& o) {
 
 int main(int argc, char** argv) {
   Settings s;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
-      return 0;
-    }
-    const OptionRow* row = nullptr;
-    for (const OptionRow& r : kOptions)
-      if (a == r.name) row = &r;
-    std::string value;
-    if (row && row->takesValue && i + 1 < argc) value = argv[++i];
-    if (!row || (row->takesValue && value.empty()) || !row->apply(s, value)) {
-      std::cerr << "isp-sim: bad argument: " << a << (value.empty() ? "" : " " + value) << " (see isp-sim --help)\n";
-      return 2;
-    }
-  }
+  CLI::App app{"", "isp-sim"};
+  addOptions(app, s);
+  if (const auto exit = isp::parseCommandLine(app, argc, argv, kUsage)) return *exit;
   s.sim.device.delay = std::chrono::milliseconds(s.delayMs);
   ownerFromSudo(s.sim);
 

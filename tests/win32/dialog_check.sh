@@ -10,8 +10,7 @@
 # --transmit     press Передать before Exit (the device on COM7 is asked who it is)
 #
 # Needs wine64, xvfb, xauth, xdotool (and imagemagick for --shots). The Wine
-# prefix is $WINEPREFIX, by default the Windows build's: build/wine, beside
-# the build tree that holds the .exe.
+# prefix is $WINEPREFIX, by default the Windows build's (cmake/wine-env).
 set -euo pipefail
 
 exe="$(realpath "$1")"; shift
@@ -25,9 +24,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-export WINEPREFIX="${WINEPREFIX:-$(dirname "$exe")/../../wine}"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../../cmake/wine-env"
 
 # The window probes COM1 to COM20 as it opens, and Wine gives every serial
 # device it finds the first free COM number: COM1 would be a real UART here.

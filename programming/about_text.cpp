@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace isp::ui {
+namespace isp {
 
 namespace {
 // The wiring lines keep their exact spacing: two spaces, or a tab, before
@@ -29,4 +29,4 @@ std::string aboutHelpText() {
   return text;
 }
 
-}  // namespace isp::ui
+}  // namespace isp

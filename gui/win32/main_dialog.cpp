@@ -5,8 +5,8 @@
 #include "about_box.h"
 #include "file_dialog.h"
 #include "resource.h"
-#include "ui/about_text.h"
-#include "wide_text.h"
+#include "about_text.h"
+#include "utf16.h"
 
 namespace isp::win32 {
 
@@ -45,7 +45,9 @@ INT_PTR CMainDialog::handle(UINT message, WPARAM wParam, LPARAM) {
 BOOL CMainDialog::OnInitDialog() {
   if (HMENU menu = GetSystemMenu(window(), FALSE)) {
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, IDM_ABOUT, widen(ui::kAboutMenu).c_str());
+    wchar_t about[64] = L"";
+    LoadStringW(GetModuleHandleW(nullptr), IDS_ABOUT_MENU, about, 64);
+    AppendMenuW(menu, MF_STRING, IDM_ABOUT, about);
   }
   SendMessageW(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   SendMessageW(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIconSmall));
@@ -93,7 +95,7 @@ void CMainDialog::OnClose() {
 }
 
 void CMainDialog::refreshLog(const std::string& text) {
-  std::wstring shown = widen(text);
+  std::wstring shown = toUtf16(text);
   if (shown == m_shownLog) return;  // unchanged: keep where the user scrolled to
   m_shownLog = std::move(shown);
   SetDlgItemTextW(window(), IDC_LOG, m_shownLog.c_str());
@@ -133,7 +135,7 @@ void CMainDialog::stopRecordTimer(int id) { KillTimer(window(), static_cast<UINT
 void CMainDialog::setPortList(const std::vector<PortEntry>& entries) {
   SendDlgItemMessageW(window(), IDC_PORT, CB_RESETCONTENT, 0, 0);
   for (const PortEntry& e : entries)
-    SendDlgItemMessageW(window(), IDC_PORT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(widen(e.label).c_str()));
+    SendDlgItemMessageW(window(), IDC_PORT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(toUtf16(e.label).c_str()));
 }
 
 void CMainDialog::selectPort(int index) {

@@ -1,8 +1,8 @@
 #include "about_box.h"
 
 #include "resource.h"
-#include "ui/about_text.h"
-#include "wide_text.h"
+#include "about_text.h"
+#include "utf16.h"
 
 namespace isp::win32 {
 
@@ -26,8 +26,8 @@ INT_PTR CAboutBox::handle(UINT message, WPARAM wParam, LPARAM) {
 // Built afresh at every opening.
 BOOL CAboutBox::OnInitDialog() {
   centre();
-  m_strHelp = ui::aboutHelpText();
-  SetDlgItemTextW(window(), IDC_HELP_TEXT, widen(m_strHelp).c_str());
+  m_strHelp = aboutHelpText();
+  SetDlgItemTextW(window(), IDC_HELP_TEXT, toUtf16(m_strHelp).c_str());
   return TRUE;
 }
 

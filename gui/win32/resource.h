@@ -15,10 +15,6 @@
 #define IDC_PORT        1006
 #define IDC_STOP        1007
 
-// The about entry of the system menu; the system ignores the low four bits
-// of a command id, so 0x10 to 0x1F all mean it.
-#define IDM_ABOUT       0x0010
-
 #ifndef IDC_STATIC
 #define IDC_STATIC      (-1)
 #endif

@@ -3,7 +3,7 @@
 #include <commdlg.h>
 
 #include "messages.h"
-#include "wide_text.h"
+#include "utf16.h"
 
 namespace isp::win32 {
 
@@ -11,11 +11,11 @@ std::optional<std::string> chooseFirmwareFile(HWND owner) {
   // Pairs of label and pattern, each ended by a zero; the string's own
   // terminator makes the closing double zero. On Windows "*.*" matches
   // every name, with or without a dot.
-  std::wstring filter = widen(msg::kFileFilterIsp);
+  std::wstring filter = toUtf16(msg::kFileFilterIsp);
   filter += L'\0';
   filter += L"*.isp";
   filter += L'\0';
-  filter += widen(msg::kFileFilterAll);
+  filter += toUtf16(msg::kFileFilterAll);
   filter += L'\0';
   filter += L"*.*";
   filter += L'\0';
@@ -31,7 +31,7 @@ std::optional<std::string> chooseFirmwareFile(HWND owner) {
   ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
   if (!GetOpenFileNameW(&ofn)) return std::nullopt;
   path.resize(path.find(L'\0'));
-  return narrow(path);
+  return toUtf8(path);
 }
 
 }  // namespace isp::win32

@@ -19,7 +19,6 @@
 #include "dialog_units.h"
 #include "messages.h"
 #include "qt_text.h"
-#include "resource_ids.h"
 
 namespace isp::ui {
 
