@@ -59,7 +59,6 @@ std::string helpText() {
     "  4    the firmware file could not be opened or read\n"
 #ifdef _WIN32
     "  130  stopped by Ctrl-C (149 Ctrl-Break, 129 the console closed)\n";
-}
 #else
     "  128 + the signal number: stopped (130 for Ctrl-C, 143 SIGTERM, 129 SIGHUP)\n";
 #endif
@@ -107,6 +106,7 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
   CLI::App app;
   app.set_help_flag();  // the help is ours, and so are the words of a refusal
   app.allow_extras();
+  app.allow_windows_style_options(false);  // "//./COM7" is a port, not an option
   std::vector<CLI::Option*> flags, values;
   for (auto [names, to] : {std::pair{"-h,--help", &help}, {"--version", &version}, {"--identify", &identify},
                            {"--list", &list}, {"-q,--quiet", &o.quiet}})

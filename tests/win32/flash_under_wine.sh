@@ -6,10 +6,11 @@
 # COM4: a new prefix maps those to the machine's real UARTs.
 #
 # usage: flash_under_wine.sh ISP-FLASH.EXE NATIVE-ISP-FLASH NATIVE-ISP-SIM
-# with WINEPREFIX set and a wineserver running.
+# with the Windows build's wineserver running (cmake/wine-server up).
 set -euo pipefail
 exe=$1 native=$2 sim=$3
 run_wine=$(cd "$(dirname "$0")/../../cmake" && pwd)/wine-run
+. "$(dirname "$run_wine")/wine-env"
 export LC_ALL=C.UTF-8  # Wine reads the command line in the locale's charset
 com7="$WINEPREFIX/dosdevices/com7"
 
