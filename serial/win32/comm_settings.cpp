@@ -29,27 +29,21 @@ COMMTIMEOUTS lineTimeouts(const LineSettings& line) {
   return t;
 }
 
-Configured configure(CommCalls& calls, HANDLE h, const LineSettings& line) {
-  Configured c;
-  c.queues = calls.setupComm(h, kDriverQueueBytes, kDriverQueueBytes);
+bool configure(CommCalls& calls, HANDLE h, const LineSettings& line) {
+  calls.setupComm(h, kDriverQueueBytes, kDriverQueueBytes);
   DCB dcb = lineState(line);
-  c.state = calls.setCommState(h, dcb);
-  if (!c.state) {
+  if (!calls.setCommState(h, dcb)) {
     dcb.XonChar = 0x11;
     dcb.XoffChar = 0x13;
-    c.state = calls.setCommState(h, dcb);
+    calls.setCommState(h, dcb);
   }
   COMMTIMEOUTS timeouts = lineTimeouts(line);
-  c.timeouts = calls.setCommTimeouts(h, timeouts);
-  if (!c.timeouts) {
-    // A read ends only with a total time-out, or at once with MAXDWORD as
-    // the interval; without either it waits for bytes that may never come.
-    COMMTIMEOUTS now{};
-    c.usable = calls.getCommTimeouts(h, now) && (now.ReadIntervalTimeout == MAXDWORD ||
-                                                 now.ReadTotalTimeoutConstant != 0 ||
-                                                 now.ReadTotalTimeoutMultiplier != 0);
-  }
-  return c;
+  if (calls.setCommTimeouts(h, timeouts)) return true;
+  // A read ends only with a total time-out, or at once with MAXDWORD as the
+  // interval; without either it waits for bytes that may never come.
+  COMMTIMEOUTS now{};
+  return calls.getCommTimeouts(h, now) && (now.ReadIntervalTimeout == MAXDWORD || now.ReadTotalTimeoutConstant != 0 ||
+                                           now.ReadTotalTimeoutMultiplier != 0);
 }
 
 }  // namespace isp

@@ -32,18 +32,11 @@ class CommCalls {
   virtual bool getCommTimeouts(HANDLE h, COMMTIMEOUTS& timeouts) = 0;
 };
 
-// What configure() got the driver to take.
-struct Configured {
-  bool queues = false, state = false, timeouts = false;
-  // False only when the time-outs were refused and those in force let a
-  // read wait for ever.
-  bool usable = true;
-};
-
 // Sets the port up as far as its driver allows: a refused step leaves the
 // driver's own setting, and the port is used all the same. A line state
 // refused is offered again with XON 0x11 and XOFF 0x13, since some drivers
-// reject equal XON and XOFF characters even with XON/XOFF off.
-Configured configure(CommCalls& calls, HANDLE h, const LineSettings& line);
+// reject equal XON and XOFF characters even with XON/XOFF off. False only
+// when the time-outs were refused and those in force let a read wait for ever.
+bool configure(CommCalls& calls, HANDLE h, const LineSettings& line);
 
 }  // namespace isp

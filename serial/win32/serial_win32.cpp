@@ -148,7 +148,7 @@ OpenResult Win32SerialPlatform::open(int n) {
 
   SystemCommCalls calls;
   // Reads without a time-out would hang the program on a silent device.
-  if (!configure(calls, h.get(), line_).usable)
+  if (!configure(calls, h.get(), line_))
     return {nullptr, portStatus(p, SerialError::Io, "the driver refused the read time-outs")};
   // The DCB holds DTR and RTS inactive from now on; these lower them at
   // once. A port without modem lines refuses, which does no harm.

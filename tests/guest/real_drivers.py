@@ -60,7 +60,8 @@ def adapter_node(guest, serial, timeout=20):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         for node, adapter, _ in listing(guest).values():
-            if adapter.startswith("USB 0403:6001") and adapter.endswith(f"serial {serial}"):
+            # What the kernel's sysfs says of QEMU's FTDI adapter, every part of it.
+            if adapter == f"USB 0403:6001, QEMU, QEMU USB SERIAL, serial {serial}":
                 return node
         time.sleep(0.2)
     raise Failure(f"no adapter with serial {serial} in isp-flash --list:\n{guest.must('isp-flash --list')}")
@@ -161,7 +162,7 @@ def run_cases(stage, guest, sims, firmware):
         ports["A"] = adapter_node(g, "ISP-A")
         ports["B"] = adapter_node(g, "ISP-B")
         found = listing(g)
-        expect(found.get("COM2", ("",))[0] == "/dev/ttyS1", f"the UART is not COM2: {found}")
+        expect(found.get("COM2") == ("/dev/ttyS1", "", ""), f"the UART is not COM2, or not as a UART: {found}")
         expect("COM3" not in found, "an empty UART slot was listed")
         touched = modem_lines(g, before)
         expect(not touched, f"listing the ports changed modem lines: {touched}")
