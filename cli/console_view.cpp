@@ -12,13 +12,14 @@ void ConsoleView::logAppended(std::string_view piece) {
   pending_ += piece;
   std::size_t end;
   while ((end = pending_.find("\r\n")) != std::string::npos) {
-    emitLine(pending_.substr(0, end));
+    terminal_.line(prefix_ + pending_.substr(0, end));
     pending_.erase(0, end + 2);
   }
 }
 
-void ConsoleView::emitLine(const std::string& line) {
-  clearProgress();
+void Terminal::line(const std::string& line) {
+  std::lock_guard lock(mu_);
+  clearLocked();
   std::fprintf(stdout, "%s\n", line.c_str());
   std::fflush(stdout);
   if (!logFile_) return;
@@ -47,21 +48,34 @@ std::string progressText(int done, int total, double seconds, std::size_t record
   return buf;
 }
 
-void ConsoleView::showProgress(int done, int total, TimePoint start, TimePoint now) {
+void Terminal::note(const std::string& text) {
+  std::lock_guard lock(mu_);
+  clearLocked();
+  std::fprintf(stderr, "isp-flash: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+void Terminal::progress(const std::string& text) {
   if (!showProgress_) return;
-  const double seconds = std::chrono::duration<double>(now - start).count();
-  std::fprintf(stderr, "\r%s\033[K", progressText(done, total, seconds, wire::kRecordSize).c_str());
+  std::lock_guard lock(mu_);
+  std::fprintf(stderr, "\r%s\033[K", text.c_str());
   std::fflush(stderr);
   progressShown_ = true;
 }
 
-void ConsoleView::endProgress() {
+void Terminal::endProgress() {
+  std::lock_guard lock(mu_);
   if (!progressShown_) return;
   std::fputc('\n', stderr);
   progressShown_ = false;
 }
 
-void ConsoleView::clearProgress() {
+void Terminal::clearProgress() {
+  std::lock_guard lock(mu_);
+  clearLocked();
+}
+
+void Terminal::clearLocked() {
   if (!progressShown_) return;
   std::fprintf(stderr, "\r\033[K");
   std::fflush(stderr);

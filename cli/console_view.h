@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 #include "clock.h"
@@ -7,12 +8,35 @@
 
 namespace isp::cli {
 
-// The transfer engine's view on a terminal: complete log lines to standard
-// output (and, with a timestamp, to a log file), progress to standard error.
+// The terminal that every transfer of a run writes to: whole lines to
+// standard output (and, with a timestamp, to a log file), and one progress
+// line on standard error that a new line first clears. One lock, so that the
+// lines of transfers on several threads never interleave.
+class Terminal {
+ public:
+  Terminal(std::FILE* logFile, bool showProgress) : logFile_(logFile), showProgress_(showProgress) {}
+  void line(const std::string& text);
+  // "isp-flash: text" on standard error: more than a log line says.
+  void note(const std::string& text);
+  void progress(const std::string& text);
+  void clearProgress();
+  // Leaves the last progress shown on a line of its own.
+  void endProgress();
+  bool showsProgress() const { return showProgress_; }
+
+ private:
+  void clearLocked();
+  std::mutex mu_;
+  std::FILE* logFile_;
+  bool showProgress_;
+  bool progressShown_ = false;
+};
+
+// The transfer engine's view on the terminal; with several ports each line
+// starts with the port's name ("COM5: ").
 class ConsoleView final : public TransferView {
  public:
-  ConsoleView(std::FILE* logFile, bool showProgress) : logFile_(logFile), showProgress_(showProgress) {}
-
+  explicit ConsoleView(Terminal& terminal, std::string prefix = {}) : terminal_(terminal), prefix_(std::move(prefix)) {}
   void logAppended(std::string_view piece) override;
   void refreshLog(const std::string&) override {}
   void setProgressRange(int, int) override {}
@@ -23,22 +47,13 @@ class ConsoleView final : public TransferView {
     periodMs_ = periodMs;
   }
   void stopRecordTimer(int) override { timerRunning_ = false; }
-
   bool timerRunning() const { return timerRunning_; }
   int periodMs() const { return periodMs_; }
-
-  // Records acknowledged so far out of `total`, since `start`.
-  void showProgress(int done, int total, TimePoint start, TimePoint now);
-  void clearProgress();
-  // Leaves the last progress shown on a line of its own.
-  void endProgress();
+  Terminal& terminal() { return terminal_; }
 
  private:
-  void emitLine(const std::string& line);
-
-  std::FILE* logFile_;
-  bool showProgress_;
-  bool progressShown_ = false;
+  Terminal& terminal_;
+  std::string prefix_;
   bool timerRunning_ = false;
   int periodMs_ = 0;
   std::string pending_;

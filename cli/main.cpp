@@ -3,30 +3,34 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <atomic>
+#include <fstream>
 #include <memory>
+#include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "console_view.h"
 #include "file_access.h"
-#include "firmware_transfer.h"
+#include "firmware_image.h"
 #include "messages.h"
 #include "options.h"
 #include "os.h"
-#include "result_codes.h"
-#include "tick_schedule.h"
+#include "port_job.h"
+#include "report.h"
+#include "sha256.h"
 
 namespace {
 
-using isp::FirmwareTransfer;
+using isp::cli::JobResult;
 using isp::cli::Options;
-
-enum Exit { kCompleted = 0, kNotCompleted = 1, kUsage = 2, kNotIdentified = 3, kFileError = 4 };
+using namespace isp::cli;  // the exit statuses
 
 void say(const std::string& line) { std::fprintf(stderr, "isp-flash: %s\n", line.c_str()); }
 
 int listPorts() {
-  const auto platform = isp::cli::serialPlatform();
+  const auto platform = serialPlatform();
   int shown = 0;
   for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n) {
     const isp::Port p = platform->port(n);
@@ -43,70 +47,115 @@ int listPorts() {
   return kCompleted;
 }
 
-// Runs the record timer until the transfer ends or a signal stops it.
-int transferLoop(FirmwareTransfer& engine, isp::cli::ConsoleView& view) {
-  isp::SteadyClock& clock = isp::SteadyClock::instance();
-  const isp::TimePoint start = clock.now();
-  isp::cli::TickSchedule ticks(start, isp::milliseconds(view.periodMs()));
-  while (view.timerRunning()) {
-    if (!isp::cli::stopStatus()) isp::cli::sleepUntil(ticks.next());
-    if (isp::cli::stopStatus()) {
-      engine.OnStop();
-      break;
-    }
-    if (clock.now() < ticks.next()) continue;  // woken early by a signal
-    engine.OnTimer(FirmwareTransfer::kTimerId);
-    const isp::TimePoint now = clock.now();
-    ticks.ticked(now);
-    if (engine.running()) view.showProgress(engine.block() + 1, isp::wire::kRecords, start, now);
-  }
-  switch (engine.status()) {
-    case FirmwareTransfer::Completed:
-      view.showProgress(isp::wire::kRecords, isp::wire::kRecords, start, clock.now());
-      view.endProgress();
-      return kCompleted;
-    case FirmwareTransfer::Stopped:
-      view.clearProgress();
-      return isp::cli::stopStatus();
-    default:
-      view.clearProgress();
-      return kNotCompleted;
+// The image's size and fingerprint, said when the run starts and kept in
+// the production record.
+ImageFacts facts(const std::string& path, std::span<const std::uint8_t> image) {
+  ImageFacts f{absolutePath(path), image.size(), isp::sha256Hex(image)};
+  say(path + ": " + std::to_string(f.size) + " bytes, SHA-256 " + f.sha256);
+  return f;
+}
+
+// The image a single transfer will send: the engine reads the file itself,
+// so this only looks, and says nothing when the engine will refuse the file.
+std::optional<ImageFacts> peek(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::uint8_t> bytes(isp::wire::kImageSize);
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) return std::nullopt;
+  return facts(path, bytes);
+}
+
+// The ports of --port all: every one that can be had now, told without
+// opening any.
+std::vector<PortTarget> allPorts() {
+  const auto platform = serialPlatform();
+  std::vector<PortTarget> ports;
+  for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n)
+    if (platform->check(n)) ports.push_back({isp::comName(n), n});
+  return ports;
+}
+
+// The run's status: 0 when every device completed, else what they share,
+// and 1 when they differ.
+int combinedStatus(const std::vector<JobResult>& jobs) {
+  int status = jobs.empty() ? kNotIdentified : jobs.front().status;
+  for (const JobResult& j : jobs)
+    if (j.status != status) return kNotCompleted;
+  return status;
+}
+
+std::string resultWords(const JobResult& j) {
+  switch (j.status) {
+    case kCompleted: return j.identifyOnly ? "identified" : "completed";
+    case kNotIdentified: return "not identified";
+    case kNotCompleted: return j.failedBlock >= 0 ? "not completed at record " + std::to_string(j.failedBlock) : "not completed";
+    default: return "stopped";
   }
 }
 
-int transmit(FirmwareTransfer& engine, isp::cli::ConsoleView& view) {
-  if (const int stopped = isp::cli::stopStatus()) {
-    engine.OnStop();
-    return stopped;
-  }
-  engine.OnTransmit();
-  switch (engine.lastTransmit()) {
-    case FirmwareTransfer::TransmitOutcome::NotIdentified: return kNotIdentified;
-    case FirmwareTransfer::TransmitOutcome::NoImage: return kFileError;
-    default: return transferLoop(engine, view);
+void summary(const std::vector<JobResult>& jobs) {
+  std::fprintf(stderr, "%-14s %-40s %-12s %-32s %8s\n", "port", "adapter", "device", "result", "time");
+  for (const JobResult& j : jobs) {
+    const double seconds = std::chrono::duration<double>(j.ended - j.started).count();
+    std::fprintf(stderr, "%-14s %-40s %-12s %-32s %6.1f s\n", j.port.c_str(), (j.adapter.empty() ? j.node : j.adapter).c_str(),
+                 j.device.c_str(), resultWords(j).c_str(), seconds);
   }
 }
 
-// The firmware file, chosen and checked before the device is touched.
-bool chooseFile(FirmwareTransfer& engine, const std::string& path) {
-  engine.OnFile(path);
-  if (!engine.image().fileOpen()) {
-    say("cannot open " + path + ": " + std::strerror(engine.image().openError()));
-    return false;
+// One transfer per port, each on its own thread with its own link and
+// engine, all from one image loaded once; their lines carry the port's name.
+int runMany(const Options& o, Terminal& terminal, isp::cli::ProductionRecord* record) {
+  const std::vector<PortTarget> ports = o.allPorts ? allPorts() : o.ports;
+  if (ports.empty()) {
+    say("no port can be had now");
+    return kNotIdentified;
   }
-  if (!engine.fileHoldsImage()) {
-    say(path + " is not a firmware image: it must hold " + std::to_string(isp::wire::kImageSize) + " bytes");
-    return false;
+  isp::FirmwareImage image;
+  std::optional<ImageFacts> imageFacts;
+  if (o.mode == Options::Mode::Flash) {
+    std::string lines;
+    image.choose(o.file, lines);
+    const bool opened = image.fileOpen(), fits = opened && image.fileCanHoldImage();
+    const bool whole = fits && image.makeReady(lines);  // makeReady logs its own read error
+    if (opened && !fits) lines += std::string(isp::msg::kFileReadError) + "\r\n";
+    for (std::size_t end; (end = lines.find("\r\n")) != std::string::npos; lines.erase(0, end + 2))
+      terminal.line(lines.substr(0, end));
+    if (!opened) say("cannot open " + o.file + ": " + std::strerror(image.openError()));
+    if (opened && !whole)
+      say(o.file + " is not a firmware image: it must hold " + std::to_string(isp::wire::kImageSize) + " bytes");
+    if (!whole) return kFileError;
+    imageFacts = facts(o.file, image.bytes());
   }
-  return true;
+
+  std::vector<JobResult> jobs(ports.size());
+  std::vector<std::atomic<int>> done(ports.size());
+  std::vector<std::thread> threads;
+  std::atomic<std::size_t> running = ports.size();
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    threads.emplace_back([&, i] {
+      const JobSetup setup{ports[i], &o, &terminal, ports[i].name + ": ", o.mode == Options::Mode::Flash ? &image : nullptr, &done[i]};
+      jobs[i] = runJob(setup);
+      if (!jobs[i].why.empty()) terminal.note(ports[i].name + ": " + jobs[i].why);
+      std::string error;
+      if (record && !record->append(jobs[i], imageFacts ? &*imageFacts : nullptr, o.intervalMs, &error))
+        terminal.note("the report: " + error);
+      --running;
+    });
+  }
+  // One progress line for every port, redrawn while any runs.
+  while (running > 0 && terminal.showsProgress()) {
+    std::string text;
+    for (std::size_t i = 0; i < ports.size(); ++i)
+      text += ports[i].name + " " + std::to_string(done[i]) + "/" + std::to_string(isp::wire::kRecords) + "  ";
+    terminal.progress(text);
+    sleepUntil(isp::SteadyClock::instance().now() + isp::milliseconds(250));
+  }
+  for (std::thread& t : threads) t.join();
+  terminal.clearProgress();
+  summary(jobs);
+  return combinedStatus(jobs);
 }
 
 int run(const Options& o) {
-  const bool byPath = o.portNumber == 0;
-  const auto platform = isp::cli::serialPlatform(byPath ? o.port : std::string());
-  isp::Link link(*platform);
-  link.rec.selectedPort = byPath ? isp::kFirstPort : o.portNumber;
-
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> logFile(nullptr, std::fclose);
   if (!o.logFile.empty()) {
     logFile.reset(isp::openFile(o.logFile, "ab"));
@@ -115,21 +164,21 @@ int run(const Options& o) {
       return kUsage;
     }
   }
-  const bool progress = !o.quiet && isp::cli::stderrShowsProgress();
-  isp::cli::ConsoleView view(logFile.get(), progress);
-  FirmwareTransfer engine(link, view, o.intervalMs);
-  isp::cli::installStopHandlers();
+  std::optional<isp::cli::ProductionRecord> record;
+  if (!o.reportFile.empty()) record.emplace(o.reportFile);
+  Terminal terminal(logFile.get(), !o.quiet && stderrShowsProgress());
+  installStopHandlers();
+  if (o.allPorts || o.ports.size() > 1) return runMany(o, terminal, record ? &*record : nullptr);
 
-  int result;
-  if (o.mode == Options::Mode::Identify) {
-    result = engine.identifyAndLog() == isp::rc::kOk ? kCompleted : kNotIdentified;
-  } else {
-    result = chooseFile(engine, o.file) ? transmit(engine, view) : kFileError;
-  }
-  if (result == kNotIdentified && !link.portStatus()) say(link.portStatus().why);
-  if (result == kNotCompleted && engine.failure() != 0) say(isp::msg::recordFailure(engine.failedBlock(), engine.failure(), link.portStatus()));
-  engine.OnClose();
-  return result;
+  // One port: the output is the dialog's log, line for line.
+  const std::optional<ImageFacts> image = o.mode == Options::Mode::Flash ? peek(o.file) : std::nullopt;
+  const JobResult job = runJob({o.ports.front(), &o, &terminal, {}, nullptr, nullptr});
+  if (!job.why.empty()) say(job.why);
+  std::string error;
+  // A file that could not be read leaves no device attempted, so no record.
+  if (record && job.status != kFileError && !record->append(job, image ? &*image : nullptr, o.intervalMs, &error))
+    say("the report: " + error);
+  return job.status;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <charconv>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -112,7 +113,7 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
                            {"--list", &list}, {"-q,--quiet", &o.quiet}})
     flags.push_back(app.add_flag(names, *to)->disable_flag_override());
   for (auto [name, to] : {std::pair{"--port", &o.port}, {"--file", &o.file}, {"--interval", &interval},
-                          {"--log", &o.logFile}})
+                          {"--log", &o.logFile}, {"--report", &o.reportFile}})
     values.push_back(app.add_option(name, *to)->expected(0, 1)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast));
 
   for (int i = 1; i < argc; ++i) {
@@ -149,10 +150,21 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
     return o;
   }
   if (o.port.empty()) return fail("--port is required");
-  const auto n = portNumber(o.port);
-  if (!n) return fail("--port takes COM" + std::to_string(kFirstPort) + " to COM" + std::to_string(kLastPort) + ", " +
-                      std::to_string(kFirstPort) + " to " + std::to_string(kLastPort) + ", or a device path: " + o.port);
-  o.portNumber = *n;
+  // One port, a comma-separated list of them, or "all".
+  std::vector<std::string> names;
+  if (o.port == "all") {
+    o.allPorts = true;
+  } else {
+    std::stringstream list(o.port);
+    for (std::string name; std::getline(list, name, ',');) names.push_back(name);
+  }
+  for (const std::string& name : names) {
+    const auto n = portNumber(name);
+    if (!n) return fail("--port takes COM" + std::to_string(kFirstPort) + " to COM" + std::to_string(kLastPort) + ", " +
+                        std::to_string(kFirstPort) + " to " + std::to_string(kLastPort) + ", a device path, a comma-separated list of these or all: " + name);
+    o.ports.push_back({name, *n});
+  }
+  o.portNumber = o.ports.size() == 1 ? o.ports[0].number : 0;
   if (identify) {
     if (!o.file.empty()) return fail("--identify takes no --file");
     o.mode = Options::Mode::Identify;

@@ -1,13 +1,24 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace isp::cli {
+
+// A port as the command line names it.
+struct PortTarget {
+  std::string name;  // as given: "COM5", "5" or a device path
+  int number = 0;    // 1 to 20, or 0 for a device path
+};
 
 struct Options {
   enum class Mode { Flash, Identify, List, Help, Version } mode = Mode::Flash;
   std::string port;  // as given
   int portNumber = 0;  // 1 to 20 for COMn or n; 0 when a device path was given
+  // Every port of a comma-separated --port, or none with allPorts.
+  std::vector<PortTarget> ports;
+  bool allPorts = false;
+  std::string reportFile;
   std::string file;
   int intervalMs = 250;
   std::string logFile;

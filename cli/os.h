@@ -26,4 +26,12 @@ void sleepUntil(TimePoint t);
 // Whether standard error is a terminal that can show the progress line.
 bool stderrShowsProgress();
 
+// This machine's name, for the production record.
+std::string hostName();
+// Appends text to the file at path in one write and waits until it is on
+// disk; false, with the reason in *error, when it could not be.
+bool appendDurably(const std::string& path, const std::string& text, std::string* error);
+// The path made absolute, for a record read far from where it was written.
+std::string absolutePath(const std::string& path);
+
 }  // namespace isp::cli

@@ -79,6 +79,30 @@ void sleepUntil(TimePoint t) {
   ::WaitForSingleObject(wakeEvent(), ms);
 }
 
+std::string hostName() {
+  wchar_t name[256];
+  DWORD n = sizeof name / sizeof name[0];
+  return ::GetComputerNameExW(ComputerNameDnsHostname, name, &n) ? toUtf8(std::wstring_view(name, n)) : "";
+}
+
+bool appendDurably(const std::string& path, const std::string& text, std::string* error) {
+  const HANDLE h = ::CreateFileW(toUtf16(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD written = 0;
+  bool ok = h != INVALID_HANDLE_VALUE &&
+            ::WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size() &&
+            ::FlushFileBuffers(h);
+  if (!ok) *error = path + ": " + systemMessage(::GetLastError());
+  if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+  return ok;
+}
+
+std::string absolutePath(const std::string& path) {
+  wchar_t full[1024];
+  const DWORD n = ::GetFullPathNameW(toUtf16(path).c_str(), sizeof full / sizeof full[0], full, nullptr);
+  return n > 0 && n < sizeof full / sizeof full[0] ? toUtf8(std::wstring_view(full, n)) : path;
+}
+
 bool stderrShowsProgress() {
   // The progress line redraws itself with "\r" and "ESC [K", which a
   // console takes only once asked to.

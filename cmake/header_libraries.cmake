@@ -15,3 +15,4 @@ function(isp_header_library target subdir package)
 endfunction()
 
 isp_header_library(isp_cli11 CLI libcli11-dev)
+isp_header_library(isp_json nlohmann nlohmann-json3-dev)

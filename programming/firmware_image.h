@@ -25,6 +25,8 @@ class FirmwareImage {
   // True when the image can be sent, reading the open file if need be;
   // otherwise the reason has been appended to log.
   bool makeReady(std::string& log);
+  // The whole image, once loaded.
+  std::span<const std::uint8_t, wire::kImageSize> bytes() const { return m_image; }
   // Record k (0 to 512).
   std::span<const std::uint8_t, wire::kRecordSize> record(int k) const;
   // Closes a file that was opened and not read.

@@ -6,8 +6,8 @@
 
 namespace isp {
 
-FirmwareTransfer::FirmwareTransfer(Link& link, TransferView& view, int timerPeriodMs)
-    : m_link(link), m_view(view), m_timerPeriodMs(timerPeriodMs) {}
+FirmwareTransfer::FirmwareTransfer(Link& link, TransferView& view, int timerPeriodMs, const FirmwareImage* shared)
+    : m_link(link), m_view(view), m_timerPeriodMs(timerPeriodMs), m_shared(shared) {}
 
 void FirmwareTransfer::append(std::string_view piece) {
   m_strLog += piece;
@@ -22,7 +22,7 @@ void FirmwareTransfer::appendLine(std::string_view text) {
 void FirmwareTransfer::refresh() { m_view.refreshLog(m_strLog); }
 
 void FirmwareTransfer::OnInitDialog() {
-  m_image.reset();
+  m_ownImage.reset();
   m_strLog.clear();
   LinkRecord& rec = m_link.rec;
   m_link.probe(0);
@@ -63,7 +63,7 @@ void FirmwareTransfer::OnPortChange(int index) {
 
 void FirmwareTransfer::OnFile(const std::optional<std::string>& path) {
   std::string lines;
-  m_image.choose(path, lines);
+  m_ownImage.choose(path, lines);
   append(lines);
   refresh();
 }
@@ -92,7 +92,7 @@ std::int32_t FirmwareTransfer::identifyAndLog() {
 }
 
 bool FirmwareTransfer::fileHoldsImage() {
-  if (!m_image.fileOpen() || m_image.fileCanHoldImage()) return true;
+  if (!m_ownImage.fileOpen() || m_ownImage.fileCanHoldImage()) return true;
   appendLine(msg::kFileReadError);
   refresh();
   return false;
@@ -106,7 +106,7 @@ void FirmwareTransfer::OnTransmit() {
     return;
   }
   std::string lines;
-  const bool ready = m_image.makeReady(lines);
+  const bool ready = m_shared ? m_shared->imageLoaded() : m_ownImage.makeReady(lines);
   append(lines);
   if (!ready) {
     m_lastTransmit = TransmitOutcome::NoImage;
@@ -139,7 +139,7 @@ void FirmwareTransfer::setControls(bool transferring) {
 }
 
 bool FirmwareTransfer::sendRecord(int k) {
-  const auto record = m_image.record(k);
+  const auto record = records().record(k);
   std::copy(record.begin(), record.end(), m_link.rec.payload.begin());
   const std::int32_t r = m_link.exchange(m_link.rec.deviceAddress, wire::Request::record(k));
   if (r == rc::kOk) return true;
@@ -203,7 +203,7 @@ void FirmwareTransfer::OnStop() {
 }
 
 void FirmwareTransfer::release() {
-  m_image.release();
+  m_ownImage.release();
   m_link.closePort();
 }
 

@@ -21,7 +21,10 @@ class FirmwareTransfer {
   // How the last Transmit went.
   enum class TransmitOutcome { None, NotIdentified, NoImage, Started };
 
-  FirmwareTransfer(Link& link, TransferView& view, int timerPeriodMs = kTimerPeriodMs);
+  // shared: an image loaded once for several engines, each on its own port
+  // and thread; it is only read here. Without one the engine has its own.
+  FirmwareTransfer(Link& link, TransferView& view, int timerPeriodMs = kTimerPeriodMs,
+                   const FirmwareImage* shared = nullptr);
 
   // Window start: probes the ports, fills the list, selects the first one.
   void OnInitDialog();
@@ -52,7 +55,7 @@ class FirmwareTransfer {
   int failedBlock() const { return m_nFailedBlock; }
   std::int32_t failure() const { return m_nFailure; }
   const std::string& log() const { return m_strLog; }
-  FirmwareImage& image() { return m_image; }
+  FirmwareImage& image() { return m_ownImage; }
 
  private:
   void append(std::string_view piece);
@@ -66,7 +69,10 @@ class FirmwareTransfer {
   Link& m_link;
   TransferView& m_view;
   int m_timerPeriodMs;
-  FirmwareImage m_image;
+  FirmwareImage m_ownImage;
+  const FirmwareImage* m_shared;
+  // The image records are sent from.
+  const FirmwareImage& records() const { return m_shared ? *m_shared : m_ownImage; }
   std::string m_strLog;
   int m_nBlock = 0;
   bool m_bInTimer = false;

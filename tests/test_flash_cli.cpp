@@ -13,7 +13,11 @@
 #include <regex>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+#include <sstream>
+
 #include "serial_posix.h"
+#include "sha256.h"
 #include "simulator.h"
 #include "tick_schedule.h"
 #include "support/child_process.h"
@@ -52,7 +56,8 @@ TEST_F(FlashCli, ProgramsTheImageByteForByte) {
             "Выбран файл fw.isp\nФайл открыт\nПоследовательный порт " + sim_->path() +
                 "\nУстройство SIM-1 в режиме программирования\nФайл считан\n"
                 "Программирование устройства начато\nПрограммирование завершено\n");
-  EXPECT_EQ(err_, "") << "no progress display when standard error is not a terminal";
+  // What is about to be programmed, and no progress display when standard error is not a terminal.
+  EXPECT_EQ(err_, "isp-flash: " + firmware_ + ": 66690 bytes, SHA-256 " + sha256Hex(image_) + "\n");
   EXPECT_EQ(sim_->image(), image_);
   EXPECT_TRUE(sim_->faults().empty());
 }
@@ -89,6 +94,47 @@ TEST_F(FlashCli, FileProblems) {
   EXPECT_EQ(flash(flashArgs(dir_.path().string())), 4);
   EXPECT_TRUE(out_.ends_with("Ошибка чтения файла\n")) << out_;
   EXPECT_EQ(sim_->framesHandled(), 0) << "the device is not touched";
+}
+
+// SHA-256's own test vectors, one block and two.
+TEST(ImageFingerprint, KnownAnswers) {
+  const auto hash = [](std::string_view s) { return sha256Hex({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}); };
+  EXPECT_EQ(hash("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(hash("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+// Three devices at once, one refusing record 100: the others are programmed
+// byte for byte, the failure is its port's alone, every line is whole and
+// names its port, and each device leaves a line in the report.
+TEST_F(FlashCli, SeveralPortsAndTheirReport) {
+  std::vector<std::unique_ptr<sim::Simulator>> sims;
+  sims.push_back(std::move(sim_));
+  sims.push_back(startSimulator({.device = {.errorAt = 100}}));
+  sims.push_back(startSimulator());
+  const std::string report = (dir_.path() / "made.jsonl").string();
+  const std::string ports = sims[0]->path() + "," + sims[1]->path() + "," + sims[2]->path();
+  EXPECT_EQ(flash({"--port", ports, "--file", firmware_, "--interval", "0", "--report", report}), 1) << err_;
+  EXPECT_EQ(sims[0]->image(), image_);
+  EXPECT_EQ(sims[2]->image(), image_);
+  std::istringstream out(out_);
+  for (std::string line; std::getline(out, line);)
+    EXPECT_TRUE(line.starts_with("/dev/pts/") || line.starts_with("Выбран") || line.starts_with("Файл")) << line;
+  EXPECT_NE(out_.find(sims[1]->path() + ": Ошибка 4, блок 100\n"), std::string::npos) << out_;
+
+  std::ifstream in(report);
+  std::vector<nlohmann::json> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(lines.size(), 3u);
+  std::sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a["node"] < b["node"]; });
+  for (std::size_t i = 0; i < 3; ++i) {
+    const bool failed = lines[i]["node"] == sims[1]->path();
+    EXPECT_EQ(lines[i]["result"], failed ? "not completed" : "completed");
+    EXPECT_EQ(lines[i].contains("failure"), failed);
+    EXPECT_EQ(lines[i]["device"], "SIM-1");
+    EXPECT_EQ(lines[i]["image"]["sha256"], sha256Hex(image_));
+    EXPECT_TRUE(std::regex_match(lines[i]["start"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
+  }
 }
 
 // A device that does not answer the identification ends the run before any

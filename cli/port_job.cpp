@@ -1,0 +1,118 @@
+#include "port_job.h"
+
+#include <cstring>
+
+#include "firmware_transfer.h"
+#include "messages.h"
+#include "os.h"
+#include "result_codes.h"
+#include "tick_schedule.h"
+
+namespace isp::cli {
+
+namespace {
+
+// Runs the record timer until the transfer ends or a signal stops it.
+int transferLoop(FirmwareTransfer& engine, ConsoleView& view, std::atomic<int>* recordsDone) {
+  SteadyClock& clock = SteadyClock::instance();
+  const TimePoint start = clock.now();
+  const auto progress = [&](int done, TimePoint now) {
+    if (recordsDone) {
+      *recordsDone = done;
+    } else {
+      const double seconds = std::chrono::duration<double>(now - start).count();
+      view.terminal().progress(progressText(done, wire::kRecords, seconds, wire::kRecordSize));
+    }
+  };
+  TickSchedule ticks(start, milliseconds(view.periodMs()));
+  while (view.timerRunning()) {
+    if (!stopStatus()) sleepUntil(ticks.next());
+    if (stopStatus()) {
+      engine.OnStop();
+      break;
+    }
+    if (clock.now() < ticks.next()) continue;  // woken early by a signal
+    engine.OnTimer(FirmwareTransfer::kTimerId);
+    const TimePoint now = clock.now();
+    ticks.ticked(now);
+    if (engine.running()) progress(engine.block() + 1, now);
+  }
+  switch (engine.status()) {
+    case FirmwareTransfer::Completed:
+      progress(wire::kRecords, clock.now());
+      if (!recordsDone) view.terminal().endProgress();
+      return kCompleted;
+    case FirmwareTransfer::Stopped:
+      if (!recordsDone) view.terminal().clearProgress();
+      return stopStatus();
+    default:
+      if (!recordsDone) view.terminal().clearProgress();
+      return kNotCompleted;
+  }
+}
+
+int transmit(FirmwareTransfer& engine, ConsoleView& view, std::atomic<int>* recordsDone) {
+  if (const int stopped = stopStatus()) {
+    engine.OnStop();
+    return stopped;
+  }
+  engine.OnTransmit();
+  switch (engine.lastTransmit()) {
+    case FirmwareTransfer::TransmitOutcome::NotIdentified: return kNotIdentified;
+    case FirmwareTransfer::TransmitOutcome::NoImage: return kFileError;
+    default: return transferLoop(engine, view, recordsDone);
+  }
+}
+
+// The firmware file, chosen and checked before the device is touched.
+bool chooseFile(FirmwareTransfer& engine, const std::string& path, std::string& why) {
+  engine.OnFile(path);
+  if (!engine.image().fileOpen()) {
+    why = "cannot open " + path + ": " + std::strerror(engine.image().openError());
+    return false;
+  }
+  if (!engine.fileHoldsImage()) {
+    why = path + " is not a firmware image: it must hold " + std::to_string(wire::kImageSize) + " bytes";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+JobResult runJob(const JobSetup& s) {
+  const Options& o = *s.options;
+  const bool byPath = s.target.number == 0;
+  const auto platform = serialPlatform(byPath ? s.target.name : std::string());
+  Link link(*platform);
+  link.rec.selectedPort = byPath ? kFirstPort : s.target.number;
+  ConsoleView view(*s.terminal, s.prefix);
+  FirmwareTransfer engine(link, view, o.intervalMs, s.image);
+
+  JobResult r;
+  const Port port = platform->port(link.rec.selectedPort);
+  r.port = port.name;
+  r.node = port.node;
+  r.adapter = port.adapter;
+  r.started = std::chrono::system_clock::now();
+  r.identifyOnly = o.mode == Options::Mode::Identify;
+  if (r.identifyOnly) {
+    r.status = engine.identifyAndLog() == rc::kOk ? kCompleted : kNotIdentified;
+  } else if (!s.image && !chooseFile(engine, o.file, r.why)) {
+    r.status = kFileError;
+  } else {
+    r.status = transmit(engine, view, s.recordsDone);
+  }
+  r.ended = std::chrono::system_clock::now();
+  r.device = msg::fromCp1251(link.rec.deviceName);
+  if (r.status == kNotIdentified && !link.portStatus()) r.why = link.portStatus().why;
+  if (r.status == kNotCompleted && engine.failure() != 0) {
+    r.failedBlock = engine.failedBlock();
+    r.code = engine.failure();
+    r.why = msg::recordFailure(r.failedBlock, r.code, link.portStatus());
+  }
+  engine.OnClose();
+  return r;
+}
+
+}  // namespace isp::cli

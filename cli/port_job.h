@@ -1,0 +1,40 @@
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "console_view.h"
+#include "firmware_image.h"
+#include "options.h"
+
+// One port's identification or transfer, on the caller's thread: its own
+// platform, link and engine, writing to the run's terminal. A run of several
+// ports runs one job per port, each on a thread of its own.
+namespace isp::cli {
+
+enum Exit { kCompleted = 0, kNotCompleted = 1, kUsage = 2, kNotIdentified = 3, kFileError = 4 };
+
+struct JobResult {
+  std::string port, node, adapter;  // the port's name ("COM5"), device node and adapter
+  std::string device;               // the device's name from the identification
+  bool identifyOnly = false;        // --identify: success is "identified"
+  int status = kCompleted;          // the exit status a run of this port alone would have
+  int failedBlock = -1;             // the record whose exchange failed, and its code
+  std::int32_t code = 0;
+  std::string why;                  // more than the log line says, for standard error
+  std::chrono::system_clock::time_point started, ended;
+};
+
+struct JobSetup {
+  PortTarget target;
+  const Options* options = nullptr;
+  Terminal* terminal = nullptr;
+  std::string prefix;                     // before each log line: "COM5: "
+  const FirmwareImage* image = nullptr;   // loaded once for every port; else options->file is chosen here
+  std::atomic<int>* recordsDone = nullptr;  // progress for a combined display; else the job shows its own
+};
+
+JobResult runJob(const JobSetup& setup);
+
+}  // namespace isp::cli

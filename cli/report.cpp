@@ -1,0 +1,64 @@
+#include "report.h"
+
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "isp_version.h"
+#include "os.h"
+
+namespace isp::cli {
+
+namespace {
+
+// "2026-12-07T02:58:01.123Z"
+std::string utc(std::chrono::system_clock::time_point t) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(t);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
+  std::tm parts{};
+  gmtime_r(&seconds, &parts);
+  char text[40];
+  const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+  std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms));
+  return text;
+}
+
+const char* result(const JobResult& job) {
+  switch (job.status) {
+    case kCompleted: return job.identifyOnly ? "identified" : "completed";
+    case kNotCompleted: return "not completed";
+    case kNotIdentified: return "not identified";
+    case kFileError: return "file not read";
+    default: return job.status >= 128 ? "stopped" : "failed";
+  }
+}
+
+}  // namespace
+
+std::string reportLine(const JobResult& job, const ImageFacts* image, int intervalMs, const std::string& host) {
+  nlohmann::ordered_json j;
+  j["start"] = utc(job.started);
+  j["end"] = utc(job.ended);
+  j["port"] = job.port;
+  j["node"] = job.node;
+  j["adapter"] = job.adapter;  // USB ids, maker, product and serial where the system knows them
+  j["device"] = job.device;
+  if (image) {
+    j["image"] = {{"path", image->path}, {"size", image->size}, {"sha256", image->sha256}};
+    j["interval_ms"] = intervalMs;
+  }
+  j["result"] = result(job);
+  if (job.failedBlock >= 0) j["failure"] = {{"code", job.code}, {"record", job.failedBlock}};
+  j["duration_s"] = std::chrono::duration<double>(job.ended - job.started).count();
+  j["version"] = ISP_VERSION;
+  j["host"] = host;
+  // Bytes that are not UTF-8 (a device's name, say) are replaced, not fatal.
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+bool ProductionRecord::append(const JobResult& job, const ImageFacts* image, int intervalMs, std::string* error) {
+  const std::string line = reportLine(job, image, intervalMs, hostName()) + "\n";
+  std::lock_guard lock(mu_);
+  return appendDurably(path_, line, error);
+}
+
+}  // namespace isp::cli
