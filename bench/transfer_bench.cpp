@@ -34,26 +34,35 @@ struct Run {
   bool imageMatches = false;
 };
 
-Run transfer(const std::string& firmware, const std::vector<std::uint8_t>& image, int intervalMs) {
+// One isp-flash programming `ports` stand-ins at once, each on its own line.
+Run transfer(const std::string& firmware, const std::vector<std::uint8_t>& image, int intervalMs, int ports = 1) {
   isp::sim::SimulatorOptions o;
   o.baud = 19200;
-  isp::sim::Simulator sim(o);
-  std::string error;
-  if (!sim.openPty(&error)) {
-    std::fprintf(stderr, "transfer_bench: %s\n", error.c_str());
-    return {};
+  std::vector<std::unique_ptr<isp::sim::Simulator>> sims;
+  std::string list;
+  for (int i = 0; i < ports; ++i) {
+    sims.push_back(std::make_unique<isp::sim::Simulator>(o));
+    std::string error;
+    if (!sims.back()->openPty(&error)) {
+      std::fprintf(stderr, "transfer_bench: %s\n", error.c_str());
+      return {};
+    }
+    sims.back()->start();
+    list += (i ? "," : "") + sims.back()->path();
   }
-  sim.start();
   const auto t0 = std::chrono::steady_clock::now();
   const isp::test::Finished flash = isp::test::runProgram(
-      {ISP_FLASH_PATH, "--port", sim.path(), "--file", firmware, "--interval", std::to_string(intervalMs), "--quiet"});
+      {ISP_FLASH_PATH, "--port", list, "--file", firmware, "--interval", std::to_string(intervalMs), "--quiet"});
   Run r;
   r.status = flash.status;
   r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   r.cpu = flash.cpuSeconds;
   r.rssKb = flash.maxRssKb;
-  r.imageMatches = sim.image() == image;
-  sim.stop();
+  r.imageMatches = true;
+  for (auto& sim : sims) {
+    r.imageMatches = r.imageMatches && sim->image() == image;
+    sim->stop();
+  }
   return r;
 }
 
@@ -66,9 +75,10 @@ void report(const char* what, const Run& r, double floor, const char* floorName)
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool fastOnly = false;
+  bool fastOnly = false, ports = false;
   CLI::App app{"Whole transfers of isp-flash against the stand-in paced at 19200 baud.", "transfer_bench"};
   app.add_flag("--fast-only", fastOnly, "only the transfer with --interval 0");
+  app.add_flag("--ports", ports, "instead: 1, 4, 8 and 16 ports at once with --interval 0, against one port's time");
   if (const auto exit = isp::parseCommandLine(app, argc, argv)) return *exit;
   utsname u{};
   uname(&u);
@@ -80,6 +90,16 @@ int main(int argc, char** argv) {
   const std::string firmware = "/tmp/isp-bench-" + std::to_string(::getpid()) + ".isp";
   std::ofstream(firmware, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
 
+  if (ports) {
+    const Run one = transfer(firmware, image, 0);
+    report("1 port", one, one.wall, "one port");
+    for (int n : {4, 8, 16}) {
+      const std::string what = std::to_string(n) + " ports";
+      report(what.c_str(), transfer(firmware, image, 0, n), one.wall, "one port");
+    }
+    std::remove(firmware.c_str());
+    return 0;
+  }
   const Run fast = transfer(firmware, image, 0);
   report("--interval 0", fast, kLineLimitSeconds, "line limit");
   if (!fastOnly) {

@@ -83,21 +83,12 @@ int combinedStatus(const std::vector<JobResult>& jobs) {
   return status;
 }
 
-std::string resultWords(const JobResult& j) {
-  switch (j.status) {
-    case kCompleted: return j.identifyOnly ? "identified" : "completed";
-    case kNotIdentified: return "not identified";
-    case kNotCompleted: return j.failedBlock >= 0 ? "not completed at record " + std::to_string(j.failedBlock) : "not completed";
-    default: return "stopped";
-  }
-}
-
 void summary(const std::vector<JobResult>& jobs) {
   std::fprintf(stderr, "%-14s %-40s %-12s %-32s %8s\n", "port", "adapter", "device", "result", "time");
   for (const JobResult& j : jobs) {
     const double seconds = std::chrono::duration<double>(j.ended - j.started).count();
     std::fprintf(stderr, "%-14s %-40s %-12s %-32s %6.1f s\n", j.port.c_str(), (j.adapter.empty() ? j.node : j.adapter).c_str(),
-                 j.device.c_str(), resultWords(j).c_str(), seconds);
+                 j.device.c_str(), (resultName(j) + (j.failedBlock >= 0 ? " at record " + std::to_string(j.failedBlock) : "")).c_str(), seconds);
   }
 }
 

@@ -19,7 +19,7 @@ std::string helpText() {
   const std::string records = std::to_string(wire::kRecords), bytes = std::to_string(wire::kRecordSize);
   const std::string ports = std::to_string(kFirstPort) + " to " + std::to_string(kLastPort);
   return std::string(
-    "usage: isp-flash --port PORT --file FILE [--interval MS] [--log FILE] [--quiet]\n"
+    "usage: isp-flash --port PORT --file FILE [--interval MS] [--log FILE] [--report FILE] [--quiet]\n"
     "       isp-flash --port PORT --identify\n"
     "       isp-flash --list\n"
     "       isp-flash --help | --version\n"
@@ -34,11 +34,14 @@ std::string helpText() {
     "                  COM1-COM4 = /dev/ttyS0-3, COM5-COM12 = /dev/ttyUSB0-7,\n"
     "                  COM13-COM20 = /dev/ttyACM0-7\n"
 #endif
-    "                  (--option=value works as well as --option value)\n"
+    "                  (--option=value works as well as --option value); several\n"
+    "                  ports at once as a comma-separated list, or all: every\n"
+    "                  port that can be had now\n"
     "  --file FILE     the firmware file; it is opened before the device is touched\n"
     "  --interval MS   time between records, default 250; 0 sends the next record\n"
     "                  as soon as the previous one is acknowledged\n"
     "  --log FILE      also append every log line, with a timestamp, to FILE\n"
+    "  --report FILE   append a JSON line for every device attempted to FILE\n"
     "  --quiet         no progress display (it is shown only on a terminal anyway)\n"
     "  --identify      only ask the device who it is\n"
     "  --list          list the serial ports present, with their device nodes\n"
@@ -54,6 +57,8 @@ std::string helpText() {
     "\n"
     "Exit status:\n"
     "  0    programming completed (or --identify: device in programming mode)\n"
+    "       With several ports: 0 when every device completed, else the status\n"
+    "       they share, 1 when theirs differ.\n"
     "  1    the transfer started and did not complete\n"
     "  2    usage error\n"
     "  3    the device was not identified in programming mode\n"

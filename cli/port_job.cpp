@@ -80,6 +80,16 @@ bool chooseFile(FirmwareTransfer& engine, const std::string& path, std::string& 
 
 }  // namespace
 
+std::string resultName(const JobResult& job) {
+  switch (job.status) {
+    case kCompleted: return job.identifyOnly ? "identified" : "completed";
+    case kNotCompleted: return "not completed";
+    case kNotIdentified: return "not identified";
+    case kFileError: return "file not read";
+    default: return "stopped";
+  }
+}
+
 JobResult runJob(const JobSetup& s) {
   const Options& o = *s.options;
   const bool byPath = s.target.number == 0;

@@ -37,4 +37,7 @@ struct JobSetup {
 
 JobResult runJob(const JobSetup& setup);
 
+// "completed", "identified", "not completed", "not identified", "stopped".
+std::string resultName(const JobResult& job);
+
 }  // namespace isp::cli

@@ -22,16 +22,6 @@ std::string utc(std::chrono::system_clock::time_point t) {
   return text;
 }
 
-const char* result(const JobResult& job) {
-  switch (job.status) {
-    case kCompleted: return job.identifyOnly ? "identified" : "completed";
-    case kNotCompleted: return "not completed";
-    case kNotIdentified: return "not identified";
-    case kFileError: return "file not read";
-    default: return job.status >= 128 ? "stopped" : "failed";
-  }
-}
-
 }  // namespace
 
 std::string reportLine(const JobResult& job, const ImageFacts* image, int intervalMs, const std::string& host) {
@@ -46,7 +36,7 @@ std::string reportLine(const JobResult& job, const ImageFacts* image, int interv
     j["image"] = {{"path", image->path}, {"size", image->size}, {"sha256", image->sha256}};
     j["interval_ms"] = intervalMs;
   }
-  j["result"] = result(job);
+  j["result"] = resultName(job);
   if (job.failedBlock >= 0) j["failure"] = {{"code", job.code}, {"record", job.failedBlock}};
   j["duration_s"] = std::chrono::duration<double>(job.ended - job.started).count();
   j["version"] = ISP_VERSION;

@@ -102,5 +102,22 @@ wait "$flash" || status=$?
 [ "$(tail -n 1 "$work/windows.out")" = "Передача остановлена" ] || fail "Ctrl-C: the log does not end in the stop"
 echo "Ctrl-C: exit $status"
 
+# Two ports at once, COM7 and COM8, the second refusing record 30: the first
+# is programmed, the exit status is 1, and the report has a line for each.
+start_sim --image "$work/com7.isp"
+ln -sfn "$pty" "$com7"
+start_sim --error-at 30
+ln -sfn "$pty" "$WINEPREFIX/dosdevices/com8"
+status=0
+timeout 60 "$run_wine" "$exe" --port COM7,COM8 --file "$(winpath "$firmware")" --interval 0 \
+  --report "$(winpath "$work/report.jsonl")" >"$work/windows.out" 2>"$work/windows.err" || status=$?
+rm -f "$WINEPREFIX/dosdevices/com8"
+[ "$status" = 1 ] || fail "two ports: exit $status, expected 1: $(cat "$work/windows.err")"
+cmp -s "$firmware" "$work/com7.isp" || fail "two ports: COM7 received something else"
+grep -qx "COM8: Ошибка 4, блок 30" "$work/windows.out" || fail "two ports: no failure named for COM8"
+[ "$(grep -c '"result":"completed"' "$work/report.jsonl")/$(grep -c '"result":"not completed"' "$work/report.jsonl")" = 1/1 ] ||
+  fail "two ports: the report is not one completed and one not completed line"
+echo "two ports: exit $status"
+
 [ "$failures" = 0 ] && echo "isp-flash.exe under Wine: all passed"
 exit $((failures > 0))
