@@ -12,16 +12,18 @@ void ConsoleView::logAppended(std::string_view piece) {
   pending_ += piece;
   std::size_t end;
   while ((end = pending_.find("\r\n")) != std::string::npos) {
-    terminal_.line(prefix_ + pending_.substr(0, end));
+    terminal_.line(prefix_ + pending_.substr(0, end), !quiet_);
     pending_.erase(0, end + 2);
   }
 }
 
-void Terminal::line(const std::string& line) {
+void Terminal::line(const std::string& line, bool show) {
   std::lock_guard lock(mu_);
-  clearLocked();
-  std::fprintf(stdout, "%s\n", line.c_str());
-  std::fflush(stdout);
+  if (show) {
+    clearLocked();
+    std::fprintf(stdout, "%s\n", line.c_str());
+    std::fflush(stdout);
+  }
   if (!logFile_) return;
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);

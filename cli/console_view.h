@@ -15,7 +15,8 @@ namespace isp::cli {
 class Terminal {
  public:
   Terminal(std::FILE* logFile, bool showProgress) : logFile_(logFile), showProgress_(showProgress) {}
-  void line(const std::string& text);
+  // show: false for a line the log file alone gets.
+  void line(const std::string& text, bool show = true);
   // "isp-flash: text" on standard error: more than a log line says.
   void note(const std::string& text);
   void progress(const std::string& text);
@@ -36,7 +37,9 @@ class Terminal {
 // starts with the port's name ("COM5: ").
 class ConsoleView final : public TransferView {
  public:
-  explicit ConsoleView(Terminal& terminal, std::string prefix = {}) : terminal_(terminal), prefix_(std::move(prefix)) {}
+  // quiet: the lines go to the log file alone.
+  explicit ConsoleView(Terminal& terminal, std::string prefix = {}, bool quiet = false)
+      : terminal_(terminal), prefix_(std::move(prefix)), quiet_(quiet) {}
   void logAppended(std::string_view piece) override;
   void refreshLog(const std::string&) override {}
   void setProgressRange(int, int) override {}
@@ -54,6 +57,7 @@ class ConsoleView final : public TransferView {
  private:
   Terminal& terminal_;
   std::string prefix_;
+  bool quiet_;
   bool timerRunning_ = false;
   int periodMs_ = 0;
   std::string pending_;

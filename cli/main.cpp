@@ -20,6 +20,7 @@
 #include "port_job.h"
 #include "report.h"
 #include "sha256.h"
+#include "station.h"
 
 namespace {
 
@@ -92,6 +93,39 @@ void summary(const std::vector<JobResult>& jobs) {
   }
 }
 
+// The image, read and checked once for every port; its lines come first.
+std::optional<ImageFacts> loadImage(const Options& o, Terminal& terminal, isp::FirmwareImage& image) {
+  std::string lines;
+  image.choose(o.file, lines);
+  const bool opened = image.fileOpen(), fits = opened && image.fileCanHoldImage();
+  const bool whole = fits && image.makeReady(lines);  // makeReady logs its own read error
+  if (opened && !fits) lines += std::string(isp::msg::kFileReadError) + "\r\n";
+  for (std::size_t end; (end = lines.find("\r\n")) != std::string::npos; lines.erase(0, end + 2))
+    terminal.line(lines.substr(0, end));
+  if (!opened) say("cannot open " + o.file + ": " + std::strerror(image.openError()));
+  if (opened && !whole)
+    say(o.file + " is not a firmware image: it must hold " + std::to_string(isp::wire::kImageSize) + " bytes");
+  if (!whole) return std::nullopt;
+  return facts(o.file, image.bytes());
+}
+
+// Until stopped: each device programmed as it comes; then the table.
+int runStation(const Options& o, Terminal& terminal, isp::cli::ProductionRecord* record) {
+  isp::FirmwareImage image;
+  const std::optional<ImageFacts> imageFacts = loadImage(o, terminal, image);
+  if (!imageFacts) return kFileError;
+  std::vector<PortTarget> ports = o.ports;
+  if (o.allPorts)
+    for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n) ports.push_back({isp::comName(n), n});
+  terminal.note("a station on " + std::to_string(ports.size()) + " ports; Ctrl-C ends it");
+  isp::cli::Station station({.ports = ports}, o, terminal, image, *imageFacts, record);
+  const std::vector<JobResult> jobs = station.run();
+  summary(jobs);
+  for (const JobResult& j : jobs)
+    if (j.status != kCompleted) return kNotCompleted;
+  return kCompleted;
+}
+
 // One transfer per port, each on its own thread with its own link and
 // engine, all from one image loaded once; their lines carry the port's name.
 int runMany(const Options& o, Terminal& terminal, isp::cli::ProductionRecord* record) {
@@ -103,18 +137,8 @@ int runMany(const Options& o, Terminal& terminal, isp::cli::ProductionRecord* re
   isp::FirmwareImage image;
   std::optional<ImageFacts> imageFacts;
   if (o.mode == Options::Mode::Flash) {
-    std::string lines;
-    image.choose(o.file, lines);
-    const bool opened = image.fileOpen(), fits = opened && image.fileCanHoldImage();
-    const bool whole = fits && image.makeReady(lines);  // makeReady logs its own read error
-    if (opened && !fits) lines += std::string(isp::msg::kFileReadError) + "\r\n";
-    for (std::size_t end; (end = lines.find("\r\n")) != std::string::npos; lines.erase(0, end + 2))
-      terminal.line(lines.substr(0, end));
-    if (!opened) say("cannot open " + o.file + ": " + std::strerror(image.openError()));
-    if (opened && !whole)
-      say(o.file + " is not a firmware image: it must hold " + std::to_string(isp::wire::kImageSize) + " bytes");
-    if (!whole) return kFileError;
-    imageFacts = facts(o.file, image.bytes());
+    imageFacts = loadImage(o, terminal, image);
+    if (!imageFacts) return kFileError;
   }
 
   std::vector<JobResult> jobs(ports.size());
@@ -159,6 +183,7 @@ int run(const Options& o) {
   if (!o.reportFile.empty()) record.emplace(o.reportFile);
   Terminal terminal(logFile.get(), !o.quiet && stderrShowsProgress());
   installStopHandlers();
+  if (o.station) return runStation(o, terminal, record ? &*record : nullptr);
   if (o.allPorts || o.ports.size() > 1) return runMany(o, terminal, record ? &*record : nullptr);
 
   // One port: the output is the dialog's log, line for line.

@@ -20,6 +20,7 @@ std::string helpText() {
   const std::string ports = std::to_string(kFirstPort) + " to " + std::to_string(kLastPort);
   return std::string(
     "usage: isp-flash --port PORT --file FILE [--interval MS] [--log FILE] [--report FILE] [--quiet]\n"
+    "       isp-flash --station --port PORT --file FILE [--interval MS] [--log FILE] [--report FILE]\n"
     "       isp-flash --port PORT --identify\n"
     "       isp-flash --list\n"
     "       isp-flash --help | --version\n"
@@ -45,6 +46,8 @@ std::string helpText() {
     "  --quiet         no progress display (it is shown only on a terminal anyway)\n"
     "  --identify      only ask the device who it is\n"
     "  --list          list the serial ports present, with their device nodes\n"
+    "  --station       run until stopped, programming each device on the ports\n"
+    "                  once as it is connected (again once it has gone and come back)\n"
     "\n"
     "Standard output gets the log lines; progress goes to standard error, and so\n"
     "does the reason for a failure when there is more to say than the log line.\n"
@@ -115,7 +118,7 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
   app.allow_windows_style_options(false);  // "//./COM7" is a port, not an option
   std::vector<CLI::Option*> flags, values;
   for (auto [names, to] : {std::pair{"-h,--help", &help}, {"--version", &version}, {"--identify", &identify},
-                           {"--list", &list}, {"-q,--quiet", &o.quiet}})
+                           {"--list", &list}, {"-q,--quiet", &o.quiet}, {"--station", &o.station}})
     flags.push_back(app.add_flag(names, *to)->disable_flag_override());
   for (auto [name, to] : {std::pair{"--port", &o.port}, {"--file", &o.file}, {"--interval", &interval},
                           {"--log", &o.logFile}, {"--report", &o.reportFile}})
@@ -172,6 +175,7 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
   o.portNumber = o.ports.size() == 1 ? o.ports[0].number : 0;
   if (identify) {
     if (!o.file.empty()) return fail("--identify takes no --file");
+    if (o.station) return fail("--station takes no --identify");
     o.mode = Options::Mode::Identify;
     return o;
   }

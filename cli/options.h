@@ -19,6 +19,7 @@ struct Options {
   std::vector<PortTarget> ports;
   bool allPorts = false;
   std::string reportFile;
+  bool station = false;  // program each device as it is connected, until stopped
   std::string file;
   int intervalMs = 250;
   std::string logFile;

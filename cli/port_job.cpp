@@ -90,17 +90,27 @@ std::string resultName(const JobResult& job) {
   }
 }
 
+std::unique_ptr<SerialPlatform> platformFor(const PortTarget& target) {
+  return serialPlatform(target.number == 0 ? target.name : std::string());
+}
+
+int portNumberOf(const PortTarget& target) { return target.number == 0 ? kFirstPort : target.number; }
+
 JobResult runJob(const JobSetup& s) {
+  std::unique_ptr<SerialPlatform> platform;
+  std::optional<Link> ownLink;
+  if (!s.link) {
+    platform = platformFor(s.target);
+    ownLink.emplace(*platform);
+    ownLink->rec.selectedPort = portNumberOf(s.target);
+  }
+  Link& link = s.link ? *s.link : *ownLink;
   const Options& o = *s.options;
-  const bool byPath = s.target.number == 0;
-  const auto platform = serialPlatform(byPath ? s.target.name : std::string());
-  Link link(*platform);
-  link.rec.selectedPort = byPath ? kFirstPort : s.target.number;
-  ConsoleView view(*s.terminal, s.prefix);
+  ConsoleView view(*s.terminal, s.prefix, s.quiet);
   FirmwareTransfer engine(link, view, o.intervalMs, s.image);
 
   JobResult r;
-  const Port port = platform->port(link.rec.selectedPort);
+  const Port port = link.port(link.rec.selectedPort);
   r.port = port.name;
   r.node = port.node;
   r.adapter = port.adapter;
@@ -121,7 +131,8 @@ JobResult runJob(const JobSetup& s) {
     r.code = engine.failure();
     r.why = msg::recordFailure(r.failedBlock, r.code, link.portStatus());
   }
-  engine.OnClose();
+  // A station keeps its port for the next device; a job of its own closes it.
+  if (!s.link) engine.OnClose();
   return r;
 }
 

@@ -6,6 +6,7 @@
 
 #include "console_view.h"
 #include "firmware_image.h"
+#include "link.h"
 #include "options.h"
 
 // One port's identification or transfer, on the caller's thread: its own
@@ -33,7 +34,13 @@ struct JobSetup {
   std::string prefix;                     // before each log line: "COM5: "
   const FirmwareImage* image = nullptr;   // loaded once for every port; else options->file is chosen here
   std::atomic<int>* recordsDone = nullptr;  // progress for a combined display; else the job shows its own
+  Link* link = nullptr;                   // a link already open on the port (a station's); else one of its own
+  bool quiet = false;                     // log lines to the log file only
 };
+
+// The platform and the port number that stand for a target.
+std::unique_ptr<SerialPlatform> platformFor(const PortTarget& target);
+int portNumberOf(const PortTarget& target);
 
 JobResult runJob(const JobSetup& setup);
 

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <atomic>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -18,6 +19,7 @@
 
 #include "serial_posix.h"
 #include "sha256.h"
+#include "station.h"
 #include "simulator.h"
 #include "tick_schedule.h"
 #include "support/child_process.h"
@@ -135,6 +137,45 @@ TEST_F(FlashCli, SeveralPortsAndTheirReport) {
     EXPECT_EQ(lines[i]["image"]["sha256"], sha256Hex(image_));
     EXPECT_TRUE(std::regex_match(lines[i]["start"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
   }
+}
+
+// A station programs each device once as it comes, and again once it has
+// gone and come back. Its ports are nodes of the test's own: links that the
+// stand-ins put in place and take away, as adapters come and go.
+TEST(Station, EachDeviceOnceAsItComes) {
+  TempDir dir;
+  const auto image = sampleImage();
+  cli::Options o;
+  o.file = dir.write("fw.isp", image);
+  o.intervalMs = 0;
+  FirmwareImage loaded;
+  std::string lines;
+  loaded.choose(o.file, lines);
+  ASSERT_TRUE(loaded.makeReady(lines));
+  cli::Terminal terminal(nullptr, false);
+  const cli::ImageFacts facts{o.file, image.size(), sha256Hex(image)};
+  const std::string a = (dir.path() / "ttyA").string(), b = (dir.path() / "ttyB").string();
+  std::atomic<bool> stop = false;
+  cli::Station station({.ports = {{a, 0}, {b, 0}}, .stopped = [&] { return stop.load(); }, .poll = 20ms}, o, terminal,
+                       loaded, facts, nullptr);
+  std::vector<cli::JobResult> results;
+  std::thread watching([&] { results = station.run(); });
+  const auto plugIn = [&](const std::string& at) {
+    auto device = startSimulator({.linkPath = at});
+    const auto t0 = std::chrono::steady_clock::now();
+    while (device->image() != image && std::chrono::steady_clock::now() - t0 < 20s) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(device->image(), image) << at;
+    return device;
+  };
+  auto first = plugIn(a);
+  auto second = plugIn(b);
+  first.reset();  // unplugged
+  first = plugIn(a);
+  std::this_thread::sleep_for(300ms);  // answering all along: not programmed again
+  stop = true;
+  watching.join();
+  ASSERT_EQ(results.size(), 3u);
+  for (const auto& r : results) EXPECT_EQ(r.status, cli::kCompleted) << r.port;
 }
 
 // A device that does not answer the identification ends the run before any

@@ -1,0 +1,68 @@
+#include "station.h"
+
+#include <cstdio>
+#include <thread>
+
+#include "identification.h"
+#include "os.h"
+#include "result_codes.h"
+
+namespace isp::cli {
+
+Station::Station(StationSetup setup, const Options& options, Terminal& terminal, const FirmwareImage& image,
+                 const ImageFacts& facts, ProductionRecord* record)
+    : setup_(std::move(setup)), options_(options), terminal_(terminal), image_(image), facts_(facts), record_(record) {}
+
+std::vector<JobResult> Station::run() {
+  std::vector<std::thread> watchers;
+  for (const PortTarget& t : setup_.ports) watchers.emplace_back([this, t] { watch(t); });
+  for (std::thread& w : watchers) w.join();
+  return results_;
+}
+
+void Station::watch(const PortTarget& target) {
+  const auto platform = setup_.platformFor(target);
+  const int n = portNumberOf(target);
+  Link link(*platform);
+  link.rec.selectedPort = n;
+  bool programmed = false;  // the device on the line has had its transfer
+  int silent = 0;
+  SteadyClock& clock = SteadyClock::instance();
+  for (TimePoint next = clock.now(); !setup_.stopped(); sleepUntil(next)) {
+    next = clock.now() + setup_.poll;
+    // Until it is open, the port is only looked at: an open raises DTR and RTS.
+    if (link.rec.openPort == 0 && !platform->check(n)) {
+      programmed = false;
+      silent = 0;
+      continue;
+    }
+    if (identify(link, n, link.rec.deviceAddress) != rc::kOk) {
+      // A line that hung up (the link closed it) or a device silent for a
+      // while: whatever answers next is another device.
+      if (link.rec.openPort == 0 || ++silent >= setup_.silentPolls) programmed = false;
+      continue;
+    }
+    silent = 0;
+    if (programmed) continue;
+    finished(runJob({target, &options_, &terminal_, target.name + ": ", &image_, nullptr, &link, true}));
+    programmed = true;
+  }
+  link.closePort();
+}
+
+void Station::finished(const JobResult& job) {
+  std::lock_guard lock(mu_);
+  results_.push_back(job);
+  if (job.status == kCompleted) ++completed_;
+  const int failed = static_cast<int>(results_.size()) - completed_;
+  char line[256];
+  std::snprintf(line, sizeof line, "%s %s %s in %.1f s  (%d completed, %d failed)", job.port.c_str(), job.device.c_str(),
+                resultName(job).c_str(), std::chrono::duration<double>(job.ended - job.started).count(), completed_,
+                failed);
+  terminal_.line(line);
+  if (!job.why.empty()) terminal_.note(job.port + ": " + job.why);
+  std::string error;
+  if (record_ && !record_->append(job, &facts_, options_.intervalMs, &error)) terminal_.note("the report: " + error);
+}
+
+}  // namespace isp::cli

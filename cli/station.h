@@ -1,0 +1,50 @@
+#pragma once
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "os.h"
+#include "port_job.h"
+#include "report.h"
+
+// Station mode: programs each device as it is connected, until a stop is
+// asked for. Every watched port has a thread of its own that looks at it
+// without opening it until its node is there, then keeps it open and asks
+// every poll who is on the line: a device that answers is programmed once,
+// and again only after it has gone (its adapter unplugged, or the device
+// silent for a while and then answering again).
+namespace isp::cli {
+
+struct StationSetup {
+  std::vector<PortTarget> ports;
+  // The port table; tests give one of their own, with nodes they plug and unplug.
+  std::function<std::unique_ptr<SerialPlatform>(const PortTarget&)> platformFor = cli::platformFor;
+  std::function<bool()> stopped = [] { return stopStatus() != 0; };
+  milliseconds poll{500};
+  int silentPolls = 4;  // polls without an answer after which a device has gone
+};
+
+class Station {
+ public:
+  Station(StationSetup setup, const Options& options, Terminal& terminal, const FirmwareImage& image,
+          const ImageFacts& facts, ProductionRecord* record);
+  // Watches until stopped; every device attempted, in the order they ended.
+  std::vector<JobResult> run();
+
+ private:
+  void watch(const PortTarget& target);
+  void finished(const JobResult& job);
+
+  StationSetup setup_;
+  const Options& options_;
+  Terminal& terminal_;
+  const FirmwareImage& image_;
+  const ImageFacts& facts_;
+  ProductionRecord* record_;
+  std::mutex mu_;
+  std::vector<JobResult> results_;
+  int completed_ = 0;
+};
+
+}  // namespace isp::cli
