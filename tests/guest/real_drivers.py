@@ -110,7 +110,7 @@ def main():
     # transfers pace them as a 19200-baud line would.
     paced = ["--baud", "19200"]
     sims = {"usbA": stage.sim("usbA", *paced), "usbB": stage.sim("usbB"), "uart": stage.sim("uart", *paced),
-            "usbA2": stage.sim("usbA2")}
+            "usbA2": stage.sim("usbA2"), "usbC": stage.sim("usbC"), "usbD": stage.sim("usbD"), "usbC2": stage.sim("usbC2")}
     devices = ["isa-serial,chardev=uart", "qemu-xhci,id=xhci",
                "usb-serial,bus=xhci.0,chardev=usbA,id=adapterA,serial=ISP-A",
                "usb-serial,bus=xhci.0,chardev=usbB,id=adapterB,serial=ISP-B"]
@@ -241,6 +241,33 @@ def run_cases(stage, guest, sims, firmware):
         expect(status == 0, f"the transfer after the replug ended with {status}:\n{out[-600:]}")
         same_image(sims["usbA2"], firmware)
 
+    def station():
+        def plug(chardev, serial):
+            g.qmp.execute("device_add", driver="usb-serial", bus="xhci.0", chardev=chardev, id=chardev, serial=serial)
+            sims[chardev].wait_for("record 512", 60)
+
+        t = time.monotonic()
+        g.must("isp-flash --station --port COM7,COM8 --file /fw.isp --interval 0 --report /tmp/made.jsonl "
+               ">/tmp/st.out 2>/tmp/st.err & echo $! >/tmp/st.pid")
+        pid = g.must("cat /tmp/st.pid")
+        plug("usbC", "ISP-C")
+        plug("usbD", "ISP-D")
+        # Out between two of the station's questions (see the unplug above).
+        mark = len(sims["usbC"].lines)
+        sims["usbC"].wait_for("frame", 10, mark)
+        time.sleep(0.05)
+        g.qmp.execute("device_del", id="usbC")
+        time.sleep(1)
+        plug("usbC2", "ISP-C")
+        time.sleep(1.5)  # still answering: not programmed again
+        status, _ = g.sh(f"kill -INT {pid}; wait {pid}")
+        stage.figures["station: two adapters, one unplugged and back"] = f"{time.monotonic() - t:.1f} s"
+        out, made = g.must("cat /tmp/st.out"), g.must("cat /tmp/made.jsonl").splitlines()
+        expect(status == 0, f"the station ended with {status}:\n{out}\n{g.must('cat /tmp/st.err')}")
+        expect(len(made) == 3 and all('"result":"completed"' in line for line in made), f"the report:\n{made}")
+        for name in ["usbC", "usbD", "usbC2"]:
+            same_image(sims[name], firmware)
+
     def idle_untouched():
         b = ports["B"].removeprefix("/dev/")
         touched = [x for x in modem_lines(g) if x[1] == b]
@@ -253,6 +280,7 @@ def run_cases(stage, guest, sims, firmware):
                        ("a second instance during a transfer", second_instance),
                        ("an unplug mid-transfer", unplugged),
                        ("a replug, then a whole transfer", replugged),
+                       ("a station: two adapters plugged in, one again", station),
                        ("the idle adapter's lines never changed", idle_untouched)]:
         stage.check(name, case)
         if name.startswith("--list") and stage.failed and "A" not in ports:
