@@ -157,7 +157,7 @@ int runMany(const Options& o, Terminal& terminal, isp::cli::ProductionRecord* re
     });
   }
   // One progress line for every port, redrawn while any runs.
-  while (running > 0 && terminal.showsProgress()) {
+  while (running > 0 && terminal.showsProgress() && !stopStatus()) {
     std::string text;
     for (std::size_t i = 0; i < ports.size(); ++i)
       text += ports[i].name + " " + std::to_string(done[i]) + "/" + std::to_string(isp::wire::kRecords) + "  ";
