@@ -1,6 +1,8 @@
 #include "port_job.h"
 
 #include <cstring>
+#include <memory>
+#include <optional>
 
 #include "firmware_transfer.h"
 #include "messages.h"
