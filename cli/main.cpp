@@ -102,10 +102,10 @@ std::optional<ImageFacts> loadImage(const Options& o, Terminal& terminal, isp::F
   if (opened && !fits) lines += std::string(isp::msg::kFileReadError) + "\r\n";
   for (std::size_t end; (end = lines.find("\r\n")) != std::string::npos; lines.erase(0, end + 2))
     terminal.line(lines.substr(0, end));
-  if (!opened) say("cannot open " + o.file + ": " + std::strerror(image.openError()));
-  if (opened && !whole)
-    say(o.file + " is not a firmware image: it must hold " + std::to_string(isp::wire::kImageSize) + " bytes");
-  if (!whole) return std::nullopt;
+  if (!whole) {
+    say(fileProblem(o.file, opened ? 0 : image.openError()));
+    return std::nullopt;
+  }
   return facts(o.file, image.bytes());
 }
 

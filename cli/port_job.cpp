@@ -70,17 +70,22 @@ int transmit(FirmwareTransfer& engine, ConsoleView& view, std::atomic<int>* reco
 bool chooseFile(FirmwareTransfer& engine, const std::string& path, std::string& why) {
   engine.OnFile(path);
   if (!engine.image().fileOpen()) {
-    why = "cannot open " + path + ": " + std::strerror(engine.image().openError());
+    why = fileProblem(path, engine.image().openError());
     return false;
   }
   if (!engine.fileHoldsImage()) {
-    why = path + " is not a firmware image: it must hold " + std::to_string(wire::kImageSize) + " bytes";
+    why = fileProblem(path, 0);
     return false;
   }
   return true;
 }
 
 }  // namespace
+
+std::string fileProblem(const std::string& path, int err) {
+  if (err != 0) return "cannot open " + path + ": " + std::strerror(err);
+  return path + " is not a firmware image: it must hold " + std::to_string(wire::kImageSize) + " bytes";
+}
 
 std::string resultName(const JobResult& job) {
   switch (job.status) {

@@ -44,6 +44,10 @@ int portNumberOf(const PortTarget& target);
 
 JobResult runJob(const JobSetup& setup);
 
+// Why a firmware file cannot be sent, for standard error: it could not be
+// opened (err), or it is too short for an image.
+std::string fileProblem(const std::string& path, int err);
+
 // "completed", "identified", "not completed", "not identified", "stopped".
 std::string resultName(const JobResult& job);
 
