@@ -4,6 +4,7 @@
 #include <string>
 
 #include "clock.h"
+#include "messages.h"
 #include "transfer_view.h"
 
 namespace isp::cli {
@@ -41,6 +42,8 @@ class ConsoleView final : public TransferView {
   explicit ConsoleView(Terminal& terminal, std::string prefix = {}, bool quiet = false)
       : terminal_(terminal), prefix_(std::move(prefix)), quiet_(quiet) {}
   void logAppended(std::string_view piece) override;
+  // A device's text can neither command the terminal nor forge a line.
+  void deviceTextAppended(std::string_view text) override { logAppended(msg::escapeControls(text)); }
   void refreshLog(const std::string&) override {}
   void setProgressRange(int, int) override {}
   void setProgress(int) override {}

@@ -88,9 +88,23 @@ void summary(const std::vector<JobResult>& jobs) {
   std::fprintf(stderr, "%-14s %-40s %-12s %-32s %8s\n", "port", "adapter", "device", "result", "time");
   for (const JobResult& j : jobs) {
     const double seconds = std::chrono::duration<double>(j.ended - j.started).count();
+    const std::string result = resultName(j) + (j.failedBlock >= 0 ? " at record " + std::to_string(j.failedBlock) : "");
     std::fprintf(stderr, "%-14s %-40s %-12s %-32s %6.1f s\n", j.port.c_str(), (j.adapter.empty() ? j.node : j.adapter).c_str(),
-                 j.device.c_str(), (resultName(j) + (j.failedBlock >= 0 ? " at record " + std::to_string(j.failedBlock) : "")).c_str(), seconds);
+                 isp::msg::escapeControls(j.device).c_str(), result.c_str(), seconds);
   }
+}
+
+// Two names in one --port list for one device would run two transfers into
+// it at once: the second name, and the first, when that is so.
+std::optional<std::pair<std::string, std::string>> samePortTwice(const std::vector<PortTarget>& ports) {
+  std::vector<std::string> devices;
+  for (const PortTarget& t : ports) {
+    const std::string node = platformFor(t)->port(portNumberOf(t)).node;
+    devices.push_back(node.empty() ? t.name : deviceIdentity(node));
+    for (std::size_t i = 0; i + 1 < devices.size(); ++i)
+      if (devices[i] == devices.back()) return std::pair{ports[i].name, t.name};
+  }
+  return std::nullopt;
 }
 
 // The image, read and checked once for every port; its lines come first.
@@ -170,23 +184,8 @@ int runMany(const Options& o, Terminal& terminal, isp::cli::ProductionRecord* re
   return combinedStatus(jobs);
 }
 
-int run(const Options& o) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> logFile(nullptr, std::fclose);
-  if (!o.logFile.empty()) {
-    logFile.reset(isp::openFile(o.logFile, "ab"));
-    if (!logFile) {
-      say("cannot open the log file " + o.logFile + ": " + std::strerror(errno));
-      return kUsage;
-    }
-  }
-  std::optional<isp::cli::ProductionRecord> record;
-  if (!o.reportFile.empty()) record.emplace(o.reportFile);
-  Terminal terminal(logFile.get(), !o.quiet && stderrShowsProgress());
-  installStopHandlers();
-  if (o.station) return runStation(o, terminal, record ? &*record : nullptr);
-  if (o.allPorts || o.ports.size() > 1) return runMany(o, terminal, record ? &*record : nullptr);
-
-  // One port: the output is the dialog's log, line for line.
+// One port: the output is the dialog's log, line for line.
+int runOne(const Options& o, Terminal& terminal, isp::cli::ProductionRecord* record) {
   const std::optional<ImageFacts> image = o.mode == Options::Mode::Flash ? peek(o.file) : std::nullopt;
   const JobResult job = runJob({o.ports.front(), &o, &terminal, {}, nullptr, nullptr});
   if (!job.why.empty()) say(job.why);
@@ -195,6 +194,43 @@ int run(const Options& o) {
   if (record && job.status != kFileError && !record->append(job, image ? &*image : nullptr, o.intervalMs, &error))
     say("the report: " + error);
   return job.status;
+}
+
+int run(const Options& o) {
+  if (const auto twice = samePortTwice(o.ports)) {
+    say("--port names one device twice: " + twice->first + " and " + twice->second + " (see isp-flash --help)");
+    return kUsage;
+  }
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> logFile(nullptr, std::fclose);
+  if (!o.logFile.empty()) {
+    logFile.reset(isp::openFile(o.logFile, "ab"));
+    if (!logFile) {
+      say("cannot open the log file " + o.logFile + ": " + std::strerror(errno));
+      return kUsage;
+    }
+  }
+  // The record is opened before any device is touched: a device programmed
+  // without its line is what the record exists to prevent.
+  std::unique_ptr<isp::cli::ProductionRecord> record;
+  if (!o.reportFile.empty()) {
+    std::string error;
+    auto file = isp::cli::RecordFile::open(o.reportFile, &error);
+    if (!file) {
+      say("cannot keep the report " + error + "; no device was touched");
+      return kRecordMissing;
+    }
+    record = std::make_unique<isp::cli::ProductionRecord>(std::move(file));
+  }
+  Terminal terminal(logFile.get(), !o.quiet && stderrShowsProgress());
+  installStopHandlers();
+  const int status = o.station                            ? runStation(o, terminal, record.get())
+                     : o.allPorts || o.ports.size() > 1 ? runMany(o, terminal, record.get())
+                                                          : runOne(o, terminal, record.get());
+  if (status == kCompleted && record && record->lineMissing()) {
+    say("the report " + o.reportFile + " lacks a device's line");
+    return kRecordMissing;
+  }
+  return status;
 }
 
 }  // namespace

@@ -28,9 +28,22 @@ bool stderrShowsProgress();
 
 // This machine's name, for the production record.
 std::string hostName();
-// Appends text to the file at path in one write and waits until it is on
-// disk; false, with the reason in *error, when it could not be.
-bool appendDurably(const std::string& path, const std::string& text, std::string* error);
+// The production record's file, opened for the whole run: a regular file
+// that is only appended to, where every line is whole or not there at all.
+class RecordFile {
+ public:
+  // Nothing, with the reason in *error, when path cannot hold the record:
+  // it cannot be created or written, or is no regular file.
+  static std::unique_ptr<RecordFile> open(const std::string& path, std::string* error);
+  virtual ~RecordFile() = default;
+  // Appends the line (with its "\n") and waits until it is on disk. A line
+  // that cannot be written whole is taken back, and one that another writer
+  // left without its end is ended first. False, with the reason, on failure.
+  virtual bool append(const std::string& line, std::string* error) = 0;
+};
+// What tells one device from another, whatever name it was given: a COM
+// name, a path, a link to it.
+std::string deviceIdentity(const std::string& node);
 // The path made absolute, for a record read far from where it was written.
 std::string absolutePath(const std::string& path);
 

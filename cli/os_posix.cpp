@@ -1,5 +1,8 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -11,6 +14,7 @@
 
 #include "os.h"
 #include "serial_posix.h"
+#include "unique_fd.h"
 
 namespace isp::cli {
 
@@ -65,18 +69,96 @@ std::string hostName() {
   return ::gethostname(name, sizeof name - 1) == 0 ? name : "";
 }
 
-bool appendDurably(const std::string& path, const std::string& text, std::string* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  bool ok = fd >= 0;
-  for (std::size_t done = 0; ok && done < text.size();) {
-    const ssize_t k = ::write(fd, text.data() + done, text.size() - done);
-    if (k > 0) done += static_cast<std::size_t>(k);
-    else if (k < 0 && errno != EINTR) ok = false;
+namespace {
+
+class PosixRecordFile final : public RecordFile {
+ public:
+  PosixRecordFile(std::string path, UniqueFd fd, bool readable)
+      : path_(std::move(path)), fd_(std::move(fd)), readable_(readable) {}
+
+  bool append(const std::string& line, std::string* error) override {
+    const Exclusive held(fd_.get());
+    struct stat st{};
+    if (::fstat(fd_.get(), &st) != 0) return failed(errno, error);
+    const off_t before = st.st_size;
+    std::string text = line;
+    char last = '\n';
+    if (readable_ && before > 0 && ::pread(fd_.get(), &last, 1, before - 1) == 1 && last != '\n') text.insert(0, "\n");
+    for (std::size_t done = 0; done < text.size();) {
+      const ssize_t k = ::write(fd_.get(), text.data() + done, text.size() - done);
+      if (k > 0) done += static_cast<std::size_t>(k);
+      else if (k == 0 || errno != EINTR) return cutBack(before, k == 0 ? EIO : errno, error);
+    }
+    if (::fsync(fd_.get()) != 0) return cutBack(before, errno, error);
+    return true;
   }
-  ok = ok && ::fsync(fd) == 0;
-  if (!ok) *error = path + ": " + std::strerror(errno);
-  if (fd >= 0) ::close(fd);
-  return ok;
+
+ private:
+  // Other runs appending to the same record wait their turn, for a while:
+  // a reader holding the lock for ever must not cost a line.
+  struct Exclusive {
+    explicit Exclusive(int fd) : fd(fd) {
+      for (int tries = 0; tries < 200 && !locked; ++tries) {
+        locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (!locked) ::usleep(10'000);
+      }
+    }
+    ~Exclusive() {
+      if (locked) ::flock(fd, LOCK_UN);
+    }
+    Exclusive(const Exclusive&) = delete;
+    Exclusive& operator=(const Exclusive&) = delete;
+    int fd;
+    bool locked = false;
+  };
+
+  bool cutBack(off_t before, int err, std::string* error) {
+    // The file parses line by line again: no torn line is left for the
+    // next one to be glued to.
+    while (::ftruncate(fd_.get(), before) != 0 && errno == EINTR) {
+    }
+    ::fsync(fd_.get());
+    return failed(err, error);
+  }
+  bool failed(int err, std::string* error) const {
+    *error = path_ + ": " + std::strerror(err);
+    return false;
+  }
+
+  std::string path_;
+  UniqueFd fd_;
+  bool readable_;
+};
+
+}  // namespace
+
+std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::string* error) {
+  // A line that outgrows a file size limit fails with EFBIG, to be taken
+  // back like any other, instead of ending the program.
+  signal(SIGXFSZ, SIG_IGN);
+  // Never waits: a FIFO with no reader fails at once instead.
+  const int flags = O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  bool readable = true;
+  UniqueFd fd(::open(path.c_str(), O_RDWR | flags, 0644));
+  if (!fd && errno == EACCES) {
+    readable = false;
+    fd = UniqueFd(::open(path.c_str(), O_WRONLY | flags, 0644));
+  }
+  struct stat st{};
+  const bool regular = fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
+  if (!regular) {
+    *error = path + ": " + (fd ? "not a regular file" : std::strerror(errno));
+    return nullptr;
+  }
+  return std::make_unique<PosixRecordFile>(path, std::move(fd), readable);
+}
+
+std::string deviceIdentity(const std::string& node) {
+  // A character device is its number, which every node and link for it shares.
+  struct stat st{};
+  if (::stat(node.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
+    return "device " + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+  return absolutePath(node);
 }
 
 std::string absolutePath(const std::string& path) {

@@ -6,11 +6,13 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
 #include "os.h"
 #include "serial_win32.h"
+#include "unique_handle.h"
 #include "utf16.h"
 
 namespace isp::cli {
@@ -85,16 +87,83 @@ std::string hostName() {
   return ::GetComputerNameExW(ComputerNameDnsHostname, name, &n) ? toUtf8(std::wstring_view(name, n)) : "";
 }
 
-bool appendDurably(const std::string& path, const std::string& text, std::string* error) {
-  const HANDLE h = ::CreateFileW(toUtf16(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD written = 0;
-  bool ok = h != INVALID_HANDLE_VALUE &&
-            ::WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size() &&
-            ::FlushFileBuffers(h);
-  if (!ok) *error = path + ": " + systemMessage(::GetLastError());
-  if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-  return ok;
+namespace {
+
+class Win32RecordFile final : public RecordFile {
+ public:
+  Win32RecordFile(std::string path, UniqueHandle file) : path_(std::move(path)), file_(std::move(file)) {}
+
+  bool append(const std::string& line, std::string* error) override {
+    // Other runs appending to the same record wait their turn, for a while.
+    OVERLAPPED whole{};
+    bool locked = false;
+    for (int tries = 0; tries < 200 && !locked; ++tries) {
+      locked = ::LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole);
+      if (!locked) ::Sleep(10);
+    }
+    const bool ok = write(line, error);
+    if (locked) ::UnlockFileEx(file_.get(), 0, MAXDWORD, MAXDWORD, &whole);
+    return ok;
+  }
+
+ private:
+  bool write(const std::string& line, std::string* error) {
+    LARGE_INTEGER before{};
+    if (!::GetFileSizeEx(file_.get(), &before)) return failed(error);
+    std::string text = line;
+    char last = '\n';
+    DWORD got = 0;
+    LARGE_INTEGER at{};
+    at.QuadPart = before.QuadPart - 1;
+    if (before.QuadPart > 0 && ::SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) &&
+        ::ReadFile(file_.get(), &last, 1, &got, nullptr) && got == 1 && last != '\n')
+      text.insert(0, "\n");
+    DWORD written = 0;
+    if (!::SetFilePointerEx(file_.get(), before, nullptr, FILE_BEGIN) ||
+        !::WriteFile(file_.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+        written != text.size() || !::FlushFileBuffers(file_.get())) {
+      const DWORD err = written != text.size() && ::GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_DISK_FULL : ::GetLastError();
+      // The file parses line by line again: no torn line is left behind.
+      ::SetFilePointerEx(file_.get(), before, nullptr, FILE_BEGIN);
+      ::SetEndOfFile(file_.get());
+      ::FlushFileBuffers(file_.get());
+      ::SetLastError(err);
+      return failed(error);
+    }
+    return true;
+  }
+  bool failed(std::string* error) const {
+    *error = path_ + ": " + systemMessage(::GetLastError());
+    return false;
+  }
+
+  std::string path_;
+  UniqueHandle file_;
+};
+
+}  // namespace
+
+std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::string* error) {
+  // Read to see how the last line ended, write to take back a torn one.
+  UniqueHandle file(::CreateFileW(toUtf16(path).c_str(), FILE_READ_DATA | FILE_WRITE_DATA | FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+  if (!file) {
+    *error = path + ": " + systemMessage(::GetLastError());
+    return nullptr;
+  }
+  if (::GetFileType(file.get()) != FILE_TYPE_DISK) {
+    *error = path + ": not a regular file";
+    return nullptr;
+  }
+  return std::make_unique<Win32RecordFile>(path, std::move(file));
+}
+
+std::string deviceIdentity(const std::string& node) {
+  // "\\.\COM7", "//./com7" and "COM7" are one port.
+  std::string name = node;
+  for (char& c : name) c = c == '/' ? '\\' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name.starts_with("\\\\.\\") ? name.substr(4) : name;
 }
 
 std::string absolutePath(const std::string& path) {

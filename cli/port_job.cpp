@@ -130,6 +130,9 @@ JobResult runJob(const JobSetup& s) {
   } else {
     r.status = transmit(engine, view, s.recordsDone);
   }
+  // A stop that came while the device was being asked who it is ends the
+  // job as stopped, not as a device that did not answer.
+  if (const int stopped = stopStatus(); stopped != 0 && r.status == kNotIdentified) r.status = stopped;
   r.ended = std::chrono::system_clock::now();
   r.device = msg::fromCp1251(link.rec.deviceName);
   if (r.status == kNotIdentified && !link.portStatus()) r.why = link.portStatus().why;

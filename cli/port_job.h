@@ -14,7 +14,9 @@
 // ports runs one job per port, each on a thread of its own.
 namespace isp::cli {
 
-enum Exit { kCompleted = 0, kNotCompleted = 1, kUsage = 2, kNotIdentified = 3, kFileError = 4 };
+// kRecordMissing: the devices did as the run hoped, but the report lacks a
+// line, or could not be opened and nothing was sent.
+enum Exit { kCompleted = 0, kNotCompleted = 1, kUsage = 2, kNotIdentified = 3, kFileError = 4, kRecordMissing = 5 };
 
 struct JobResult {
   std::string port, node, adapter;  // the port's name ("COM5"), device node and adapter

@@ -38,7 +38,9 @@ std::string reportLine(const JobResult& job, const ImageFacts* image, int interv
   }
   j["result"] = resultName(job);
   if (job.failedBlock >= 0) j["failure"] = {{"code", job.code}, {"record", job.failedBlock}};
-  j["duration_s"] = std::chrono::duration<double>(job.ended - job.started).count();
+  // Milliseconds, as the stamps: 39.406, not 39.40612437.
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(job.ended - job.started).count();
+  j["duration_s"] = static_cast<double>(ms) / 1000.0;
   j["version"] = ISP_VERSION;
   j["host"] = host;
   // Bytes that are not UTF-8 (a device's name, say) are replaced, not fatal.
@@ -48,7 +50,9 @@ std::string reportLine(const JobResult& job, const ImageFacts* image, int interv
 bool ProductionRecord::append(const JobResult& job, const ImageFacts* image, int intervalMs, std::string* error) {
   const std::string line = reportLine(job, image, intervalMs, hostName()) + "\n";
   std::lock_guard lock(mu_);
-  return appendDurably(path_, line, error);
+  if (file_->append(line, error)) return true;
+  missing_ = true;
+  return false;
 }
 
 }  // namespace isp::cli

@@ -1,13 +1,17 @@
 #pragma once
+#include <atomic>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "os.h"
 #include "port_job.h"
 
 // The production record: one JSON object a line for every device attempted,
 // appended whole and flushed to disk when its device ends, so that a crash
-// or a power cut keeps every finished line. The file is only appended to.
+// or a power cut keeps every finished line. The file is only appended to,
+// and opened before any device is touched.
 namespace isp::cli {
 
 struct ImageFacts {
@@ -21,13 +25,16 @@ std::string reportLine(const JobResult& job, const ImageFacts* image, int interv
 
 class ProductionRecord {
  public:
-  explicit ProductionRecord(std::string path) : path_(std::move(path)) {}
+  explicit ProductionRecord(std::unique_ptr<RecordFile> file) : file_(std::move(file)) {}
   // False, with the reason in *error, when the line could not be made durable.
   bool append(const JobResult& job, const ImageFacts* image, int intervalMs, std::string* error);
+  // A device's line is not in the record: the run must not end as if all were well.
+  bool lineMissing() const { return missing_; }
 
  private:
   std::mutex mu_;
-  std::string path_;
+  std::unique_ptr<RecordFile> file_;
+  std::atomic<bool> missing_ = false;
 };
 
 }  // namespace isp::cli

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "identification.h"
+#include "messages.h"
 #include "os.h"
 #include "result_codes.h"
 
@@ -55,11 +56,11 @@ void Station::finished(const JobResult& job) {
   results_.push_back(job);
   if (job.status == kCompleted) ++completed_;
   const int failed = static_cast<int>(results_.size()) - completed_;
-  char line[256];
-  std::snprintf(line, sizeof line, "%s %s %s in %.1f s  (%d completed, %d failed)", job.port.c_str(), job.device.c_str(),
-                resultName(job).c_str(), std::chrono::duration<double>(job.ended - job.started).count(), completed_,
-                failed);
-  terminal_.line(line);
+  char took[64];
+  std::snprintf(took, sizeof took, " in %.1f s  (%d completed, %d failed)",
+                std::chrono::duration<double>(job.ended - job.started).count(), completed_, failed);
+  // Whole, however long the name, and the name cannot start a line of its own.
+  terminal_.line(job.port + " " + msg::escapeControls(job.device) + " " + resultName(job) + took);
   if (!job.why.empty()) terminal_.note(job.port + ": " + job.why);
   std::string error;
   if (record_ && !record_->append(job, &facts_, options_.intervalMs, &error)) terminal_.note("the report: " + error);

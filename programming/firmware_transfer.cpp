@@ -14,6 +14,12 @@ void FirmwareTransfer::append(std::string_view piece) {
   m_view.logAppended(piece);
 }
 
+void FirmwareTransfer::appendDeviceText(std::string_view bytes) {
+  const std::string text = msg::fromCp1251(bytes);
+  m_strLog += text;
+  m_view.deviceTextAppended(text);
+}
+
 void FirmwareTransfer::appendLine(std::string_view text) {
   append(text);
   append(msg::kEol);
@@ -79,11 +85,11 @@ std::int32_t FirmwareTransfer::identifyAndLog() {
   const std::int32_t r = identify(m_link, rec.selectedPort, rec.deviceAddress);
   if (r == rc::kOk) {
     append(msg::kDevice);
-    append(msg::fromCp1251(rec.deviceName));
+    appendDeviceText(rec.deviceName);
     appendLine(msg::kInProgrammingMode);
   } else if (r == rc::kNotInProgrammingMode) {
     append(msg::kDevice);
-    append(msg::fromCp1251(rec.identityText));
+    appendDeviceText(rec.identityText);
     appendLine(msg::kNotReadyForProgramming);
   } else {
     appendLine(msg::resultText(r));

@@ -59,6 +59,8 @@ class FirmwareTransfer {
 
  private:
   void append(std::string_view piece);
+  // Text the device sent: the log keeps it as it came, a view may show it otherwise.
+  void appendDeviceText(std::string_view bytes);
   void appendLine(std::string_view text);
   void refresh();
   void setControls(bool transferring);

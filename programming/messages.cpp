@@ -1,5 +1,7 @@
 #include "messages.h"
 
+#include <cstdio>
+
 #include "result_codes.h"
 
 namespace isp::msg {
@@ -58,6 +60,28 @@ std::string fromCp1251(std::string_view bytes) {
       out += static_cast<char>(0xE0 | (cp >> 12));
       out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
       out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string escapeControls(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  const auto escaped = [&](unsigned code) {
+    char text[8];
+    std::snprintf(text, sizeof text, "\\x%02x", code);
+    out += text;
+  };
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    if (b < 0x20 || b == 0x7F) {
+      escaped(b);
+    } else if (b == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0) {
+      // U+0080 to U+009F: the C1 controls, which some terminals obey too.
+      escaped(static_cast<unsigned char>(utf8[++i]));
+    } else {
+      out += utf8[i];
     }
   }
   return out;

@@ -45,4 +45,9 @@ std::string recordFailure(int block, std::int32_t code, const PortStatus& port);
 // Device text arrives in code page 1251; the log is UTF-8.
 std::string fromCp1251(std::string_view bytes);
 
+// Device text made safe for a terminal or a line-based file: control
+// characters (C0, DEL and C1) shown as "\x1b", so that a name can neither
+// command the terminal nor start a line of its own.
+std::string escapeControls(std::string_view utf8);
+
 }  // namespace isp::msg

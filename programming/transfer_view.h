@@ -14,6 +14,9 @@ class TransferView {
   virtual ~TransferView() = default;
   // The log text had `piece` appended (not yet shown).
   virtual void logAppended(std::string_view piece) { (void)piece; }
+  // The same for text that came from the device (its name), which may hold
+  // any character at all.
+  virtual void deviceTextAppended(std::string_view text) { logAppended(text); }
   // Show the whole log text now.
   virtual void refreshLog(const std::string& text) = 0;
   virtual void setProgressRange(int low, int high) = 0;

@@ -2,13 +2,17 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <random>
 #include <utility>
+
+#include "unique_fd.h"
 
 namespace isp {
 
@@ -28,12 +32,51 @@ std::string lockPath(const std::string& dir, const std::string& node) {
   return dir + "/LCK.." + name;
 }
 
-// The PID a lock file names, 0 when it names none.
-pid_t ownerIn(const std::string& path) {
-  std::ifstream in(path);
-  long pid = 0;
-  if (!(in >> pid) || pid <= 0 || pid > 0x3fffffff) return 0;
+const char* kindOf(mode_t mode) {
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "not a regular file";
+}
+
+// What sits at a lock path. Never follows a link, never opens anything but
+// a regular file, never waits, reads a few bytes at most.
+struct Found {
+  bool present = false;
+  pid_t pid = 0;          // the PID written in it, 0 when it names none
+  dev_t dev = 0;
+  ino_t ino = 0;
+  std::string strange{};  // why it is no lock file, when it is not
+};
+
+pid_t parsePid(const char* text) {
+  char* end = nullptr;
+  errno = 0;
+  const long pid = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || pid <= 0 || pid > 0x3fffffff) return 0;
   return static_cast<pid_t>(pid);
+}
+
+Found inspect(const std::string& path) {
+  const auto odd = [&](const std::string& what) { return Found{true, 0, 0, 0, path + " is " + what + ", not a lock file"}; };
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? Found{} : odd(std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) return odd(kindOf(st.st_mode));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+  if (!fd) {
+    if (errno == ENOENT) return {};
+    if (errno == ELOOP) return odd(kindOf(S_IFLNK));
+    return {true, 0, 0, 0, path + " cannot be read: " + std::strerror(errno)};
+  }
+  // Swapped for something else since the lstat: judge what was opened.
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return odd(kindOf(st.st_mode));
+  char text[32] = {};
+  ssize_t k;
+  while ((k = ::read(fd.get(), text, sizeof text - 1)) < 0 && errno == EINTR) {
+  }
+  return {true, k > 0 ? parsePid(text) : 0, st.st_dev, st.st_ino};
 }
 
 bool alive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
@@ -41,59 +84,125 @@ bool alive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM
 // Folders where locks cannot be kept: the port is used without one.
 bool noLocksHere(int err) { return err == ENOENT || err == EACCES || err == EROFS || err == EPERM; }
 
+// A name in the lock folder that nobody else can know in advance: the PID
+// alone is guessed, and is shared by every thread of a run.
+std::string privateName(const std::string& dir) {
+  std::random_device rd;
+  char text[64];
+  std::snprintf(text, sizeof text, "/LCK.%d.%08x%08x", static_cast<int>(::getpid()), rd(), rd());
+  return dir + text;
+}
+
+// The lock's content, written whole under a name of our own before it is
+// linked into place, so that nobody ever reads a lock without its PID.
+// O_EXCL and O_NOFOLLOW: a link or file planted at that name is never used.
+struct Draft {
+  std::string path;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  int error = 0;
+};
+
+Draft writeDraft(const std::string& dir) {
+  Draft d;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    d.path = privateName(dir);
+    UniqueFd fd(::open(d.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+    if (!fd && errno == EEXIST) continue;
+    if (!fd) return {{}, 0, 0, noLocksHere(errno) ? 0 : errno};
+    char text[16];
+    const int len = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
+    struct stat st{};
+    // Readable by all whatever the umask: others must see who holds the port.
+    if (::fchmod(fd.get(), 0644) != 0 || ::write(fd.get(), text, static_cast<std::size_t>(len)) != len ||
+        ::fstat(fd.get(), &st) != 0) {
+      d.error = errno ? errno : EIO;
+      ::unlink(d.path.c_str());
+      return {{}, 0, 0, d.error};
+    }
+    d.dev = st.st_dev;
+    d.ino = st.st_ino;
+    return d;
+  }
+  return {{}, 0, 0, EEXIST};
+}
+
+bool sameFile(const std::string& path, dev_t dev, ino_t ino) {
+  struct stat st{};
+  return ::lstat(path.c_str(), &st) == 0 && st.st_dev == dev && st.st_ino == ino;
+}
+
 }  // namespace
 
-pid_t PortLock::holder(const std::string& dir, const std::string& node) {
-  const pid_t pid = ownerIn(lockPath(dir, node));
-  return alive(pid) ? pid : 0;
+PortLock::Result PortLock::look(const std::string& dir, const std::string& node) {
+  const Found found = inspect(lockPath(dir, node));
+  Result r;
+  r.blocked = found.strange;
+  if (found.strange.empty() && alive(found.pid)) r.holder = found.pid;
+  return r;
 }
 
 PortLock::Result PortLock::take(const std::string& dir, const std::string& node) {
   const std::string path = lockPath(dir, node);
-  // Written whole under a name of our own, then linked into place, so that
-  // nobody ever reads a lock without its PID.
-  const std::string mine = dir + "/LCK." + std::to_string(::getpid()) + ".tmp";
-  const int fd = ::open(mine.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return {PortLock(), 0, noLocksHere(errno) ? 0 : errno};
-  char text[16];
-  const int len = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
-  const bool written = ::write(fd, text, static_cast<std::size_t>(len)) == len;
   Result r;
-  if (!written) r.error = errno ? errno : EIO;
-  ::close(fd);
-  for (int attempt = 0; written && attempt < 2; ++attempt) {
-    if (::link(mine.c_str(), path.c_str()) == 0) {
-      r.lock = PortLock(path);
+  Found found = inspect(path);
+  if (!found.strange.empty() || alive(found.pid)) {
+    r.blocked = found.strange;
+    r.holder = found.strange.empty() ? found.pid : 0;
+    return r;
+  }
+  const Draft draft = writeDraft(dir);
+  if (draft.path.empty()) {
+    r.error = draft.error;
+    return r;
+  }
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (::link(draft.path.c_str(), path.c_str()) == 0) {
+      r.lock = PortLock(path, draft.dev, draft.ino);
       break;
     }
     if (errno != EEXIST) {
       r.error = noLocksHere(errno) ? 0 : errno;
       break;
     }
-    r.holder = ownerIn(path);
-    if (alive(r.holder)) break;
-    // Left by a process that has ended: ours to take.
-    r.holder = 0;
-    ::unlink(path.c_str());
+    found = inspect(path);
+    if (!found.strange.empty()) {
+      r.blocked = found.strange;
+      break;
+    }
+    if (alive(found.pid)) {
+      r.holder = found.pid;
+      break;
+    }
+    // Left by a process that has ended: ours to take, if it is still the
+    // file we read and not one somebody has just put there.
+    if (found.present && sameFile(path, found.dev, found.ino)) ::unlink(path.c_str());
   }
   // Taken over twice and lost twice: somebody else is taking it right now.
-  if (written && !r.lock.held() && r.holder == 0 && r.error == 0 && ::access(path.c_str(), F_OK) == 0) r.error = EBUSY;
-  ::unlink(mine.c_str());
+  if (!r.lock.held() && r.holder == 0 && r.blocked.empty() && r.error == 0 && inspect(path).present) r.error = EBUSY;
+  ::unlink(draft.path.c_str());
   return r;
 }
 
-PortLock::PortLock(PortLock&& o) noexcept : path_(std::exchange(o.path_, {})) {}
+void PortLock::release() {
+  // Only our own file: what somebody else put there in our name stays.
+  if (held() && sameFile(path_, dev_, ino_)) ::unlink(path_.c_str());
+  path_.clear();
+}
+
+PortLock::PortLock(PortLock&& o) noexcept
+    : path_(std::exchange(o.path_, {})), dev_(o.dev_), ino_(o.ino_) {}
 
 PortLock& PortLock::operator=(PortLock&& o) noexcept {
   if (this != &o) {
-    if (held()) ::unlink(path_.c_str());
+    release();
     path_ = std::exchange(o.path_, {});
+    dev_ = o.dev_;
+    ino_ = o.ino_;
   }
   return *this;
 }
 
-PortLock::~PortLock() {
-  if (held()) ::unlink(path_.c_str());
-}
+PortLock::~PortLock() { release(); }
 
 }  // namespace isp

@@ -9,17 +9,21 @@ namespace isp {
 // <dir>/LCK..ttyUSB0 holding the owner's PID as ten characters and a newline.
 // Unlike TIOCEXCL it stops root too, and unlike flock it is seen before the
 // open, which raises DTR and RTS.
+//
+// The folder is one every user may write, and we may be root: nothing found
+// there is followed, waited on or trusted beyond a few bytes of text.
 class PortLock {
  public:
   // Takes the lock of node, taking over one whose owner is dead. holder is
-  // the live owner's PID when another process has it; error an errno value.
-  // When the folder cannot hold locks (absent, read-only, not ours to write)
-  // the result is held() == false with no holder and no error: the open's
+  // the live owner's PID when another process has it; blocked the lock's
+  // path when something that is no lock file sits there; error an errno
+  // value. When the folder cannot hold locks (absent, read-only, not ours to
+  // write) the result is held() == false with none of these: the open's
   // flock still keeps our own programs apart.
   struct Result;
   static Result take(const std::string& dir, const std::string& node);
-  // The live process holding node's lock, 0 when none does.
-  static pid_t holder(const std::string& dir, const std::string& node);
+  // Who holds node's lock now, told without taking it.
+  static Result look(const std::string& dir, const std::string& node);
 
   PortLock() = default;
   PortLock(PortLock&& o) noexcept;
@@ -31,13 +35,18 @@ class PortLock {
   bool held() const { return !path_.empty(); }
 
  private:
-  explicit PortLock(std::string path) : path_(std::move(path)) {}
+  PortLock(std::string path, dev_t dev, ino_t ino) : path_(std::move(path)), dev_(dev), ino_(ino) {}
+  void release();
   std::string path_;
+  // The file we linked there: only that one is removed on release.
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
 };
 
 struct PortLock::Result {
   PortLock lock;
   pid_t holder = 0;
+  std::string blocked;
   int error = 0;
 };
 

@@ -83,8 +83,11 @@ class FdChannel final : public ByteChannel {
   FdChannel(UniqueFd fd, const termios& found, PortLock lock)
       : lock_(std::move(lock)), fd_(std::move(fd)), found_(found) {}
   ~FdChannel() override {
-    // The next program finds the line as we found it, HUPCL included. On a
-    // device that has gone this fails, which is fine.
+    // The next program finds the line as we found it: open to others again
+    // where the line outlives us (a pty, a port another process holds too),
+    // settings and HUPCL as they were. On a device that has gone these
+    // fail, which is fine.
+    ::ioctl(fd_.get(), TIOCNXCL);
     ::tcsetattr(fd_.get(), TCSANOW, &found_);
   }
 
@@ -204,9 +207,12 @@ Port PosixSerialPlatform::port(int n) const {
 }
 
 namespace {
-PortStatus heldBy(const Port& p, pid_t pid) {
+// Why the lock keeps the port from us, when it does.
+PortStatus lockRefusal(const Port& p, const PortLock::Result& lock) {
+  if (!lock.blocked.empty())
+    return {SerialError::Busy, portStatus(p, SerialError::Io, lock.blocked + "; the port is left alone").why};
   PortStatus s = portStatus(p, SerialError::Busy, {});
-  s.why += " (PID " + std::to_string(pid) + ")";
+  s.why += " (PID " + std::to_string(lock.holder) + ")";
   return s;
 }
 }  // namespace
@@ -217,7 +223,7 @@ OpenResult PosixSerialPlatform::open(int n) {
   // Our programs meet at the lock file before anything touches the line:
   // the open alone would raise DTR and RTS under a running transfer.
   PortLock::Result locked = PortLock::take(lockDir_, p.node);
-  if (locked.holder != 0) return {nullptr, heldBy(p, locked.holder)};
+  if (locked.holder != 0 || !locked.blocked.empty()) return {nullptr, lockRefusal(p, locked)};
   if (locked.error != 0) return {nullptr, portStatusFromErrno(p, locked.error)};
   Opened o = openExclusive(p.node);
   if (!o.fd) return {nullptr, portStatusFromErrno(p, o.err)};
@@ -242,7 +248,8 @@ PortStatus PosixSerialPlatform::check(int n) {
   if (::stat(p.node.c_str(), &st) != 0) return portStatusFromErrno(p, errno);
   if (!S_ISCHR(st.st_mode)) return portStatusFromErrno(p, ENOTTY);
   if (::faccessat(AT_FDCWD, p.node.c_str(), R_OK | W_OK, AT_EACCESS) != 0) return portStatusFromErrno(p, errno);
-  if (const pid_t pid = PortLock::holder(lockDir_, p.node)) return heldBy(p, pid);
+  if (const PortLock::Result lock = PortLock::look(lockDir_, p.node); lock.holder != 0 || !lock.blocked.empty())
+    return lockRefusal(p, lock);
   return {};
 }
 
