@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <charconv>
-#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -163,9 +162,15 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
   if (o.port == "all") {
     o.allPorts = true;
   } else {
-    std::stringstream list(o.port);
-    for (std::string name; std::getline(list, name, ',');) names.push_back(name);
+    // Every comma separates two names: "A,,B" and "A," lack one.
+    for (std::size_t from = 0, comma;; from = comma + 1) {
+      comma = o.port.find(',', from);
+      names.push_back(o.port.substr(from, comma - from));
+      if (comma == std::string::npos) break;
+    }
   }
+  for (const std::string& name : names)
+    if (name.empty()) return fail("--port has an empty name in its list: " + o.port);
   for (const std::string& name : names) {
     const auto n = portNumber(name);
     if (!n) return fail("--port takes COM" + std::to_string(kFirstPort) + " to COM" + std::to_string(kLastPort) + ", " +

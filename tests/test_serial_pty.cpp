@@ -10,6 +10,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <fcntl.h>
+#include <functional>
+#include <future>
+#include <thread>
 #include <tuple>
 
 #include <chrono>
@@ -18,6 +23,7 @@
 #include <numeric>
 
 #include "identification.h"
+#include "port_lock.h"
 #include "pty.h"
 #include "result_codes.h"
 #include "serial_posix.h"
@@ -91,39 +97,114 @@ TEST(SerialPty, AllByteValuesPassUnchangedAndSilenceIsWaited) {
 
 // Our programs meet at the lock file before the open: a live owner keeps
 // the port, root or not; a dead one's lock is taken over; a folder that
-// cannot hold locks leaves the port usable.
+// cannot hold locks leaves the port usable. The folder is one anybody may
+// write: whatever is planted there is refused at once, followed nowhere,
+// and what it points at is never written.
 TEST(SerialPty, LockFilesBeforeTheOpen) {
+  namespace fs = std::filesystem;
   TempDir locks;
   sim::Pty pty = cookedPty();
-  std::string node = std::filesystem::path(pty.path).lexically_relative("/dev").string();
+  std::string node = fs::path(pty.path).lexically_relative("/dev").string();
   std::replace(node.begin(), node.end(), '/', '_');
-  const std::filesystem::path name = locks.path() / ("LCK.." + node);
+  const fs::path name = locks.path() / ("LCK.." + node);
+  const std::string victim = locks.write("victim", {'k', 'e', 'e', 'p'});
   const pid_t dead = ::fork();
   if (dead == 0) ::_exit(0);
   ::waitpid(dead, nullptr, 0);
-  const std::string held = "COM1 (" + pty.path + ") is in use by another program (PID " + std::to_string(::getppid()) + ")";
+  const std::string label = "COM1 (" + pty.path + ")";
+  const std::string held = label + " is in use by another program (PID " + std::to_string(::getppid()) + ")";
+  const auto refused = [&](const std::string& what) { return label + ": " + name.string() + " is " + what + ", not a lock file; the port is left alone"; };
   const std::string dir = locks.path().string(), pid = std::to_string(::getpid());
-  const struct { const char* what; std::string dir, content, why; } cases[] = {
-      {"held", dir, "      " + std::to_string(::getppid()) + "\n", held},
-      {"stale", dir, std::to_string(dead) + "\n", ""},
-      {"garbage", dir, "uucp\n", ""},
-      {"no lock folder", dir + "/none", "", ""},
+  const struct {
+    const char* what;
+    std::function<void()> plant;
+    std::string dir, why;
+  } cases[] = {
+      {"held", [&] { std::ofstream(name) << "      " << ::getppid() << "\n"; }, dir, held},
+      {"stale", [&] { std::ofstream(name) << dead << "\n"; }, dir, ""},
+      {"garbage", [&] { std::ofstream(name) << "uucp\n"; }, dir, ""},
+      {"no lock folder", [] {}, dir + "/none", ""},
+      // Where the draft of the lock used to be written, by a name anybody could guess.
+      {"a link at the draft's name", [&] { fs::create_symlink(victim, locks.path() / ("LCK." + pid + ".tmp")); }, dir, ""},
+      {"a link at the lock", [&] { fs::create_symlink(victim, name); }, dir, refused("a symbolic link")},
+      {"a dangling link at the lock", [&] { fs::create_symlink(locks.path() / "made", name); }, dir, refused("a symbolic link")},
+      {"a FIFO at the lock", [&] { ::mkfifo(name.c_str(), 0644); }, dir, refused("a FIFO")},
+      {"a folder at the lock", [&] { fs::create_directory(name); }, dir, refused("a folder")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    std::filesystem::remove(name);
-    if (!c.content.empty()) std::ofstream(name) << c.content;
+    for (const auto& entry : fs::directory_iterator(locks.path()))
+      if (entry.path() != victim) fs::remove(entry.path());
+    c.plant();
     PosixSerialPlatform platform(PortMap().set(1, pty.path), "/sys", c.dir);
-    EXPECT_EQ(platform.check(1).why, c.why);
-    OpenResult o = platform.open(1);
+    auto asking = std::async(std::launch::async, [&] {
+      std::string checked = platform.check(1).why;
+      return std::pair{checked, platform.open(1)};
+    });
+    bool waited = false;
+    for (; asking.wait_for(std::chrono::seconds(1)) != std::future_status::ready; waited = true)
+      UniqueFd(::open(name.c_str(), O_WRONLY | O_NONBLOCK));  // lets a reader of the FIFO go
+    EXPECT_FALSE(waited) << "waits on what is at the lock path";
+    auto [checked, o] = asking.get();
+    EXPECT_EQ(checked, c.why);
     EXPECT_EQ(o.status.why, c.why);
+    std::ifstream kept(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep");
+    EXPECT_FALSE(fs::exists(locks.path() / "made"));
     if (!o.port || c.dir != dir) continue;
     std::string text;
     std::getline(std::ifstream(name), text);
     EXPECT_EQ(text, std::string(10 - pid.size(), ' ') + pid);
+    EXPECT_EQ(fs::status(name).permissions() & fs::perms::others_read, fs::perms::others_read) << "others see who holds it";
     o.port.reset();
-    EXPECT_FALSE(std::filesystem::exists(name)) << "released on close";
+    EXPECT_FALSE(fs::exists(name)) << "released on close";
   }
+}
+
+// Every thread of a run takes the lock of its own port, all at once, and
+// each holds it: no draft of one is taken for another's.
+TEST(SerialPty, LocksTakenAtOnceByManyThreads) {
+  TempDir locks;
+  constexpr int kPorts = 8;
+  std::vector<std::string> nodes;
+  for (int i = 0; i < kPorts; ++i) nodes.push_back(locks.write("ttyX" + std::to_string(i), {}));
+  const std::string dir = (locks.path() / "lock").string();
+  std::filesystem::create_directory(dir);
+  int unheld = 0;
+  for (int round = 0; round < 20; ++round) {
+    std::vector<PortLock::Result> taken(kPorts);
+    std::atomic<int> ready = 0;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kPorts; ++i)
+      threads.emplace_back([&, i] {
+        for (++ready; ready < kPorts;) std::this_thread::yield();
+        taken[static_cast<std::size_t>(i)] = PortLock::take(dir, nodes[static_cast<std::size_t>(i)]);
+      });
+    for (std::thread& t : threads) t.join();
+    for (const PortLock::Result& r : taken) unheld += !r.lock.held();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), kPorts) << "a lock each, no draft left";
+  }
+  EXPECT_EQ(unheld, 0);
+}
+
+// The exclusive hold ends with the program: where the line outlives it, as
+// a stand-in's pty does, the next program of a user who is not root opens
+// it as this one did.
+TEST(SerialPty, TwoUnprivilegedRunsInARow) {
+  sim::Pty pty = cookedPty();
+  ASSERT_EQ(::chmod(pty.path.c_str(), 0666), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(90);
+    PosixSerialPlatform platform(PortMap().set(1, pty.path), "/sys", "/nonexistent");
+    for (int run = 1; run <= 2; ++run)
+      if (!platform.open(1).port) ::_exit(run);
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1 or 2: that run could not open the port";
 }
 
 // A hang-up ends the exchange at once and closes the port; that the device
