@@ -4,6 +4,7 @@
 // run by the soak (bench/soak.cpp), which the test command runs too.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -137,6 +138,126 @@ TEST_F(FlashCli, SeveralPortsAndTheirReport) {
     EXPECT_EQ(lines[i]["image"]["sha256"], sha256Hex(image_));
     EXPECT_TRUE(std::regex_match(lines[i]["start"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
   }
+  EXPECT_TRUE(std::regex_search(contents(report), std::regex(R"("duration_s":\d+\.\d{1,3},)"))) << "milliseconds";
+}
+
+// What a careless or hostile user can give for the report: each is refused
+// before any device is touched, at once, with the file named.
+TEST_F(FlashCli, ReportThatCannotBeKept) {
+  const std::string fifo = (dir_.path() / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  for (const std::string& report : {(dir_.path() / "none" / "r.jsonl").string(), dir_.path().string(), fifo}) {
+    EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--report", report}), 5) << report;
+    EXPECT_TRUE(err_.starts_with("isp-flash: cannot keep the report " + report + ": ")) << err_;
+    EXPECT_TRUE(err_.ends_with("; no device was touched\n")) << err_;
+  }
+  EXPECT_EQ(sim_->framesHandled(), 0);
+}
+
+// A line that cannot be written whole (here a file size limit, as a full
+// disk) is taken back: the device is programmed, the run says the record
+// lacks its line, and the file still parses; the next run's line is whole,
+// also after another writer left a line without its end.
+TEST_F(FlashCli, ReportOnAFullDisk) {
+  const std::string report = (dir_.path() / "full.jsonl").string();
+  std::string before;
+  while (before.size() < 2000) before += R"({"earlier":"line )" + std::to_string(before.size()) + "\"}\n";
+  std::ofstream(report) << before;
+  const auto args = flashArgs(firmware_);
+  std::vector<std::string> limited = {"/usr/bin/prlimit", "--fsize=" + std::to_string(before.size() + 60), ISP_FLASH_PATH};
+  limited.insert(limited.end(), args.begin(), args.end());
+  limited.insert(limited.end(), {"--report", report});
+  const Finished full = runProgram(limited);
+  EXPECT_EQ(full.status, 5) << full.err;
+  EXPECT_NE(full.err.find("the report: " + report + ": File too large"), std::string::npos) << full.err;
+  EXPECT_EQ(sim_->image(), image_);
+  EXPECT_EQ(contents(report), before) << "nothing torn left behind";
+
+  std::ofstream(report, std::ios::app) << R"({"torn":)";
+  EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--interval", "0", "--report", report}), 0) << err_;
+  std::ifstream in(report);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], R"({"torn":)");
+  EXPECT_EQ(nlohmann::json::parse(lines.back())["result"], "completed");
+}
+
+// A device's name holding terminal commands, a forged line and more than a
+// line's worth of text: shown escaped and whole, on standard output, in the
+// table and in the log file; the report keeps it as it came.
+TEST_F(FlashCli, DeviceTextCannotSpeakForTheProgram) {
+  const std::string name = "\x1b]0;owned\x07\x1b[2J\r\nCOM7: done " + std::string(200, 'N');
+  std::vector<std::unique_ptr<sim::Simulator>> sims;
+  sims.push_back(startSimulator({.device = {.identText = "ISP " + name}}));
+  sims.push_back(startSimulator({.device = {.identText = "ISP " + name, .errorAt = 10}}));
+  const std::string log = (dir_.path() / "names.log").string(), report = (dir_.path() / "names.jsonl").string();
+  EXPECT_EQ(flash({"--port", sims[0]->path() + "," + sims[1]->path(), "--file", firmware_, "--interval", "0", "--log", log,
+                   "--report", report}),
+            1);
+  const std::string shown = "\\x1b]0;owned\\x07\\x1b[2J\\x0d\\x0aCOM7: done " + std::string(200, 'N');
+  for (const std::string* text : {&out_, &err_}) {
+    EXPECT_EQ(std::count_if(text->begin(), text->end(), [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7f; }), 0) << *text;
+    EXPECT_EQ(text->find("\nCOM7"), std::string::npos) << *text;
+  }
+  EXPECT_NE(out_.find(sims[1]->path() + ": Устройство " + shown + " в режиме программирования\n"), std::string::npos) << out_;
+  EXPECT_NE(err_.find(shown + " not completed at record 10"), std::string::npos) << "the table's line, whole: " << err_;
+  const std::string logged = contents(log);
+  EXPECT_NE(logged.find(shown), std::string::npos);
+  EXPECT_EQ(logged.find('\x1b'), std::string::npos);
+  std::ifstream in(report);
+  for (std::string line; std::getline(in, line);) EXPECT_EQ(nlohmann::json::parse(line)["device"], name);
+}
+
+// One device twice in one list would be two transfers into it at once;
+// a list with an empty name is a slip of the keyboard. Both are usage
+// errors, told before anything is opened.
+TEST_F(FlashCli, OneDeviceOncePerRun) {
+  const std::string link = (dir_.path() / "ttyLink").string();
+  std::filesystem::create_symlink(sim_->path(), link);
+  const std::string p = sim_->path();
+  const struct {
+    std::string ports, says;
+  } cases[] = {
+      {p + "," + p, "--port names one device twice: " + p + " and " + p},
+      {p + "," + link, "--port names one device twice: " + p + " and " + link},
+      {p + ",", "--port has an empty name in its list: " + p + ","},
+      {p + ",," + link, "--port has an empty name in its list: " + p + ",," + link},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(flash({"--port", c.ports, "--file", firmware_}), 2) << c.ports;
+    EXPECT_EQ(err_, "isp-flash: " + c.says + " (see isp-flash --help)\n");
+  }
+  EXPECT_EQ(sim_->framesHandled(), 0);
+}
+
+// Ctrl-C and SIGTERM end every mode at once, also while the device is
+// being asked who it is and has not answered: a stop, not a device that
+// was not found.
+TEST_F(FlashCli, StopWhileTheDeviceIsAsked) {
+  const struct {
+    std::vector<std::string> args;
+    int sig, status;
+  } cases[] = {
+      {{"--identify"}, SIGINT, 130},
+      {{"--file", firmware_}, SIGTERM, 143},
+      {{"--station", "--file", firmware_}, SIGTERM, 0},  // a station ends with its devices' status
+  };
+  for (const auto& c : cases) {
+    sim_ = startSimulator({.device = {.silent = true}});
+    std::vector<std::string> args = {"--port", sim_->path()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::chrono::steady_clock::time_point stopped;
+    EXPECT_EQ(flash(args, [&](pid_t pid) {
+                const auto t0 = std::chrono::steady_clock::now();
+                while (sim_->framesHandled() == 0 && std::chrono::steady_clock::now() - t0 < 30s) std::this_thread::sleep_for(1ms);
+                stopped = std::chrono::steady_clock::now();
+                ::kill(pid, c.sig);
+              }),
+              c.status)
+        << c.args[0] << out_ << err_;
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 1s) << c.args[0];
+  }
 }
 
 // A station programs each device once as it comes, and again once it has
@@ -159,9 +280,12 @@ TEST(Station, EachDeviceOnceAsItComes) {
   cli::Station station({.ports = {{a, 0}, {b, 0}}, .stopped = [&] { return stop.load(); }, .poll = 20ms}, o, terminal,
                        loaded, facts, nullptr);
   std::vector<cli::JobResult> results;
+  testing::internal::CaptureStdout();
   std::thread watching([&] { results = station.run(); });
+  // The second device's name would cut a line of fixed length, and start one of its own.
+  const std::string name = "\r\n" + std::string(220, 'N');
   const auto plugIn = [&](const std::string& at) {
-    auto device = startSimulator({.linkPath = at});
+    auto device = startSimulator({.device = {.identText = "ISP " + (at == b ? name : "SIM-1")}, .linkPath = at});
     const auto t0 = std::chrono::steady_clock::now();
     while (device->image() != image && std::chrono::steady_clock::now() - t0 < 20s) std::this_thread::sleep_for(10ms);
     EXPECT_EQ(device->image(), image) << at;
@@ -174,8 +298,12 @@ TEST(Station, EachDeviceOnceAsItComes) {
   std::this_thread::sleep_for(300ms);  // answering all along: not programmed again
   stop = true;
   watching.join();
+  const std::string out = testing::internal::GetCapturedStdout();
   ASSERT_EQ(results.size(), 3u);
   for (const auto& r : results) EXPECT_EQ(r.status, cli::kCompleted) << r.port;
+  EXPECT_NE(out.find(b + " \\x0d\\x0a" + std::string(220, 'N') + " completed in "), std::string::npos) << out;
+  EXPECT_NE(out.find("  (2 completed, 0 failed)\n"), std::string::npos) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 3) << out;
 }
 
 // A device that does not answer the identification ends the run before any
