@@ -36,12 +36,13 @@ std::string helpText() {
 #endif
     "                  (--option=value works as well as --option value); several\n"
     "                  ports at once as a comma-separated list, or all: every\n"
-    "                  port that can be had now\n"
+    "                  port that can be had now; each device once\n"
     "  --file FILE     the firmware file; it is opened before the device is touched\n"
     "  --interval MS   time between records, default 250; 0 sends the next record\n"
     "                  as soon as the previous one is acknowledged\n"
     "  --log FILE      also append every log line, with a timestamp, to FILE\n"
-    "  --report FILE   append a JSON line for every device attempted to FILE\n"
+    "  --report FILE   append a JSON line for every device attempted to FILE;\n"
+    "                  it is opened first, and nothing is sent when it cannot be\n"
     "  --quiet         no progress display (it is shown only on a terminal anyway)\n"
     "  --identify      only ask the device who it is\n"
     "  --list          list the serial ports present, with their device nodes\n"
@@ -65,6 +66,8 @@ std::string helpText() {
     "  2    usage error\n"
     "  3    the device was not identified in programming mode\n"
     "  4    the firmware file could not be opened or read\n"
+    "  5    the report lacks a line (the devices did as hoped, else their status\n"
+    "       stands), or could not be opened and nothing was sent\n"
 #ifdef _WIN32
     "  130  stopped by Ctrl-C (149 Ctrl-Break, 129 the console closed)\n";
 #else
