@@ -81,9 +81,9 @@ class PosixRecordFile final : public RecordFile {
     struct stat st{};
     if (::fstat(fd_.get(), &st) != 0) return failed(errno, error);
     const off_t before = st.st_size;
-    std::string text = line;
     char last = '\n';
-    if (readable_ && before > 0 && ::pread(fd_.get(), &last, 1, before - 1) == 1 && last != '\n') text.insert(0, "\n");
+    const bool unended = readable_ && before > 0 && ::pread(fd_.get(), &last, 1, before - 1) == 1 && last != '\n';
+    const std::string text = (unended ? "\n" : "") + line;
     for (std::size_t done = 0; done < text.size();) {
       const ssize_t k = ::write(fd_.get(), text.data() + done, text.size() - done);
       if (k > 0) done += static_cast<std::size_t>(k);

@@ -110,14 +110,13 @@ class Win32RecordFile final : public RecordFile {
   bool write(const std::string& line, std::string* error) {
     LARGE_INTEGER before{};
     if (!::GetFileSizeEx(file_.get(), &before)) return failed(error);
-    std::string text = line;
     char last = '\n';
     DWORD got = 0;
     LARGE_INTEGER at{};
     at.QuadPart = before.QuadPart - 1;
-    if (before.QuadPart > 0 && ::SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) &&
-        ::ReadFile(file_.get(), &last, 1, &got, nullptr) && got == 1 && last != '\n')
-      text.insert(0, "\n");
+    const bool unended = before.QuadPart > 0 && ::SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) &&
+                         ::ReadFile(file_.get(), &last, 1, &got, nullptr) && got == 1 && last != '\n';
+    const std::string text = (unended ? "\n" : "") + line;
     DWORD written = 0;
     if (!::SetFilePointerEx(file_.get(), before, nullptr, FILE_BEGIN) ||
         !::WriteFile(file_.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||

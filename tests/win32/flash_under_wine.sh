@@ -104,6 +104,9 @@ echo "Ctrl-C: exit $status"
 
 # Two ports at once, COM7 and COM8, the second refusing record 30: the first
 # is programmed, the exit status is 1, and the report has a line for each.
+# Another writer left the report's last line without its end: ours starts
+# on a line of its own.
+printf '{"torn":' >"$work/report.jsonl"
 start_sim --image "$work/com7.isp"
 ln -sfn "$pty" "$com7"
 start_sim --error-at 30
@@ -117,7 +120,33 @@ cmp -s "$firmware" "$work/com7.isp" || fail "two ports: COM7 received something 
 grep -qx "COM8: Ошибка 4, блок 30" "$work/windows.out" || fail "two ports: no failure named for COM8"
 [ "$(grep -c '"result":"completed"' "$work/report.jsonl")/$(grep -c '"result":"not completed"' "$work/report.jsonl")" = 1/1 ] ||
   fail "two ports: the report is not one completed and one not completed line"
+[ "$(head -n 1 "$work/report.jsonl")" = '{"torn":' ] && [ "$(wc -l <"$work/report.jsonl")" = 3 ] ||
+  fail "two ports: the first line is not on a line of its own"
 echo "two ports: exit $status"
+
+# A report that cannot be kept stops the run before the device is touched;
+# one port named twice is a usage error. The file-size limit stands for a
+# full disk (SIGXFSZ ignored, so that the write fails as on a full disk
+# rather than the signal ending Wine): the line is taken back.
+start_sim --verbose
+ln -sfn "$pty" "$com7"
+status=0
+timeout 60 "$run_wine" "$exe" --port COM7 --file "$(winpath "$firmware")" --report "$(winpath "$work")" \
+  >/dev/null 2>"$work/windows.err" || status=$?
+[ "$status" = 5 ] && grep -q "cannot keep the report" "$work/windows.err" ||
+  fail "report in a folder: exit $status, expected 5: $(cat "$work/windows.err")"
+status=0
+timeout 60 "$run_wine" "$exe" --port 'COM7,//./com7' --identify >/dev/null 2>"$work/windows.err" || status=$?
+[ "$status" = 2 ] && grep -q "names one device twice" "$work/windows.err" ||
+  fail "one port twice: exit $status, expected 2: $(cat "$work/windows.err")"
+cp "$work/report.jsonl" "$work/before.jsonl"
+status=0
+(trap '' XFSZ && exec timeout 60 prlimit --fsize=$(($(stat -c %s "$work/report.jsonl") + 60)) "$run_wine" "$exe" \
+  --port COM7 --file "$(winpath "$firmware")" --interval 0 --report "$(winpath "$work/report.jsonl")") \
+  >/dev/null 2>"$work/windows.err" || status=$?
+[ "$status" = 5 ] || fail "full disk: exit $status, expected 5: $(cat "$work/windows.err")"
+cmp -s "$work/before.jsonl" "$work/report.jsonl" || fail "full disk: a torn line was left in the report"
+echo "report problems: exit 5, 2 and 5"
 
 [ "$failures" = 0 ] && echo "isp-flash.exe under Wine: all passed"
 exit $((failures > 0))
