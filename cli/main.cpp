@@ -39,7 +39,8 @@ int listPorts() {
     // A port that exists but cannot be had is shown with the reason.
     if (status.error == isp::SerialError::NotFound) continue;
     std::string line = p.name + "\t" + p.node;
-    if (!p.adapter.empty()) line += "\t" + p.adapter;
+    // The adapter's maker, product and serial are the USB device's own words.
+    if (!p.adapter.empty()) line += "\t" + isp::msg::escapeControls(p.adapter);
     if (!status) line += "\t(" + status.why + ")";
     std::printf("%s\n", line.c_str());
     ++shown;
@@ -89,7 +90,8 @@ void summary(const std::vector<JobResult>& jobs) {
   for (const JobResult& j : jobs) {
     const double seconds = std::chrono::duration<double>(j.ended - j.started).count();
     const std::string result = resultName(j) + (j.failedBlock >= 0 ? " at record " + std::to_string(j.failedBlock) : "");
-    std::fprintf(stderr, "%-14s %-40s %-12s %-32s %6.1f s\n", j.port.c_str(), (j.adapter.empty() ? j.node : j.adapter).c_str(),
+    const std::string adapter = isp::msg::escapeControls(j.adapter.empty() ? j.node : j.adapter);
+    std::fprintf(stderr, "%-14s %-40s %-12s %-32s %6.1f s\n", j.port.c_str(), adapter.c_str(),
                  isp::msg::escapeControls(j.device).c_str(), result.c_str(), seconds);
   }
 }

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "firmware_transfer.h"
+#include "messages.h"
 #include "serial_posix.h"
 #include "support/fixtures.h"
 
@@ -151,6 +152,21 @@ TEST(Transfer, NameDecodedFromCp1251AndNoFile) {
   EXPECT_EQ(r.view.shown, "Последовательный порт COM1\r\nУстройство Прибор №1 в режиме программирования\r\n"
                           "Файл программы не открыт\r\n");
   EXPECT_EQ(r.engine.lastTransmit(), FirmwareTransfer::TransmitOutcome::NoImage);
+}
+
+// What a terminal or a line-based file gets of a device's text: every
+// control character escaped, every other character as it is.
+TEST(Transfer, DeviceTextForATerminal) {
+  const struct {
+    std::string text, shown;
+  } cases[] = {
+      {"Прибор №1", "Прибор №1"},
+      {"\x1b]0;t\x07\r\n", "\\x1b]0;t\\x07\\x0d\\x0a"},
+      {std::string("a\0b", 3) + "\x7f", "a\\x00b\\x7f"},
+      {"\xc2\x9b" "2J\xc2\x85\xc2\xa0", "\\x9b2J\\x85\xc2\xa0"},  // C1 CSI and NEL; no-break space stays
+      {"\xc2", "\xc2"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(msg::escapeControls(c.text), c.shown) << c.shown;
 }
 
 TEST(Transfer, FirmwareFiles) {
