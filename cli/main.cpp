@@ -40,7 +40,7 @@ int listPorts() {
     if (status.error == isp::SerialError::NotFound) continue;
     std::string line = p.name + "\t" + p.node;
     // The adapter's maker, product and serial are the USB device's own words.
-    if (!p.adapter.empty()) line += "\t" + isp::msg::escapeControls(p.adapter);
+    if (!p.adapter.empty()) line += '\t' + isp::msg::escapeControls(p.adapter);
     if (!status) line += "\t(" + status.why + ")";
     std::printf("%s\n", line.c_str());
     ++shown;

@@ -26,9 +26,11 @@ volatile std::sig_atomic_t g_stop = 0;
 int g_wake[2] = {-1, -1};
 
 void onSignal(int sig) {
+  const int saved = errno;  // the interrupted code may be about to read it
   g_stop = sig;
   const char byte = 1;
   if (g_wake[1] >= 0) (void)!::write(g_wake[1], &byte, 1);
+  errno = saved;
 }
 
 }  // namespace
@@ -80,25 +82,25 @@ class PosixRecordFile final : public RecordFile {
     const Exclusive held(fd_.get());
     struct stat st{};
     if (::fstat(fd_.get(), &st) != 0) return failed(errno, error);
-    const off_t before = st.st_size;
     char last = '\n';
-    const bool unended = readable_ && before > 0 && ::pread(fd_.get(), &last, 1, before - 1) == 1 && last != '\n';
+    const bool unended = readable_ && st.st_size > 0 && ::pread(fd_.get(), &last, 1, st.st_size - 1) == 1 && last != '\n';
     const std::string text = (unended ? "\n" : "") + line;
-    for (std::size_t done = 0; done < text.size();) {
+    std::size_t done = 0;
+    while (done < text.size()) {
       const ssize_t k = ::write(fd_.get(), text.data() + done, text.size() - done);
       if (k > 0) done += static_cast<std::size_t>(k);
-      else if (k == 0 || errno != EINTR) return cutBack(before, k == 0 ? EIO : errno, error);
+      else if (k == 0 || errno != EINTR) return cutBack(done, k == 0 ? EIO : errno, error);
     }
-    if (::fsync(fd_.get()) != 0) return cutBack(before, errno, error);
+    if (::fsync(fd_.get()) != 0) return cutBack(done, errno, error);
     return true;
   }
 
  private:
   // Other runs appending to the same record wait their turn, for a while:
-  // a reader holding the lock for ever must not cost a line.
+  // somebody holding the lock for ever must not cost a line.
   struct Exclusive {
     explicit Exclusive(int fd) : fd(fd) {
-      for (int tries = 0; tries < 200 && !locked; ++tries) {
+      for (int tries = 0; tries < 50 && !locked; ++tries) {
         locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
         if (!locked) ::usleep(10'000);
       }
@@ -112,12 +114,19 @@ class PosixRecordFile final : public RecordFile {
     bool locked = false;
   };
 
-  bool cutBack(off_t before, int err, std::string* error) {
-    // The file parses line by line again: no torn line is left for the
-    // next one to be glued to.
-    while (::ftruncate(fd_.get(), before) != 0 && errno == EINTR) {
+  // Takes back the `done` bytes of a line that could not be written whole,
+  // so that the file parses line by line again and the next line is not
+  // glued to a torn one. Only when they are still the file's end: whatever
+  // another writer appended after them is not ours to cut.
+  bool cutBack(std::size_t done, int err, std::string* error) {
+    const off_t end = ::lseek(fd_.get(), 0, SEEK_CUR);
+    struct stat st{};
+    const off_t start = end - static_cast<off_t>(done);
+    if (done > 0 && end >= 0 && ::fstat(fd_.get(), &st) == 0 && st.st_size == end) {
+      while (::ftruncate(fd_.get(), start) != 0 && errno == EINTR) {
+      }
+      ::fsync(fd_.get());
     }
-    ::fsync(fd_.get());
     return failed(err, error);
   }
   bool failed(int err, std::string* error) const {
@@ -136,6 +145,13 @@ std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::strin
   // A line that outgrows a file size limit fails with EFBIG, to be taken
   // back like any other, instead of ending the program.
   signal(SIGXFSZ, SIG_IGN);
+  // A device is never opened, not even to be refused: an open alone moves a
+  // serial port's lines or starts a watchdog.
+  struct stat found{};
+  if (::stat(path.c_str(), &found) == 0 && !S_ISREG(found.st_mode)) {
+    *error = path + ": not a regular file";
+    return nullptr;
+  }
   // Never waits: a FIFO with no reader fails at once instead.
   const int flags = O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   bool readable = true;

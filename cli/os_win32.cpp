@@ -95,14 +95,17 @@ class Win32RecordFile final : public RecordFile {
 
   bool append(const std::string& line, std::string* error) override {
     // Other runs appending to the same record wait their turn, for a while.
-    OVERLAPPED whole{};
+    // The byte locked lies far past any end: a lock on Windows keeps readers
+    // out of what it covers, and the record must stay readable.
+    OVERLAPPED turn{};
+    turn.OffsetHigh = 0x7fffffff;
     bool locked = false;
-    for (int tries = 0; tries < 200 && !locked; ++tries) {
-      locked = ::LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole);
+    for (int tries = 0; tries < 50 && !locked; ++tries) {
+      locked = ::LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &turn);
       if (!locked) ::Sleep(10);
     }
     const bool ok = write(line, error);
-    if (locked) ::UnlockFileEx(file_.get(), 0, MAXDWORD, MAXDWORD, &whole);
+    if (locked) ::UnlockFileEx(file_.get(), 0, 1, 0, &turn);
     return ok;
   }
 
@@ -112,24 +115,29 @@ class Win32RecordFile final : public RecordFile {
     if (!::GetFileSizeEx(file_.get(), &before)) return failed(error);
     char last = '\n';
     DWORD got = 0;
-    LARGE_INTEGER at{};
-    at.QuadPart = before.QuadPart - 1;
-    const bool unended = before.QuadPart > 0 && ::SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) &&
-                         ::ReadFile(file_.get(), &last, 1, &got, nullptr) && got == 1 && last != '\n';
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(before.QuadPart - 1);
+    at.OffsetHigh = static_cast<DWORD>((before.QuadPart - 1) >> 32);
+    const bool unended = before.QuadPart > 0 && ::ReadFile(file_.get(), &last, 1, &got, &at) && got == 1 && last != '\n';
     const std::string text = (unended ? "\n" : "") + line;
+    // Offsets of all ones: at the end of the file, whatever else was appended.
+    OVERLAPPED end{};
+    end.Offset = end.OffsetHigh = 0xffffffff;
     DWORD written = 0;
-    if (!::SetFilePointerEx(file_.get(), before, nullptr, FILE_BEGIN) ||
-        !::WriteFile(file_.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-        written != text.size() || !::FlushFileBuffers(file_.get())) {
-      const DWORD err = written != text.size() && ::GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_DISK_FULL : ::GetLastError();
-      // The file parses line by line again: no torn line is left behind.
+    if (::WriteFile(file_.get(), text.data(), static_cast<DWORD>(text.size()), &written, &end) &&
+        written == text.size() && ::FlushFileBuffers(file_.get()))
+      return true;
+    const DWORD err = ::GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_DISK_FULL : ::GetLastError();
+    // Takes back a line not written whole, so that the file parses line by
+    // line again; only when it is still the file's end.
+    LARGE_INTEGER now{};
+    if (written > 0 && ::GetFileSizeEx(file_.get(), &now) && now.QuadPart == before.QuadPart + written) {
       ::SetFilePointerEx(file_.get(), before, nullptr, FILE_BEGIN);
       ::SetEndOfFile(file_.get());
       ::FlushFileBuffers(file_.get());
-      ::SetLastError(err);
-      return failed(error);
     }
-    return true;
+    ::SetLastError(err);
+    return failed(error);
   }
   bool failed(std::string* error) const {
     *error = path_ + ": " + systemMessage(::GetLastError());
@@ -142,7 +150,25 @@ class Win32RecordFile final : public RecordFile {
 
 }  // namespace
 
+namespace {
+// Names Windows takes for a device wherever they stand: "COM7", "\\.\COM7",
+// "C:\out\nul.txt".
+bool namesADevice(const std::string& path) {
+  if (path.starts_with("\\\\.\\") || path.starts_with("//./")) return true;
+  std::string name = deviceIdentity(path);  // upper case, backslashes
+  name = name.substr(name.find_last_of("\\:") + 1);
+  name = name.substr(0, name.find('.'));
+  if (name == "CON" || name == "PRN" || name == "AUX" || name == "NUL") return true;
+  return name.size() == 4 && (name.starts_with("COM") || name.starts_with("LPT")) && name[3] >= '1' && name[3] <= '9';
+}
+}  // namespace
+
 std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::string* error) {
+  // A device is never opened, not even to be refused: opening COM7 moves its lines.
+  if (namesADevice(path)) {
+    *error = path + ": not a regular file";
+    return nullptr;
+  }
   // Read to see how the last line ended, write to take back a torn one.
   UniqueHandle file(::CreateFileW(toUtf16(path).c_str(), FILE_READ_DATA | FILE_WRITE_DATA | FILE_APPEND_DATA,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,

@@ -39,7 +39,7 @@ std::string reportLine(const JobResult& job, const ImageFacts* image, int interv
   j["result"] = resultName(job);
   if (job.failedBlock >= 0) j["failure"] = {{"code", job.code}, {"record", job.failedBlock}};
   // Milliseconds, as the stamps: 39.406, not 39.40612437.
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(job.ended - job.started).count();
+  const auto ms = std::chrono::round<std::chrono::milliseconds>(job.ended - job.started).count();
   j["duration_s"] = static_cast<double>(ms) / 1000.0;
   j["version"] = ISP_VERSION;
   j["host"] = host;

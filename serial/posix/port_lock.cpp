@@ -32,6 +32,9 @@ std::string lockPath(const std::string& dir, const std::string& node) {
   return dir + "/LCK.." + name;
 }
 
+// Folders where locks cannot be kept: the port is used without one.
+bool noLocksHere(int err) { return err == ENOENT || err == EACCES || err == EROFS || err == EPERM; }
+
 const char* kindOf(mode_t mode) {
   if (S_ISLNK(mode)) return "a symbolic link";
   if (S_ISDIR(mode)) return "a folder";
@@ -61,14 +64,17 @@ pid_t parsePid(const char* text) {
 
 Found inspect(const std::string& path) {
   const auto odd = [&](const std::string& what) { return Found{true, 0, 0, 0, path + " is " + what + ", not a lock file"}; };
+  const auto unreadable = [&](int err) { return Found{true, 0, 0, 0, path + " cannot be read: " + std::strerror(err)}; };
   struct stat st{};
-  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? Found{} : odd(std::strerror(errno));
+  // A folder that cannot be searched holds no lock we could see or take:
+  // taking one tells the same as for a folder that is not there.
+  if (::lstat(path.c_str(), &st) != 0) return noLocksHere(errno) || errno == ENOTDIR ? Found{} : unreadable(errno);
   if (!S_ISREG(st.st_mode)) return odd(kindOf(st.st_mode));
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
   if (!fd) {
     if (errno == ENOENT) return {};
     if (errno == ELOOP) return odd(kindOf(S_IFLNK));
-    return {true, 0, 0, 0, path + " cannot be read: " + std::strerror(errno)};
+    return unreadable(errno);
   }
   // Swapped for something else since the lstat: judge what was opened.
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return odd(kindOf(st.st_mode));
@@ -81,8 +87,6 @@ Found inspect(const std::string& path) {
 
 bool alive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
 
-// Folders where locks cannot be kept: the port is used without one.
-bool noLocksHere(int err) { return err == ENOENT || err == EACCES || err == EROFS || err == EPERM; }
 
 // A name in the lock folder that nobody else can know in advance: the PID
 // alone is guessed, and is shared by every thread of a run.
@@ -113,6 +117,7 @@ Draft writeDraft(const std::string& dir) {
     char text[16];
     const int len = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
     struct stat st{};
+    errno = 0;
     // Readable by all whatever the umask: others must see who holds the port.
     if (::fchmod(fd.get(), 0644) != 0 || ::write(fd.get(), text, static_cast<std::size_t>(len)) != len ||
         ::fstat(fd.get(), &st) != 0) {
@@ -175,7 +180,9 @@ PortLock::Result PortLock::take(const std::string& dir, const std::string& node)
       break;
     }
     // Left by a process that has ended: ours to take, if it is still the
-    // file we read and not one somebody has just put there.
+    // file we read and not one somebody has just put there. (Between the
+    // look and the unlink another taker may still slip in; our own
+    // programs are kept apart then by the flock on the open port.)
     if (found.present && sameFile(path, found.dev, found.ino)) ::unlink(path.c_str());
   }
   // Taken over twice and lost twice: somebody else is taking it right now.

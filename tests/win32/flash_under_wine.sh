@@ -130,11 +130,13 @@ echo "two ports: exit $status"
 # rather than the signal ending Wine): the line is taken back.
 start_sim --verbose
 ln -sfn "$pty" "$com7"
-status=0
-timeout 60 "$run_wine" "$exe" --port COM7 --file "$(winpath "$firmware")" --report "$(winpath "$work")" \
-  >/dev/null 2>"$work/windows.err" || status=$?
-[ "$status" = 5 ] && grep -q "cannot keep the report" "$work/windows.err" ||
-  fail "report in a folder: exit $status, expected 5: $(cat "$work/windows.err")"
+for report in "$(winpath "$work")" COM8; do
+  status=0
+  timeout 60 "$run_wine" "$exe" --port COM7 --file "$(winpath "$firmware")" --report "$report" \
+    >/dev/null 2>"$work/windows.err" || status=$?
+  [ "$status" = 5 ] && grep -q "cannot keep the report" "$work/windows.err" ||
+    fail "report $report: exit $status, expected 5: $(cat "$work/windows.err")"
+done
 status=0
 timeout 60 "$run_wine" "$exe" --port 'COM7,//./com7' --identify >/dev/null 2>"$work/windows.err" || status=$?
 [ "$status" = 2 ] && grep -q "names one device twice" "$work/windows.err" ||
