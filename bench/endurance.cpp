@@ -13,9 +13,9 @@
 #include <random>
 #include <thread>
 
+#include "command_line.h"
 #include "firmware_transfer.h"
 #include "serial_posix.h"
-#include "command_line.h"
 #include "simulator.h"
 #include "support/fixtures.h"
 
@@ -79,7 +79,10 @@ int main(int argc, char** argv) {
     isp::sim::DeviceOptions faults;
     const int k = static_cast<int>(random() % isp::wire::kRecords);
     switch (random() % 6) {
-      case 0: faults.errorAt = k; faults.errorCode = 1 + static_cast<int>(random() % 255); break;
+      case 0:
+        faults.errorAt = k;
+        faults.errorCode = 1 + static_cast<int>(random() % 255);
+        break;
       case 1: faults.badChecksumAt = k; break;
       case 2: faults.delayAt = k; break;  // 400 ms late
       case 3: faults.hangupAt = k; break;

@@ -50,8 +50,10 @@ int main(int argc, char** argv) {
   isp::PosixSerialPlatform silentPlatform(isp::PortMap().set(1, silent.path));
   isp::Link silentLink(silentPlatform);
   silentLink.rec.selectedPort = 1;
-  measure("exchange, silent device (8-byte request)", 10, [&] { silentLink.exchange(0, isp::wire::Request::identify()); });
-  measure("exchange, silent device (138-byte record)", 10, [&] { silentLink.exchange(0, isp::wire::Request::record(1)); });
+  measure("exchange, silent device (8-byte request)", 10,
+          [&] { silentLink.exchange(0, isp::wire::Request::identify()); });
+  measure("exchange, silent device (138-byte record)", 10,
+          [&] { silentLink.exchange(0, isp::wire::Request::record(1)); });
 
   isp::sim::SimulatorOptions o;
   isp::sim::Simulator sim(o);

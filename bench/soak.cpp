@@ -25,8 +25,8 @@ namespace {
 using isp::sim::DeviceOptions;
 
 enum Fault { None, Silence, NotReady, ErrorCode, BadChecksum, Late, Partial, Oversize, HangUp, kFaults };
-const char* const kNames[kFaults] = {"none",  "silence", "not ready", "error code", "bad checksum",
-                                     "late",  "partial", "oversize",  "hang-up"};
+const char* const kNames[kFaults] = {"none", "silence", "not ready", "error code", "bad checksum",
+                                     "late", "partial", "oversize",  "hang-up"};
 
 struct Expected {
   int status;
@@ -47,7 +47,8 @@ Expected inject(Fault f, int k, int code, DeviceOptions& d) {
     case ErrorCode:
       d.errorAt = k;
       d.errorCode = code;
-      return {1, "Ошибка " + std::to_string(code) + failed, record + "the device refused it with its own error code " + std::to_string(code)};
+      return {1, "Ошибка " + std::to_string(code) + failed,
+              record + "the device refused it with its own error code " + std::to_string(code)};
     case BadChecksum: d.badChecksumAt = k; return damaged;
     case Late: d.delayAt = k; return noReply;  // 400 ms: past the line time and 150 ms
     case Partial: d.partialAt = k; return damaged;
@@ -95,10 +96,14 @@ int main(int argc, char** argv) {
     const int status = flash.status;
     sim.stop();
     std::string why;
-    if (status != want.status) why = "exit " + std::to_string(status) + ", not " + std::to_string(want.status);
-    else if (!flash.out.ends_with(want.tail)) why = "the log ends otherwise";
-    else if (flash.err.find(want.said) == std::string::npos) why = "standard error says otherwise: " + flash.err;
-    else if (status == 0 && sim.image() != image) why = "success, but the device holds another image";
+    if (status != want.status)
+      why = "exit " + std::to_string(status) + ", not " + std::to_string(want.status);
+    else if (!flash.out.ends_with(want.tail))
+      why = "the log ends otherwise";
+    else if (flash.err.find(want.said) == std::string::npos)
+      why = "standard error says otherwise: " + flash.err;
+    else if (status == 0 && sim.image() != image)
+      why = "success, but the device holds another image";
     ++tally[fault].first;
     if (!why.empty()) {
       ++tally[fault].second;

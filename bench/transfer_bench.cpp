@@ -67,9 +67,10 @@ Run transfer(const std::string& firmware, const std::vector<std::uint8_t>& image
 }
 
 void report(const char* what, const Run& r, double floor, const char* floorName) {
-  std::printf("%-22s %9.3f s   %-18s %9.3f s   %+6.2f %%   cpu %6.3f s (%5.2f %% of wall)   peak %6ld KiB   exit %d%s\n",
-              what, r.wall, floorName, floor, 100.0 * (r.wall - floor) / floor, r.cpu, 100.0 * r.cpu / r.wall, r.rssKb,
-              r.status, r.imageMatches ? "" : "   IMAGE MISMATCH");
+  std::printf(
+      "%-22s %9.3f s   %-18s %9.3f s   %+6.2f %%   cpu %6.3f s (%5.2f %% of wall)   peak %6ld KiB   exit %d%s\n", what,
+      r.wall, floorName, floor, 100.0 * (r.wall - floor) / floor, r.cpu, 100.0 * r.cpu / r.wall, r.rssKb, r.status,
+      r.imageMatches ? "" : "   IMAGE MISMATCH");
 }
 
 }  // namespace
@@ -88,7 +89,8 @@ int main(int argc, char** argv) {
   std::vector<std::uint8_t> image(isp::wire::kImageSize);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 131 + (i >> 7));
   const std::string firmware = "/tmp/isp-bench-" + std::to_string(::getpid()) + ".isp";
-  std::ofstream(firmware, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  std::ofstream(firmware, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
 
   if (ports) {
     const Run one = transfer(firmware, image, 0);

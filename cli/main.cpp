@@ -1,14 +1,14 @@
 // isp-flash: the firmware transfer from the command line, for scripts and
 // production lines. Same engine, same log lines as the dialog.
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <atomic>
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "console_view.h"
@@ -89,7 +89,8 @@ void summary(const std::vector<JobResult>& jobs) {
   std::fprintf(stderr, "%-14s %-40s %-12s %-32s %8s\n", "port", "adapter", "device", "result", "time");
   for (const JobResult& j : jobs) {
     const double seconds = std::chrono::duration<double>(j.ended - j.started).count();
-    const std::string result = resultName(j) + (j.failedBlock >= 0 ? " at record " + std::to_string(j.failedBlock) : "");
+    const std::string result =
+        resultName(j) + (j.failedBlock >= 0 ? " at record " + std::to_string(j.failedBlock) : "");
     const std::string adapter = isp::msg::escapeControls(j.adapter.empty() ? j.node : j.adapter);
     std::fprintf(stderr, "%-14s %-40s %-12s %-32s %6.1f s\n", j.port.c_str(), adapter.c_str(),
                  isp::msg::escapeControls(j.device).c_str(), result.c_str(), seconds);
@@ -163,7 +164,8 @@ int runMany(const Options& o, Terminal& terminal, isp::cli::ProductionRecord* re
   std::atomic<std::size_t> running = ports.size();
   for (std::size_t i = 0; i < ports.size(); ++i) {
     threads.emplace_back([&, i] {
-      const JobSetup setup{ports[i], &o, &terminal, ports[i].name + ": ", o.mode == Options::Mode::Flash ? &image : nullptr, &done[i]};
+      const JobSetup setup{
+          ports[i], &o, &terminal, ports[i].name + ": ", o.mode == Options::Mode::Flash ? &image : nullptr, &done[i]};
       jobs[i] = runJob(setup);
       if (!jobs[i].why.empty()) terminal.note(ports[i].name + ": " + jobs[i].why);
       std::string error;
@@ -225,9 +227,9 @@ int run(const Options& o) {
   }
   Terminal terminal(logFile.get(), !o.quiet && stderrShowsProgress());
   installStopHandlers();
-  const int status = o.station                            ? runStation(o, terminal, record.get())
+  const int status = o.station                          ? runStation(o, terminal, record.get())
                      : o.allPorts || o.ports.size() > 1 ? runMany(o, terminal, record.get())
-                                                          : runOne(o, terminal, record.get());
+                                                        : runOne(o, terminal, record.get());
   if (status == kCompleted && record && record->lineMissing()) {
     say("the report " + o.reportFile + " lacks a device's line");
     return kRecordMissing;
@@ -248,15 +250,9 @@ int main(int argc, char** argv) {
     return kUsage;
   }
   switch (options->mode) {
-    case Options::Mode::Help:
-      std::fputs(isp::cli::helpText().c_str(), stdout);
-      return 0;
-    case Options::Mode::Version:
-      std::puts(isp::cli::kVersion);
-      return 0;
-    case Options::Mode::List:
-      return listPorts();
-    default:
-      return run(*options);
+    case Options::Mode::Help: std::fputs(isp::cli::helpText().c_str(), stdout); return 0;
+    case Options::Mode::Version: std::puts(isp::cli::kVersion); return 0;
+    case Options::Mode::List: return listPorts();
+    default: return run(*options);
   }
 }

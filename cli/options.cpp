@@ -18,60 +18,66 @@ std::string helpText() {
   const std::string records = std::to_string(wire::kRecords), bytes = std::to_string(wire::kRecordSize);
   const std::string ports = std::to_string(kFirstPort) + " to " + std::to_string(kLastPort);
   return std::string(
-    "usage: isp-flash --port PORT --file FILE [--interval MS] [--log FILE] [--report FILE] [--quiet]\n"
-    "       isp-flash --station --port PORT --file FILE [--interval MS] [--log FILE] [--report FILE]\n"
-    "       isp-flash --port PORT --identify\n"
-    "       isp-flash --list\n"
-    "       isp-flash --help | --version\n"
-    "\n"
-    "Writes a firmware file (") + records + " records of " + bytes + " bytes) into the device on PORT:\n"
-    "identifies the device, then sends one record per interval.\n"
-    "\n"
+             "usage: isp-flash --port PORT --file FILE [--interval MS] [--log FILE] [--report FILE] [--quiet]\n"
+             "       isp-flash --station --port PORT --file FILE [--interval MS] [--log FILE] [--report FILE]\n"
+             "       isp-flash --port PORT --identify\n"
+             "       isp-flash --list\n"
+             "       isp-flash --help | --version\n"
+             "\n"
+             "Writes a firmware file (") +
+         records + " records of " + bytes +
+         " bytes) into the device on PORT:\n"
+         "identifies the device, then sends one record per interval.\n"
+         "\n"
 #ifdef _WIN32
-    "  --port PORT     COMn or n (" + ports + "), or a device path such as \\\\.\\COM21\n"
+         "  --port PORT     COMn or n (" +
+         ports +
+         "), or a device path such as \\\\.\\COM21\n"
 #else
-    "  --port PORT     COMn or n (" + ports + "), or a device path such as /dev/ttyUSB0\n"
-    "                  COM1-COM4 = /dev/ttyS0-3, COM5-COM12 = /dev/ttyUSB0-7,\n"
-    "                  COM13-COM20 = /dev/ttyACM0-7\n"
+         "  --port PORT     COMn or n (" +
+         ports +
+         "), or a device path such as /dev/ttyUSB0\n"
+         "                  COM1-COM4 = /dev/ttyS0-3, COM5-COM12 = /dev/ttyUSB0-7,\n"
+         "                  COM13-COM20 = /dev/ttyACM0-7\n"
 #endif
-    "                  (--option=value works as well as --option value); several\n"
-    "                  ports at once as a comma-separated list, or all: every\n"
-    "                  port that can be had now; each device once\n"
-    "  --file FILE     the firmware file; it is opened before the device is touched\n"
-    "  --interval MS   time between records, default 250; 0 sends the next record\n"
-    "                  as soon as the previous one is acknowledged\n"
-    "  --log FILE      also append every log line, with a timestamp, to FILE\n"
-    "  --report FILE   append a JSON line for every device attempted to FILE;\n"
-    "                  it is opened first, and nothing is sent when it cannot be\n"
-    "  --quiet         no progress display (it is shown only on a terminal anyway)\n"
-    "  --identify      only ask the device who it is\n"
-    "  --list          list the serial ports present, with their device nodes\n"
-    "  --station       run until stopped, programming each device on the ports\n"
-    "                  once as it is connected (again once it has gone and come back)\n"
-    "\n"
-    "Standard output gets the log lines; progress goes to standard error, and so\n"
-    "does the reason for a failure when there is more to say than the log line.\n"
+         "                  (--option=value works as well as --option value); several\n"
+         "                  ports at once as a comma-separated list, or all: every\n"
+         "                  port that can be had now; each device once\n"
+         "  --file FILE     the firmware file; it is opened before the device is touched\n"
+         "  --interval MS   time between records, default 250; 0 sends the next record\n"
+         "                  as soon as the previous one is acknowledged\n"
+         "  --log FILE      also append every log line, with a timestamp, to FILE\n"
+         "  --report FILE   append a JSON line for every device attempted to FILE;\n"
+         "                  it is opened first, and nothing is sent when it cannot be\n"
+         "  --quiet         no progress display (it is shown only on a terminal anyway)\n"
+         "  --identify      only ask the device who it is\n"
+         "  --list          list the serial ports present, with their device nodes\n"
+         "  --station       run until stopped, programming each device on the ports\n"
+         "                  once as it is connected (again once it has gone and come back)\n"
+         "\n"
+         "Standard output gets the log lines; progress goes to standard error, and so\n"
+         "does the reason for a failure when there is more to say than the log line.\n"
 #ifdef _WIN32
-    "Ctrl-C, Ctrl-Break and closing the console stop the transfer like the Stop\n"
-    "button.\n"
+         "Ctrl-C, Ctrl-Break and closing the console stop the transfer like the Stop\n"
+         "button.\n"
 #else
-    "Ctrl-C, SIGTERM and SIGHUP stop the transfer like the Stop button.\n"
+         "Ctrl-C, SIGTERM and SIGHUP stop the transfer like the Stop button.\n"
 #endif
-    "\n"
-    "Exit status:\n"
-    "  0    programming completed (or --identify: device in programming mode)\n"
-    "       With several ports: 0 when every device completed, else the status\n"
-    "       they share, 1 when theirs differ.\n"
-    "  1    the transfer started and did not complete\n"
-    "  2    usage error\n"
-    "  3    the device was not identified in programming mode\n"
-    "  4    the firmware file could not be opened or read\n"
-    "  5    the report lacks a line (the devices did as hoped, else their status\n"
-    "       stands), or could not be opened and nothing was sent\n"
+         "\n"
+         "Exit status:\n"
+         "  0    programming completed (or --identify: device in programming mode)\n"
+         "       With several ports: 0 when every device completed, else the status\n"
+         "       they share, 1 when theirs differ.\n"
+         "  1    the transfer started and did not complete\n"
+         "  2    usage error\n"
+         "  3    the device was not identified in programming mode\n"
+         "  4    the firmware file could not be opened or read\n"
+         "  5    the report lacks a line (the devices did as hoped, else their status\n"
+         "       stands), or could not be opened and nothing was sent\n"
 #ifdef _WIN32
-    "  130  stopped by Ctrl-C (149 Ctrl-Break, 129 the console closed)\n";
+         "  130  stopped by Ctrl-C (149 Ctrl-Break, 129 the console closed)\n";
 #else
-    "  128 + the signal number: stopped (130 for Ctrl-C, 143 SIGTERM, 129 SIGHUP)\n";
+         "  128 + the signal number: stopped (130 for Ctrl-C, 143 SIGTERM, 129 SIGHUP)\n";
 #endif
 }
 
@@ -119,11 +125,18 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
   app.allow_extras();
   app.allow_windows_style_options(false);  // "//./COM7" is a port, not an option
   std::vector<CLI::Option*> flags, values;
-  for (auto [names, to] : {std::pair{"-h,--help", &help}, {"--version", &version}, {"--identify", &identify},
-                           {"--list", &list}, {"-q,--quiet", &o.quiet}, {"--station", &o.station}})
+  for (auto [names, to] : {std::pair{"-h,--help", &help},
+                           {"--version", &version},
+                           {"--identify", &identify},
+                           {"--list", &list},
+                           {"-q,--quiet", &o.quiet},
+                           {"--station", &o.station}})
     flags.push_back(app.add_flag(names, *to)->disable_flag_override());
-  for (auto [name, to] : {std::pair{"--port", &o.port}, {"--file", &o.file}, {"--interval", &interval},
-                          {"--log", &o.logFile}, {"--report", &o.reportFile}})
+  for (auto [name, to] : {std::pair{"--port", &o.port},
+                          {"--file", &o.file},
+                          {"--interval", &interval},
+                          {"--log", &o.logFile},
+                          {"--report", &o.reportFile}})
     values.push_back(app.add_option(name, *to)->expected(0, 1)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast));
 
   for (int i = 1; i < argc; ++i) {
@@ -176,8 +189,10 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
     if (name.empty()) return fail("--port has an empty name in its list: " + o.port);
   for (const std::string& name : names) {
     const auto n = portNumber(name);
-    if (!n) return fail("--port takes COM" + std::to_string(kFirstPort) + " to COM" + std::to_string(kLastPort) + ", " +
-                        std::to_string(kFirstPort) + " to " + std::to_string(kLastPort) + ", a device path, a comma-separated list of these or all: " + name);
+    if (!n)
+      return fail("--port takes COM" + std::to_string(kFirstPort) + " to COM" + std::to_string(kLastPort) + ", " +
+                  std::to_string(kFirstPort) + " to " + std::to_string(kLastPort) +
+                  ", a device path, a comma-separated list of these or all: " + name);
     o.ports.push_back({name, *n});
   }
   o.portNumber = o.ports.size() == 1 ? o.ports[0].number : 0;

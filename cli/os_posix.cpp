@@ -1,9 +1,9 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -43,7 +43,7 @@ std::unique_ptr<SerialPlatform> serialPlatform(const std::string& path) {
 
 void installStopHandlers() {
   if (g_wake[0] < 0 && ::pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) g_wake[0] = g_wake[1] = -1;
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = onSignal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0;  // no SA_RESTART: a sleep ends early so that Stop is prompt
@@ -80,16 +80,19 @@ class PosixRecordFile final : public RecordFile {
 
   bool append(const std::string& line, std::string* error) override {
     const Exclusive held(fd_.get());
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd_.get(), &st) != 0) return failed(errno, error);
     char last = '\n';
-    const bool unended = readable_ && st.st_size > 0 && ::pread(fd_.get(), &last, 1, st.st_size - 1) == 1 && last != '\n';
+    const bool unended =
+        readable_ && st.st_size > 0 && ::pread(fd_.get(), &last, 1, st.st_size - 1) == 1 && last != '\n';
     const std::string text = (unended ? "\n" : "") + line;
     std::size_t done = 0;
     while (done < text.size()) {
       const ssize_t k = ::write(fd_.get(), text.data() + done, text.size() - done);
-      if (k > 0) done += static_cast<std::size_t>(k);
-      else if (k == 0 || errno != EINTR) return cutBack(done, k == 0 ? EIO : errno, error);
+      if (k > 0)
+        done += static_cast<std::size_t>(k);
+      else if (k == 0 || errno != EINTR)
+        return cutBack(done, k == 0 ? EIO : errno, error);
     }
     if (::fsync(fd_.get()) != 0) return cutBack(done, errno, error);
     return true;
@@ -120,7 +123,7 @@ class PosixRecordFile final : public RecordFile {
   // another writer appended after them is not ours to cut.
   bool cutBack(std::size_t done, int err, std::string* error) {
     const off_t end = ::lseek(fd_.get(), 0, SEEK_CUR);
-    struct stat st{};
+    struct stat st {};
     const off_t start = end - static_cast<off_t>(done);
     if (done > 0 && end >= 0 && ::fstat(fd_.get(), &st) == 0 && st.st_size == end) {
       while (::ftruncate(fd_.get(), start) != 0 && errno == EINTR) {
@@ -147,7 +150,7 @@ std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::strin
   signal(SIGXFSZ, SIG_IGN);
   // A device is never opened, not even to be refused: an open alone moves a
   // serial port's lines or starts a watchdog.
-  struct stat found{};
+  struct stat found {};
   if (::stat(path.c_str(), &found) == 0 && !S_ISREG(found.st_mode)) {
     *error = path + ": not a regular file";
     return nullptr;
@@ -160,7 +163,7 @@ std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::strin
     readable = false;
     fd = UniqueFd(::open(path.c_str(), O_WRONLY | flags, 0644));
   }
-  struct stat st{};
+  struct stat st {};
   const bool regular = fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
   if (!regular) {
     *error = path + ": " + (fd ? "not a regular file" : std::strerror(errno));
@@ -171,7 +174,7 @@ std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::strin
 
 std::string deviceIdentity(const std::string& node) {
   // A character device is its number, which every node and link for it shares.
-  struct stat st{};
+  struct stat st {};
   if (::stat(node.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
     return "device " + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
   return absolutePath(node);

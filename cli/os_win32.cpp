@@ -118,7 +118,8 @@ class Win32RecordFile final : public RecordFile {
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(before.QuadPart - 1);
     at.OffsetHigh = static_cast<DWORD>((before.QuadPart - 1) >> 32);
-    const bool unended = before.QuadPart > 0 && ::ReadFile(file_.get(), &last, 1, &got, &at) && got == 1 && last != '\n';
+    const bool unended =
+        before.QuadPart > 0 && ::ReadFile(file_.get(), &last, 1, &got, &at) && got == 1 && last != '\n';
     const std::string text = (unended ? "\n" : "") + line;
     // Offsets of all ones: at the end of the file, whatever else was appended.
     OVERLAPPED end{};

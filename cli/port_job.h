@@ -25,7 +25,7 @@ struct JobResult {
   int status = kCompleted;          // the exit status a run of this port alone would have
   int failedBlock = -1;             // the record whose exchange failed, and its code
   std::int32_t code = 0;
-  std::string why;                  // more than the log line says, for standard error
+  std::string why;  // more than the log line says, for standard error
   std::chrono::system_clock::time_point started, ended;
 };
 
@@ -33,11 +33,11 @@ struct JobSetup {
   PortTarget target;
   const Options* options = nullptr;
   Terminal* terminal = nullptr;
-  std::string prefix;                     // before each log line: "COM5: "
-  const FirmwareImage* image = nullptr;   // loaded once for every port; else options->file is chosen here
+  std::string prefix;                       // before each log line: "COM5: "
+  const FirmwareImage* image = nullptr;     // loaded once for every port; else options->file is chosen here
   std::atomic<int>* recordsDone = nullptr;  // progress for a combined display; else the job shows its own
-  Link* link = nullptr;                   // a link already open on the port (a station's); else one of its own
-  bool quiet = false;                     // log lines to the log file only
+  Link* link = nullptr;                     // a link already open on the port (a station's); else one of its own
+  bool quiet = false;                       // log lines to the log file only
 };
 
 // The platform and the port number that stand for a target.

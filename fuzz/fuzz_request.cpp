@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Device device(isp::sim::DeviceOptions{});
   const isp::sim::Response r = device.handle(frame);
   const auto& b = r.bytes;
-  if (b.size() < isp::wire::kOverhead || isp::wire::lengthField(b.data()) + isp::wire::kHeaderSize != b.size()) std::abort();
+  if (b.size() < isp::wire::kOverhead || isp::wire::lengthField(b.data()) + isp::wire::kHeaderSize != b.size())
+    std::abort();
   if (isp::wire::checksum(std::span(b).first(b.size() - 1)) != b.back()) std::abort();
   if (device.records().size() > 1) std::abort();
   return 0;

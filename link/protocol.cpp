@@ -11,8 +11,8 @@ std::uint8_t checksum(std::span<const std::uint8_t> bytes) {
   return static_cast<std::uint8_t>(sum & 0xFFu);
 }
 
-std::size_t build(std::span<std::uint8_t> out, std::uint8_t address, std::uint8_t command,
-                  std::uint8_t command2, std::uint8_t flag, std::span<const std::uint8_t> payload) {
+std::size_t build(std::span<std::uint8_t> out, std::uint8_t address, std::uint8_t command, std::uint8_t command2,
+                  std::uint8_t flag, std::span<const std::uint8_t> payload) {
   const std::size_t length = payload.size() + kOverhead;
   assert(out.size() >= length);
   const std::size_t n = payload.size() + 4;

@@ -34,15 +34,17 @@ struct Request {
 
   static constexpr Request identify() { return {kIdentifyCommand, kIdentifyCommand2, 0, 0}; }
   // Record 0 is the header record (flag 0), 1 to 512 the data records (flag 1).
-  static constexpr Request record(int k) { return {kRecordCommand, kRecordCommand2, static_cast<std::uint8_t>(k == 0 ? 0 : 1), kRecordSize}; }
+  static constexpr Request record(int k) {
+    return {kRecordCommand, kRecordCommand2, static_cast<std::uint8_t>(k == 0 ? 0 : 1), kRecordSize};
+  }
 };
 
 std::uint8_t checksum(std::span<const std::uint8_t> bytes);
 
 // Writes a whole frame into out (which must hold payload.size() + 8 bytes) and
 // returns its length.
-std::size_t build(std::span<std::uint8_t> out, std::uint8_t address, std::uint8_t command,
-                  std::uint8_t command2, std::uint8_t flag, std::span<const std::uint8_t> payload);
+std::size_t build(std::span<std::uint8_t> out, std::uint8_t address, std::uint8_t command, std::uint8_t command2,
+                  std::uint8_t flag, std::span<const std::uint8_t> payload);
 
 inline std::size_t lengthField(const std::uint8_t* header) {
   return static_cast<std::size_t>(header[2]) | (static_cast<std::size_t>(header[3]) << 8);

@@ -21,7 +21,8 @@ std::FILE* openFile(const std::string& utf8Path, const char* mode) {
 }
 
 std::string fileName(const std::string& utf8Path) {
-  const std::u8string name = std::filesystem::path(std::u8string(utf8Path.begin(), utf8Path.end())).filename().u8string();
+  const std::u8string name =
+      std::filesystem::path(std::u8string(utf8Path.begin(), utf8Path.end())).filename().u8string();
   return std::string(name.begin(), name.end());
 }
 
@@ -31,7 +32,9 @@ std::string fileName(const std::string& utf8Path) {
 // would hold open() for ever, and a terminal could become ours.
 std::FILE* openFile(const std::string& utf8Path, const char* mode) {
   const std::string_view m = mode;
-  int flags = m.starts_with('r') ? O_RDONLY : m.starts_with('a') ? O_WRONLY | O_CREAT | O_APPEND : O_WRONLY | O_CREAT | O_TRUNC;
+  int flags = m.starts_with('r')   ? O_RDONLY
+              : m.starts_with('a') ? O_WRONLY | O_CREAT | O_APPEND
+                                   : O_WRONLY | O_CREAT | O_TRUNC;
   if (m.find('+') != std::string_view::npos) flags = (flags & ~O_ACCMODE) | O_RDWR;
   const int fd = ::open(utf8Path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;

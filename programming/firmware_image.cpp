@@ -62,15 +62,15 @@ bool FirmwareImage::makeReady(std::string& log) {
 }
 
 bool FirmwareImage::fileCanHoldImage() const {
-  struct stat st{};
+  struct stat st {};
   if (!m_pFile || ::fstat(fileno(m_pFile.get()), &st) != 0) return true;  // the read will tell
   if (S_ISDIR(st.st_mode)) return false;
   return !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) >= wire::kImageSize;
 }
 
 std::span<const std::uint8_t, wire::kRecordSize> FirmwareImage::record(int k) const {
-  return std::span<const std::uint8_t, wire::kRecordSize>(m_image.data() + static_cast<std::size_t>(k) * wire::kRecordSize,
-                                                          wire::kRecordSize);
+  return std::span<const std::uint8_t, wire::kRecordSize>(
+      m_image.data() + static_cast<std::size_t>(k) * wire::kRecordSize, wire::kRecordSize);
 }
 
 }  // namespace isp

@@ -40,7 +40,10 @@ class FirmwareImage {
   // The errno of the last choice that could not be opened.
   int openError() const { return m_openError; }
   bool imageLoaded() const { return m_bImageLoaded; }
-  void reset() { release(); m_bImageLoaded = false; }
+  void reset() {
+    release();
+    m_bImageLoaded = false;
+  }
 
  private:
   struct FileCloser {

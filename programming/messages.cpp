@@ -49,8 +49,10 @@ std::string fromCp1251(std::string_view bytes) {
   for (char ch : bytes) {
     const auto b = static_cast<unsigned char>(ch);
     char32_t cp = b;
-    if (b >= 0xC0) cp = 0x0410 + (b - 0xC0);
-    else if (b >= 0x80) cp = kHigh[b - 0x80];
+    if (b >= 0xC0)
+      cp = 0x0410 + (b - 0xC0);
+    else if (b >= 0x80)
+      cp = kHigh[b - 0x80];
     if (cp < 0x80) {
       out += static_cast<char>(cp);
     } else if (cp < 0x800) {

@@ -27,9 +27,9 @@ class TransferView {
   virtual void stopRecordTimer(int id) = 0;
   // The port list: entries in order, and the selected index (-1: none).
   struct PortEntry {
-    int port;           // 1 to 20
-    std::string label;  // "COM<n>"
-    std::string detail; // its device node and adapter, for a tooltip
+    int port;            // 1 to 20
+    std::string label;   // "COM<n>"
+    std::string detail;  // its device node and adapter, for a tooltip
   };
   virtual void setPortList(const std::vector<PortEntry>& entries) { (void)entries; }
   virtual void selectPort(int index) { (void)index; }

@@ -31,8 +31,8 @@ enum class SerialError {
 
 // A port as the user knows it and as the system opens it.
 struct Port {
-  std::string name;     // "COM5", or the path the user gave
-  std::string node;     // "/dev/ttyUSB0", "\\.\COM5"; empty when this machine has none
+  std::string name;       // "COM5", or the path the user gave
+  std::string node;       // "/dev/ttyUSB0", "\\.\COM5"; empty when this machine has none
   std::string adapter{};  // what the system knows of the device behind it, when anything
 };
 
@@ -67,8 +67,8 @@ struct LineSettings {
 };
 
 struct IoResult {
-  std::size_t count = 0;       // bytes moved; fewer than asked is a time-out
-  bool disconnected = false;   // the device is gone: further I/O is pointless
+  std::size_t count = 0;      // bytes moved; fewer than asked is a time-out
+  bool disconnected = false;  // the device is gone: further I/O is pointless
 };
 
 // An open, configured, exclusively held port. Closing is destruction.

@@ -4,8 +4,8 @@
 
 namespace isp {
 
-IoResult timedRead(ByteChannel& channel, MonotonicClock& clock, const LineSettings& line,
-                   std::span<std::uint8_t> bytes, TimePoint start) {
+IoResult timedRead(ByteChannel& channel, MonotonicClock& clock, const LineSettings& line, std::span<std::uint8_t> bytes,
+                   TimePoint start) {
   IoResult r;
   const Deadline total(start + line.readTotal);
   Deadline silence = total;

@@ -26,8 +26,8 @@ class ByteChannel {
 
 // Reads up to bytes.size(): waits until start + readTotal for the first byte,
 // and after any byte stops at readInterval of silence.
-IoResult timedRead(ByteChannel& channel, MonotonicClock& clock, const LineSettings& line,
-                   std::span<std::uint8_t> bytes, TimePoint start);
+IoResult timedRead(ByteChannel& channel, MonotonicClock& clock, const LineSettings& line, std::span<std::uint8_t> bytes,
+                   TimePoint start);
 
 // Writes bytes, giving up at writePerByte * n + writeConstant.
 IoResult timedWrite(ByteChannel& channel, MonotonicClock& clock, const LineSettings& line,

@@ -42,8 +42,8 @@ Response Device::handle(std::span<const std::uint8_t> f) {
       fault("identification: length " + std::to_string(n) + ", flag " + std::to_string(flag));
       return errorReply(cmd2, flag, 3);
     }
-    const std::string text = opt_.notReady ? "APP" + opt_.identText.substr(std::min<std::size_t>(3, opt_.identText.size()))
-                                           : opt_.identText;
+    const std::string text =
+        opt_.notReady ? "APP" + opt_.identText.substr(std::min<std::size_t>(3, opt_.identText.size())) : opt_.identText;
     return reply(kAtIdentify, cmd, cmd2, flag,
                  std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
   }

@@ -25,12 +25,12 @@ struct DeviceOptions {
   bool notReady = false;                // identification text without "ISP"
   int errorAt = kNever;                 // error reply with errorCode
   int errorCode = 4;
-  int badChecksumAt = kNever;           // reply checksum off by one
-  int delayAt = kNever;                 // reply held back by `delay`
+  int badChecksumAt = kNever;  // reply checksum off by one
+  int delayAt = kNever;        // reply held back by `delay`
   std::chrono::milliseconds delay{400};
-  int partialAt = kNever;               // only the first half of the reply
-  int oversizeAt = kNever;              // length field of 300
-  int hangupAt = kNever;                // close the line instead of replying
+  int partialAt = kNever;   // only the first half of the reply
+  int oversizeAt = kNever;  // length field of 300
+  int hangupAt = kNever;    // close the line instead of replying
 };
 
 // What the line should do in answer to one frame.

@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
   g_sim = nullptr;
 
   const auto faults = sim.faults();
-  std::cerr << "isp-sim: " << sim.framesHandled() << " frames, " << sim.recordCount() << " records, "
-            << faults.size() << " faults" << std::endl;
+  std::cerr << "isp-sim: " << sim.framesHandled() << " frames, " << sim.recordCount() << " records, " << faults.size()
+            << " faults" << std::endl;
   return faults.empty() ? 0 : 1;
 }

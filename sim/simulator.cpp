@@ -19,15 +19,11 @@ using SteadyTime = std::chrono::steady_clock::time_point;
 using std::chrono::steady_clock;
 
 namespace {
-std::chrono::nanoseconds byteTime(int baud) {
-  return std::chrono::nanoseconds(10LL * 1'000'000'000LL / baud);
-}
+std::chrono::nanoseconds byteTime(int baud) { return std::chrono::nanoseconds(10LL * 1'000'000'000LL / baud); }
 }  // namespace
 
 Simulator::Simulator(SimulatorOptions options, Log log)
-    : opt_(std::move(options)),
-      log_(std::move(log)),
-      device_(opt_.device, [this](const std::string& what) {
+    : opt_(std::move(options)), log_(std::move(log)), device_(opt_.device, [this](const std::string& what) {
         if (log_) log_("fault: " + what);
       }) {
   int fds[2];
@@ -57,7 +53,7 @@ Simulator::~Simulator() {
 // of an earlier run): a device node or a file at that path is someone's.
 bool Simulator::placeLink(const std::string& target, std::string* error) {
   const std::string& at = opt_.linkPath;
-  struct stat st{};
+  struct stat st {};
   if (::lstat(at.c_str(), &st) == 0 && !(S_ISLNK(st.st_mode) && linkTarget(at).starts_with("/dev/pts/"))) {
     if (error) *error = at + " exists and is not a link to a pseudo-terminal: refusing to replace it";
     return false;
@@ -77,8 +73,8 @@ bool Simulator::openPty(std::string* error) {
   Pty p = sim::openPty(true, error);
   if (p.path.empty()) return false;
   // Started through sudo, the line belongs to the user who asked for it.
-  if (opt_.ownerUid >= 0 && ::chown(p.path.c_str(), static_cast<uid_t>(opt_.ownerUid),
-                                    static_cast<gid_t>(opt_.ownerGid)) != 0) {
+  if (opt_.ownerUid >= 0 &&
+      ::chown(p.path.c_str(), static_cast<uid_t>(opt_.ownerUid), static_cast<gid_t>(opt_.ownerGid)) != 0) {
     if (error) *error = p.path + ": " + std::strerror(errno);
     return false;
   }
@@ -233,7 +229,7 @@ void Simulator::processFrames() {
     const std::size_t n = wire::lengthField(pending_.data());
     if (n < 4 || n > Device::kMaxLengthField) {
       fault("length field " + std::to_string(n) + " out of range; " + std::to_string(pending_.size()) +
-                    " bytes dropped");
+            " bytes dropped");
       pending_.clear();
       acceptedAt_.clear();
       return;
@@ -321,7 +317,8 @@ void Simulator::writeImage() {
   bool ok = f && std::fwrite(img.data(), 1, img.size(), f) == img.size();
   if (f) ok = (std::fclose(f) == 0) && ok;
   ok = ok && std::rename(tmp.c_str(), opt_.imagePath.c_str()) == 0;
-  if (log_) log_(ok ? "image written to " + opt_.imagePath : "cannot write " + opt_.imagePath + ": " + std::strerror(errno));
+  if (log_)
+    log_(ok ? "image written to " + opt_.imagePath : "cannot write " + opt_.imagePath + ": " + std::strerror(errno));
 }
 
 void Simulator::arm(const DeviceOptions& options) {

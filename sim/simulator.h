@@ -15,13 +15,13 @@ namespace isp::sim {
 
 struct SimulatorOptions {
   DeviceOptions device{};
-  int baud = 0;                    // pace bytes both ways as a line at this rate; 0: no pacing
-  std::string imagePath{};         // the programmed image goes here when record 512 arrives
-  std::string linkPath{};          // a symbolic link kept pointing at the current pty
-  int ownerUid = -1, ownerGid = -1;  // who the pty is given to (the user behind sudo)
-  int reopenAfterMs = -1;          // after a hang-up, a fresh pty this much later; < 0: stay down
-  bool exitWhenComplete = false;   // stop once the image is written
-  bool verbose = false;            // log every frame answered
+  int baud = 0;                             // pace bytes both ways as a line at this rate; 0: no pacing
+  std::string imagePath{};                  // the programmed image goes here when record 512 arrives
+  std::string linkPath{};                   // a symbolic link kept pointing at the current pty
+  int ownerUid = -1, ownerGid = -1;         // who the pty is given to (the user behind sudo)
+  int reopenAfterMs = -1;                   // after a hang-up, a fresh pty this much later; < 0: stay down
+  bool exitWhenComplete = false;            // stop once the image is written
+  bool verbose = false;                     // log every frame answered
   std::chrono::milliseconds frameGap{200};  // a frame left incomplete this long is dropped
 };
 

@@ -49,7 +49,9 @@ class DialogTest : public ::testing::Test {
   }
   QString logText() { return control<QPlainTextEdit>("IDC_LOG")->toPlainText(); }
   void click(const char* id) { QTest::mouseClick(control(id), Qt::LeftButton); }
-  bool waitIdle(int ms = 60000) { return QTest::qWaitFor([&] { return control("IDC_TRANSMIT")->isEnabled(); }, ms); }
+  bool waitIdle(int ms = 60000) {
+    return QTest::qWaitFor([&] { return control("IDC_TRANSMIT")->isEnabled(); }, ms);
+  }
   // Whether doing `act` opens the about box (closed again at once).
   static bool opensAbout(const std::function<void()>& act) {
     bool opened = false;
@@ -77,7 +79,8 @@ TEST_F(DialogTest, PortListAndPortChanges) {
   open({10, 3, 2});
   auto* ports = control<QComboBox>("IDC_PORT");
   ASSERT_EQ(ports->count(), 3);
-  EXPECT_EQ(QStringList({ports->itemText(0), ports->itemText(1), ports->itemText(2)}), QStringList({"COM2", "COM3", "COM10"}));
+  EXPECT_EQ(QStringList({ports->itemText(0), ports->itemText(1), ports->itemText(2)}),
+            QStringList({"COM2", "COM3", "COM10"}));
   EXPECT_EQ(ports->itemData(2, Qt::ToolTipRole).toString().toStdString(), sims_[10]->path());
   EXPECT_EQ(ports->currentIndex(), 0);
   EXPECT_EQ(link_->rec.selectedPort, 2);
@@ -113,7 +116,8 @@ TEST_F(DialogTest, UnpluggedStoppedThenWhole) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return sims_[4]->linesOpened() == 2; }, 5000));
 
   click("IDC_TRANSMIT");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return logText().contains(QStringLiteral("начато")) && sims_[4]->recordCount() >= 5; }, 30000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return logText().contains(QStringLiteral("начато")) && sims_[4]->recordCount() >= 5; }, 30000));
   click("IDC_STOP");
   EXPECT_TRUE(logText().endsWith(QStringLiteral("Передача остановлена\n"))) << logText().toStdString();
   EXPECT_FALSE(control("IDC_STOP")->isEnabled());

@@ -60,8 +60,14 @@ TEST_F(ExchangeTest, ResultOfEachKindOfReply) {
       {"silence", kIdentify, {}, rc::kNoReply},
       {"zero_length_field", kIdentify, {0x00, 0x00, 0x00, 0x00}, rc::kNoReply},
       {"text_ISP", kIdentify, {0x00, 0x00, 0x07, 0x00, 0x10, 0x00, 0x00, 0x49, 0x53, 0x50, 0x03}, rc::kOk},
-      {"kind_byte_not_compared", kIdentify, {0x00, 0x00, 0x07, 0x00, 0x55, 0x00, 0x00, 0x49, 0x53, 0x50, 0x48}, rc::kOk},
-      {"checksum_off_by_one", kIdentify, {0x00, 0x00, 0x07, 0x00, 0x10, 0x00, 0x00, 0x49, 0x53, 0x50, 0x04}, rc::kBadReply},
+      {"kind_byte_not_compared",
+       kIdentify,
+       {0x00, 0x00, 0x07, 0x00, 0x55, 0x00, 0x00, 0x49, 0x53, 0x50, 0x48},
+       rc::kOk},
+      {"checksum_off_by_one",
+       kIdentify,
+       {0x00, 0x00, 0x07, 0x00, 0x10, 0x00, 0x00, 0x49, 0x53, 0x50, 0x04},
+       rc::kBadReply},
       {"start_byte", kIdentify, {0x01, 0x00, 0x07, 0x00, 0x10, 0x00, 0x00, 0x49, 0x53, 0x50, 0x04}, rc::kBadReply},
       {"address_echo", kIdentify, {0x00, 0x01, 0x07, 0x00, 0x10, 0x00, 0x00, 0x49, 0x53, 0x50, 0x04}, rc::kBadReply},
       {"command2_echo", kIdentify, {0x00, 0x00, 0x07, 0x00, 0x10, 0x01, 0x00, 0x49, 0x53, 0x50, 0x04}, rc::kBadReply},
@@ -104,10 +110,9 @@ TEST_F(ExchangeTest, PortLifecycle) {
   platform.disconnectOnRead = false;
   run(kIdentify);  // and opened afresh
   const std::vector<std::string> expected = {
-      "open 3", "write 3: 00 00 04 00 10 00 00 14", "read 4", "close 3",
-      "open 5", "write 5: 00 00 04 00 10 00 00 14", "read 4",
-      "write 5: 00 00 04 00 10 00 00 14", "read 4", "close 5",
-      "open 5", "write 5: 00 00 04 00 10 00 00 14", "read 4"};
+      "open 3", "write 3: 00 00 04 00 10 00 00 14", "read 4", "close 3", "open 5", "write 5: 00 00 04 00 10 00 00 14",
+      "read 4", "write 5: 00 00 04 00 10 00 00 14", "read 4", "close 5", "open 5", "write 5: 00 00 04 00 10 00 00 14",
+      "read 4"};
   EXPECT_EQ(platform.journal, expected);
 
   for (int absent : {0, 9}) {

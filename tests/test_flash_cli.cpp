@@ -7,12 +7,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
-#include <atomic>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -20,11 +20,11 @@
 
 #include "serial_posix.h"
 #include "sha256.h"
-#include "station.h"
 #include "simulator.h"
-#include "tick_schedule.h"
+#include "station.h"
 #include "support/child_process.h"
 #include "support/fixtures.h"
+#include "tick_schedule.h"
 
 namespace isp::test {
 namespace {
@@ -40,7 +40,9 @@ class FlashCli : public ::testing::Test {
     err_ = f.err;
     return f.status;
   }
-  std::vector<std::string> flashArgs(const std::string& file) { return {"--port", sim_->path(), "--file", file, "--interval", "0"}; }
+  std::vector<std::string> flashArgs(const std::string& file) {
+    return {"--port", sim_->path(), "--file", file, "--interval", "0"};
+  }
   static std::string contents(const std::string& path) {
     std::ifstream in(path);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -55,10 +57,9 @@ class FlashCli : public ::testing::Test {
 
 TEST_F(FlashCli, ProgramsTheImageByteForByte) {
   EXPECT_EQ(flash({"--port=" + sim_->path(), "--file=" + firmware_, "--interval=0"}), 0) << err_;
-  EXPECT_EQ(out_,
-            "Выбран файл fw.isp\nФайл открыт\nПоследовательный порт " + sim_->path() +
-                "\nУстройство SIM-1 в режиме программирования\nФайл считан\n"
-                "Программирование устройства начато\nПрограммирование завершено\n");
+  EXPECT_EQ(out_, "Выбран файл fw.isp\nФайл открыт\nПоследовательный порт " + sim_->path() +
+                      "\nУстройство SIM-1 в режиме программирования\nФайл считан\n"
+                      "Программирование устройства начато\nПрограммирование завершено\n");
   // What is about to be programmed, and no progress display when standard error is not a terminal.
   EXPECT_EQ(err_, "isp-flash: " + firmware_ + ": 66690 bytes, SHA-256 " + sha256Hex(image_) + "\n");
   EXPECT_EQ(sim_->image(), image_);
@@ -101,7 +102,9 @@ TEST_F(FlashCli, FileProblems) {
 
 // SHA-256's own test vectors, one block and two.
 TEST(ImageFingerprint, KnownAnswers) {
-  const auto hash = [](std::string_view s) { return sha256Hex({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}); };
+  const auto hash = [](std::string_view s) {
+    return sha256Hex({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()});
+  };
   EXPECT_EQ(hash("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   EXPECT_EQ(hash("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
             "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
@@ -136,7 +139,8 @@ TEST_F(FlashCli, SeveralPortsAndTheirReport) {
     EXPECT_EQ(lines[i].contains("failure"), failed);
     EXPECT_EQ(lines[i]["device"], "SIM-1");
     EXPECT_EQ(lines[i]["image"]["sha256"], sha256Hex(image_));
-    EXPECT_TRUE(std::regex_match(lines[i]["start"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
+    EXPECT_TRUE(std::regex_match(lines[i]["start"].get<std::string>(),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
   }
   EXPECT_TRUE(std::regex_search(contents(report), std::regex(R"("duration_s":\d+\.\d{1,3},)"))) << "milliseconds";
 }
@@ -146,8 +150,8 @@ TEST_F(FlashCli, SeveralPortsAndTheirReport) {
 TEST_F(FlashCli, ReportThatCannotBeKept) {
   const std::string fifo = (dir_.path() / "fifo").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-  for (const std::string& report : {(dir_.path() / "none" / "r.jsonl").string(), dir_.path().string(), fifo,
-                                    std::string("/dev/null")}) {
+  for (const std::string& report :
+       {(dir_.path() / "none" / "r.jsonl").string(), dir_.path().string(), fifo, std::string("/dev/null")}) {
     EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--report", report}), 5) << report;
     EXPECT_TRUE(err_.starts_with("isp-flash: cannot keep the report " + report + ": ")) << err_;
     EXPECT_TRUE(err_.ends_with("; no device was touched\n")) << err_;
@@ -165,7 +169,8 @@ TEST_F(FlashCli, ReportOnAFullDisk) {
   while (before.size() < 2000) before += R"({"earlier":"line )" + std::to_string(before.size()) + "\"}\n";
   std::ofstream(report) << before;
   const auto args = flashArgs(firmware_);
-  std::vector<std::string> limited = {"/usr/bin/prlimit", "--fsize=" + std::to_string(before.size() + 60), ISP_FLASH_PATH};
+  std::vector<std::string> limited = {"/usr/bin/prlimit", "--fsize=" + std::to_string(before.size() + 60),
+                                      ISP_FLASH_PATH};
   limited.insert(limited.end(), args.begin(), args.end());
   limited.insert(limited.end(), {"--report", report});
   const Finished full = runProgram(limited);
@@ -193,15 +198,19 @@ TEST_F(FlashCli, DeviceTextCannotSpeakForTheProgram) {
   sims.push_back(startSimulator({.device = {.identText = "ISP " + name}}));
   sims.push_back(startSimulator({.device = {.identText = "ISP " + name, .errorAt = 10}}));
   const std::string log = (dir_.path() / "names.log").string(), report = (dir_.path() / "names.jsonl").string();
-  EXPECT_EQ(flash({"--port", sims[0]->path() + "," + sims[1]->path(), "--file", firmware_, "--interval", "0", "--log", log,
-                   "--report", report}),
+  EXPECT_EQ(flash({"--port", sims[0]->path() + "," + sims[1]->path(), "--file", firmware_, "--interval", "0", "--log",
+                   log, "--report", report}),
             1);
   const std::string shown = "\\x1b]0;owned\\x07\\x1b[2J\\x0d\\x0aCOM7: done " + std::string(200, 'N');
   for (const std::string* text : {&out_, &err_}) {
-    EXPECT_EQ(std::count_if(text->begin(), text->end(), [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7f; }), 0) << *text;
+    EXPECT_EQ(std::count_if(text->begin(), text->end(),
+                            [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7f; }),
+              0)
+        << *text;
     EXPECT_EQ(text->find("\nCOM7"), std::string::npos) << *text;
   }
-  EXPECT_NE(out_.find(sims[1]->path() + ": Устройство " + shown + " в режиме программирования\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find(sims[1]->path() + ": Устройство " + shown + " в режиме программирования\n"), std::string::npos)
+      << out_;
   EXPECT_NE(err_.find(shown + " not completed at record 10"), std::string::npos) << "the table's line, whole: " << err_;
   const std::string logged = contents(log);
   EXPECT_NE(logged.find(shown), std::string::npos);
@@ -326,11 +335,13 @@ TEST_F(FlashCli, SignalsStop) {
     sim_ = startSimulator();
     // 20 ms between records leaves the whole transfer 10 s: time enough to
     // interrupt it however slowly this test is scheduled.
-    const int status = flash({"--port", sim_->path(), "--file", firmware_, "--interval", "20", "--log", log}, [&](pid_t pid) {
-      const auto t0 = std::chrono::steady_clock::now();
-      while (sim_->recordCount() < 20 && std::chrono::steady_clock::now() - t0 < 30s) std::this_thread::sleep_for(1ms);
-      ::kill(pid, sig);
-    });
+    const int status =
+        flash({"--port", sim_->path(), "--file", firmware_, "--interval", "20", "--log", log}, [&](pid_t pid) {
+          const auto t0 = std::chrono::steady_clock::now();
+          while (sim_->recordCount() < 20 && std::chrono::steady_clock::now() - t0 < 30s)
+            std::this_thread::sleep_for(1ms);
+          ::kill(pid, sig);
+        });
     EXPECT_EQ(status, 128 + sig);
     EXPECT_TRUE(out_.ends_with("Программирование устройства начато\nПередача остановлена\n")) << out_;
     EXPECT_LT(sim_->recordCount(), 513u);
@@ -341,11 +352,12 @@ TEST_F(FlashCli, SignalsStop) {
 // Why a port could not be had, naming the device node behind a COM name.
 TEST_F(FlashCli, PortProblemsExplained) {
   const std::string missing = (dir_.path() / "ttyNone").string();
-  std::vector<std::pair<std::string, std::string>> cases = {{"/dev/null", "/dev/null is not a serial port"},
-                                                            {missing, missing + " does not exist"},
-                                                            {sim_->path(), sim_->path() + " is in use by another program (PID " +
-                                                                                 std::to_string(::getpid()) + ")"}};
-  if (!std::filesystem::exists("/dev/ttyUSB7")) cases.emplace_back("COM12", "COM12 is /dev/ttyUSB7, which does not exist");
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {"/dev/null", "/dev/null is not a serial port"},
+      {missing, missing + " does not exist"},
+      {sim_->path(), sim_->path() + " is in use by another program (PID " + std::to_string(::getpid()) + ")"}};
+  if (!std::filesystem::exists("/dev/ttyUSB7"))
+    cases.emplace_back("COM12", "COM12 is /dev/ttyUSB7, which does not exist");
   PosixSerialPlatform other(PortMap().set(1, sim_->path()));
   OpenResult held = other.open(1);
   ASSERT_TRUE(held.port);
@@ -386,7 +398,7 @@ TEST(TickSchedule, StaysOnItsGrid) {
       {250, {251, 502, 760}, {500, 750, 1000}},  // small delays never add up
       {250, {260, 1310}, {500, 1500}},           // a long exchange skips the slots it overran
       {250, {499, 500}, {500, 750}},
-      {0, {76, 152}, {76, 152}},                 // no interval: next as soon as acknowledged
+      {0, {76, 152}, {76, 152}},  // no interval: next as soon as acknowledged
   };
   for (const auto& c : cases) {
     const TimePoint t0{};

@@ -1,17 +1,17 @@
 // The real POSIX port on pseudo-terminals, with the stand-in on the far side.
 // Wall-clock bounds here are generous on purpose; exact timing is covered
 // with a fake clock elsewhere and measured by the benchmark.
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <algorithm>
 #include <atomic>
-#include <fcntl.h>
 #include <functional>
 #include <future>
 #include <thread>
@@ -113,7 +113,9 @@ TEST(SerialPty, LockFilesBeforeTheOpen) {
   ::waitpid(dead, nullptr, 0);
   const std::string label = "COM1 (" + pty.path + ")";
   const std::string held = label + " is in use by another program (PID " + std::to_string(::getppid()) + ")";
-  const auto refused = [&](const std::string& what) { return label + ": " + name.string() + " is " + what + ", not a lock file; the port is left alone"; };
+  const auto refused = [&](const std::string& what) {
+    return label + ": " + name.string() + " is " + what + ", not a lock file; the port is left alone";
+  };
   const std::string dir = locks.path().string(), pid = std::to_string(::getpid());
   const struct {
     const char* what;
@@ -125,9 +127,11 @@ TEST(SerialPty, LockFilesBeforeTheOpen) {
       {"garbage", [&] { std::ofstream(name) << "uucp\n"; }, dir, ""},
       {"no lock folder", [] {}, dir + "/none", ""},
       // Where the draft of the lock used to be written, by a name anybody could guess.
-      {"a link at the draft's name", [&] { fs::create_symlink(victim, locks.path() / ("LCK." + pid + ".tmp")); }, dir, ""},
+      {"a link at the draft's name", [&] { fs::create_symlink(victim, locks.path() / ("LCK." + pid + ".tmp")); }, dir,
+       ""},
       {"a link at the lock", [&] { fs::create_symlink(victim, name); }, dir, refused("a symbolic link")},
-      {"a dangling link at the lock", [&] { fs::create_symlink(locks.path() / "made", name); }, dir, refused("a symbolic link")},
+      {"a dangling link at the lock", [&] { fs::create_symlink(locks.path() / "made", name); }, dir,
+       refused("a symbolic link")},
       {"a FIFO at the lock", [&] { ::mkfifo(name.c_str(), 0644); }, dir, refused("a FIFO")},
       {"a folder at the lock", [&] { fs::create_directory(name); }, dir, refused("a folder")},
   };
@@ -156,7 +160,8 @@ TEST(SerialPty, LockFilesBeforeTheOpen) {
     std::string text;
     std::getline(std::ifstream(name), text);
     EXPECT_EQ(text, std::string(10 - pid.size(), ' ') + pid);
-    EXPECT_EQ(fs::status(name).permissions() & fs::perms::others_read, fs::perms::others_read) << "others see who holds it";
+    EXPECT_EQ(fs::status(name).permissions() & fs::perms::others_read, fs::perms::others_read)
+        << "others see who holds it";
     o.port.reset();
     EXPECT_FALSE(fs::exists(name)) << "released on close";
   }

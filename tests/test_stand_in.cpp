@@ -88,7 +88,7 @@ TEST(StandIn, GivesItsLineToTheInvokingUser) {
   sim::Simulator device({.ownerUid = 65534, .ownerGid = 65534});
   std::string error;
   ASSERT_TRUE(device.openPty(&error)) << error;
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(device.path().c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, 65534u);
 }

@@ -19,8 +19,8 @@ class RecordingView final : public TransferView {
  public:
   std::string shown;
   std::map<Control, bool> enabled;
-  int range = 0, progress = -100;  // not set
-  int timerPeriod = 0;             // 0: stopped
+  int range = 0, progress = -100;    // not set
+  int timerPeriod = 0;               // 0: stopped
   std::function<void()> onProgress;  // runs inside a tick
 
   void refreshLog(const std::string& text) override { shown = text; }
@@ -34,7 +34,8 @@ class RecordingView final : public TransferView {
   void stopRecordTimer(int id) override { timerPeriod = id == FirmwareTransfer::kTimerId ? 0 : -1; }
   // Only Stop is enabled while the timer runs, and only Stop is not after.
   bool transferring(bool on) const {
-    const std::map<Control, bool> want = {{Control::File, !on}, {Control::Port, !on}, {Control::Transmit, !on}, {Control::Stop, on}};
+    const std::map<Control, bool> want = {
+        {Control::File, !on}, {Control::Port, !on}, {Control::Transmit, !on}, {Control::Stop, on}};
     return enabled == want && (timerPeriod != 0) == on;
   }
 };
@@ -43,7 +44,9 @@ const std::string kIdentified = "Последовательный порт COM1\
 
 // The engine on COM1 with the stand-in behind it.
 struct Rig {
-  explicit Rig(sim::DeviceOptions d = {}) : device(startSimulator({.device = std::move(d)})) { link.rec.selectedPort = 1; }
+  explicit Rig(sim::DeviceOptions d = {}) : device(startSimulator({.device = std::move(d)})) {
+    link.rec.selectedPort = 1;
+  }
   // Transmit, then tick until the engine stops the timer.
   void transmit() {
     engine.OnTransmit();
@@ -68,7 +71,8 @@ TEST(Transfer, CompleteTransferAndAgain) {
   EXPECT_TRUE(r.view.transferring(true));
   EXPECT_EQ(r.view.timerPeriod, 250);
   for (int i = 0; i < 600 && r.view.timerPeriod != 0; ++i) r.engine.OnTimer(1);
-  EXPECT_EQ(r.view.shown, kIdentified + "Файл считан\r\nПрограммирование устройства начато\r\nПрограммирование завершено\r\n");
+  EXPECT_EQ(r.view.shown,
+            kIdentified + "Файл считан\r\nПрограммирование устройства начато\r\nПрограммирование завершено\r\n");
   EXPECT_TRUE(r.view.transferring(false));
   EXPECT_EQ(r.view.range, 512);
   EXPECT_EQ(r.device->image(), r.image);
@@ -118,7 +122,10 @@ TEST(Transfer, EachFailureEndsWithItsLogLine) {
     int progress;  // -100: the bar is not touched
   } cases[] = {
       {"header_no_reply", {.delayAt = 0}, "Ошибка 256, блок 0\r\nПрограммирование не завершено\r\n", 0},
-      {"record_7_device_code_5", {.errorAt = 7, .errorCode = 5}, "Ошибка 5, блок 7\r\nПрограммирование не завершено\r\n", 6},
+      {"record_7_device_code_5",
+       {.errorAt = 7, .errorCode = 5},
+       "Ошибка 5, блок 7\r\nПрограммирование не завершено\r\n",
+       6},
       {"not_in_programming_mode", {.notReady = true}, "Устройство APP SIM-1 не готово к программированию\r\n", -100},
       {"code_2", identError(2), "Ошибка формата данных\r\n", -100},
       {"code_3", identError(3), "Ошибка параметров команды\r\n", -100},
@@ -141,16 +148,19 @@ TEST(Transfer, EachFailureEndsWithItsLogLine) {
       continue;
     }
     EXPECT_EQ(r.view.shown, std::string("Последовательный порт COM1\r\n") + c.lastLines);
-    EXPECT_TRUE(r.view.enabled.empty() && r.view.range == 0 && r.view.timerPeriod == 0) << "no button, timer or bar is touched";
+    EXPECT_TRUE(r.view.enabled.empty() && r.view.range == 0 && r.view.timerPeriod == 0)
+        << "no button, timer or bar is touched";
     EXPECT_TRUE(r.engine.image().fileOpen()) << "the file is read only for a transfer";
   }
 }
 
 TEST(Transfer, NameDecodedFromCp1251AndNoFile) {
-  Rig r({.identText = "ISP \xCF\xF0\xE8\xE1\xEE\xF0 \xB9" "1"});
+  Rig r({.identText = "ISP \xCF\xF0\xE8\xE1\xEE\xF0 \xB9"
+                      "1"});
   r.engine.OnTransmit();
-  EXPECT_EQ(r.view.shown, "Последовательный порт COM1\r\nУстройство Прибор №1 в режиме программирования\r\n"
-                          "Файл программы не открыт\r\n");
+  EXPECT_EQ(r.view.shown,
+            "Последовательный порт COM1\r\nУстройство Прибор №1 в режиме программирования\r\n"
+            "Файл программы не открыт\r\n");
   EXPECT_EQ(r.engine.lastTransmit(), FirmwareTransfer::TransmitOutcome::NoImage);
 }
 
@@ -163,7 +173,9 @@ TEST(Transfer, DeviceTextForATerminal) {
       {"Прибор №1", "Прибор №1"},
       {"\x1b]0;t\x07\r\n", "\\x1b]0;t\\x07\\x0d\\x0a"},
       {std::string("a\0b", 3) + "\x7f", "a\\x00b\\x7f"},
-      {"\xc2\x9b" "2J\xc2\x85\xc2\xa0", "\\x9b2J\\x85\xc2\xa0"},  // C1 CSI and NEL; no-break space stays
+      {"\xc2\x9b"
+       "2J\xc2\x85\xc2\xa0",
+       "\\x9b2J\\x85\xc2\xa0"},  // C1 CSI and NEL; no-break space stays
       {"\xc2", "\xc2"},
   };
   for (const auto& c : cases) EXPECT_EQ(msg::escapeControls(c.text), c.shown) << c.shown;

@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
   std::vector<char> image(isp::wire::kImageSize, '\x5A');
   std::ofstream(firmware, std::ios::binary).write(image.data(), static_cast<long>(image.size()));
 
-  isp::PosixSerialPlatform platform(isp::PortMap().set(1, "/dev/null-port").set(3, sim.path()).set(5, "/dev/null-port"));
+  isp::PosixSerialPlatform platform(
+      isp::PortMap().set(1, "/dev/null-port").set(3, sim.path()).set(5, "/dev/null-port"));
   isp::Link link(platform);
   isp::ui::CMainDialog::Options o;
   o.chooseFile = [&](QWidget*) { return std::optional<QString>(QString::fromStdString(firmware)); };

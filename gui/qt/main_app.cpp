@@ -2,8 +2,8 @@
 
 #include <QApplication>
 
-#include "main_dialog.h"
 #include "isp_version.h"
+#include "main_dialog.h"
 #include "qt_text.h"
 #include "serial_posix.h"
 

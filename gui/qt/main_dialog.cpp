@@ -28,8 +28,8 @@ namespace isp::ui {
 // dialog shows the labels only.
 void setFirmwareFilters(QFileDialog& dialog) {
   dialog.setOption(QFileDialog::HideNameFilterDetails);
-  dialog.setNameFilters({qtText(msg::kFileFilterIsp) + QStringLiteral(" (*.isp)"),
-                         qtText(msg::kFileFilterAll) + QStringLiteral(" (*)")});
+  dialog.setNameFilters(
+      {qtText(msg::kFileFilterIsp) + QStringLiteral(" (*.isp)"), qtText(msg::kFileFilterAll) + QStringLiteral(" (*)")});
 }
 
 std::optional<QString> chooseFirmwareFile(QWidget* owner) {

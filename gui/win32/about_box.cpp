@@ -1,7 +1,7 @@
 #include "about_box.h"
 
-#include "resource.h"
 #include "about_text.h"
+#include "resource.h"
 #include "utf16.h"
 
 namespace isp::win32 {
@@ -10,16 +10,14 @@ CAboutBox::CAboutBox() : ModalDialog(IDD_ABOUT) {}
 
 INT_PTR CAboutBox::handle(UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
-    case WM_INITDIALOG:
-      return OnInitDialog();
+    case WM_INITDIALOG: return OnInitDialog();
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
         EndDialog(window(), LOWORD(wParam));
         return TRUE;
       }
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 

@@ -1,6 +1,8 @@
 #include "main_app.h"
 
+// windows.h first: commctrl.h needs its types.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include "main_dialog.h"

@@ -3,9 +3,9 @@
 #include <commctrl.h>
 
 #include "about_box.h"
+#include "about_text.h"
 #include "file_dialog.h"
 #include "resource.h"
-#include "about_text.h"
 #include "utf16.h"
 
 namespace isp::win32 {
@@ -25,20 +25,12 @@ CMainDialog::CMainDialog(Link& link)
 
 INT_PTR CMainDialog::handle(UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
-    case WM_INITDIALOG:
-      return OnInitDialog();
-    case WM_SYSCOMMAND:
-      return OnSysCommand(static_cast<UINT>(wParam));
-    case WM_COMMAND:
-      return OnCommand(LOWORD(wParam), HIWORD(wParam));
-    case WM_TIMER:
-      m_engine.OnTimer(static_cast<int>(wParam));
-      return TRUE;
-    case WM_CLOSE:
-      OnClose();
-      return TRUE;
-    default:
-      return FALSE;
+    case WM_INITDIALOG: return OnInitDialog();
+    case WM_SYSCOMMAND: return OnSysCommand(static_cast<UINT>(wParam));
+    case WM_COMMAND: return OnCommand(LOWORD(wParam), HIWORD(wParam));
+    case WM_TIMER: m_engine.OnTimer(static_cast<int>(wParam)); return TRUE;
+    case WM_CLOSE: OnClose(); return TRUE;
+    default: return FALSE;
   }
 }
 
@@ -68,9 +60,15 @@ BOOL CMainDialog::OnCommand(int id, int code) {
     case IDOK: OnOK(); return TRUE;
     // Escape: the dialog ends, and neither the file nor the port is released.
     case IDCANCEL: EndDialog(window(), IDCANCEL); return TRUE;
-    case IDC_FILE: if (code == BN_CLICKED) OnFile(); return TRUE;
-    case IDC_TRANSMIT: if (code == BN_CLICKED) m_engine.OnTransmit(); return TRUE;
-    case IDC_STOP: if (code == BN_CLICKED) m_engine.OnStop(); return TRUE;
+    case IDC_FILE:
+      if (code == BN_CLICKED) OnFile();
+      return TRUE;
+    case IDC_TRANSMIT:
+      if (code == BN_CLICKED) m_engine.OnTransmit();
+      return TRUE;
+    case IDC_STOP:
+      if (code == BN_CLICKED) m_engine.OnStop();
+      return TRUE;
     case IDC_PORT:
       if (code == CBN_SELCHANGE || code == CBN_KILLFOCUS) OnPortChange();
       return TRUE;

@@ -48,7 +48,7 @@ const char* kindOf(mode_t mode) {
 // a regular file, never waits, reads a few bytes at most.
 struct Found {
   bool present = false;
-  pid_t pid = 0;          // the PID written in it, 0 when it names none
+  pid_t pid = 0;  // the PID written in it, 0 when it names none
   dev_t dev = 0;
   ino_t ino = 0;
   std::string strange{};  // why it is no lock file, when it is not
@@ -63,9 +63,13 @@ pid_t parsePid(const char* text) {
 }
 
 Found inspect(const std::string& path) {
-  const auto odd = [&](const std::string& what) { return Found{true, 0, 0, 0, path + " is " + what + ", not a lock file"}; };
-  const auto unreadable = [&](int err) { return Found{true, 0, 0, 0, path + " cannot be read: " + std::strerror(err)}; };
-  struct stat st{};
+  const auto odd = [&](const std::string& what) {
+    return Found{true, 0, 0, 0, path + " is " + what + ", not a lock file"};
+  };
+  const auto unreadable = [&](int err) {
+    return Found{true, 0, 0, 0, path + " cannot be read: " + std::strerror(err)};
+  };
+  struct stat st {};
   // A folder that cannot be searched holds no lock we could see or take:
   // taking one tells the same as for a folder that is not there.
   if (::lstat(path.c_str(), &st) != 0) return noLocksHere(errno) || errno == ENOTDIR ? Found{} : unreadable(errno);
@@ -86,7 +90,6 @@ Found inspect(const std::string& path) {
 }
 
 bool alive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
-
 
 // A name in the lock folder that nobody else can know in advance: the PID
 // alone is guessed, and is shared by every thread of a run.
@@ -116,7 +119,7 @@ Draft writeDraft(const std::string& dir) {
     if (!fd) return {{}, 0, 0, noLocksHere(errno) ? 0 : errno};
     char text[16];
     const int len = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
-    struct stat st{};
+    struct stat st {};
     errno = 0;
     // Readable by all whatever the umask: others must see who holds the port.
     if (::fchmod(fd.get(), 0644) != 0 || ::write(fd.get(), text, static_cast<std::size_t>(len)) != len ||
@@ -133,7 +136,7 @@ Draft writeDraft(const std::string& dir) {
 }
 
 bool sameFile(const std::string& path, dev_t dev, ino_t ino) {
-  struct stat st{};
+  struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 && st.st_dev == dev && st.st_ino == ino;
 }
 
@@ -197,8 +200,7 @@ void PortLock::release() {
   path_.clear();
 }
 
-PortLock::PortLock(PortLock&& o) noexcept
-    : path_(std::exchange(o.path_, {})), dev_(o.dev_), ino_(o.ino_) {}
+PortLock::PortLock(PortLock&& o) noexcept : path_(std::exchange(o.path_, {})), dev_(o.dev_), ino_(o.ino_) {}
 
 PortLock& PortLock::operator=(PortLock&& o) noexcept {
   if (this != &o) {

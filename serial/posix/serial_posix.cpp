@@ -25,22 +25,16 @@ SerialError serialErrorFromErrno(int err) {
   switch (err) {
     case ENOENT:
     case ENODEV:
-    case ENXIO:
-      return SerialError::NotFound;
+    case ENXIO: return SerialError::NotFound;
     case EBUSY:
-    case EWOULDBLOCK:
-      return SerialError::Busy;
+    case EWOULDBLOCK: return SerialError::Busy;
     case EACCES:
-    case EPERM:
-      return SerialError::AccessDenied;
+    case EPERM: return SerialError::AccessDenied;
     case ENOTTY:
-    case EISDIR:
-      return SerialError::NotASerialPort;
+    case EISDIR: return SerialError::NotASerialPort;
     case EIO:
-    case EPIPE:
-      return SerialError::Disconnected;
-    default:
-      return SerialError::Io;
+    case EPIPE: return SerialError::Disconnected;
+    default: return SerialError::Io;
   }
 }
 
@@ -49,7 +43,7 @@ namespace {
 // Who may open the node: the group is named only when its members may read
 // and write it, since joining it would not help otherwise.
 std::string accessHint(const std::string& node) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(node.c_str(), &st) != 0) return {};
   const group* g = ::getgrgid(st.st_gid);
   if (g && (st.st_mode & S_IRGRP) && (st.st_mode & S_IWGRP))
@@ -172,8 +166,8 @@ int configure(int fd, const LineSettings& line) {
   termios t{};
   if (::tcgetattr(fd, &t) != 0) return errno;
   ::cfmakeraw(&t);
-  t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP | IGNBRK | BRKINT |
-                                      PARMRK | INLCR | IGNCR | ICRNL | IGNPAR);
+  t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP | IGNBRK | BRKINT | PARMRK | INLCR | IGNCR |
+                                      ICRNL | IGNPAR);
   t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL);
@@ -244,7 +238,7 @@ PortStatus PosixSerialPlatform::check(int n) {
   const Port p = map_.port(n);
   if (p.node.empty()) return portStatusFromErrno(p, ENOENT);
   if (sysfs::emptyUartSlot(sysfsRoot_, p.node)) return {SerialError::NotFound, p.node + " has no UART behind it"};
-  struct stat st{};
+  struct stat st {};
   if (::stat(p.node.c_str(), &st) != 0) return portStatusFromErrno(p, errno);
   if (!S_ISCHR(st.st_mode)) return portStatusFromErrno(p, ENOTTY);
   if (::faccessat(AT_FDCWD, p.node.c_str(), R_OK | W_OK, AT_EACCESS) != 0) return portStatusFromErrno(p, errno);

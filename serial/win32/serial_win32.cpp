@@ -10,26 +10,21 @@ namespace isp {
 
 SerialError serialErrorFromWin32(DWORD err) {
   switch (err) {
-    case ERROR_SUCCESS:
-      return SerialError::None;
+    case ERROR_SUCCESS: return SerialError::None;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-      return SerialError::NotFound;
+    case ERROR_INVALID_NAME: return SerialError::NotFound;
     // Windows answers a port that another program holds with access denied.
     case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-      return SerialError::Busy;
+    case ERROR_SHARING_VIOLATION: return SerialError::Busy;
     // What drivers say once the device or adapter has gone away.
     case ERROR_NOT_READY:
     case ERROR_OPERATION_ABORTED:
     case ERROR_BAD_COMMAND:
     case ERROR_GEN_FAILURE:
     case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_DEVICE_REMOVED:
-      return SerialError::Disconnected;
-    default:
-      return SerialError::Io;
+    case ERROR_DEVICE_REMOVED: return SerialError::Disconnected;
+    default: return SerialError::Io;
   }
 }
 
@@ -84,9 +79,7 @@ class Win32Port final : public SerialPort {
   }
 
  private:
-  static IoResult failed(DWORD n) {
-    return {n, serialErrorFromWin32(::GetLastError()) == SerialError::Disconnected};
-  }
+  static IoResult failed(DWORD n) { return {n, serialErrorFromWin32(::GetLastError()) == SerialError::Disconnected}; }
 
   UniqueHandle h_;
 };

@@ -24,7 +24,8 @@ TempDir::~TempDir() {
 
 std::string TempDir::write(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
   const fs::path p = path_ / name;
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
   return p.string();
 }
 

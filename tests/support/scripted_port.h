@@ -17,10 +17,10 @@ using Bytes = std::vector<std::uint8_t>;
 class ScriptedPlatform final : public SerialPlatform {
  public:
   std::set<int> presentPorts;
-  std::vector<std::string> journal;       // "open 3", "write 3: 00 00 04 ...", "read 4", "close 3"
+  std::vector<std::string> journal;  // "open 3", "write 3: 00 00 04 ...", "read 4", "close 3"
   std::vector<Bytes> writes;
-  std::deque<Bytes> replies;              // the device's answer to each next write
-  std::deque<std::uint8_t> input;         // what the device has sent, not yet read
+  std::deque<Bytes> replies;       // the device's answer to each next write
+  std::deque<std::uint8_t> input;  // what the device has sent, not yet read
   bool disconnectOnRead = false;
 
   void queue(const Bytes& reply) { replies.push_back(reply); }

@@ -23,13 +23,24 @@ TEST(Win32Serial, LineSettingsFieldByField) {
   std::uint32_t flags = 0;
   std::memcpy(&flags, reinterpret_cast<const char*>(&d) + offsetof(DCB, BaudRate) + sizeof d.BaudRate, sizeof flags);
   const COMMTIMEOUTS t = lineTimeouts(LineSettings{});
-  const struct { const char* field; unsigned long got, want; } fields[] = {
-      {"DCBlength", d.DCBlength, 28}, {"BaudRate", d.BaudRate, 19200}, {"flag bits", flags, 1},
-      {"wReserved", d.wReserved, 0}, {"XonLim", d.XonLim, 0}, {"XoffLim", d.XoffLim, 0},
-      {"ByteSize", d.ByteSize, 8}, {"Parity", d.Parity, NOPARITY}, {"StopBits", d.StopBits, ONESTOPBIT},
+  const struct {
+    const char* field;
+    unsigned long got, want;
+  } fields[] = {
+      {"DCBlength", d.DCBlength, 28},
+      {"BaudRate", d.BaudRate, 19200},
+      {"flag bits", flags, 1},
+      {"wReserved", d.wReserved, 0},
+      {"XonLim", d.XonLim, 0},
+      {"XoffLim", d.XoffLim, 0},
+      {"ByteSize", d.ByteSize, 8},
+      {"Parity", d.Parity, NOPARITY},
+      {"StopBits", d.StopBits, ONESTOPBIT},
       // The five characters, all 0, as one number.
-      {"XonChar to EvtChar", static_cast<unsigned long>(d.XonChar | d.XoffChar | d.ErrorChar | d.EofChar | d.EvtChar), 0},
-      {"ReadIntervalTimeout", t.ReadIntervalTimeout, 20}, {"ReadTotalTimeoutMultiplier", t.ReadTotalTimeoutMultiplier, 0},
+      {"XonChar to EvtChar", static_cast<unsigned long>(d.XonChar | d.XoffChar | d.ErrorChar | d.EofChar | d.EvtChar),
+       0},
+      {"ReadIntervalTimeout", t.ReadIntervalTimeout, 20},
+      {"ReadTotalTimeoutMultiplier", t.ReadTotalTimeoutMultiplier, 0},
       {"ReadTotalTimeoutConstant", t.ReadTotalTimeoutConstant, 150},
       {"WriteTotalTimeoutMultiplier", t.WriteTotalTimeoutMultiplier, 5},
       {"WriteTotalTimeoutConstant", t.WriteTotalTimeoutConstant, 50},
@@ -57,14 +68,24 @@ struct RefusingCalls final : CommCalls {
 // A driver that refuses a setting leaves the port usable, unless a read
 // could then wait for ever; XON/XOFF characters refused are offered again.
 TEST(Win32Serial, ConfigurationRefusals) {
-  const auto driver = [](auto refuse) { RefusingCalls c; refuse(c); return c; };
-  const struct { const char* what; RefusingCalls calls; bool usable; std::size_t offers; } cases[] = {
+  const auto driver = [](auto refuse) {
+    RefusingCalls c;
+    refuse(c);
+    return c;
+  };
+  const struct {
+    const char* what;
+    RefusingCalls calls;
+    bool usable;
+    std::size_t offers;
+  } cases[] = {
       {"takes everything", {}, true, 1},
       {"no queue sizes", driver([](auto& c) { c.setup = false; }), true, 1},
       {"no equal XON and XOFF", driver([](auto& c) { c.equalXonXoff = false; }), true, 2},
       {"no line state at all", driver([](auto& c) { c.state = false; }), true, 2},
       {"no time-outs, reads bounded", driver([](auto& c) { c.timeouts = false, c.totalInForce = 500; }), true, 1},
-      {"no time-outs, reads at once", driver([](auto& c) { c.timeouts = false, c.intervalInForce = MAXDWORD; }), true, 1},
+      {"no time-outs, reads at once", driver([](auto& c) { c.timeouts = false, c.intervalInForce = MAXDWORD; }), true,
+       1},
       {"no time-outs, reads unbounded", driver([](auto& c) { c.timeouts = false, c.intervalInForce = 20; }), false, 1},
   };
   for (auto c : cases) {
@@ -79,7 +100,11 @@ TEST(Win32Serial, ConfigurationRefusals) {
 TEST(Win32Serial, ErrorWords) {
   using E = SerialError;
   const Port com5{"COM5", R"(\\.\COM5)"};
-  const struct { DWORD err; E error; std::string why; } cases[] = {
+  const struct {
+    DWORD err;
+    E error;
+    std::string why;
+  } cases[] = {
       {ERROR_SUCCESS, E::None, ""},
       {ERROR_FILE_NOT_FOUND, E::NotFound, R"(COM5 is \\.\COM5, which does not exist)"},
       {ERROR_PATH_NOT_FOUND, E::NotFound, R"(COM5 is \\.\COM5, which does not exist)"},
@@ -117,7 +142,10 @@ TEST(Win32Serial, FailedOpens) {
 }
 
 TEST(Win32Serial, PortArguments) {
-  const struct { const char* port; int number; } cases[] = {{"COM7", 7}, {"7", 7}, {R"(\\.\COM7)", 0}, {"//./COM7", 0}};
+  const struct {
+    const char* port;
+    int number;
+  } cases[] = {{"COM7", 7}, {"7", 7}, {R"(\\.\COM7)", 0}, {"//./COM7", 0}};
   for (const auto& c : cases) {
     const char* argv[] = {"isp-flash", "--port", c.port, "--identify"};
     std::string error;
