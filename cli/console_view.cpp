@@ -2,9 +2,9 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 
 #include "protocol.h"
+#include "timestamp.h"
 
 namespace isp::cli {
 
@@ -25,14 +25,8 @@ void Terminal::line(const std::string& line, bool show) {
     std::fflush(stdout);
   }
   if (!logFile_) return;
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  tm local{};
-  localtime_r(&seconds, &local);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  std::fprintf(logFile_, "%s.%03ld %s\n", stamp, static_cast<long>(ms), line.c_str());
+  const std::string stamp = timestamp(std::chrono::system_clock::now(), Zone::Local);
+  std::fprintf(logFile_, "%s %s\n", stamp.c_str(), line.c_str());
   std::fflush(logFile_);
 }
 

@@ -1,33 +1,17 @@
 #include "report.h"
 
-#include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "isp_version.h"
 #include "os.h"
+#include "timestamp.h"
 
 namespace isp::cli {
 
-namespace {
-
-// "2026-12-07T02:58:01.123Z"
-std::string utc(std::chrono::system_clock::time_point t) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(t);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
-  std::tm parts{};
-  gmtime_r(&seconds, &parts);
-  char text[40];
-  const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
-  std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms));
-  return text;
-}
-
-}  // namespace
-
 std::string reportLine(const JobResult& job, const ImageFacts* image, int intervalMs, const std::string& host) {
   nlohmann::ordered_json j;
-  j["start"] = utc(job.started);
-  j["end"] = utc(job.ended);
+  j["start"] = timestamp(job.started, Zone::Utc);
+  j["end"] = timestamp(job.ended, Zone::Utc);
   j["port"] = job.port;
   j["node"] = job.node;
   j["adapter"] = job.adapter;  // USB ids, maker, product and serial where the system knows them

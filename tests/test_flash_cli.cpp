@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "isp_version.h"
 #include "serial_posix.h"
 #include "sha256.h"
 #include "simulator.h"
@@ -376,7 +377,7 @@ TEST_F(FlashCli, UsageAndVersion) {
     EXPECT_NE(err_.find("--help"), std::string::npos) << err_;
   }
   EXPECT_EQ(flash({"--version"}), 0);
-  EXPECT_EQ(out_, "isp-flash 1.0.4\n");
+  EXPECT_EQ(out_, "isp-flash " ISP_VERSION "\n");
   EXPECT_EQ(flash({"--help"}), 0);
 }
 
