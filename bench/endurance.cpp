@@ -13,11 +13,11 @@
 #include <random>
 #include <thread>
 
-#include "command_line.h"
-#include "firmware_transfer.h"
-#include "serial_posix.h"
-#include "simulator.h"
-#include "support/fixtures.h"
+#include "programming/firmware_transfer.h"
+#include "serial/posix/serial_posix.h"
+#include "sim/command_line.h"
+#include "sim/simulator.h"
+#include "tests/support/fixtures.h"
 
 namespace {
 

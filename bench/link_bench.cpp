@@ -9,11 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include "command_line.h"
-#include "identification.h"
-#include "pty.h"
-#include "serial_posix.h"
-#include "simulator.h"
+#include "link/identification.h"
+#include "serial/posix/serial_posix.h"
+#include "sim/command_line.h"
+#include "sim/pty.h"
+#include "sim/simulator.h"
 
 namespace {
 

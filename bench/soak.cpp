@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
-#include "simulator.h"
-#include "support/child_process.h"
-#include "support/fixtures.h"
+#include "sim/command_line.h"
+#include "sim/simulator.h"
+#include "tests/support/child_process.h"
+#include "tests/support/fixtures.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <thread>
 
-#include "command_line.h"
-#include "protocol.h"
-#include "simulator.h"
-#include "support/child_process.h"
+#include "link/protocol.h"
+#include "sim/command_line.h"
+#include "sim/simulator.h"
+#include "tests/support/child_process.h"
 
 namespace {
 

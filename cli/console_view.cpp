@@ -1,10 +1,10 @@
-#include "console_view.h"
+#include "cli/console_view.h"
 
 #include <chrono>
 #include <cstdio>
 
-#include "protocol.h"
-#include "timestamp.h"
+#include "cli/timestamp.h"
+#include "link/protocol.h"
 
 namespace isp::cli {
 

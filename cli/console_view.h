@@ -3,9 +3,9 @@
 #include <mutex>
 #include <string>
 
-#include "clock.h"
-#include "messages.h"
-#include "transfer_view.h"
+#include "programming/messages.h"
+#include "programming/transfer_view.h"
+#include "serial/clock.h"
 
 namespace isp::cli {
 

@@ -11,16 +11,16 @@
 #include <thread>
 #include <vector>
 
-#include "console_view.h"
-#include "file_access.h"
-#include "firmware_image.h"
-#include "messages.h"
-#include "options.h"
-#include "os.h"
-#include "port_job.h"
-#include "report.h"
-#include "sha256.h"
-#include "station.h"
+#include "cli/console_view.h"
+#include "cli/options.h"
+#include "cli/os.h"
+#include "cli/port_job.h"
+#include "cli/report.h"
+#include "cli/station.h"
+#include "programming/file_access.h"
+#include "programming/firmware_image.h"
+#include "programming/messages.h"
+#include "programming/sha256.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "cli/options.h"
 
 #include <CLI/CLI.hpp>
 #include <cctype>
@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "isp_version.h"
-#include "protocol.h"
-#include "serial_port.h"
+#include "link/protocol.h"
+#include "resources/isp_version.h"
+#include "serial/serial_port.h"
 
 namespace isp::cli {
 

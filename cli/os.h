@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "clock.h"
-#include "serial_port.h"
+#include "serial/clock.h"
+#include "serial/serial_port.h"
 
 // What isp-flash needs from the operating system; one file per system.
 namespace isp::cli {

@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "os.h"
-#include "serial_posix.h"
-#include "unique_fd.h"
+#include "cli/os.h"
+#include "serial/posix/serial_posix.h"
+#include "serial/posix/unique_fd.h"
 
 namespace isp::cli {
 

@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "os.h"
-#include "serial_win32.h"
-#include "unique_handle.h"
-#include "utf16.h"
+#include "cli/os.h"
+#include "serial/win32/serial_win32.h"
+#include "serial/win32/unique_handle.h"
+#include "text/utf16.h"
 
 namespace isp::cli {
 

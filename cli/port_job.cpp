@@ -1,14 +1,14 @@
-#include "port_job.h"
+#include "cli/port_job.h"
 
 #include <cstring>
 #include <memory>
 #include <optional>
 
-#include "firmware_transfer.h"
-#include "messages.h"
-#include "os.h"
-#include "result_codes.h"
-#include "tick_schedule.h"
+#include "cli/os.h"
+#include "cli/tick_schedule.h"
+#include "link/result_codes.h"
+#include "programming/firmware_transfer.h"
+#include "programming/messages.h"
 
 namespace isp::cli {
 

@@ -4,10 +4,10 @@
 #include <optional>
 #include <string>
 
-#include "console_view.h"
-#include "firmware_image.h"
-#include "link.h"
-#include "options.h"
+#include "cli/console_view.h"
+#include "cli/options.h"
+#include "link/link.h"
+#include "programming/firmware_image.h"
 
 // One port's identification or transfer, on the caller's thread: its own
 // platform, link and engine, writing to the run's terminal. A run of several

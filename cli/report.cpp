@@ -1,10 +1,10 @@
-#include "report.h"
+#include "cli/report.h"
 
 #include <nlohmann/json.hpp>
 
-#include "isp_version.h"
-#include "os.h"
-#include "timestamp.h"
+#include "cli/os.h"
+#include "cli/timestamp.h"
+#include "resources/isp_version.h"
 
 namespace isp::cli {
 

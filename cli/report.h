@@ -5,8 +5,8 @@
 #include <mutex>
 #include <string>
 
-#include "os.h"
-#include "port_job.h"
+#include "cli/os.h"
+#include "cli/port_job.h"
 
 // The production record: one JSON object a line for every device attempted,
 // appended whole and flushed to disk when its device ends, so that a crash

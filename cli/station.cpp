@@ -1,12 +1,12 @@
-#include "station.h"
+#include "cli/station.h"
 
 #include <cstdio>
 #include <thread>
 
-#include "identification.h"
-#include "messages.h"
-#include "os.h"
-#include "result_codes.h"
+#include "cli/os.h"
+#include "link/identification.h"
+#include "link/result_codes.h"
+#include "programming/messages.h"
 
 namespace isp::cli {
 

@@ -4,9 +4,9 @@
 #include <mutex>
 #include <vector>
 
-#include "os.h"
-#include "port_job.h"
-#include "report.h"
+#include "cli/os.h"
+#include "cli/port_job.h"
+#include "cli/report.h"
 
 // Station mode: programs each device as it is connected, until a stop is
 // asked for. Every watched port has a thread of its own that looks at it

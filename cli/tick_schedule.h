@@ -1,5 +1,5 @@
 #pragma once
-#include "clock.h"
+#include "serial/clock.h"
 
 namespace isp::cli {
 

@@ -1,4 +1,4 @@
-#include "timestamp.h"
+#include "cli/timestamp.h"
 
 #include <cstdio>
 #include <ctime>

@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "identification.h"
-#include "result_codes.h"
-#include "support/scripted_port.h"
+#include "link/identification.h"
+#include "link/result_codes.h"
+#include "tests/support/scripted_port.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "device.h"
+#include "sim/device.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using isp::sim::Device;

@@ -1,7 +1,7 @@
-#include "identification.h"
+#include "link/identification.h"
 
-#include "protocol.h"
-#include "result_codes.h"
+#include "link/protocol.h"
+#include "link/result_codes.h"
 
 namespace isp {
 

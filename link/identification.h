@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "link.h"
+#include "link/link.h"
 
 namespace isp {
 

@@ -1,12 +1,12 @@
-#include "link.h"
+#include "link/link.h"
 
 #include <algorithm>
 #include <bit>
 #include <cassert>
 #include <span>
 
-#include "protocol.h"
-#include "result_codes.h"
+#include "link/protocol.h"
+#include "link/result_codes.h"
 
 namespace isp {
 

@@ -2,9 +2,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "link_record.h"
-#include "protocol.h"
-#include "serial_port.h"
+#include "link/link_record.h"
+#include "link/protocol.h"
+#include "serial/serial_port.h"
 
 namespace isp {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "serial_port.h"
+#include "serial/serial_port.h"
 
 namespace isp {
 

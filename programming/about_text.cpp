@@ -1,4 +1,4 @@
-#include "about_text.h"
+#include "programming/about_text.h"
 
 #include <array>
 

@@ -2,7 +2,7 @@
 #include <string>
 #include <string_view>
 
-#include "isp_version.h"
+#include "resources/isp_version.h"
 
 // The about box's texts, the same in both dialogs: UTF-8, lines ended by "\r\n".
 namespace isp {

@@ -1,9 +1,9 @@
-#include "file_access.h"
+#include "programming/file_access.h"
 
 #include <filesystem>
 
 #ifdef _WIN32
-#include "utf16.h"
+#include "text/utf16.h"
 #else
 #include <fcntl.h>
 #include <unistd.h>

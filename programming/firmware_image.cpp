@@ -1,11 +1,11 @@
-#include "firmware_image.h"
+#include "programming/firmware_image.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
 
-#include "file_access.h"
-#include "messages.h"
+#include "programming/file_access.h"
+#include "programming/messages.h"
 
 namespace isp {
 

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "protocol.h"
+#include "link/protocol.h"
 
 namespace isp {
 

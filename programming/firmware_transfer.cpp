@@ -1,8 +1,8 @@
-#include "firmware_transfer.h"
+#include "programming/firmware_transfer.h"
 
-#include "identification.h"
-#include "messages.h"
-#include "result_codes.h"
+#include "link/identification.h"
+#include "link/result_codes.h"
+#include "programming/messages.h"
 
 namespace isp {
 

@@ -3,9 +3,9 @@
 #include <optional>
 #include <string>
 
-#include "firmware_image.h"
-#include "link.h"
-#include "transfer_view.h"
+#include "link/link.h"
+#include "programming/firmware_image.h"
+#include "programming/transfer_view.h"
 
 namespace isp {
 

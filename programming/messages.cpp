@@ -1,8 +1,8 @@
-#include "messages.h"
+#include "programming/messages.h"
 
 #include <cstdio>
 
-#include "result_codes.h"
+#include "link/result_codes.h"
 
 namespace isp::msg {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "serial_port.h"
+#include "serial/serial_port.h"
 
 // Every text the programming side shows, exactly as the user sees it (UTF-8).
 namespace isp::msg {

@@ -1,4 +1,4 @@
-#include "sha256.h"
+#include "programming/sha256.h"
 
 #include <array>
 #include <bit>

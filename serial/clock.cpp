@@ -1,4 +1,4 @@
-#include "clock.h"
+#include "serial/clock.h"
 
 #include <climits>
 

@@ -1,4 +1,4 @@
-#include "serial_port.h"
+#include "serial/serial_port.h"
 
 namespace isp {
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "clock.h"
+#include "serial/clock.h"
 
 // The platform's serial operations. This is the only interface that knows an
 // operating system exists; one implementation per platform lives beside it.

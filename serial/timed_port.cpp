@@ -1,4 +1,4 @@
-#include "timed_port.h"
+#include "serial/timed_port.h"
 
 #include <algorithm>
 

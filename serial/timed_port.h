@@ -2,8 +2,8 @@
 #include <memory>
 #include <span>
 
-#include "clock.h"
-#include "serial_port.h"
+#include "serial/clock.h"
+#include "serial/serial_port.h"
 
 // Windows read and write time-out meaning built on "wait until ready" plus
 // non-blocking transfers, so the same logic serves every descriptor-based

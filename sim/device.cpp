@@ -1,8 +1,8 @@
-#include "device.h"
+#include "sim/device.h"
 
 #include <algorithm>
 
-#include "protocol.h"
+#include "link/protocol.h"
 
 namespace isp::sim {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol.h"
+#include "link/protocol.h"
 
 // The device side of the protocol, without any I/O: frames in, replies out.
 namespace isp::sim {

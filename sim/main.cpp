@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "command_line.h"
-#include "simulator.h"
+#include "sim/command_line.h"
+#include "sim/simulator.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "pty.h"
+#include "sim/pty.h"
 
 #include <fcntl.h>
 #include <stdlib.h>

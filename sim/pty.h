@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "unique_fd.h"
+#include "serial/posix/unique_fd.h"
 
 namespace isp::sim {
 

@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "device.h"
-#include "pty.h"
-#include "unique_fd.h"
+#include "serial/posix/unique_fd.h"
+#include "sim/device.h"
+#include "sim/pty.h"
 
 namespace isp::sim {
 

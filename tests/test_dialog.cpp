@@ -14,10 +14,10 @@
 #include <QTest>
 #include <QTimer>
 
-#include "about_box.h"
-#include "main_dialog.h"
-#include "serial_posix.h"
-#include "support/fixtures.h"
+#include "gui/qt/about_box.h"
+#include "gui/qt/main_dialog.h"
+#include "serial/posix/serial_posix.h"
+#include "tests/support/fixtures.h"
 
 namespace isp::test {
 namespace {

@@ -6,10 +6,10 @@
 #include <numeric>
 #include <string>
 
-#include "identification.h"
-#include "link.h"
-#include "result_codes.h"
-#include "support/scripted_port.h"
+#include "link/identification.h"
+#include "link/link.h"
+#include "link/result_codes.h"
+#include "tests/support/scripted_port.h"
 
 namespace isp::test {
 namespace {

@@ -18,14 +18,14 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "isp_version.h"
-#include "serial_posix.h"
-#include "sha256.h"
-#include "simulator.h"
-#include "station.h"
-#include "support/child_process.h"
-#include "support/fixtures.h"
-#include "tick_schedule.h"
+#include "cli/station.h"
+#include "cli/tick_schedule.h"
+#include "programming/sha256.h"
+#include "resources/isp_version.h"
+#include "serial/posix/serial_posix.h"
+#include "sim/simulator.h"
+#include "tests/support/child_process.h"
+#include "tests/support/fixtures.h"
 
 namespace isp::test {
 namespace {

@@ -22,13 +22,13 @@
 #include <fstream>
 #include <numeric>
 
-#include "identification.h"
-#include "port_lock.h"
-#include "pty.h"
-#include "result_codes.h"
-#include "serial_posix.h"
-#include "simulator.h"
-#include "support/fixtures.h"
+#include "link/identification.h"
+#include "link/result_codes.h"
+#include "serial/posix/port_lock.h"
+#include "serial/posix/serial_posix.h"
+#include "sim/pty.h"
+#include "sim/simulator.h"
+#include "tests/support/fixtures.h"
 
 namespace isp::test {
 namespace {

@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "device.h"
-#include "simulator.h"
-#include "support/fixtures.h"
-#include "support/scripted_port.h"
+#include "sim/device.h"
+#include "sim/simulator.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/scripted_port.h"
 
 namespace isp::test {
 namespace {

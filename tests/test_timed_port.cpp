@@ -6,7 +6,7 @@
 #include <climits>
 #include <deque>
 
-#include "timed_port.h"
+#include "serial/timed_port.h"
 
 namespace isp::test {
 namespace {

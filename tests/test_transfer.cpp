@@ -6,10 +6,10 @@
 #include <map>
 #include <thread>
 
-#include "firmware_transfer.h"
-#include "messages.h"
-#include "serial_posix.h"
-#include "support/fixtures.h"
+#include "programming/firmware_transfer.h"
+#include "programming/messages.h"
+#include "serial/posix/serial_posix.h"
+#include "tests/support/fixtures.h"
 
 namespace isp::test {
 namespace {

@@ -9,10 +9,10 @@
 #include <fstream>
 #include <vector>
 
-#include "about_box.h"
-#include "main_dialog.h"
-#include "serial_posix.h"
-#include "simulator.h"
+#include "gui/qt/about_box.h"
+#include "gui/qt/main_dialog.h"
+#include "serial/posix/serial_posix.h"
+#include "sim/simulator.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

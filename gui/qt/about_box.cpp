@@ -1,12 +1,12 @@
-#include "about_box.h"
+#include "gui/qt/about_box.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "about_text.h"
-#include "dialog_units.h"
-#include "qt_text.h"
+#include "gui/qt/dialog_units.h"
+#include "gui/qt/qt_text.h"
+#include "programming/about_text.h"
 
 namespace isp::ui {
 

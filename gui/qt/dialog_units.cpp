@@ -1,4 +1,4 @@
-#include "dialog_units.h"
+#include "gui/qt/dialog_units.h"
 
 #include <QFontMetrics>
 

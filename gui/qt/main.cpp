@@ -1,4 +1,4 @@
-#include "main_app.h"
+#include "gui/qt/main_app.h"
 
 int main(int, char** argv) {
   isp::ui::CMainApp theApp;

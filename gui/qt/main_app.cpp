@@ -1,11 +1,11 @@
-#include "main_app.h"
+#include "gui/qt/main_app.h"
 
 #include <QApplication>
 
-#include "isp_version.h"
-#include "main_dialog.h"
-#include "qt_text.h"
-#include "serial_posix.h"
+#include "gui/qt/main_dialog.h"
+#include "gui/qt/qt_text.h"
+#include "resources/isp_version.h"
+#include "serial/posix/serial_posix.h"
 
 namespace isp::ui {
 

@@ -1,4 +1,4 @@
-#include "main_dialog.h"
+#include "gui/qt/main_dialog.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -14,11 +14,11 @@
 #include <QShortcut>
 #include <memory>
 
-#include "about_box.h"
-#include "about_text.h"
-#include "dialog_units.h"
-#include "messages.h"
-#include "qt_text.h"
+#include "gui/qt/about_box.h"
+#include "gui/qt/dialog_units.h"
+#include "gui/qt/qt_text.h"
+#include "programming/about_text.h"
+#include "programming/messages.h"
 
 namespace isp::ui {
 

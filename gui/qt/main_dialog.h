@@ -5,9 +5,9 @@
 #include <functional>
 #include <optional>
 
-#include "firmware_transfer.h"
-#include "link.h"
-#include "transfer_view.h"
+#include "link/link.h"
+#include "programming/firmware_transfer.h"
+#include "programming/transfer_view.h"
 
 class QComboBox;
 class QFileDialog;

@@ -1,8 +1,8 @@
-#include "about_box.h"
+#include "gui/win32/about_box.h"
 
-#include "about_text.h"
-#include "resource.h"
-#include "utf16.h"
+#include "gui/win32/resource.h"
+#include "programming/about_text.h"
+#include "text/utf16.h"
 
 namespace isp::win32 {
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "modal_dialog.h"
+#include "gui/win32/modal_dialog.h"
 
 namespace isp::win32 {
 

@@ -1,9 +1,9 @@
-#include "file_dialog.h"
+#include "gui/win32/file_dialog.h"
 
 #include <commdlg.h>
 
-#include "messages.h"
-#include "utf16.h"
+#include "programming/messages.h"
+#include "text/utf16.h"
 
 namespace isp::win32 {
 

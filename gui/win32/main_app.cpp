@@ -1,12 +1,12 @@
-#include "main_app.h"
+#include "gui/win32/main_app.h"
 
 // windows.h first: commctrl.h needs its types.
 #include <windows.h>
 
 #include <commctrl.h>
 
-#include "main_dialog.h"
-#include "serial_win32.h"
+#include "gui/win32/main_dialog.h"
+#include "serial/win32/serial_win32.h"
 
 namespace isp::win32 {
 

@@ -1,12 +1,12 @@
-#include "main_dialog.h"
+#include "gui/win32/main_dialog.h"
 
 #include <commctrl.h>
 
-#include "about_box.h"
-#include "about_text.h"
-#include "file_dialog.h"
-#include "resource.h"
-#include "utf16.h"
+#include "gui/win32/about_box.h"
+#include "gui/win32/file_dialog.h"
+#include "gui/win32/resource.h"
+#include "programming/about_text.h"
+#include "text/utf16.h"
 
 namespace isp::win32 {
 

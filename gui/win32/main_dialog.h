@@ -1,10 +1,10 @@
 #pragma once
 #include <string>
 
-#include "firmware_transfer.h"
-#include "link.h"
-#include "modal_dialog.h"
-#include "transfer_view.h"
+#include "gui/win32/modal_dialog.h"
+#include "link/link.h"
+#include "programming/firmware_transfer.h"
+#include "programming/transfer_view.h"
 
 namespace isp::win32 {
 

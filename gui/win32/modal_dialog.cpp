@@ -1,4 +1,4 @@
-#include "modal_dialog.h"
+#include "gui/win32/modal_dialog.h"
 
 #include <algorithm>
 

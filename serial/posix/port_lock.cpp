@@ -1,4 +1,4 @@
-#include "port_lock.h"
+#include "serial/posix/port_lock.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,7 +12,7 @@
 #include <random>
 #include <utility>
 
-#include "unique_fd.h"
+#include "serial/posix/unique_fd.h"
 
 namespace isp {
 

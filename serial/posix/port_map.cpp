@@ -1,4 +1,4 @@
-#include "port_map.h"
+#include "serial/posix/port_map.h"
 
 namespace isp {
 

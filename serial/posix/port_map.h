@@ -2,7 +2,7 @@
 #include <array>
 #include <string>
 
-#include "serial_port.h"
+#include "serial/serial_port.h"
 
 namespace isp {
 

@@ -1,4 +1,4 @@
-#include "serial_posix.h"
+#include "serial/posix/serial_posix.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -14,10 +14,10 @@
 #include <optional>
 #include <thread>
 
-#include "port_lock.h"
-#include "sysfs.h"
-#include "timed_port.h"
-#include "unique_fd.h"
+#include "serial/posix/port_lock.h"
+#include "serial/posix/sysfs.h"
+#include "serial/posix/unique_fd.h"
+#include "serial/timed_port.h"
 
 namespace isp {
 

@@ -1,8 +1,8 @@
 #pragma once
 #include <string>
 
-#include "port_map.h"
-#include "serial_port.h"
+#include "serial/posix/port_map.h"
+#include "serial/serial_port.h"
 
 namespace isp {
 

@@ -1,4 +1,4 @@
-#include "sysfs.h"
+#include "serial/posix/sysfs.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "comm_settings.h"
+#include "serial/win32/comm_settings.h"
 
 namespace isp {
 

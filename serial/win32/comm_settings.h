@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "serial_port.h"
+#include "serial/serial_port.h"
 
 // What a port is set to, as the structures Windows takes. Pure, so that
 // every field can be checked without a port.

@@ -1,10 +1,10 @@
-#include "serial_win32.h"
+#include "serial/win32/serial_win32.h"
 
 #include <cwctype>
 
-#include "comm_settings.h"
-#include "unique_handle.h"
-#include "utf16.h"
+#include "serial/win32/comm_settings.h"
+#include "serial/win32/unique_handle.h"
+#include "text/utf16.h"
 
 namespace isp {
 

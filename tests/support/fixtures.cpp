@@ -1,4 +1,4 @@
-#include "fixtures.h"
+#include "tests/support/fixtures.h"
 
 #include <gtest/gtest.h>
 

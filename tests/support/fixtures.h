@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "simulator.h"
+#include "sim/simulator.h"
 
 namespace isp::test {
 

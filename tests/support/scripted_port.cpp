@@ -1,4 +1,4 @@
-#include "scripted_port.h"
+#include "tests/support/scripted_port.h"
 
 namespace isp::test {
 

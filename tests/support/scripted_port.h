@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "serial_port.h"
+#include "serial/serial_port.h"
 
 namespace isp::test {
 

@@ -9,10 +9,10 @@
 #include <tuple>
 #include <vector>
 
-#include "comm_settings.h"
-#include "options.h"
-#include "serial_win32.h"
-#include "utf16.h"
+#include "cli/options.h"
+#include "serial/win32/comm_settings.h"
+#include "serial/win32/serial_win32.h"
+#include "text/utf16.h"
 
 namespace isp {
 namespace {
