@@ -35,8 +35,8 @@ std::vector<std::uint8_t> sampleImage(std::size_t size, unsigned seed) {
   return b;
 }
 
-std::unique_ptr<sim::Simulator> startSimulator(sim::SimulatorOptions options) {
-  auto s = std::make_unique<sim::Simulator>(std::move(options));
+std::unique_ptr<sim::Simulator> startSimulator(sim::SimulatorOptions options, sim::Simulator::Log log) {
+  auto s = std::make_unique<sim::Simulator>(std::move(options), std::move(log));
   std::string error;
   EXPECT_TRUE(s->openPty(&error)) << error;
   s->start();

@@ -28,7 +28,8 @@ class TempDir {
 // record shows.
 std::vector<std::uint8_t> sampleImage(std::size_t size = 66690, unsigned seed = 1);
 
-// The stand-in on a new pseudo-terminal, running on its own thread.
-std::unique_ptr<sim::Simulator> startSimulator(sim::SimulatorOptions options = {});
+// The stand-in on a new pseudo-terminal, running on its own thread; log
+// hears what it says (with verbose, a line for every frame).
+std::unique_ptr<sim::Simulator> startSimulator(sim::SimulatorOptions options = {}, sim::Simulator::Log log = {});
 
 }  // namespace isp::test
