@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "cli/os.h"
 #include "serial/posix/serial_posix.h"
@@ -73,28 +74,62 @@ std::string hostName() {
 
 namespace {
 
+// The record's file opened for appending: read as well where we may, to see
+// how its last line ends. Never waits: a FIFO with no reader fails at once.
+struct Opened {
+  UniqueFd fd;
+  bool readable = true;
+};
+
+std::optional<Opened> openRecord(const std::string& path, std::string* error) {
+  // A device is never opened, not even to be refused: an open alone moves a
+  // serial port's lines or starts a watchdog.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    *error = path + ": not a regular file";
+    return std::nullopt;
+  }
+  const int flags = O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  Opened o{UniqueFd(::open(path.c_str(), O_RDWR | flags, 0644))};
+  if (!o.fd && errno == EACCES) o = {UniqueFd(::open(path.c_str(), O_WRONLY | flags, 0644)), false};
+  if (!o.fd || ::fstat(o.fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    *error = path + ": " + (o.fd ? "not a regular file" : std::strerror(errno));
+    return std::nullopt;
+  }
+  return o;
+}
+
 class PosixRecordFile final : public RecordFile {
  public:
-  PosixRecordFile(std::string path, UniqueFd fd, bool readable)
-      : path_(std::move(path)), fd_(std::move(fd)), readable_(readable) {}
+  PosixRecordFile(std::string path, Opened file) : path_(std::move(path)), file_(std::move(file)) {}
 
   bool append(const std::string& line, std::string* error) override {
-    const Exclusive held(fd_.get());
+    // Rotated or removed while a station runs for days: the line goes to the
+    // file now at the path, not to one nobody will read.
+    struct stat atPath {
+    }, mine{};
+    if (::stat(path_.c_str(), &atPath) != 0 || ::fstat(file_.fd.get(), &mine) != 0 || atPath.st_ino != mine.st_ino ||
+        atPath.st_dev != mine.st_dev) {
+      std::optional<Opened> fresh = openRecord(path_, error);
+      if (!fresh) return false;
+      file_ = std::move(*fresh);
+    }
+    const int fd = file_.fd.get();
+    const Exclusive held(fd);
     struct stat st {};
-    if (::fstat(fd_.get(), &st) != 0) return failed(errno, error);
+    if (::fstat(fd, &st) != 0) return failed(errno, error);
     char last = '\n';
-    const bool unended =
-        readable_ && st.st_size > 0 && ::pread(fd_.get(), &last, 1, st.st_size - 1) == 1 && last != '\n';
+    const bool unended = file_.readable && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
     const std::string text = (unended ? "\n" : "") + line;
     std::size_t done = 0;
     while (done < text.size()) {
-      const ssize_t k = ::write(fd_.get(), text.data() + done, text.size() - done);
+      const ssize_t k = ::write(fd, text.data() + done, text.size() - done);
       if (k > 0)
         done += static_cast<std::size_t>(k);
       else if (k == 0 || errno != EINTR)
         return cutBack(done, k == 0 ? EIO : errno, error);
     }
-    if (::fsync(fd_.get()) != 0) return cutBack(done, errno, error);
+    if (::fsync(fd) != 0) return cutBack(done, errno, error);
     return true;
   }
 
@@ -122,13 +157,14 @@ class PosixRecordFile final : public RecordFile {
   // glued to a torn one. Only when they are still the file's end: whatever
   // another writer appended after them is not ours to cut.
   bool cutBack(std::size_t done, int err, std::string* error) {
-    const off_t end = ::lseek(fd_.get(), 0, SEEK_CUR);
+    const int fd = file_.fd.get();
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
     struct stat st {};
     const off_t start = end - static_cast<off_t>(done);
-    if (done > 0 && end >= 0 && ::fstat(fd_.get(), &st) == 0 && st.st_size == end) {
-      while (::ftruncate(fd_.get(), start) != 0 && errno == EINTR) {
+    if (done > 0 && end >= 0 && ::fstat(fd, &st) == 0 && st.st_size == end) {
+      while (::ftruncate(fd, start) != 0 && errno == EINTR) {
       }
-      ::fsync(fd_.get());
+      ::fsync(fd);
     }
     return failed(err, error);
   }
@@ -138,8 +174,7 @@ class PosixRecordFile final : public RecordFile {
   }
 
   std::string path_;
-  UniqueFd fd_;
-  bool readable_;
+  Opened file_;
 };
 
 }  // namespace
@@ -148,28 +183,9 @@ std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::strin
   // A line that outgrows a file size limit fails with EFBIG, to be taken
   // back like any other, instead of ending the program.
   signal(SIGXFSZ, SIG_IGN);
-  // A device is never opened, not even to be refused: an open alone moves a
-  // serial port's lines or starts a watchdog.
-  struct stat found {};
-  if (::stat(path.c_str(), &found) == 0 && !S_ISREG(found.st_mode)) {
-    *error = path + ": not a regular file";
-    return nullptr;
-  }
-  // Never waits: a FIFO with no reader fails at once instead.
-  const int flags = O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  bool readable = true;
-  UniqueFd fd(::open(path.c_str(), O_RDWR | flags, 0644));
-  if (!fd && errno == EACCES) {
-    readable = false;
-    fd = UniqueFd(::open(path.c_str(), O_WRONLY | flags, 0644));
-  }
-  struct stat st {};
-  const bool regular = fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
-  if (!regular) {
-    *error = path + ": " + (fd ? "not a regular file" : std::strerror(errno));
-    return nullptr;
-  }
-  return std::make_unique<PosixRecordFile>(path, std::move(fd), readable);
+  std::optional<Opened> file = openRecord(path, error);
+  if (!file) return nullptr;
+  return std::make_unique<PosixRecordFile>(path, std::move(*file));
 }
 
 std::string deviceIdentity(const std::string& node) {

@@ -46,8 +46,9 @@ std::string recordFailure(int block, std::int32_t code, const PortStatus& port);
 std::string fromCp1251(std::string_view bytes);
 
 // Device text made safe for a terminal or a line-based file: control
-// characters (C0, DEL and C1) shown as "\x1b", so that a name can neither
-// command the terminal nor start a line of its own.
+// characters (C0, DEL and C1) shown as "\x1b" and marks of text direction as
+// "\u202e", so that a name can neither command the terminal, nor start a
+// line of its own, nor turn the rest of its line around.
 std::string escapeControls(std::string_view utf8);
 
 }  // namespace isp::msg

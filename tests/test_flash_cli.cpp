@@ -184,6 +184,18 @@ TEST_F(FlashCli, ReportOnAFullDisk) {
   EXPECT_EQ(nlohmann::json::parse(after.substr(torn.size()))["result"], "completed");
 }
 
+// A record rotated or removed while a station runs: the next line goes to
+// the file that is at its path now.
+TEST_F(FlashCli, ReportFollowsItsPath) {
+  const std::string path = (dir_.path() / "r.jsonl").string(), rotated = path + ".1";
+  std::string error;
+  const auto file = cli::RecordFile::open(path, &error);
+  ASSERT_TRUE(file && file->append("1\n", &error)) << error;
+  std::filesystem::rename(path, rotated);
+  ASSERT_TRUE(file->append("2\n", &error)) << error;
+  EXPECT_EQ(contents(rotated) + contents(path), "1\n2\n");
+}
+
 // A device's name holding terminal commands, a forged line and more than a
 // line's worth of text: shown escaped and whole, on standard output, in the
 // table and in the log file; the report keeps it as it came.

@@ -177,6 +177,7 @@ TEST(Transfer, DeviceTextForATerminal) {
        "2J\xc2\x85\xc2\xa0",
        "\\x9b2J\\x85\xc2\xa0"},  // C1 CSI and NEL; no-break space stays
       {"\xc2", "\xc2"},
+      {"a\u202e\u2069\u200f\u2011b", "a\\u202e\\u2069\\u200f\u2011b"},  // direction marks; a hyphen stays
   };
   for (const auto& c : cases) EXPECT_EQ(msg::escapeControls(c.text), c.shown) << c.shown;
 }
