@@ -164,8 +164,12 @@ int runMany(const Options& o, Terminal& terminal, isp::cli::ProductionRecord* re
   std::atomic<std::size_t> running = ports.size();
   for (std::size_t i = 0; i < ports.size(); ++i) {
     threads.emplace_back([&, i] {
-      const JobSetup setup{
-          ports[i], &o, &terminal, ports[i].name + ": ", o.mode == Options::Mode::Flash ? &image : nullptr, &done[i]};
+      const JobSetup setup{.target = ports[i],
+                           .options = &o,
+                           .terminal = &terminal,
+                           .prefix = ports[i].name + ": ",
+                           .image = o.mode == Options::Mode::Flash ? &image : nullptr,
+                           .progress = [&, i](int records) { done[i] = records; }};
       jobs[i] = runJob(setup);
       if (!jobs[i].why.empty()) terminal.note(ports[i].name + ": " + jobs[i].why);
       std::string error;
@@ -191,7 +195,7 @@ int runMany(const Options& o, Terminal& terminal, isp::cli::ProductionRecord* re
 // One port: the output is the dialog's log, line for line.
 int runOne(const Options& o, Terminal& terminal, isp::cli::ProductionRecord* record) {
   const std::optional<ImageFacts> image = o.mode == Options::Mode::Flash ? peek(o.file) : std::nullopt;
-  const JobResult job = runJob({o.ports.front(), &o, &terminal, {}, nullptr, nullptr});
+  const JobResult job = runJob({.target = o.ports.front(), .options = &o, .terminal = &terminal});
   if (!job.why.empty()) say(job.why);
   std::string error;
   // A file that could not be read leaves no device attempted, so no record.

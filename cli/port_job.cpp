@@ -15,12 +15,13 @@ namespace isp::cli {
 namespace {
 
 // Runs the record timer until the transfer ends or a signal stops it.
-int transferLoop(FirmwareTransfer& engine, ConsoleView& view, std::atomic<int>* recordsDone) {
+int transferLoop(FirmwareTransfer& engine, ConsoleView& view, const std::function<void(int)>& shown) {
   SteadyClock& clock = SteadyClock::instance();
   const TimePoint start = clock.now();
+  const bool own = !shown;  // the job's own progress line
   const auto progress = [&](int done, TimePoint now) {
-    if (recordsDone) {
-      *recordsDone = done;
+    if (!own) {
+      shown(done);
     } else {
       const double seconds = std::chrono::duration<double>(now - start).count();
       view.terminal().progress(progressText(done, wire::kRecords, seconds, wire::kRecordSize));
@@ -42,18 +43,18 @@ int transferLoop(FirmwareTransfer& engine, ConsoleView& view, std::atomic<int>* 
   switch (engine.status()) {
     case FirmwareTransfer::Completed:
       progress(wire::kRecords, clock.now());
-      if (!recordsDone) view.terminal().endProgress();
+      if (own) view.terminal().endProgress();
       return kCompleted;
     case FirmwareTransfer::Stopped:
-      if (!recordsDone) view.terminal().clearProgress();
+      if (own) view.terminal().clearProgress();
       return stopStatus();
     default:
-      if (!recordsDone) view.terminal().clearProgress();
+      if (own) view.terminal().clearProgress();
       return kNotCompleted;
   }
 }
 
-int transmit(FirmwareTransfer& engine, ConsoleView& view, std::atomic<int>* recordsDone) {
+int transmit(FirmwareTransfer& engine, ConsoleView& view, const std::function<void(int)>& progress) {
   if (const int stopped = stopStatus()) {
     engine.OnStop();
     return stopped;
@@ -62,7 +63,7 @@ int transmit(FirmwareTransfer& engine, ConsoleView& view, std::atomic<int>* reco
   switch (engine.lastTransmit()) {
     case FirmwareTransfer::TransmitOutcome::NotIdentified: return kNotIdentified;
     case FirmwareTransfer::TransmitOutcome::NoImage: return kFileError;
-    default: return transferLoop(engine, view, recordsDone);
+    default: return transferLoop(engine, view, progress);
   }
 }
 
@@ -128,7 +129,7 @@ JobResult runJob(const JobSetup& s) {
   } else if (!s.image && !chooseFile(engine, o.file, r.why)) {
     r.status = kFileError;
   } else {
-    r.status = transmit(engine, view, s.recordsDone);
+    r.status = transmit(engine, view, s.progress);
   }
   // A stop that came while the device was being asked who it is ends the
   // job as stopped, not as a device that did not answer.

@@ -1,6 +1,6 @@
 #pragma once
-#include <atomic>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -33,11 +33,13 @@ struct JobSetup {
   PortTarget target;
   const Options* options = nullptr;
   Terminal* terminal = nullptr;
-  std::string prefix;                       // before each log line: "COM5: "
-  const FirmwareImage* image = nullptr;     // loaded once for every port; else options->file is chosen here
-  std::atomic<int>* recordsDone = nullptr;  // progress for a combined display; else the job shows its own
-  Link* link = nullptr;                     // a link already open on the port (a station's); else one of its own
-  bool quiet = false;                       // log lines to the log file only
+  std::string prefix{};                  // before each log line: "COM5: "
+  const FirmwareImage* image = nullptr;  // loaded once for every port; else options->file is chosen here
+  // Records sent so far, for a display of the caller's (several ports, a
+  // station's observer); without it the job shows its own progress line.
+  std::function<void(int)> progress{};
+  Link* link = nullptr;  // a link already open on the port (a station's); else one of its own
+  bool quiet = false;    // log lines to the log file only
 };
 
 // The platform and the port number that stand for a target.

@@ -28,24 +28,55 @@ void Station::watch(const PortTarget& target) {
   link.rec.selectedPort = n;
   bool programmed = false;  // the device on the line has had its transfer
   int silent = 0;
+  PortState now{.port = target.name};
+  const auto tell = [&](PortState::Kind kind) {
+    if (now.kind == kind && kind != PortState::Programming) return;
+    now.kind = kind;
+    if (setup_.observer) setup_.observer->changed(now);
+  };
+  const auto gone = [&] {
+    if (programmed) tell(PortState::Gone);
+    programmed = false;
+    now = {.kind = now.kind, .port = target.name};
+  };
+  if (setup_.observer) setup_.observer->changed(now);  // waiting, to begin with
   SteadyClock& clock = SteadyClock::instance();
   for (TimePoint next = clock.now(); !setup_.stopped(); sleepUntil(next)) {
     next = clock.now() + setup_.poll;
     // Until it is open, the port is only looked at: an open raises DTR and RTS.
     if (link.rec.openPort == 0 && !platform->check(n)) {
-      programmed = false;
+      gone();
       silent = 0;
+      tell(PortState::Waiting);
       continue;
     }
     if (identify(link, n, link.rec.deviceAddress) != rc::kOk) {
       // A line that hung up (the link closed it) or a device silent for a
       // while: whatever answers next is another device.
-      if (link.rec.openPort == 0 || ++silent >= setup_.silentPolls) programmed = false;
+      if (link.rec.openPort == 0 || ++silent >= setup_.silentPolls) gone();
+      if (!programmed) tell(PortState::Waiting);
       continue;
     }
     silent = 0;
     if (programmed) continue;
-    finished(runJob({target, &options_, &terminal_, target.name + ": ", &image_, nullptr, &link, true}));
+    now.device = msg::fromCp1251(link.rec.deviceName);
+    tell(PortState::Identifying);
+    const JobResult job = runJob({.target = target,
+                                  .options = &options_,
+                                  .terminal = &terminal_,
+                                  .prefix = target.name + ": ",
+                                  .image = &image_,
+                                  .progress =
+                                      [&](int records) {
+                                        now.records = records;
+                                        tell(PortState::Programming);
+                                      },
+                                  .link = &link,
+                                  .quiet = true});
+    now.failedRecord = job.failedBlock;
+    now.code = job.code;
+    tell(job.status == kCompleted ? PortState::Completed : PortState::Failed);
+    finished(job);
     programmed = true;
   }
   link.closePort();

@@ -16,6 +16,24 @@
 // silent for a while and then answering again).
 namespace isp::cli {
 
+// What a station tells of a port each time its state changes, on that
+// port's own thread: enough for a window to show a line of ports.
+struct PortState {
+  enum Kind { Waiting, Identifying, Programming, Completed, Failed, Gone };
+  Kind kind = Waiting;
+  std::string port;       // as the command line names it
+  std::string device{};   // the name the device gave, in UTF-8, nothing escaped
+  int records = 0;        // Programming: records sent so far
+  int failedRecord = -1;  // Failed: the record whose exchange failed; -1 when none did
+  std::int32_t code = 0;  // Failed: that exchange's result code
+};
+
+class StationObserver {
+ public:
+  virtual ~StationObserver() = default;
+  virtual void changed(const PortState& state) = 0;
+};
+
 struct StationSetup {
   std::vector<PortTarget> ports;
   // The port table; tests give one of their own, with nodes they plug and unplug.
@@ -23,6 +41,7 @@ struct StationSetup {
   std::function<bool()> stopped = [] { return stopStatus() != 0; };
   milliseconds poll{500};
   int silentPolls = 4;  // polls without an answer after which a device has gone
+  StationObserver* observer = nullptr;
 };
 
 class Station {

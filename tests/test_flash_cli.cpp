@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <regex>
 #include <thread>
 
@@ -274,6 +276,22 @@ TEST_F(FlashCli, StopWhileTheDeviceIsAsked) {
   }
 }
 
+// What a station tells its observer of each port, in short: one letter a
+// state (Waiting, Identifying, Programming, Completed, Failed, Gone), a
+// run of Programming as one letter; any record count out of order as '!'.
+struct StateLetters final : cli::StationObserver {
+  void changed(const cli::PortState& s) override {
+    std::lock_guard lock(mu);
+    std::string& seen = byPort[s.port];
+    if (s.kind == cli::PortState::Programming && s.records <= records[s.port]) seen += '!';
+    records[s.port] = s.kind == cli::PortState::Programming ? s.records : 0;
+    if (s.kind != cli::PortState::Programming || !seen.ends_with('P')) seen += "WIPCFG"[s.kind];
+  }
+  std::mutex mu;
+  std::map<std::string, std::string> byPort;
+  std::map<std::string, int> records;
+};
+
 // A station programs each device once as it comes, and again once it has
 // gone and come back. Its ports are nodes of the test's own: links that the
 // stand-ins put in place and take away, as adapters come and go.
@@ -291,8 +309,10 @@ TEST(Station, EachDeviceOnceAsItComes) {
   const cli::ImageFacts facts{o.file, image.size(), sha256Hex(image)};
   const std::string a = (dir.path() / "ttyA").string(), b = (dir.path() / "ttyB").string();
   std::atomic<bool> stop = false;
-  cli::Station station({.ports = {{a, 0}, {b, 0}}, .stopped = [&] { return stop.load(); }, .poll = 20ms}, o, terminal,
-                       loaded, facts, nullptr);
+  StateLetters states;
+  cli::Station station(
+      {.ports = {{a, 0}, {b, 0}}, .stopped = [&] { return stop.load(); }, .poll = 20ms, .observer = &states}, o,
+      terminal, loaded, facts, nullptr);
   std::vector<cli::JobResult> results;
   testing::internal::CaptureStdout();
   std::thread watching([&] { results = station.run(); });
@@ -318,6 +338,10 @@ TEST(Station, EachDeviceOnceAsItComes) {
   EXPECT_NE(out.find(b + " \\x0d\\x0a" + std::string(220, 'N') + " completed in "), std::string::npos) << out;
   EXPECT_NE(out.find("  (2 completed, 0 failed)\n"), std::string::npos) << out;
   EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 3) << out;
+  // Unplugged and plugged in again between two polls, the port may not be
+  // seen waiting in between.
+  EXPECT_TRUE(std::regex_match(states.byPort[a], std::regex("WIPCGW?IPC"))) << states.byPort[a];
+  EXPECT_EQ(states.byPort[b], "WIPC");
 }
 
 // A device that does not answer the identification ends the run before any
