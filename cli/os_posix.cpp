@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -22,7 +23,10 @@ namespace isp::cli {
 namespace {
 
 // The signal that asked us to stop, 0 while none has.
-volatile std::sig_atomic_t g_stop = 0;
+// Read by every port's thread: an atomic, which a handler may write as long
+// as it needs no lock (volatile sig_atomic_t is safe for one thread only).
+std::atomic<int> g_stop{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 // Readable once a stop is asked for, so that every thread's sleep ends at once.
 int g_wake[2] = {-1, -1};
 
@@ -54,7 +58,10 @@ void installStopHandlers() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-int stopStatus() { return g_stop ? 128 + static_cast<int>(g_stop) : 0; }
+int stopStatus() {
+  const int sig = g_stop;
+  return sig ? 128 + sig : 0;
+}
 
 void sleepUntil(TimePoint t) {
   SteadyClock& clock = SteadyClock::instance();
