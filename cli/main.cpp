@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,15 +54,19 @@ int listPorts() {
 ImageFacts facts(const std::string& path, std::span<const std::uint8_t> image) {
   ImageFacts f{absolutePath(path), image.size(), isp::sha256Hex(image)};
   say(path + ": " + std::to_string(f.size) + " bytes, SHA-256 " + f.sha256);
+  std::error_code ec;
+  if (const auto size = std::filesystem::file_size(path, ec); !ec && size > f.size)
+    say(path + ": the file holds " + std::to_string(size) + " bytes; only the first " + std::to_string(f.size) +
+        " are sent");
   return f;
 }
 
 // The image a single transfer will send: the engine reads the file itself,
 // so this only looks, and says nothing when the engine will refuse the file.
 std::optional<ImageFacts> peek(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(isp::openFile(path, "rb"), std::fclose);
   std::vector<std::uint8_t> bytes(isp::wire::kImageSize);
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) return std::nullopt;
+  if (!in || std::fread(bytes.data(), 1, bytes.size(), in.get()) != bytes.size()) return std::nullopt;
   return facts(path, bytes);
 }
 
@@ -134,7 +138,8 @@ int runStation(const Options& o, Terminal& terminal, isp::cli::ProductionRecord*
   std::vector<PortTarget> ports = o.ports;
   if (o.allPorts)
     for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n) ports.push_back({isp::comName(n), n});
-  terminal.note("a station on " + std::to_string(ports.size()) + " ports; Ctrl-C ends it");
+  terminal.note("a station on " + std::to_string(ports.size()) + (ports.size() == 1 ? " port" : " ports") +
+                "; Ctrl-C ends it");
   isp::cli::Station station({.ports = ports}, o, terminal, image, *imageFacts, record);
   const std::vector<JobResult> jobs = station.run();
   summary(jobs);
@@ -213,7 +218,7 @@ int run(const Options& o) {
   if (!o.logFile.empty()) {
     logFile.reset(isp::openFile(o.logFile, "ab"));
     if (!logFile) {
-      say("cannot open the log file " + o.logFile + ": " + std::strerror(errno));
+      say("cannot open the log file " + o.logFile + ": " + isp::openFailure(errno));
       return kUsage;
     }
   }

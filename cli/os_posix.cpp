@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "cli/os.h"
+#include "programming/file_access.h"
 #include "serial/posix/serial_posix.h"
 #include "serial/posix/unique_fd.h"
 
@@ -96,11 +97,10 @@ std::optional<Opened> openRecord(const std::string& path, std::string* error) {
     *error = path + ": not a regular file";
     return std::nullopt;
   }
-  const int flags = O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  Opened o{UniqueFd(::open(path.c_str(), O_RDWR | flags, 0644))};
-  if (!o.fd && errno == EACCES) o = {UniqueFd(::open(path.c_str(), O_WRONLY | flags, 0644)), false};
+  Opened o{UniqueFd(openNamedFile(path, O_RDWR | O_APPEND | O_CREAT, 0644))};
+  if (!o.fd && errno == EACCES) o = {UniqueFd(openNamedFile(path, O_WRONLY | O_APPEND | O_CREAT, 0644)), false};
   if (!o.fd || ::fstat(o.fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    *error = path + ": " + (o.fd ? "not a regular file" : std::strerror(errno));
+    *error = path + ": " + (o.fd ? "not a regular file" : openFailure(errno));
     return std::nullopt;
   }
   return o;

@@ -7,6 +7,7 @@
 #include "cli/os.h"
 #include "cli/tick_schedule.h"
 #include "link/result_codes.h"
+#include "programming/file_access.h"
 #include "programming/firmware_transfer.h"
 #include "programming/messages.h"
 
@@ -84,7 +85,7 @@ bool chooseFile(FirmwareTransfer& engine, const std::string& path, std::string& 
 }  // namespace
 
 std::string fileProblem(const std::string& path, int err) {
-  if (err != 0) return "cannot open " + path + ": " + std::strerror(err);
+  if (err != 0) return "cannot open " + path + ": " + openFailure(err);
   return path + " is not a firmware image: it must hold " + std::to_string(wire::kImageSize) + " bytes";
 }
 

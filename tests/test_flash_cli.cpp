@@ -100,7 +100,16 @@ TEST_F(FlashCli, FileProblems) {
   EXPECT_EQ(out_, "Выбран файл short.isp\nФайл открыт\nОшибка чтения файла\n");
   EXPECT_EQ(flash(flashArgs(dir_.path().string())), 4);
   EXPECT_TRUE(out_.ends_with("Ошибка чтения файла\n")) << out_;
+  // A device is not opened at all: an open alone moves a serial port's lines.
+  EXPECT_EQ(flash(flashArgs("/dev/null")), 4);
+  EXPECT_EQ(err_, "isp-flash: cannot open /dev/null: a device, not a file\n");
+  EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--log", "/dev/null"}), 2);
+  EXPECT_EQ(err_, "isp-flash: cannot open the log file /dev/null: a device, not a file\n");
   EXPECT_EQ(sim_->framesHandled(), 0) << "the device is not touched";
+  // A FIFO with nobody writing: read as empty, not waited on.
+  const std::string fifo = (dir_.path() / "fifo.isp").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  EXPECT_EQ(flash(flashArgs(fifo)), 4);
 }
 
 // SHA-256's own test vectors, one block and two.
@@ -153,13 +162,22 @@ TEST_F(FlashCli, SeveralPortsAndTheirReport) {
 TEST_F(FlashCli, ReportThatCannotBeKept) {
   const std::string fifo = (dir_.path() / "fifo").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-  for (const std::string& report :
-       {(dir_.path() / "none" / "r.jsonl").string(), dir_.path().string(), fifo, std::string("/dev/null")}) {
+  // Another user's link in a folder everybody may write, as /tmp, pointing
+  // at a file of ours (only root can give the link away).
+  const std::filesystem::path shared = dir_.path() / "shared", planted = shared / "r.jsonl";
+  const std::string ours = dir_.write("ours.txt", {'k', 'e', 'e', 'p'});
+  std::filesystem::create_directory(shared);
+  std::filesystem::permissions(shared, std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+  std::filesystem::create_symlink(ours, planted);
+  const bool given = ::lchown(planted.c_str(), 65534, 65534) == 0;
+  for (const std::string& report : {(dir_.path() / "none" / "r.jsonl").string(), dir_.path().string(), fifo,
+                                    std::string("/dev/null"), given ? planted.string() : fifo}) {
     EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--report", report}), 5) << report;
     EXPECT_TRUE(err_.starts_with("isp-flash: cannot keep the report " + report + ": ")) << err_;
     EXPECT_TRUE(err_.ends_with("; no device was touched\n")) << err_;
   }
   EXPECT_EQ(sim_->framesHandled(), 0);
+  EXPECT_EQ(contents(ours), "keep");
 }
 
 // A line that cannot be written whole (here a file size limit, as a full

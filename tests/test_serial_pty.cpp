@@ -112,6 +112,7 @@ TEST(SerialPty, LockFilesBeforeTheOpen) {
   if (dead == 0) ::_exit(0);
   ::waitpid(dead, nullptr, 0);
   const std::string label = "COM1 (" + pty.path + ")";
+  const std::int32_t parent = ::getppid();
   const std::string held = label + " is in use by another program (PID " + std::to_string(::getppid()) + ")";
   const auto refused = [&](const std::string& what) {
     return label + ": " + name.string() + " is " + what + ", not a lock file; the port is left alone";
@@ -123,6 +124,8 @@ TEST(SerialPty, LockFilesBeforeTheOpen) {
     std::string dir, why;
   } cases[] = {
       {"held", [&] { std::ofstream(name) << "      " << ::getppid() << "\n"; }, dir, held},
+      {"held, in the older binary form",
+       [&] { std::ofstream(name) << std::string(reinterpret_cast<const char*>(&parent), 4); }, dir, held},
       {"stale", [&] { std::ofstream(name) << dead << "\n"; }, dir, ""},
       {"garbage", [&] { std::ofstream(name) << "uucp\n"; }, dir, ""},
       {"no lock folder", [] {}, dir + "/none", ""},

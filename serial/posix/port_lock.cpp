@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -54,12 +55,20 @@ struct Found {
   std::string strange{};  // why it is no lock file, when it is not
 };
 
-pid_t parsePid(const char* text) {
+// The PID a lock holds: ten characters and a newline, or, from programs of
+// the older kind, the PID's own four bytes. 0 when it names none.
+pid_t parsePid(const char* text, ssize_t size) {
   char* end = nullptr;
   errno = 0;
-  const long pid = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || pid <= 0 || pid > 0x3fffffff) return 0;
-  return static_cast<pid_t>(pid);
+  long pid = size > 0 ? std::strtol(text, &end, 10) : 0;
+  if (size == sizeof(std::int32_t) && (end == text || errno != 0)) {
+    std::int32_t binary = 0;
+    std::memcpy(&binary, text, sizeof binary);
+    pid = binary;
+  } else if (errno != 0 || end == text) {
+    return 0;
+  }
+  return pid > 0 && pid <= 0x3fffffff ? static_cast<pid_t>(pid) : 0;
 }
 
 Found inspect(const std::string& path) {
@@ -86,7 +95,7 @@ Found inspect(const std::string& path) {
   ssize_t k;
   while ((k = ::read(fd.get(), text, sizeof text - 1)) < 0 && errno == EINTR) {
   }
-  return {true, k > 0 ? parsePid(text) : 0, st.st_dev, st.st_ino};
+  return {true, parsePid(text, k), st.st_dev, st.st_ino};
 }
 
 bool alive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
