@@ -83,20 +83,15 @@ std::string hostName() {
 namespace {
 
 // The record's file opened for appending: read as well where we may, to see
-// how its last line ends. Never waits: a FIFO with no reader fails at once.
+// how its last line ends. openNamedFile refuses devices and never waits; a
+// FIFO or a folder is no record either.
 struct Opened {
   UniqueFd fd;
   bool readable = true;
 };
 
 std::optional<Opened> openRecord(const std::string& path, std::string* error) {
-  // A device is never opened, not even to be refused: an open alone moves a
-  // serial port's lines or starts a watchdog.
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    *error = path + ": not a regular file";
-    return std::nullopt;
-  }
   Opened o{UniqueFd(openNamedFile(path, O_RDWR | O_APPEND | O_CREAT, 0644))};
   if (!o.fd && errno == EACCES) o = {UniqueFd(openNamedFile(path, O_WRONLY | O_APPEND | O_CREAT, 0644)), false};
   if (!o.fd || ::fstat(o.fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {

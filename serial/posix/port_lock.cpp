@@ -162,12 +162,6 @@ PortLock::Result PortLock::look(const std::string& dir, const std::string& node)
 PortLock::Result PortLock::take(const std::string& dir, const std::string& node) {
   const std::string path = lockPath(dir, node);
   Result r;
-  Found found = inspect(path);
-  if (!found.strange.empty() || alive(found.pid)) {
-    r.blocked = found.strange;
-    r.holder = found.strange.empty() ? found.pid : 0;
-    return r;
-  }
   const Draft draft = writeDraft(dir);
   if (draft.path.empty()) {
     r.error = draft.error;
@@ -182,7 +176,7 @@ PortLock::Result PortLock::take(const std::string& dir, const std::string& node)
       r.error = noLocksHere(errno) ? 0 : errno;
       break;
     }
-    found = inspect(path);
+    const Found found = inspect(path);
     if (!found.strange.empty()) {
       r.blocked = found.strange;
       break;
