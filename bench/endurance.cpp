@@ -1,5 +1,5 @@
-// One transfer engine, as the dialog holds it, with the stand-in in process
-// on a pseudo-terminal: many Transmit cycles with a fault drawn at random
+// One link and one image, as a station keeps them, with the stand-in in
+// process on a pseudo-terminal: many transfers with a fault drawn at random
 // before each. Open descriptors and heap in use must be the same at the end
 // as after the first cycle, within a margin; every cycle must end, and every
 // cycle without a fault must program the image exactly. Exits non-zero if not.
@@ -13,7 +13,7 @@
 #include <random>
 #include <thread>
 
-#include "programming/firmware_transfer.h"
+#include "programming/transfer.h"
 #include "serial/posix/serial_posix.h"
 #include "sim/command_line.h"
 #include "sim/simulator.h"
@@ -21,15 +21,10 @@
 
 namespace {
 
-class TimerView final : public isp::TransferView {
- public:
-  bool timer = false;
-  void refreshLog(const std::string&) override {}
-  void setProgressRange(int, int) override {}
-  void setProgress(int) override {}
-  void enable(isp::Control, bool) override {}
-  void startRecordTimer(int, int) override { timer = true; }
-  void stopRecordTimer(int) override { timer = false; }
+// The log of one cycle, shown when the cycle goes wrong.
+struct TextLog final : isp::LogSink {
+  std::string text;
+  void append(std::string_view piece) override { text += piece; }
 };
 
 int openDescriptors() {
@@ -48,7 +43,7 @@ std::size_t heapInUse() { return mallinfo2().uordblks; }
 int main(int argc, char** argv) {
   int cycles = 1000;
   unsigned seed = std::random_device{}();
-  CLI::App app{"One transfer engine, as the dialog keeps it, through many Transmit cycles with faults.", "endurance"};
+  CLI::App app{"One link and one image through many transfers with faults.", "endurance"};
   app.add_option("--cycles", cycles, "Transmit cycles")->capture_default_str()->check(CLI::Range(1, 1'000'000));
   app.add_option("--seed", seed, "seed of the faults (default: a random one)");
   if (const auto exit = isp::parseCommandLine(app, argc, argv)) return *exit;
@@ -68,10 +63,13 @@ int main(int argc, char** argv) {
   device.start();
   isp::PosixSerialPlatform platform(isp::PortMap().set(1, o.linkPath));
   isp::Link link(platform);
-  link.rec.selectedPort = 1;
-  TimerView view;
-  isp::FirmwareTransfer engine(link, view);
-  engine.OnFile(dir.write("fw.isp", image));
+  isp::FirmwareImage firmware;
+  std::string lines;
+  firmware.choose(dir.write("fw.isp", image), lines);
+  if (!firmware.makeReady(lines)) {
+    std::fprintf(stderr, "endurance: %s", lines.c_str());
+    return 2;
+  }
 
   int fds = 0, completed = 0, failures = 0;
   std::size_t heap = 0;
@@ -90,11 +88,11 @@ int main(int argc, char** argv) {
     }
     const bool clean = faults.errorAt < 0 && faults.badChecksumAt < 0 && faults.delayAt < 0 && faults.hangupAt < 0;
     device.arm(faults);
-    engine.OnTransmit();
-    for (int tick = 0; tick < 600 && view.timer; ++tick) engine.OnTimer(isp::FirmwareTransfer::kTimerId);
-    const bool done = engine.status() == isp::FirmwareTransfer::Completed;
-    if (view.timer || (clean && (!done || device.image() != image))) {
-      std::printf("endurance: cycle %d went wrong:\n%s", cycle, engine.log().c_str());
+    TextLog log;
+    const bool done =
+        isp::run(link, 1, firmware, log, {.period = isp::Duration::zero()}).kind == isp::Outcome::Completed;
+    if (clean && (!done || device.image() != image)) {
+      std::printf("endurance: cycle %d went wrong:\n%s", cycle, log.text.c_str());
       return 1;
     }
     done ? ++completed : ++failures;

@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "cli/console_view.h"
 #include "cli/options.h"
 #include "cli/os.h"
 #include "cli/port_job.h"
 #include "cli/report.h"
 #include "cli/station.h"
+#include "cli/terminal.h"
 #include "programming/file_access.h"
 #include "programming/firmware_image.h"
 #include "programming/messages.h"
@@ -24,11 +24,7 @@
 
 namespace {
 
-using isp::cli::JobResult;
-using isp::cli::Options;
-using namespace isp::cli;  // the exit statuses
-
-void say(const std::string& line) { std::fprintf(stderr, "isp-flash: %s\n", line.c_str()); }
+using namespace isp::cli;
 
 int listPorts() {
   const auto platform = serialPlatform();
@@ -47,27 +43,6 @@ int listPorts() {
   }
   if (shown == 0) std::printf("%s\n", std::string(isp::msg::kNoPorts).c_str());
   return kCompleted;
-}
-
-// The image's size and fingerprint, said when the run starts and kept in
-// the production record.
-ImageFacts facts(const std::string& path, std::span<const std::uint8_t> image) {
-  ImageFacts f{absolutePath(path), image.size(), isp::sha256Hex(image)};
-  say(path + ": " + std::to_string(f.size) + " bytes, SHA-256 " + f.sha256);
-  std::error_code ec;
-  if (const auto size = std::filesystem::file_size(path, ec); !ec && size > f.size)
-    say(path + ": the file holds " + std::to_string(size) + " bytes; only the first " + std::to_string(f.size) +
-        " are sent");
-  return f;
-}
-
-// The image a single transfer will send: the engine reads the file itself,
-// so this only looks, and says nothing when the engine will refuse the file.
-std::optional<ImageFacts> peek(const std::string& path) {
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(isp::openFile(path, "rb"), std::fclose);
-  std::vector<std::uint8_t> bytes(isp::wire::kImageSize);
-  if (!in || std::fread(bytes.data(), 1, bytes.size(), in.get()) != bytes.size()) return std::nullopt;
-  return facts(path, bytes);
 }
 
 // The ports of --port all: every one that can be had now, told without
@@ -114,33 +89,46 @@ std::optional<std::pair<std::string, std::string>> samePortTwice(const std::vect
   return std::nullopt;
 }
 
-// The image, read and checked once for every port; its lines come first.
-std::optional<ImageFacts> loadImage(const Options& o, Terminal& terminal, isp::FirmwareImage& image) {
-  std::string lines;
+// The image, read once and checked before any device is touched; its
+// lines come first, but with one port "Файл считан" is said after the
+// identification, where the dialog says it. Its size and fingerprint are
+// those of the bytes that are sent.
+std::optional<ImageFacts> loadImage(const Options& o, Terminal& terminal, isp::FirmwareImage& image,
+                                    std::string* readLines) {
+  std::string lines, read;
   image.choose(o.file, lines);
   const bool opened = image.fileOpen(), fits = opened && image.fileCanHoldImage();
-  const bool whole = fits && image.makeReady(lines);  // makeReady logs its own read error
-  if (opened && !fits) lines += std::string(isp::msg::kFileReadError) + "\r\n";
-  for (std::size_t end; (end = lines.find("\r\n")) != std::string::npos; lines.erase(0, end + 2))
-    terminal.line(lines.substr(0, end));
+  const bool whole = fits && image.makeReady(read);  // makeReady logs its own read error
+  if (opened && !fits) (read += isp::msg::kFileReadError) += isp::msg::kEol;
+  if (!readLines || !whole) lines += read;
+  TerminalLog(terminal).append(lines);
   if (!whole) {
-    say(fileProblem(o.file, opened ? 0 : image.openError()));
+    terminal.note(opened ? o.file + " is not a firmware image: it must hold " + std::to_string(isp::wire::kImageSize) +
+                               " bytes"
+                         : "cannot open " + o.file + ": " + isp::openFailure(image.openError()));
     return std::nullopt;
   }
-  return facts(o.file, image.bytes());
+  if (readLines) *readLines = read;
+  const ImageFacts f{absolutePath(o.file), image.bytes().size(), isp::sha256Hex(image.bytes())};
+  terminal.note(o.file + ": " + std::to_string(f.size) + " bytes, SHA-256 " + f.sha256);
+  std::error_code ec;
+  if (const auto size = std::filesystem::file_size(o.file, ec); !ec && size > f.size)
+    terminal.note(o.file + ": the file holds " + std::to_string(size) + " bytes; only the first " +
+                  std::to_string(f.size) + " are sent");
+  return f;
 }
 
+// Several ports, or all there are, however many that turns out to be.
+bool several(const Options& o) { return o.allPorts || o.ports.size() > 1; }
+
 // Until stopped: each device programmed as it comes; then the table.
-int runStation(const Options& o, Terminal& terminal, isp::cli::ProductionRecord* record) {
-  isp::FirmwareImage image;
-  const std::optional<ImageFacts> imageFacts = loadImage(o, terminal, image);
-  if (!imageFacts) return kFileError;
-  std::vector<PortTarget> ports = o.ports;
+int runStation(const Options& o, std::vector<PortTarget> ports, const isp::FirmwareImage& image,
+               const ImageFacts& facts, Terminal& terminal, ProductionRecord* record, std::stop_token stop) {
   if (o.allPorts)
     for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n) ports.push_back({isp::comName(n), n});
   terminal.note("a station on " + std::to_string(ports.size()) + (ports.size() == 1 ? " port" : " ports") +
                 "; Ctrl-C ends it");
-  isp::cli::Station station({.ports = ports}, o, terminal, image, *imageFacts, record);
+  isp::cli::Station station({.ports = ports, .stop = stop}, o, terminal, image, facts, record);
   const std::vector<JobResult> jobs = station.run();
   summary(jobs);
   for (const JobResult& j : jobs)
@@ -148,99 +136,102 @@ int runStation(const Options& o, Terminal& terminal, isp::cli::ProductionRecord*
   return kCompleted;
 }
 
-// One transfer per port, each on its own thread with its own link and
-// engine, all from one image loaded once; their lines carry the port's name.
-int runMany(const Options& o, Terminal& terminal, isp::cli::ProductionRecord* record) {
-  const std::vector<PortTarget> ports = o.allPorts ? allPorts() : o.ports;
-  if (ports.empty()) {
-    say("no port can be had now");
-    return kNotIdentified;
-  }
-  isp::FirmwareImage image;
-  std::optional<ImageFacts> imageFacts;
-  if (o.mode == Options::Mode::Flash) {
-    imageFacts = loadImage(o, terminal, image);
-    if (!imageFacts) return kFileError;
-  }
-
+// One transfer per port, each on its own thread with its own link, all from
+// one image loaded once. With several ports their lines carry the port's
+// name, one progress line shows them all and a table ends the run; one port
+// alone gives the dialog's log, line for line.
+int runJobs(const Options& o, const std::vector<PortTarget>& ports, const isp::FirmwareImage* image,
+            const ImageFacts* facts, std::string imageLines, Terminal& terminal, ProductionRecord* record,
+            std::stop_token stop) {
+  const bool one = !several(o);
   std::vector<JobResult> jobs(ports.size());
   std::vector<std::atomic<int>> done(ports.size());
   std::vector<std::thread> threads;
   std::atomic<std::size_t> running = ports.size();
   for (std::size_t i = 0; i < ports.size(); ++i) {
     threads.emplace_back([&, i] {
-      const JobSetup setup{.target = ports[i],
-                           .options = &o,
-                           .terminal = &terminal,
-                           .prefix = ports[i].name + ": ",
-                           .image = o.mode == Options::Mode::Flash ? &image : nullptr,
-                           .progress = [&, i](int records) { done[i] = records; }};
-      jobs[i] = runJob(setup);
-      if (!jobs[i].why.empty()) terminal.note(ports[i].name + ": " + jobs[i].why);
+      const auto start = std::chrono::steady_clock::now();
+      const auto ownProgress = [&](int records) {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        terminal.progress(progressText(records, isp::wire::kRecords, seconds, isp::wire::kRecordSize));
+      };
+      const std::string prefix = one ? "" : ports[i].name + ": ";
+      jobs[i] = runJob({.target = ports[i],
+                        .terminal = terminal,
+                        .prefix = prefix,
+                        .image = image,
+                        .run = {.period = isp::milliseconds(o.intervalMs),
+                                .stop = stop,
+                                .imageLines = imageLines,
+                                .progress = one ? std::function<void(int)>(ownProgress)
+                                                : [&, i](int records) { done[i] = records; }}});
+      if (one) jobs[i].status == kCompleted ? terminal.endProgress() : terminal.clearProgress();
+      if (!jobs[i].why.empty()) terminal.note(prefix + jobs[i].why);
       std::string error;
-      if (record && !record->append(jobs[i], imageFacts ? &*imageFacts : nullptr, o.intervalMs, &error))
-        terminal.note("the report: " + error);
+      if (record && !record->append(jobs[i], facts, o.intervalMs, &error)) terminal.note("the report: " + error);
       --running;
     });
   }
   // One progress line for every port, redrawn while any runs.
-  while (running > 0 && terminal.showsProgress() && !stopStatus()) {
+  while (!one && running > 0 && terminal.showsProgress() && !stop.stop_requested()) {
     std::string text;
     for (std::size_t i = 0; i < ports.size(); ++i)
       text += ports[i].name + " " + std::to_string(done[i]) + "/" + std::to_string(isp::wire::kRecords) + "  ";
     terminal.progress(text);
-    sleepUntil(isp::SteadyClock::instance().now() + isp::milliseconds(250));
+    isp::sleepUntil(isp::SteadyClock::instance().now() + isp::milliseconds(250), stop);
   }
   for (std::thread& t : threads) t.join();
+  if (one) return jobs.front().status;
   terminal.clearProgress();
   summary(jobs);
   return combinedStatus(jobs);
 }
 
-// One port: the output is the dialog's log, line for line.
-int runOne(const Options& o, Terminal& terminal, isp::cli::ProductionRecord* record) {
-  const std::optional<ImageFacts> image = o.mode == Options::Mode::Flash ? peek(o.file) : std::nullopt;
-  const JobResult job = runJob({.target = o.ports.front(), .options = &o, .terminal = &terminal});
-  if (!job.why.empty()) say(job.why);
-  std::string error;
-  // A file that could not be read leaves no device attempted, so no record.
-  if (record && job.status != kFileError && !record->append(job, image ? &*image : nullptr, o.intervalMs, &error))
-    say("the report: " + error);
-  return job.status;
-}
-
 int run(const Options& o) {
+  Terminal terminal(!o.quiet && stderrShowsProgress());
   if (const auto twice = samePortTwice(o.ports)) {
-    say("--port names one device twice: " + twice->first + " and " + twice->second + " (see isp-flash --help)");
+    terminal.note("--port names one device twice: " + twice->first + " and " + twice->second +
+                  " (see isp-flash --help)");
     return kUsage;
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> logFile(nullptr, std::fclose);
   if (!o.logFile.empty()) {
     logFile.reset(isp::openFile(o.logFile, "ab"));
     if (!logFile) {
-      say("cannot open the log file " + o.logFile + ": " + isp::openFailure(errno));
+      terminal.note("cannot open the log file " + o.logFile + ": " + isp::openFailure(errno));
       return kUsage;
     }
+    terminal.setLogFile(logFile.get());
   }
   // The record is opened before any device is touched: a device programmed
   // without its line is what the record exists to prevent.
-  std::unique_ptr<isp::cli::ProductionRecord> record;
+  std::unique_ptr<ProductionRecord> record;
   if (!o.reportFile.empty()) {
     std::string error;
     auto file = isp::cli::RecordFile::open(o.reportFile, &error);
     if (!file) {
-      say("cannot keep the report " + error + "; no device was touched");
+      terminal.note("cannot keep the report " + error + "; no device was touched");
       return kRecordMissing;
     }
-    record = std::make_unique<isp::cli::ProductionRecord>(std::move(file));
+    record = std::make_unique<ProductionRecord>(std::move(file));
   }
-  Terminal terminal(logFile.get(), !o.quiet && stderrShowsProgress());
-  installStopHandlers();
-  const int status = o.station                          ? runStation(o, terminal, record.get())
-                     : o.allPorts || o.ports.size() > 1 ? runMany(o, terminal, record.get())
-                                                        : runOne(o, terminal, record.get());
+  const std::stop_token stop = installStopHandlers();
+  const std::vector<PortTarget> ports = o.allPorts && !o.station ? allPorts() : o.ports;
+  if (ports.empty() && !o.station) {
+    terminal.note("no port can be had now");
+    return kNotIdentified;
+  }
+  isp::FirmwareImage image;
+  std::optional<ImageFacts> facts;
+  std::string imageLines;
+  const bool flash = o.mode == Options::Mode::Flash;
+  if (flash && !(facts = loadImage(o, terminal, image, several(o) || o.station ? nullptr : &imageLines)))
+    return kFileError;
+  const int status = o.station ? runStation(o, ports, image, *facts, terminal, record.get(), stop)
+                               : runJobs(o, ports, flash ? &image : nullptr, facts ? &*facts : nullptr, imageLines,
+                                         terminal, record.get(), stop);
   if (status == kCompleted && record && record->lineMissing()) {
-    say("the report " + o.reportFile + " lacks a device's line");
+    terminal.note("the report " + o.reportFile + " lacks a device's line");
     return kRecordMissing;
   }
   return status;

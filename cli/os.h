@@ -1,5 +1,6 @@
 #pragma once
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -15,13 +16,11 @@ std::vector<std::string> startProgram(int argc, char** argv);
 // The serial ports: all of COM1 to COM20, or only the device at `path`.
 std::unique_ptr<SerialPlatform> serialPlatform(const std::string& path = {});
 
-// From now on the user's interrupt (Ctrl-C and its kin) asks the transfer to
-// stop, like the Stop button.
-void installStopHandlers();
-// 0 until a stop is asked for; then the exit status of a stopped run.
+// From now on the user's interrupt (Ctrl-C and its kin) asks every transfer
+// to stop, like the Stop button, through the token returned.
+std::stop_token installStopHandlers();
+// 0 until an interrupt asked for a stop; then the exit status it gives.
 int stopStatus();
-// Sleeps until t on the steady clock, or until a stop is asked for.
-void sleepUntil(TimePoint t);
 
 // Whether standard error is a terminal that can show the progress line.
 bool stderrShowsProgress();

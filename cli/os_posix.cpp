@@ -1,10 +1,8 @@
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <thread>
 
 #include "cli/os.h"
 #include "programming/file_access.h"
@@ -24,20 +23,7 @@ namespace isp::cli {
 namespace {
 
 // The signal that asked us to stop, 0 while none has.
-// Read by every port's thread: an atomic, which a handler may write as long
-// as it needs no lock (volatile sig_atomic_t is safe for one thread only).
 std::atomic<int> g_stop{0};
-static_assert(std::atomic<int>::is_always_lock_free);
-// Readable once a stop is asked for, so that every thread's sleep ends at once.
-int g_wake[2] = {-1, -1};
-
-void onSignal(int sig) {
-  const int saved = errno;  // the interrupted code may be about to read it
-  g_stop = sig;
-  const char byte = 1;
-  if (g_wake[1] >= 0) (void)!::write(g_wake[1], &byte, 1);
-  errno = saved;
-}
 
 }  // namespace
 
@@ -47,30 +33,33 @@ std::unique_ptr<SerialPlatform> serialPlatform(const std::string& path) {
   return std::make_unique<PosixSerialPlatform>(path.empty() ? PortMap::linuxDefault() : PortMap::onlyDevice(path));
 }
 
-void installStopHandlers() {
-  if (g_wake[0] < 0 && ::pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) g_wake[0] = g_wake[1] = -1;
-  struct sigaction sa {};
-  sa.sa_handler = onSignal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = 0;  // no SA_RESTART: a sleep ends early so that Stop is prompt
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+std::stop_token installStopHandlers() {
+  // The interrupts are taken by a thread of their own, which asks for the
+  // stop; every other thread, this one included, blocks them from now on
+  // (threads started later inherit that).
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  static std::stop_source source;
+  std::thread([stops] {
+    int sig = 0;
+    while (sigwait(&stops, &sig) != 0) {
+    }
+    g_stop = sig;
+    source.request_stop();
+    // Later interrupts are taken here too, and ignored: the first one stops.
+    for (;;) sigwait(&stops, &sig);
+  }).detach();
   // A reader of standard output that goes away must not end the transfer:
   // writes to it fail quietly and the device is programmed to the end.
   signal(SIGPIPE, SIG_IGN);
+  return source.get_token();
 }
 
 int stopStatus() {
   const int sig = g_stop;
   return sig ? 128 + sig : 0;
-}
-
-void sleepUntil(TimePoint t) {
-  SteadyClock& clock = SteadyClock::instance();
-  const Deadline until(t);
-  for (TimePoint now = clock.now(); !g_stop && !until.passed(now); now = clock.now()) {
-    pollfd p{g_wake[0], POLLIN, 0};
-    if (::poll(&p, g_wake[0] >= 0 ? 1 : 0, until.waitMs(now)) > 0) break;
-  }
 }
 
 bool stderrShowsProgress() { return isatty(STDERR_FILENO); }

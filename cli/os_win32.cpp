@@ -23,18 +23,14 @@ namespace {
 // events arrive on a thread of their own.
 std::atomic<int> g_stop{0};
 
-// Set when a stop is asked for, so that a sleep ends at once.
-HANDLE wakeEvent() {
-  static const HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  return event;
-}
+std::stop_source g_source;
 
 BOOL WINAPI onConsoleEvent(DWORD event) {
   // The statuses a shell gives the same interrupts on Linux: 128 + SIGINT,
   // 128 + SIGBREAK, and a closed console counts as a hang-up.
   const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
   g_stop = event == CTRL_C_EVENT ? 130 : event == CTRL_BREAK_EVENT ? 149 : 129;
-  ::SetEvent(wakeEvent());
+  g_source.request_stop();
   // On close, log-off and shut-down the process ends as soon as this
   // returns: leave the main thread the time to stop the transfer and exit.
   if (!interrupt) ::Sleep(INFINITE);
@@ -69,17 +65,12 @@ std::unique_ptr<SerialPlatform> serialPlatform(const std::string& path) {
   return std::make_unique<Win32SerialPlatform>(path);
 }
 
-void installStopHandlers() {
-  wakeEvent();
+std::stop_token installStopHandlers() {
   ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+  return g_source.get_token();
 }
 
 int stopStatus() { return g_stop; }
-
-void sleepUntil(TimePoint t) {
-  const DWORD ms = static_cast<DWORD>(Deadline(t).waitMs(Clock::now()));
-  ::WaitForSingleObject(wakeEvent(), ms);
-}
 
 std::string hostName() {
   wchar_t name[256];

@@ -4,10 +4,11 @@
 #include <optional>
 #include <string>
 
-#include "cli/console_view.h"
 #include "cli/options.h"
+#include "cli/terminal.h"
 #include "link/link.h"
 #include "programming/firmware_image.h"
+#include "programming/transfer.h"
 
 // One port's identification or transfer, on the caller's thread: its own
 // platform, link and engine, writing to the run's terminal. A run of several
@@ -16,7 +17,17 @@ namespace isp::cli {
 
 // kRecordMissing: the devices did as the run hoped, but the report lacks a
 // line, or could not be opened and nothing was sent.
-enum Exit { kCompleted = 0, kNotCompleted = 1, kUsage = 2, kNotIdentified = 3, kFileError = 4, kRecordMissing = 5 };
+// A stop asked for by a signal ends with 128 + its number; kInterrupted is
+// that of Ctrl-C, for a stop asked otherwise.
+enum Exit {
+  kCompleted = 0,
+  kNotCompleted = 1,
+  kUsage = 2,
+  kNotIdentified = 3,
+  kFileError = 4,
+  kRecordMissing = 5,
+  kInterrupted = 130
+};
 
 struct JobResult {
   std::string port, node, adapter;  // the port's name ("COM5"), device node and adapter
@@ -31,13 +42,11 @@ struct JobResult {
 
 struct JobSetup {
   PortTarget target;
-  const Options* options = nullptr;
-  Terminal* terminal = nullptr;
-  std::string prefix{};                  // before each log line: "COM5: "
-  const FirmwareImage* image = nullptr;  // loaded once for every port; else options->file is chosen here
-  // Records sent so far, for a display of the caller's (several ports, a
-  // station's observer); without it the job shows its own progress line.
-  std::function<void(int)> progress{};
+  Terminal& terminal;
+  std::string prefix{};  // before each log line: "COM5: "
+  // The image, loaded once for every port; none for an identification alone.
+  const FirmwareImage* image = nullptr;
+  RunSetup run{};        // the pace, the stop, the progress and the image's lines
   Link* link = nullptr;  // a link already open on the port (a station's); else one of its own
   bool quiet = false;    // log lines to the log file only
 };
@@ -47,10 +56,6 @@ std::unique_ptr<SerialPlatform> platformFor(const PortTarget& target);
 int portNumberOf(const PortTarget& target);
 
 JobResult runJob(const JobSetup& setup);
-
-// Why a firmware file cannot be sent, for standard error: it could not be
-// opened (err), or it is too short for an image.
-std::string fileProblem(const std::string& path, int err);
 
 // "completed", "identified", "not completed", "not identified", "stopped".
 std::string resultName(const JobResult& job);

@@ -25,7 +25,6 @@ void Station::watch(const PortTarget& target) {
   const auto platform = setup_.platformFor(target);
   const int n = portNumberOf(target);
   Link link(*platform);
-  link.rec.selectedPort = n;
   bool programmed = false;  // the device on the line has had its transfer
   int silent = 0;
   PortState now{.port = target.name};
@@ -41,36 +40,38 @@ void Station::watch(const PortTarget& target) {
   };
   if (setup_.observer) setup_.observer->changed(now);  // waiting, to begin with
   SteadyClock& clock = SteadyClock::instance();
-  for (TimePoint next = clock.now(); !setup_.stopped(); sleepUntil(next)) {
+  for (TimePoint next = clock.now(); !setup_.stop.stop_requested(); sleepUntil(next, setup_.stop)) {
     next = clock.now() + setup_.poll;
     // Until it is open, the port is only looked at: an open raises DTR and RTS.
-    if (link.rec.openPort == 0 && !platform->check(n)) {
+    if (link.openPort() == 0 && !platform->check(n)) {
       gone();
       silent = 0;
       tell(PortState::Waiting);
       continue;
     }
-    if (identify(link, n, link.rec.deviceAddress) != rc::kOk) {
+    const Identity id = identify(link, n, 0);
+    if (id.code != rc::kOk) {
       // A line that hung up (the link closed it) or a device silent for a
       // while: whatever answers next is another device.
-      if (link.rec.openPort == 0 || ++silent >= setup_.silentPolls) gone();
+      if (link.openPort() == 0 || ++silent >= setup_.silentPolls) gone();
       if (!programmed) tell(PortState::Waiting);
       continue;
     }
     silent = 0;
     if (programmed) continue;
-    now.device = msg::fromCp1251(link.rec.deviceName);
+    now.device = msg::fromCp1251(id.name);
     tell(PortState::Identifying);
     const JobResult job = runJob({.target = target,
-                                  .options = &options_,
-                                  .terminal = &terminal_,
+                                  .terminal = terminal_,
                                   .prefix = target.name + ": ",
                                   .image = &image_,
-                                  .progress =
-                                      [&](int records) {
-                                        now.records = records;
-                                        tell(PortState::Programming);
-                                      },
+                                  .run = {.period = milliseconds(options_.intervalMs),
+                                          .stop = setup_.stop,
+                                          .progress =
+                                              [&](int records) {
+                                                now.records = records;
+                                                tell(PortState::Programming);
+                                              }},
                                   .link = &link,
                                   .quiet = true});
     now.failedRecord = job.failedBlock;
@@ -79,7 +80,6 @@ void Station::watch(const PortTarget& target) {
     finished(job);
     programmed = true;
   }
-  link.closePort();
 }
 
 void Station::finished(const JobResult& job) {

@@ -38,7 +38,7 @@ struct StationSetup {
   std::vector<PortTarget> ports;
   // The port table; tests give one of their own, with nodes they plug and unplug.
   std::function<std::unique_ptr<SerialPlatform>(const PortTarget&)> platformFor = cli::platformFor;
-  std::function<bool()> stopped = [] { return stopStatus() != 0; };
+  std::stop_token stop{};
   milliseconds poll{500};
   int silentPolls = 4;  // polls without an answer after which a device has gone
   StationObserver* observer = nullptr;

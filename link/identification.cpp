@@ -5,26 +5,22 @@
 
 namespace isp {
 
-std::int32_t identify(Link& link, int port, int address) {
-  LinkRecord& rec = link.rec;
-  rec.selectedPort = port;
-  const std::int32_t r = link.exchange(address, wire::Request::identify());
-  if (r != rc::kOk) return r;
-
-  rec.identityText.clear();
-  rec.deviceName.clear();
-  // The text ends before the checksum, at index replyLength - 2.
-  const int last = rec.replyLength - 2;
-  for (int i = 7; i <= last; ++i) {
-    const auto c = static_cast<char>(rec.reply[static_cast<std::size_t>(i)]);
+Identity identify(Link& link, int port, int address) {
+  const Reply reply = link.exchange(port, address, wire::Request::identify());
+  Identity id{.code = reply.code};
+  if (reply.code != rc::kOk) return id;
+  // The text ends before the checksum.
+  for (std::size_t i = 7; i + 1 < reply.length; ++i) {
+    const auto c = static_cast<char>(reply.frame[i]);
     if (c == '\0') continue;
-    rec.identityText += c;
-    if (i >= 11) rec.deviceName += c;
+    id.text += c;
+    if (i >= 11) id.name += c;
   }
   // Bytes 7 to 9 are looked at whatever the length: a short reply leaves its
   // checksum or the cleared buffer there.
-  const bool isp = rec.reply[7] == 'I' && rec.reply[8] == 'S' && rec.reply[9] == 'P';
-  return isp ? rc::kOk : rc::kNotInProgrammingMode;
+  const auto& f = reply.frame;
+  id.code = f[7] == 'I' && f[8] == 'S' && f[9] == 'P' ? rc::kOk : rc::kNotInProgrammingMode;
+  return id;
 }
 
 }  // namespace isp

@@ -1,51 +1,57 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 
-#include "link/link_record.h"
 #include "link/protocol.h"
 #include "serial/serial_port.h"
 
 namespace isp {
 
-// The device link: the link record, the port it uses and the framed
-// request/reply exchange. Everything runs on the caller's thread and blocks
-// it for at most one write and two reads.
+// One reply frame as it came, in a buffer cleared before it was read: a
+// short reply leaves zeros, never an earlier reply's bytes, where it ends.
+struct Reply {
+  std::int32_t code = 0;  // a result code from result_codes.h
+  std::array<std::uint8_t, wire::kReplyCapacity + wire::kOverhead> frame{};
+  std::size_t length = 0;  // the frame's bytes, header to checksum; 0 when none came
+};
+
+// The device link: one serial port, opened by the first exchange and kept
+// open across exchanges, and the framed request/reply exchange on it.
+// Everything runs on the caller's thread and blocks it for at most one write
+// and two reads.
 class Link {
  public:
   explicit Link(SerialPlatform& platform) : platform_(platform) {}
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 
-  LinkRecord rec;
-
-  // 0 probes COM1 to COM20 and refills the port table and count; n probes COMn
-  // alone. Returns the number of ports found present.
-  std::int32_t probe(int port = 0);
-  // Opens the selected port: 0, 258 when it cannot be opened, 259 when
-  // another port is open.
-  std::int32_t openPort();
-  // Always 0.
-  std::int32_t closePort();
-
-  // Sends one request with its payload from rec.payload and reads the
-  // reply. Returns a result code from result_codes.h.
-  std::int32_t exchange(int address, const wire::Request& request);
+  // Sends one request with its payload to the device at `address` on COM`port`
+  // and reads its reply. The port is opened when it is not; another port
+  // that is open is closed first.
+  Reply exchange(int port, int address, const wire::Request& request, std::span<const std::uint8_t> payload = {});
+  void close();
+  // The port open now, 0 for none.
+  int openPort() const { return openPort_; }
 
   // What COMn is called and which node stands for it.
   Port port(int n) const { return platform_.port(n); }
+  SerialPlatform& platform() { return platform_; }
   // Why the port failed the last exchange (an open refused, the device gone
   // away), for front ends that can say more than the result code; empty
   // when it did not fail.
   const PortStatus& portStatus() const { return portStatus_; }
 
  private:
-  void clearReply();
-  std::int32_t validateAndStore(std::size_t n, std::uint8_t address, std::uint8_t command2, std::uint8_t flag);
+  std::int32_t open(int port);
+  std::int32_t validate(const Reply& reply, std::uint8_t address, const wire::Request& request) const;
 
   SerialPlatform& platform_;
   std::unique_ptr<SerialPort> port_;
+  int openPort_ = 0;
   PortStatus portStatus_;
+  std::array<std::uint8_t, wire::kMaxPayload + wire::kOverhead> request_{};
 };
 
 }  // namespace isp

@@ -3,31 +3,15 @@
 #include <cstdint>
 #include <string>
 
-#include "serial/serial_port.h"
-
 namespace isp {
 
 constexpr int kPortSlots = 24;  // room reserved beyond COM20, always 0
 
-// The one record of the device link: buffers, port numbers, reply results and
-// identity strings. A program run makes one and passes it by reference.
+// The main window's record of the device link: the port chosen, the ports
+// found and who the device said it is. The link itself keeps the port open.
 struct LinkRecord {
-  static constexpr std::size_t kBufferSize = 1032;
-  static constexpr std::size_t kMaxPayload = 1024;
-
-  std::array<std::uint8_t, kBufferSize> request{};
-  std::array<std::uint8_t, kBufferSize> payload{};
-  std::array<std::uint8_t, kBufferSize> reply{};
-  std::int32_t bufferCapacity = 256;
-  std::int32_t requestLength = 0;
-  std::int32_t replyLength = 0;
   std::int32_t selectedPort = 0;
   std::int32_t deviceAddress = 0;
-  std::int32_t openPort = 0;
-  double replyValue = 0.0;
-  std::int32_t valueValid = 0;
-  std::array<char, 1024> replyText{};
-  std::int32_t textValid = 0;
   std::int32_t portCount = 0;
   std::array<std::int32_t, kPortSlots> portTable{};  // slot n-1 holds COMn's position
 

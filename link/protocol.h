@@ -12,6 +12,9 @@ namespace isp::wire {
 constexpr std::size_t kHeaderSize = 4;
 constexpr std::size_t kOverhead = 8;  // header, three command bytes, checksum
 constexpr std::uint8_t kErrorKind = 0x40;
+// A reply's length field is below this; a request's payload at most kMaxPayload.
+constexpr std::size_t kReplyCapacity = 256;
+constexpr std::size_t kMaxPayload = 1024;
 
 constexpr std::uint8_t kIdentifyCommand = 0x10;
 constexpr std::uint8_t kIdentifyCommand2 = 0x00;
@@ -24,18 +27,16 @@ constexpr int kDataRecords = 512;
 constexpr int kRecords = kDataRecords + 1;
 constexpr std::size_t kImageSize = kRecordSize * kRecords;  // 66690
 
-// A request as the program sends it; its payload comes from the caller's
-// payload buffer.
+// A request as the program sends it, without its payload.
 struct Request {
   std::uint8_t command;
   std::uint8_t command2;
   std::uint8_t flag;
-  std::size_t payloadLength;
 
-  static constexpr Request identify() { return {kIdentifyCommand, kIdentifyCommand2, 0, 0}; }
+  static constexpr Request identify() { return {kIdentifyCommand, kIdentifyCommand2, 0}; }
   // Record 0 is the header record (flag 0), 1 to 512 the data records (flag 1).
   static constexpr Request record(int k) {
-    return {kRecordCommand, kRecordCommand2, static_cast<std::uint8_t>(k == 0 ? 0 : 1), kRecordSize};
+    return {kRecordCommand, kRecordCommand2, static_cast<std::uint8_t>(k == 0 ? 0 : 1)};
   }
 };
 

@@ -7,16 +7,11 @@ namespace isp {
 
 enum class Control { File, Port, Transmit, Stop };
 
-// What a front end shows and does for the transfer engine. The engine holds
-// every rule and every text; a view only displays and keeps the timer.
+// What a window shows and does for the main window's rules, which hold every
+// rule and every text; a view only displays and keeps the timer.
 class TransferView {
  public:
   virtual ~TransferView() = default;
-  // The log text had `piece` appended (not yet shown).
-  virtual void logAppended(std::string_view piece) { (void)piece; }
-  // The same for text that came from the device (its name), which may hold
-  // any character at all.
-  virtual void deviceTextAppended(std::string_view text) { logAppended(text); }
   // Show the whole log text now.
   virtual void refreshLog(const std::string& text) = 0;
   virtual void setProgressRange(int low, int high) = 0;

@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <stop_token>
 
 namespace isp {
 
@@ -39,5 +40,8 @@ class Deadline {
  private:
   TimePoint at_{};
 };
+
+// Sleeps until t, or until a stop is asked for through `stop`; false then.
+bool sleepUntil(TimePoint t, const std::stop_token& stop);
 
 }  // namespace isp

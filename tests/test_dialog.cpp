@@ -1,6 +1,6 @@
 // The dialog on Qt's offscreen platform, driven like a user would, against
-// the stand-in on pseudo-terminals mapped to COM numbers. What the engine
-// decides is tested with the engine; here, that the window passes it on.
+// the stand-in on pseudo-terminals mapped to COM numbers. What the rules
+// decide is tested with them; here, that the window passes it on.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -83,20 +83,20 @@ TEST_F(DialogTest, PortListAndPortChanges) {
             QStringList({"COM2", "COM3", "COM10"}));
   EXPECT_EQ(ports->itemData(2, Qt::ToolTipRole).toString().toStdString(), sims_[10]->path());
   EXPECT_EQ(ports->currentIndex(), 0);
-  EXPECT_EQ(link_->rec.selectedPort, 2);
-  EXPECT_EQ(dialog_->engine().log(), "");
+  EXPECT_EQ(dialog_->rules().linkRecord().selectedPort, 2);
+  EXPECT_EQ(dialog_->rules().log(), "");
 
-  ASSERT_EQ(dialog_->engine().identifyAndLog(), 0);
-  ASSERT_EQ(link_->rec.openPort, 2);
+  ASSERT_EQ(dialog_->rules().identifyAndLog(), 0);
+  ASSERT_EQ(link_->openPort(), 2);
   // Losing the focus without a change keeps the open port.
   QFocusEvent out(QEvent::FocusOut);
   QApplication::sendEvent(ports, &out);
-  EXPECT_EQ(link_->rec.openPort, 2);
+  EXPECT_EQ(link_->openPort(), 2);
   // Choosing COM10 closes COM2; nothing is open until the next exchange.
   ports->setCurrentIndex(2);
   emit ports->activated(2);
-  EXPECT_EQ(link_->rec.openPort, 0);
-  EXPECT_EQ(link_->rec.selectedPort, 10);
+  EXPECT_EQ(link_->openPort(), 0);
+  EXPECT_EQ(dialog_->rules().linkRecord().selectedPort, 10);
 }
 
 // Unplugged in the middle, stopped by the user, then whole: each transfer
@@ -107,7 +107,7 @@ TEST_F(DialogTest, UnpluggedStoppedThenWhole) {
   o.linkPath = (dir_.path() / "ttyDEV").string();
   open({4}, o);
   click("IDC_FILE");
-  EXPECT_EQ(dialog_->engine().log(), "Выбран файл прошивка.isp\r\nФайл открыт\r\n");
+  EXPECT_EQ(dialog_->rules().log(), "Выбран файл прошивка.isp\r\nФайл открыт\r\n");
   click("IDC_TRANSMIT");
   EXPECT_FALSE(control("IDC_FILE")->isEnabled());
   EXPECT_FALSE(control<QComboBox>("IDC_PORT")->isEnabled());
@@ -147,12 +147,12 @@ TEST_F(DialogTest, ThreeWaysTheWindowEnds) {
     SCOPED_TRACE(way.name);
     open({4});
     click("IDC_FILE");
-    ASSERT_EQ(dialog_->engine().identifyAndLog(), 0);
+    ASSERT_EQ(dialog_->rules().identifyAndLog(), 0);
     way.end();
     EXPECT_FALSE(dialog_->isVisible());
     EXPECT_EQ(dialog_->result(), way.result);
-    EXPECT_EQ(dialog_->engine().image().fileOpen(), !way.releases);
-    EXPECT_EQ(link_->rec.openPort, way.releases ? 0 : 4);
+    EXPECT_EQ(dialog_->rules().image().fileOpen(), !way.releases);
+    EXPECT_EQ(link_->openPort(), way.releases ? 0 : 4);
     dialog_.reset();
   }
 }

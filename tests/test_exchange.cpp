@@ -20,12 +20,12 @@ constexpr Request kDataRecord = Request::record(1);
 
 class ExchangeTest : public ::testing::Test {
  protected:
-  ExchangeTest() {
-    platform.presentPorts = {3, 5};
-    link.rec.selectedPort = 3;
+  ExchangeTest() { platform.presentPorts = {3, 5}; }
+  std::int32_t run(const Request& r, std::span<const std::uint8_t> payload = {}) {
+    return link.exchange(port, 0, r, payload).code;
   }
-  std::int32_t run(const Request& r) { return link.exchange(0, r); }
 
+  int port = 3;
   ScriptedPlatform platform;
   Link link{platform};
 };
@@ -39,8 +39,9 @@ Bytes textReply(const std::string& text) {
 
 TEST_F(ExchangeTest, RequestFramesAreExact) {
   run(kIdentify);
-  std::iota(link.rec.payload.begin(), link.rec.payload.begin() + 130, 0);
-  run(kDataRecord);
+  Bytes payload(130);
+  std::iota(payload.begin(), payload.end(), 0);
+  run(kDataRecord, payload);
   Bytes record = {0x00, 0x00, 0x86, 0x00, 0x30, 0xD0, 0x01};
   for (int i = 0; i < 130; ++i) record.push_back(static_cast<std::uint8_t>(i));
   record.push_back(0x48);
@@ -101,11 +102,11 @@ TEST_F(ExchangeTest, ResultOfEachKindOfReply) {
 // platform sees it. Nothing is written to a port that cannot be opened.
 TEST_F(ExchangeTest, PortLifecycle) {
   run(kIdentify);
-  link.rec.selectedPort = 5;
-  run(kIdentify);  // the selection changed: COM3 is closed first
+  port = 5;
+  run(kIdentify);  // another port: COM3 is closed first
   platform.disconnectOnRead = true;
   EXPECT_EQ(run(kIdentify), rc::kNoReply);
-  EXPECT_EQ(link.rec.openPort, 0) << "a dead port is closed";
+  EXPECT_EQ(link.openPort(), 0) << "a dead port is closed";
   EXPECT_EQ(link.portStatus().why, "COM5 (scripted5): gone") << "the platform says why it is gone";
   platform.disconnectOnRead = false;
   run(kIdentify);  // and opened afresh
@@ -116,12 +117,12 @@ TEST_F(ExchangeTest, PortLifecycle) {
   EXPECT_EQ(platform.journal, expected);
 
   for (int absent : {0, 9}) {
-    link.rec.selectedPort = absent;
+    port = absent;
     EXPECT_EQ(run(kIdentify), rc::kPortNotOpen);
   }
   EXPECT_EQ(link.portStatus().error, SerialError::NotFound);
   EXPECT_EQ(platform.writes.size(), 4u);
-  EXPECT_EQ(link.rec.openPort, 0);
+  EXPECT_EQ(link.openPort(), 0);
 }
 
 // Identification: which answers mean "in programming mode", and what the
@@ -144,16 +145,16 @@ TEST_F(ExchangeTest, IdentificationResultAndStrings) {
       // Unlike the reply text, control and high bytes are kept as they came.
       {"raw_bytes_kept", textReply("ISP\r\xC4\xC5\n"), rc::kOk, "ISP\r\xC4\xC5\n", "\xC4\xC5\n"},
       {"empty_text", textReply(""), rc::kNotInProgrammingMode, "", ""},
-      {"silence", {}, rc::kNoReply, "untouched", "untouched"},
+      {"silence", {}, rc::kNoReply, "", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    link.rec.identityText = link.rec.deviceName = "untouched";
     platform.queue(c.reply);
-    EXPECT_EQ(identify(link, 5, 0), c.result);
-    EXPECT_EQ(link.rec.selectedPort, 5);
-    EXPECT_EQ(link.rec.identityText, c.identity);
-    EXPECT_EQ(link.rec.deviceName, c.device);
+    const Identity id = identify(link, 5, 0);
+    EXPECT_EQ(link.openPort(), 5);
+    EXPECT_EQ(id.code, c.result);
+    EXPECT_EQ(id.text, c.identity);
+    EXPECT_EQ(id.name, c.device);
   }
 }
 

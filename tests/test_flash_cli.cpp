@@ -21,8 +21,8 @@
 #include <sstream>
 
 #include "cli/station.h"
-#include "cli/tick_schedule.h"
 #include "programming/sha256.h"
+#include "programming/tick_schedule.h"
 #include "resources/isp_version.h"
 #include "serial/posix/serial_posix.h"
 #include "sim/simulator.h"
@@ -323,14 +323,13 @@ TEST(Station, EachDeviceOnceAsItComes) {
   std::string lines;
   loaded.choose(o.file, lines);
   ASSERT_TRUE(loaded.makeReady(lines));
-  cli::Terminal terminal(nullptr, false);
+  cli::Terminal terminal(false);
   const cli::ImageFacts facts{o.file, image.size(), sha256Hex(image)};
   const std::string a = (dir.path() / "ttyA").string(), b = (dir.path() / "ttyB").string();
-  std::atomic<bool> stop = false;
+  std::stop_source stop;
   StateLetters states;
-  cli::Station station(
-      {.ports = {{a, 0}, {b, 0}}, .stopped = [&] { return stop.load(); }, .poll = 20ms, .observer = &states}, o,
-      terminal, loaded, facts, nullptr);
+  cli::Station station({.ports = {{a, 0}, {b, 0}}, .stop = stop.get_token(), .poll = 20ms, .observer = &states}, o,
+                       terminal, loaded, facts, nullptr);
   std::vector<cli::JobResult> results;
   testing::internal::CaptureStdout();
   std::thread watching([&] { results = station.run(); });
@@ -348,7 +347,7 @@ TEST(Station, EachDeviceOnceAsItComes) {
   first.reset();  // unplugged
   first = plugIn(a);
   std::this_thread::sleep_for(300ms);  // answering all along: not programmed again
-  stop = true;
+  stop.request_stop();
   watching.join();
   const std::string out = testing::internal::GetCapturedStdout();
   ASSERT_EQ(results.size(), 3u);
@@ -444,7 +443,7 @@ TEST(TickSchedule, StaysOnItsGrid) {
   };
   for (const auto& c : cases) {
     const TimePoint t0{};
-    cli::TickSchedule s(t0, milliseconds(c.periodMs));
+    TickSchedule s(t0, milliseconds(c.periodMs));
     EXPECT_EQ(s.next(), t0 + milliseconds(c.periodMs));
     for (std::size_t i = 0; i < c.finishedAtMs.size(); ++i) {
       s.ticked(t0 + milliseconds(c.finishedAtMs[i]));

@@ -219,13 +219,14 @@ TEST(SerialPty, HangUpMidRead) {
   auto dev = startSimulator({.device = {.hangupAt = 0}});
   PosixSerialPlatform platform(PortMap().set(6, dev->path()));
   Link link(platform);
-  ASSERT_EQ(identify(link, 6, 0), rc::kOk);
+  ASSERT_EQ(identify(link, 6, 0).code, rc::kOk);
   const double cpu0 = threadCpuMs();
   const auto t0 = WallClock::now();
-  EXPECT_EQ(link.exchange(0, wire::Request::record(0)), rc::kNoReply);
+  EXPECT_EQ(link.exchange(6, 0, wire::Request::record(0), std::vector<std::uint8_t>(wire::kRecordSize)).code,
+            rc::kNoReply);
   EXPECT_LT(msSince(t0), 1000);
   EXPECT_LT(threadCpuMs() - cpu0, 100.0) << "a dead port must not be polled in a loop";
-  EXPECT_EQ(link.rec.openPort, 0) << "the dead port is closed";
+  EXPECT_EQ(link.openPort(), 0) << "the dead port is closed";
   // The far end closed: the pty's node is gone, as an adapter's is when pulled out.
   EXPECT_EQ(link.portStatus().error, SerialError::Unplugged) << link.portStatus().why;
 }

@@ -1,4 +1,4 @@
-// The transfer engine against the stand-in on a pseudo-terminal, with the
+// The main window's rules against the stand-in on a pseudo-terminal, with the
 // record timer ticked by hand.
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <map>
 #include <thread>
 
-#include "programming/firmware_transfer.h"
+#include "programming/dialog_rules.h"
 #include "programming/messages.h"
 #include "serial/posix/serial_posix.h"
 #include "tests/support/fixtures.h"
@@ -14,7 +14,7 @@
 namespace isp::test {
 namespace {
 
-// What the engine shows: the log, the bar, the controls and the timer.
+// What the rules shows: the log, the bar, the controls and the timer.
 class RecordingView final : public TransferView {
  public:
   std::string shown;
@@ -30,8 +30,8 @@ class RecordingView final : public TransferView {
     if (onProgress) onProgress();
   }
   void enable(Control c, bool on) override { enabled[c] = on; }
-  void startRecordTimer(int id, int period) override { timerPeriod = id == FirmwareTransfer::kTimerId ? period : -1; }
-  void stopRecordTimer(int id) override { timerPeriod = id == FirmwareTransfer::kTimerId ? 0 : -1; }
+  void startRecordTimer(int id, int period) override { timerPeriod = id == MainDialogRules::kTimerId ? period : -1; }
+  void stopRecordTimer(int id) override { timerPeriod = id == MainDialogRules::kTimerId ? 0 : -1; }
   // Only Stop is enabled while the timer runs, and only Stop is not after.
   bool transferring(bool on) const {
     const std::map<Control, bool> want = {
@@ -42,15 +42,15 @@ class RecordingView final : public TransferView {
 
 const std::string kIdentified = "Последовательный порт COM1\r\nУстройство SIM-1 в режиме программирования\r\n";
 
-// The engine on COM1 with the stand-in behind it.
+// The rules on COM1 with the stand-in behind it.
 struct Rig {
   explicit Rig(sim::DeviceOptions d = {}) : device(startSimulator({.device = std::move(d)})) {
-    link.rec.selectedPort = 1;
+    rules.OnInitDialog();  // COM1, the one port there is, selected
   }
-  // Transmit, then tick until the engine stops the timer.
+  // Transmit, then tick until the rules stops the timer.
   void transmit() {
-    engine.OnTransmit();
-    for (int i = 0; i < 600 && view.timerPeriod != 0; ++i) engine.OnTimer(FirmwareTransfer::kTimerId);
+    rules.OnTransmit();
+    for (int i = 0; i < 600 && view.timerPeriod != 0; ++i) rules.OnTimer(MainDialogRules::kTimerId);
   }
 
   TempDir files;
@@ -59,18 +59,18 @@ struct Rig {
   PosixSerialPlatform platform{PortMap().set(1, device->path())};
   Link link{platform};
   RecordingView view;
-  FirmwareTransfer engine{link, view};
+  MainDialogRules rules{link, view};
 };
 
 TEST(Transfer, CompleteTransferAndAgain) {
   Rig r;
-  r.engine.OnFile(r.files.write("fw.isp", r.image));
+  r.rules.OnFile(r.files.write("fw.isp", r.image));
   EXPECT_EQ(r.view.shown, "Выбран файл fw.isp\r\nФайл открыт\r\n");
-  r.engine.OnTransmit();
+  r.rules.OnTransmit();
   EXPECT_EQ(r.view.shown, kIdentified + "Файл считан\r\n");
   EXPECT_TRUE(r.view.transferring(true));
   EXPECT_EQ(r.view.timerPeriod, 250);
-  for (int i = 0; i < 600 && r.view.timerPeriod != 0; ++i) r.engine.OnTimer(1);
+  for (int i = 0; i < 600 && r.view.timerPeriod != 0; ++i) r.rules.OnTimer(1);
   EXPECT_EQ(r.view.shown,
             kIdentified + "Файл считан\r\nПрограммирование устройства начато\r\nПрограммирование завершено\r\n");
   EXPECT_TRUE(r.view.transferring(false));
@@ -78,36 +78,36 @@ TEST(Transfer, CompleteTransferAndAgain) {
   EXPECT_EQ(r.device->image(), r.image);
   EXPECT_TRUE(r.device->faults().empty()) << "records went in order with the right flags";
   EXPECT_EQ(r.view.progress, 511);
-  EXPECT_EQ(r.engine.status(), FirmwareTransfer::Completed);
-  EXPECT_EQ(r.engine.block(), 0);
+  EXPECT_EQ(r.rules.status(), MainDialogRules::Completed);
+  EXPECT_EQ(r.rules.block(), 0);
 
   // Again, after a cancelled choice and one that fails to open: the loaded
   // image is not read again and the same records go out.
-  r.engine.OnFile(std::nullopt);
-  r.engine.OnFile(r.files.write("missing/x.isp", {}));
+  r.rules.OnFile(std::nullopt);
+  r.rules.OnFile(r.files.write("missing/x.isp", {}));
   r.transmit();
   EXPECT_TRUE(r.view.shown.starts_with(kIdentified + "Программирование устройства начато")) << r.view.shown;
-  EXPECT_EQ(r.engine.status(), FirmwareTransfer::Completed);
+  EXPECT_EQ(r.rules.status(), MainDialogRules::Completed);
   EXPECT_EQ(r.device->framesHandled(), 2 * (1 + 513));
 }
 
 TEST(Transfer, StopAndStrayTicks) {
   Rig r;
-  r.engine.OnFile(r.files.write("fw.isp", r.image));
-  r.engine.OnTransmit();
-  r.engine.OnTimer(2);  // another timer's tick
+  r.rules.OnFile(r.files.write("fw.isp", r.image));
+  r.rules.OnTransmit();
+  r.rules.OnTimer(2);  // another timer's tick
   EXPECT_EQ(r.device->framesHandled(), 1);
-  r.engine.OnTimer(1);
+  r.rules.OnTimer(1);
   // A tick that arrives while a tick is handled (a nested message loop).
-  r.view.onProgress = [&] { r.engine.OnTimer(1); };
-  r.engine.OnTimer(1);
+  r.view.onProgress = [&] { r.rules.OnTimer(1); };
+  r.rules.OnTimer(1);
   r.view.onProgress = nullptr;
   EXPECT_EQ(r.device->recordCount(), 2u);
-  r.engine.OnStop();
+  r.rules.OnStop();
   EXPECT_TRUE(r.view.shown.ends_with("Программирование устройства начато\r\nПередача остановлена\r\n"));
   EXPECT_TRUE(r.view.transferring(false));
-  EXPECT_EQ(r.engine.status(), FirmwareTransfer::Stopped);
-  r.engine.OnTimer(1);
+  EXPECT_EQ(r.rules.status(), MainDialogRules::Stopped);
+  r.rules.OnTimer(1);
   EXPECT_EQ(r.device->recordCount(), 2u) << "no record after Stop";
 }
 
@@ -137,12 +137,12 @@ TEST(Transfer, EachFailureEndsWithItsLogLine) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Rig r(c.device);
-    r.engine.OnFile(r.files.write("fw.isp", r.image));
+    r.rules.OnFile(r.files.write("fw.isp", r.image));
     r.view = RecordingView{};
     r.transmit();
     EXPECT_TRUE(r.view.shown.ends_with(c.lastLines)) << r.view.shown;
     EXPECT_EQ(r.view.progress, c.progress);
-    EXPECT_NE(r.engine.status(), FirmwareTransfer::Completed);
+    EXPECT_NE(r.rules.status(), MainDialogRules::Completed);
     if (c.progress != -100) {
       EXPECT_TRUE(r.view.transferring(false));
       continue;
@@ -150,18 +150,18 @@ TEST(Transfer, EachFailureEndsWithItsLogLine) {
     EXPECT_EQ(r.view.shown, std::string("Последовательный порт COM1\r\n") + c.lastLines);
     EXPECT_TRUE(r.view.enabled.empty() && r.view.range == 0 && r.view.timerPeriod == 0)
         << "no button, timer or bar is touched";
-    EXPECT_TRUE(r.engine.image().fileOpen()) << "the file is read only for a transfer";
+    EXPECT_TRUE(r.rules.image().fileOpen()) << "the file is read only for a transfer";
   }
 }
 
 TEST(Transfer, NameDecodedFromCp1251AndNoFile) {
   Rig r({.identText = "ISP \xCF\xF0\xE8\xE1\xEE\xF0 \xB9"
                       "1"});
-  r.engine.OnTransmit();
+  r.rules.OnTransmit();
   EXPECT_EQ(r.view.shown,
             "Последовательный порт COM1\r\nУстройство Прибор №1 в режиме программирования\r\n"
             "Файл программы не открыт\r\n");
-  EXPECT_EQ(r.engine.lastTransmit(), FirmwareTransfer::TransmitOutcome::NoImage);
+  EXPECT_FALSE(r.rules.running());
 }
 
 // What a terminal or a line-based file gets of a device's text: every
@@ -185,22 +185,22 @@ TEST(Transfer, DeviceTextForATerminal) {
 TEST(Transfer, FirmwareFiles) {
   Rig r;
   // Short by one byte: fails, and keeps failing until a file is chosen anew.
-  r.engine.OnFile(r.files.write("short.isp", sampleImage(66689, 2)));
+  r.rules.OnFile(r.files.write("short.isp", sampleImage(66689, 2)));
   for (int i = 0; i < 2; ++i) {
-    r.engine.OnTransmit();
+    r.rules.OnTransmit();
     EXPECT_TRUE(r.view.shown.ends_with("в режиме программирования\r\nОшибка чтения файла\r\n"));
     EXPECT_EQ(r.view.timerPeriod, 0);
   }
   // Longer than the image: the first 66690 bytes are sent.
   auto longer = sampleImage(70000, 3);
-  r.engine.OnFile(r.files.write("long.bin", longer));
+  r.rules.OnFile(r.files.write("long.bin", longer));
   r.transmit();
   longer.resize(66690);
   EXPECT_EQ(r.device->image(), longer);
   // A, then B before any transfer: B is sent. Bytes 0xFF are data, not the end.
   const std::vector<std::uint8_t> ff(66690, 0xFF);
-  r.engine.OnFile(r.files.write("a.isp", r.image));
-  r.engine.OnFile(r.files.write("ff.isp", ff));
+  r.rules.OnFile(r.files.write("a.isp", r.image));
+  r.rules.OnFile(r.files.write("ff.isp", ff));
   r.transmit();
   EXPECT_EQ(r.device->image(), ff);
 }
@@ -209,12 +209,12 @@ TEST(Transfer, FirmwareFiles) {
 // a later request: the port stays open between transfers.
 TEST(Transfer, LateReplyDoesNotPoisonTheNextTransfer) {
   Rig r({.delayAt = 3, .delay = std::chrono::milliseconds(300)});
-  r.engine.OnFile(r.files.write("fw.isp", r.image));
+  r.rules.OnFile(r.files.write("fw.isp", r.image));
   r.transmit();
   EXPECT_TRUE(r.view.shown.ends_with("Ошибка 256, блок 3\r\nПрограммирование не завершено\r\n")) << r.view.shown;
   std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the late acknowledgement is in by now
   r.transmit();
-  EXPECT_EQ(r.engine.status(), FirmwareTransfer::Completed) << r.view.shown;
+  EXPECT_EQ(r.rules.status(), MainDialogRules::Completed) << r.view.shown;
   EXPECT_EQ(r.device->image(), r.image);
 }
 

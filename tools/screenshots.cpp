@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
 
   QTest::mouseClick(dialog.findChild<QWidget*>(QStringLiteral("IDC_FILE")), Qt::LeftButton);
   QTest::mouseClick(dialog.findChild<QWidget*>(QStringLiteral("IDC_TRANSMIT")), Qt::LeftButton);
-  ok = QTest::qWaitFor([&] { return dialog.engine().block() >= 200; }, 120000) && ok;
+  ok = QTest::qWaitFor([&] { return dialog.rules().block() >= 200; }, 120000) && ok;
   ok = dialog.grab().save(dir + QStringLiteral("/main-transfer.png")) && ok;
   dialog.OnStop();
 

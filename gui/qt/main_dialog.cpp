@@ -41,7 +41,7 @@ std::optional<QString> chooseFirmwareFile(QWidget* owner) {
 }
 
 CMainDialog::CMainDialog(Link& link, Options options, QWidget* parent)
-    : QDialog(parent), m_options(std::move(options)), m_engine(link, *this, m_options.timerPeriodMs) {
+    : QDialog(parent), m_options(std::move(options)), m_rules(link, *this, m_options.timerPeriodMs) {
   if (!m_options.chooseFile) m_options.chooseFile = chooseFirmwareFile;
   createControls();
   wireMessageMap();
@@ -130,7 +130,7 @@ void CMainDialog::wireMessageMap() {
 }
 
 void CMainDialog::OnInitDialog() {
-  m_engine.OnInitDialog();
+  m_rules.OnInitDialog();
   m_btnExit->setFocus();
 }
 
@@ -165,26 +165,26 @@ void CMainDialog::showContextMenu(const QPoint& globalPos, QMenu* menu) {
   if (QAction* chosen = menu->exec(globalPos); chosen == about) OnSysCommand(IDM_ABOUT);
 }
 
-void CMainDialog::OnPortChange() { m_engine.OnPortChange(m_cmbPort->currentIndex()); }
+void CMainDialog::OnPortChange() { m_rules.OnPortChange(m_cmbPort->currentIndex()); }
 
 void CMainDialog::OnFile() {
   const std::optional<QString> path = m_options.chooseFile(this);
-  m_engine.OnFile(path ? std::optional<std::string>(path->toStdString()) : std::nullopt);
+  m_rules.OnFile(path ? std::optional<std::string>(path->toStdString()) : std::nullopt);
 }
 
-void CMainDialog::OnTransmit() { m_engine.OnTransmit(); }
+void CMainDialog::OnTransmit() { m_rules.OnTransmit(); }
 
-void CMainDialog::OnTimer() { m_engine.OnTimer(FirmwareTransfer::kTimerId); }
+void CMainDialog::OnTimer() { m_rules.OnTimer(MainDialogRules::kTimerId); }
 
-void CMainDialog::OnStop() { m_engine.OnStop(); }
+void CMainDialog::OnStop() { m_rules.OnStop(); }
 
 void CMainDialog::OnOK() {
-  m_engine.OnOK();
+  m_rules.OnOK();
   accept();
 }
 
 void CMainDialog::closeEvent(QCloseEvent* event) {
-  m_engine.OnClose();
+  m_rules.OnClose();
   QDialog::closeEvent(event);
 }
 

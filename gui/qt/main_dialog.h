@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "link/link.h"
-#include "programming/firmware_transfer.h"
+#include "programming/dialog_rules.h"
 #include "programming/transfer_view.h"
 
 class QComboBox;
@@ -19,13 +19,13 @@ class QPushButton;
 
 namespace isp::ui {
 
-// "Программирование": the main window. It shows what the transfer engine
-// tells it and passes every user action to it; the rules live in the engine.
+// "Программирование": the main window. It shows what the main window's rules
+// tell it and passes every user action to them; the rules live there.
 class CMainDialog final : public QDialog, public TransferView {
   Q_OBJECT
  public:
   struct Options {
-    int timerPeriodMs = FirmwareTransfer::kTimerPeriodMs;
+    int timerPeriodMs = MainDialogRules::kTimerPeriodMs;
     // The open-file dialog; tests give a function that returns a path.
     std::function<std::optional<QString>(QWidget* owner)> chooseFile;
   };
@@ -34,7 +34,7 @@ class CMainDialog final : public QDialog, public TransferView {
   explicit CMainDialog(Link& link, QWidget* parent = nullptr) : CMainDialog(link, Options{}, parent) {}
 
   int DoModal() { return exec(); }
-  FirmwareTransfer& engine() { return m_engine; }
+  MainDialogRules& rules() { return m_rules; }
 
   // Handlers, wired in one place (wireMessageMap).
   void OnSysCommand(unsigned id);
@@ -79,7 +79,7 @@ class CMainDialog final : public QDialog, public TransferView {
   QLabel* m_lblPort = nullptr;
   QTimer m_timer;
   bool m_centred = false;
-  FirmwareTransfer m_engine;
+  MainDialogRules m_rules;
 };
 
 // The standard open-file dialog with the program's two filters.

@@ -21,14 +21,14 @@ CMainDialog::CMainDialog(Link& link)
     : ModalDialog(IDD_MAIN),
       m_hIcon(loadIcon(GetSystemMetrics(SM_CXICON))),
       m_hIconSmall(loadIcon(GetSystemMetrics(SM_CXSMICON))),
-      m_engine(link, *this) {}
+      m_rules(link, *this) {}
 
 INT_PTR CMainDialog::handle(UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG: return OnInitDialog();
     case WM_SYSCOMMAND: return OnSysCommand(static_cast<UINT>(wParam));
     case WM_COMMAND: return OnCommand(LOWORD(wParam), HIWORD(wParam));
-    case WM_TIMER: m_engine.OnTimer(static_cast<int>(wParam)); return TRUE;
+    case WM_TIMER: m_rules.OnTimer(static_cast<int>(wParam)); return TRUE;
     case WM_CLOSE: OnClose(); return TRUE;
     default: return FALSE;
   }
@@ -44,7 +44,7 @@ BOOL CMainDialog::OnInitDialog() {
   SendMessageW(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   SendMessageW(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIconSmall));
   centre();
-  m_engine.OnInitDialog();
+  m_rules.OnInitDialog();
   return TRUE;  // the focus goes to the first tab stop, Exit
 }
 
@@ -64,10 +64,10 @@ BOOL CMainDialog::OnCommand(int id, int code) {
       if (code == BN_CLICKED) OnFile();
       return TRUE;
     case IDC_TRANSMIT:
-      if (code == BN_CLICKED) m_engine.OnTransmit();
+      if (code == BN_CLICKED) m_rules.OnTransmit();
       return TRUE;
     case IDC_STOP:
-      if (code == BN_CLICKED) m_engine.OnStop();
+      if (code == BN_CLICKED) m_rules.OnStop();
       return TRUE;
     case IDC_PORT:
       if (code == CBN_SELCHANGE || code == CBN_KILLFOCUS) OnPortChange();
@@ -77,18 +77,18 @@ BOOL CMainDialog::OnCommand(int id, int code) {
 }
 
 void CMainDialog::OnPortChange() {
-  m_engine.OnPortChange(static_cast<int>(SendDlgItemMessageW(window(), IDC_PORT, CB_GETCURSEL, 0, 0)));
+  m_rules.OnPortChange(static_cast<int>(SendDlgItemMessageW(window(), IDC_PORT, CB_GETCURSEL, 0, 0)));
 }
 
-void CMainDialog::OnFile() { m_engine.OnFile(chooseFirmwareFile(window())); }
+void CMainDialog::OnFile() { m_rules.OnFile(chooseFirmwareFile(window())); }
 
 void CMainDialog::OnOK() {
-  m_engine.OnOK();
+  m_rules.OnOK();
   EndDialog(window(), IDOK);
 }
 
 void CMainDialog::OnClose() {
-  m_engine.OnClose();
+  m_rules.OnClose();
   EndDialog(window(), IDCANCEL);
 }
 

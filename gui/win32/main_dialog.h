@@ -3,13 +3,13 @@
 
 #include "gui/win32/modal_dialog.h"
 #include "link/link.h"
-#include "programming/firmware_transfer.h"
+#include "programming/dialog_rules.h"
 #include "programming/transfer_view.h"
 
 namespace isp::win32 {
 
-// "Программирование": the main window. It shows what the transfer engine
-// tells it and passes every user action to it; the rules live in the engine.
+// "Программирование": the main window. It shows what the main window's rules
+// tell it and passes every user action to them; the rules live there.
 class CMainDialog final : public ModalDialog, public TransferView {
  public:
   explicit CMainDialog(Link& link);
@@ -40,7 +40,7 @@ class CMainDialog final : public ModalDialog, public TransferView {
   HICON m_hIcon = nullptr;       // shared: the system frees it
   HICON m_hIconSmall = nullptr;  // the 16-pixel image, for the caption
   std::wstring m_shownLog;       // what the log control holds
-  FirmwareTransfer m_engine;
+  MainDialogRules m_rules;
 };
 
 }  // namespace isp::win32

@@ -1,4 +1,4 @@
-#include "cli/console_view.h"
+#include "cli/terminal.h"
 
 #include <chrono>
 #include <cstdio>
@@ -8,7 +8,7 @@
 
 namespace isp::cli {
 
-void ConsoleView::logAppended(std::string_view piece) {
+void TerminalLog::append(std::string_view piece) {
   pending_ += piece;
   std::size_t end;
   while ((end = pending_.find("\r\n")) != std::string::npos) {

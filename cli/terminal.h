@@ -4,8 +4,7 @@
 #include <string>
 
 #include "programming/messages.h"
-#include "programming/transfer_view.h"
-#include "serial/clock.h"
+#include "programming/transfer.h"
 
 namespace isp::cli {
 
@@ -15,7 +14,9 @@ namespace isp::cli {
 // lines of transfers on several threads never interleave.
 class Terminal {
  public:
-  Terminal(std::FILE* logFile, bool showProgress) : logFile_(logFile), showProgress_(showProgress) {}
+  explicit Terminal(bool showProgress) : showProgress_(showProgress) {}
+  // From now on every line goes to logFile as well, with a timestamp.
+  void setLogFile(std::FILE* logFile) { logFile_ = logFile; }
   // show: false for a line the log file alone gets.
   void line(const std::string& text, bool show = true);
   // "isp-flash: text" on standard error: more than a log line says.
@@ -29,40 +30,26 @@ class Terminal {
  private:
   void clearLocked();
   std::mutex mu_;
-  std::FILE* logFile_;
+  std::FILE* logFile_ = nullptr;
   bool showProgress_;
   bool progressShown_ = false;
 };
 
-// The transfer engine's view on the terminal; with several ports each line
-// starts with the port's name ("COM5: ").
-class ConsoleView final : public TransferView {
+// A transfer's log on the terminal: each whole line as it ends, after the
+// port's name ("COM5: ") when several ports share the terminal.
+class TerminalLog final : public LogSink {
  public:
   // quiet: the lines go to the log file alone.
-  explicit ConsoleView(Terminal& terminal, std::string prefix = {}, bool quiet = false)
+  explicit TerminalLog(Terminal& terminal, std::string prefix = {}, bool quiet = false)
       : terminal_(terminal), prefix_(std::move(prefix)), quiet_(quiet) {}
-  void logAppended(std::string_view piece) override;
+  void append(std::string_view piece) override;
   // A device's text can neither command the terminal nor forge a line.
-  void deviceTextAppended(std::string_view text) override { logAppended(msg::escapeControls(text)); }
-  void refreshLog(const std::string&) override {}
-  void setProgressRange(int, int) override {}
-  void setProgress(int) override {}
-  void enable(Control, bool) override {}
-  void startRecordTimer(int, int periodMs) override {
-    timerRunning_ = true;
-    periodMs_ = periodMs;
-  }
-  void stopRecordTimer(int) override { timerRunning_ = false; }
-  bool timerRunning() const { return timerRunning_; }
-  int periodMs() const { return periodMs_; }
-  Terminal& terminal() { return terminal_; }
+  void appendDeviceText(std::string_view text) override { append(msg::escapeControls(text)); }
 
  private:
   Terminal& terminal_;
   std::string prefix_;
   bool quiet_;
-  bool timerRunning_ = false;
-  int periodMs_ = 0;
   std::string pending_;
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 #include "serial/clock.h"
 
-namespace isp::cli {
+namespace isp {
 
 // Ticks on a fixed grid from the start, so that they never drift. A tick
 // that comes late is run at once and the slots it overran are skipped, as
@@ -28,4 +28,4 @@ class TickSchedule {
   TimePoint next_;
 };
 
-}  // namespace isp::cli
+}  // namespace isp

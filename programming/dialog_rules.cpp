@@ -1,0 +1,137 @@
+#include "programming/dialog_rules.h"
+
+#include "link/result_codes.h"
+#include "programming/messages.h"
+
+namespace isp {
+
+void MainDialogRules::OnInitDialog() {
+  m_image.reset();
+  m_strLog.clear();
+  m_rec.portCount = 0;
+  m_rec.portTable.fill(0);
+  std::vector<TransferView::PortEntry> entries;
+  for (int n = kFirstPort; n <= kLastPort; ++n) {
+    if (!m_link.platform().check(n)) continue;
+    m_rec.portSlot(n) = ++m_rec.portCount;
+    if (entries.empty()) m_rec.selectedPort = n;
+    const Port p = m_link.port(n);
+    entries.push_back({n, p.name, describe(p)});
+  }
+  m_view.setPortList(entries);
+  if (m_rec.portCount > 0) {
+    m_view.selectPort(0);
+  } else {
+    m_view.selectPort(-1);
+    line(msg::kNoPorts);
+  }
+  m_view.setProgressRange(0, wire::kDataRecords);
+  m_view.setProgress(0);
+  m_view.enable(Control::Stop, false);
+  refresh();
+}
+
+void MainDialogRules::OnPortChange(int index) {
+  const int k = index + 1;
+  int port = 0;
+  if (k >= 1 && k <= m_rec.portCount) {
+    for (int n = kFirstPort; n <= kLastPort; ++n)
+      if (m_rec.portSlot(n) == k) port = n;
+  } else {
+    m_view.selectPort(-1);
+  }
+  if (port != m_link.openPort()) m_link.close();
+  if (port >= kFirstPort && port <= kLastPort) m_rec.selectedPort = port;
+  refresh();
+}
+
+void MainDialogRules::OnFile(const std::optional<std::string>& path) {
+  std::string lines;
+  m_image.choose(path, lines);
+  append(lines);
+  refresh();
+}
+
+std::int32_t MainDialogRules::identifyAndLog() {
+  m_rec.identityText.clear();
+  m_rec.deviceName.clear();
+  for (auto& s : m_rec.spareText) s.clear();
+  const Identity id = isp::identifyAndLog(m_link, m_rec.selectedPort, m_rec.deviceAddress, *this);
+  if (id.code == rc::kOk || id.code == rc::kNotInProgrammingMode) {
+    m_rec.identityText = id.text;
+    m_rec.deviceName = id.name;
+  }
+  return id.code;
+}
+
+void MainDialogRules::OnTransmit() {
+  m_strLog.clear();
+  if (identifyAndLog() != rc::kOk) {
+    refresh();
+    return;
+  }
+  std::string lines;
+  const bool ready = m_image.makeReady(lines);
+  append(lines);
+  if (!ready) {
+    refresh();
+    return;
+  }
+  m_transfer.emplace(m_link, m_rec.selectedPort, m_rec.deviceAddress, m_image, static_cast<LogSink&>(*this));
+  m_nBlock = -1;
+  m_nStatus = NotCompleted;
+  m_bInTimer = false;
+  m_bRunning = true;
+  m_view.startRecordTimer(kTimerId, m_timerPeriodMs);
+  setControls(true);
+  refresh();
+}
+
+void MainDialogRules::setControls(bool transferring) {
+  for (Control c : {Control::File, Control::Port, Control::Transmit}) m_view.enable(c, !transferring);
+  m_view.enable(Control::Stop, transferring);
+}
+
+void MainDialogRules::OnTimer(int id) {
+  // A tick that comes while another is being handled does nothing.
+  if (id != kTimerId || m_bInTimer || !m_bRunning) return;
+  m_bInTimer = true;
+  if (m_nBlock < 0) {
+    m_nStatus = NotCompleted;
+    m_view.setProgressRange(0, wire::kDataRecords);
+  }
+  m_view.setProgress(std::max(m_nBlock, 0));
+  const std::size_t logged = m_strLog.size();
+  m_transfer->step();
+  m_nBlock = std::max(m_transfer->block(), 0);
+  if (m_strLog.size() != logged) refresh();
+  if (!m_transfer->running()) {
+    m_nStatus = static_cast<Status>(m_transfer->status());
+    if (m_nStatus == Completed) m_nBlock = 0;
+    EndTransfer();
+  }
+  m_bInTimer = false;
+}
+
+int MainDialogRules::EndTransfer() {
+  logEnd(*this, static_cast<TransferStatus>(m_nStatus));
+  m_view.stopRecordTimer(kTimerId);
+  m_bRunning = false;
+  m_bInTimer = false;
+  setControls(false);
+  refresh();
+  return 0;
+}
+
+void MainDialogRules::OnStop() {
+  m_nStatus = Stopped;
+  if (m_transfer) m_transfer->stop();
+  EndTransfer();
+}
+
+void MainDialogRules::release() {
+  m_image.release();
+  m_link.close();
+}
+
+}  // namespace isp

@@ -1,0 +1,109 @@
+#include "programming/transfer.h"
+
+#include "link/result_codes.h"
+#include "programming/messages.h"
+#include "programming/tick_schedule.h"
+
+namespace isp {
+
+void LogSink::line(std::string_view text) {
+  append(text);
+  append(msg::kEol);
+}
+
+Identity identifyAndLog(Link& link, int port, int address, LogSink& log) {
+  log.append(msg::kPortLine);
+  log.line(link.port(port).name);
+  const Identity id = identify(link, port, address);
+  if (id.code == rc::kOk || id.code == rc::kNotInProgrammingMode) {
+    log.append(msg::kDevice);
+    log.appendDeviceText(msg::fromCp1251(id.code == rc::kOk ? id.name : id.text));
+    log.line(id.code == rc::kOk ? msg::kInProgrammingMode : msg::kNotReadyForProgramming);
+  } else {
+    log.line(msg::resultText(id.code));
+  }
+  return id;
+}
+
+void logEnd(LogSink& log, TransferStatus status) {
+  switch (status) {
+    case TransferStatus::Stopped: log.line(msg::kTransferStopped); break;
+    case TransferStatus::NotCompleted: log.line(msg::kProgrammingNotCompleted); break;
+    case TransferStatus::Completed: log.line(msg::kProgrammingCompleted); break;
+  }
+}
+
+void Transfer::step() {
+  if (!running_) return;
+  const int k = block_ + 1;
+  const Reply reply = link_.exchange(port_, address_, wire::Request::record(k), image_.record(k));
+  if (reply.code != rc::kOk) {
+    failedRecord_ = k;
+    code_ = reply.code;
+    log_.append(msg::kError);
+    log_.append(std::to_string(reply.code));
+    log_.append(msg::kBlock);
+    log_.line(std::to_string(k));
+    running_ = false;
+    return;
+  }
+  block_ = k;
+  if (k == 0) log_.line(msg::kProgrammingStarted);
+  if (k == wire::kDataRecords) {
+    status_ = TransferStatus::Completed;
+    running_ = false;
+  }
+}
+
+void Transfer::stop() {
+  status_ = TransferStatus::Stopped;
+  running_ = false;
+}
+
+Outcome run(Link& link, int port, const FirmwareImage& image, LogSink& log, const RunSetup& s) {
+  Outcome out{.port = link.port(port)};
+  if (s.stop.stop_requested()) {
+    logEnd(log, TransferStatus::Stopped);
+    out.kind = Outcome::Stopped;
+    return out;
+  }
+  const Identity id = identifyAndLog(link, port, s.address, log);
+  out.device = msg::fromCp1251(id.name);
+  if (id.code != rc::kOk) {
+    out.code = id.code;
+    out.portStatus = link.portStatus();
+    // Stopped while the device was asked: a stop, not a device that did not answer.
+    if (s.stop.stop_requested()) out.kind = Outcome::Stopped;
+    return out;
+  }
+  log.append(s.imageLines);
+
+  Transfer transfer(link, port, s.address, image, log);
+  SteadyClock& clock = SteadyClock::instance();
+  TickSchedule ticks(clock.now(), s.period);
+  while (transfer.running()) {
+    if (!sleepUntil(ticks.next(), s.stop)) {
+      transfer.stop();
+      break;
+    }
+    transfer.step();
+    ticks.ticked(clock.now());
+    if (s.progress && transfer.running()) s.progress(transfer.block() + 1);
+  }
+  logEnd(log, transfer.status());
+  // After the last line, so that the progress shown last is the whole.
+  if (s.progress && transfer.status() == TransferStatus::Completed) s.progress(wire::kRecords);
+  switch (transfer.status()) {
+    case TransferStatus::Completed: out.kind = Outcome::Completed; break;
+    case TransferStatus::Stopped: out.kind = Outcome::Stopped; break;
+    case TransferStatus::NotCompleted:
+      out.kind = Outcome::NotCompleted;
+      out.record = transfer.failedRecord();
+      out.code = transfer.code();
+      out.portStatus = link.portStatus();
+      break;
+  }
+  return out;
+}
+
+}  // namespace isp

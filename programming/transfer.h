@@ -1,0 +1,95 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+
+#include "link/identification.h"
+#include "link/link.h"
+#include "programming/firmware_image.h"
+#include "serial/clock.h"
+
+// The firmware transfer without a window: the identification and the
+// records, with the log's words. A dialog drives it one record per timer
+// tick; everything else runs it whole.
+namespace isp {
+
+// Where the log's text goes, piece by piece; "\r\n" ends a line.
+class LogSink {
+ public:
+  virtual ~LogSink() = default;
+  virtual void append(std::string_view piece) = 0;
+  // Text that came from the device (its name, in UTF-8), which may hold any
+  // character at all.
+  virtual void appendDeviceText(std::string_view text) { append(text); }
+  void line(std::string_view text);
+};
+
+// Asks the device who it is, with the log lines Transmit gives it: the port,
+// then the device and whether it is ready, or why it did not answer.
+Identity identifyAndLog(Link& link, int port, int address, LogSink& log);
+
+// The values are the main window's status numbers.
+enum class TransferStatus { NotCompleted = 0, Completed = 1, Stopped = 2 };
+
+// The line a transfer ends with.
+void logEnd(LogSink& log, TransferStatus status);
+
+// The records of one transfer, one exchange a step: the header record, then
+// data records 1 to 512. It ends at the last record, at the first exchange
+// that fails (logged with its code and record), or when stopped.
+class Transfer {
+ public:
+  Transfer(Link& link, int port, int address, const FirmwareImage& image, LogSink& log)
+      : link_(link), port_(port), address_(address), image_(image), log_(log) {}
+
+  void step();
+  void stop();
+
+  bool running() const { return running_; }
+  // The last record the device took; -1 before the header record.
+  int block() const { return block_; }
+  TransferStatus status() const { return status_; }
+  // The record whose exchange ended the transfer, and its result code;
+  // -1 and 0 when none failed.
+  int failedRecord() const { return failedRecord_; }
+  std::int32_t code() const { return code_; }
+
+ private:
+  Link& link_;
+  int port_, address_;
+  const FirmwareImage& image_;
+  LogSink& log_;
+  bool running_ = true;
+  int block_ = -1;
+  TransferStatus status_ = TransferStatus::NotCompleted;
+  int failedRecord_ = -1;
+  std::int32_t code_ = 0;
+};
+
+struct Outcome {
+  enum Kind { Completed, NotCompleted, NotIdentified, Stopped } kind = NotIdentified;
+  int record = -1;        // NotCompleted: the record whose exchange failed
+  std::int32_t code = 0;  // that exchange's result code, or the identification's
+  std::string device{};   // the name the device gave, in UTF-8
+  Port port{};
+  PortStatus portStatus{};  // why the port failed, when it did
+};
+
+struct RunSetup {
+  Duration period = milliseconds(250);  // between records; 0 for as fast as the device acknowledges
+  std::stop_token stop{};
+  // The image's own log lines, said once the device is identified, where a
+  // dialog says them.
+  std::string imageLines{};
+  // Records sent so far, after each one.
+  std::function<void(int)> progress{};
+  int address = 0;
+};
+
+// A whole transfer of a loaded image to the device on COM`port`, paced by
+// the steady clock: identification, the records, the end line.
+Outcome run(Link& link, int port, const FirmwareImage& image, LogSink& log, const RunSetup& setup);
+
+}  // namespace isp
