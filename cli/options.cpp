@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <charconv>
-#include <utility>
 #include <vector>
 
 #include "link/protocol.h"
@@ -89,24 +88,37 @@ constexpr const char* kPathMarks = "\\/";
 constexpr const char* kPathMarks = "/";
 #endif
 
-std::optional<int> number(const std::string& s) {
-  int v = 0;
-  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (ec != std::errc() || end != s.data() + s.size() || s.empty()) return std::nullopt;
-  return v;
-}
-
 // COMn, comn or n with n a port number; 0 for a device path; nothing otherwise.
 std::optional<int> portNumber(const std::string& port) {
   if (port.find_first_of(kPathMarks) != std::string::npos) return 0;
-  std::string digits = port;
-  if (port.size() > 3 && std::toupper(static_cast<unsigned char>(port[0])) == 'C' &&
-      std::toupper(static_cast<unsigned char>(port[1])) == 'O' &&
-      std::toupper(static_cast<unsigned char>(port[2])) == 'M')
-    digits = port.substr(3);
-  const auto n = number(digits);
-  if (!n || *n < kFirstPort || *n > kLastPort) return std::nullopt;
+  const auto is = [&](std::size_t i, char upper) { return std::toupper(static_cast<unsigned char>(port[i])) == upper; };
+  const bool com = port.size() > 3 && is(0, 'C') && is(1, 'O') && is(2, 'M');
+  const std::string digits = com ? port.substr(3) : port;
+  int n = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+  if (ec != std::errc() || end != digits.data() + digits.size() || n < kFirstPort || n > kLastPort) return std::nullopt;
   return n;
+}
+
+// The ports of --port: one, a comma-separated list, or none for "all".
+// Split here rather than by CLI11's delimiter, which drops an empty last
+// name without a word: "A," would quietly be "A".
+std::vector<PortTarget> portList(const std::string& list, std::string* error) {
+  std::vector<PortTarget> ports;
+  if (list == "all") return ports;
+  for (std::size_t from = 0, comma = 0; comma != std::string::npos; from = comma + 1) {
+    comma = list.find(',', from);
+    const std::string name = list.substr(from, comma - from);
+    const auto n = portNumber(name);
+    if (name.empty()) *error = "--port has an empty name in its list: " + list;
+    if (!name.empty() && !n)
+      *error = "--port takes COM" + std::to_string(kFirstPort) + " to COM" + std::to_string(kLastPort) + ", " +
+               std::to_string(kFirstPort) + " to " + std::to_string(kLastPort) +
+               ", a device path, a comma-separated list of these or all: " + name;
+    if (!error->empty()) return {};
+    ports.push_back({name, *n});
+  }
+  return ports;
 }
 
 }  // namespace
@@ -114,95 +126,53 @@ std::optional<int> portNumber(const std::string& port) {
 std::optional<Options> parse(int argc, const char* const* argv, std::string* error) {
   Options o;
   bool identify = false, list = false, help = false, version = false;
-  std::string interval;
-  auto fail = [&](const std::string& why) -> std::optional<Options> {
-    *error = why;
-    return std::nullopt;
-  };
-
+  std::string ports;
   CLI::App app;
-  app.set_help_flag();  // the help is ours, and so are the words of a refusal
-  app.allow_extras();
+  app.set_help_flag();                     // the help text is ours
   app.allow_windows_style_options(false);  // "//./COM7" is a port, not an option
-  std::vector<CLI::Option*> flags, values;
-  for (auto [names, to] : {std::pair{"-h,--help", &help},
-                           {"--version", &version},
-                           {"--identify", &identify},
-                           {"--list", &list},
-                           {"-q,--quiet", &o.quiet},
-                           {"--station", &o.station}})
-    flags.push_back(app.add_flag(names, *to)->disable_flag_override());
-  for (auto [name, to] : {std::pair{"--port", &o.port},
-                          {"--file", &o.file},
-                          {"--interval", &interval},
-                          {"--log", &o.logFile},
-                          {"--report", &o.reportFile}})
-    values.push_back(app.add_option(name, *to)->expected(0, 1)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast));
-
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (const auto eq = a.find('='); a.starts_with("--") && eq != std::string::npos)
-      for (const CLI::Option* f : flags)
-        if (f->check_lname(a.substr(2, eq - 2))) return fail(a.substr(0, eq) + " takes no value");
-  }
+  const auto flag = [&](const char* names, bool& to) { return app.add_flag(names, to)->disable_flag_override(); };
+  // Given with no value, an option is refused here: CLI11 would take the
+  // next argument as its value, or ignore "--interval=".
+  std::vector<CLI::Option*> values;
+  const auto value = [&](const char* name, auto& to) {
+    values.push_back(app.add_option(name, to)->expected(0, 1)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast));
+    return values.back();
+  };
+  flag("-h,--help", help);
+  flag("--version", version);
+  CLI::Option* listing = flag("--list", list);
+  CLI::Option* asking = flag("--identify", identify);
+  CLI::Option* station = flag("--station", o.station);
+  flag("-q,--quiet", o.quiet);
+  CLI::Option* port = value("--port", ports);
+  CLI::Option* file = value("--file", o.file);
+  value("--interval", o.intervalMs)->check(CLI::Range(0, 60000));
+  value("--log", o.logFile);
+  value("--report", o.reportFile);
+  listing->excludes(asking)->excludes(port)->excludes(file)->excludes(station);
+  asking->excludes(file)->excludes(station);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return fail(e.what());
+    *error = e.what();
+    // CLI11 names a flag given a value by its bare name, in its own words.
+    if (const auto at = error->find(" was given a disallowed flag override"); at != std::string::npos)
+      *error = "--" + error->substr(0, at) + " takes no value";
+    return std::nullopt;
   }
-  if (!app.remaining().empty()) return fail("unknown argument: " + app.remaining().front());
   for (const CLI::Option* v : values)
-    if (v->count() > 0 && v->as<std::string>().empty()) return fail(v->get_name() + " needs a value");
-  if (!interval.empty()) {
-    const auto ms = number(interval);
-    if (!ms || *ms < 0 || *ms > 60000) return fail("--interval takes milliseconds from 0 to 60000");
-    o.intervalMs = *ms;
-  }
-
-  if (help) {
-    o.mode = Options::Mode::Help;
-    return o;
-  }
-  if (version) {
-    o.mode = Options::Mode::Version;
-    return o;
-  }
-  if (list) {
-    if (identify || !o.port.empty() || !o.file.empty()) return fail("--list takes no other option");
-    o.mode = Options::Mode::List;
-    return o;
-  }
-  if (o.port.empty()) return fail("--port is required");
-  // One port, a comma-separated list of them, or "all".
-  std::vector<std::string> names;
-  if (o.port == "all") {
-    o.allPorts = true;
-  } else {
-    // Every comma separates two names: "A,,B" and "A," lack one.
-    for (std::size_t from = 0, comma;; from = comma + 1) {
-      comma = o.port.find(',', from);
-      names.push_back(o.port.substr(from, comma - from));
-      if (comma == std::string::npos) break;
-    }
-  }
-  for (const std::string& name : names)
-    if (name.empty()) return fail("--port has an empty name in its list: " + o.port);
-  for (const std::string& name : names) {
-    const auto n = portNumber(name);
-    if (!n)
-      return fail("--port takes COM" + std::to_string(kFirstPort) + " to COM" + std::to_string(kLastPort) + ", " +
-                  std::to_string(kFirstPort) + " to " + std::to_string(kLastPort) +
-                  ", a device path, a comma-separated list of these or all: " + name);
-    o.ports.push_back({name, *n});
-  }
-  o.portNumber = o.ports.size() == 1 ? o.ports[0].number : 0;
-  if (identify) {
-    if (!o.file.empty()) return fail("--identify takes no --file");
-    if (o.station) return fail("--station takes no --identify");
-    o.mode = Options::Mode::Identify;
-    return o;
-  }
-  if (o.file.empty()) return fail("--file is required");
+    if (v->count() > 0 && v->as<std::string>().empty()) *error = v->get_name() + " needs a value";
+  o.mode = help       ? Options::Mode::Help
+           : version  ? Options::Mode::Version
+           : list     ? Options::Mode::List
+           : identify ? Options::Mode::Identify
+                      : Options::Mode::Flash;
+  if (error->empty() && (help || version || list)) return o;
+  if (error->empty() && ports.empty()) *error = "--port is required";
+  if (error->empty()) o.ports = portList(ports, error);
+  o.allPorts = ports == "all";
+  if (error->empty() && !identify && o.file.empty()) *error = "--file is required";
+  if (!error->empty()) return std::nullopt;
   return o;
 }
 

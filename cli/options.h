@@ -13,8 +13,6 @@ struct PortTarget {
 
 struct Options {
   enum class Mode { Flash, Identify, List, Help, Version } mode = Mode::Flash;
-  std::string port;    // as given
-  int portNumber = 0;  // 1 to 20 for COMn or n; 0 when a device path was given
   // Every port of a comma-separated --port, or none with allPorts.
   std::vector<PortTarget> ports;
   bool allPorts = false;

@@ -22,8 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (error.empty()) std::abort();  // a refusal always says why
     return 0;
   }
-  if (o->intervalMs < 0 || o->intervalMs > 60000 || o->portNumber < 0 || o->portNumber > 20) std::abort();
-  if ((o->mode == Mode::Flash || o->mode == Mode::Identify) && o->port.empty()) std::abort();
+  if (o->intervalMs < 0 || o->intervalMs > 60000) std::abort();
+  for (const auto& port : o->ports)
+    if (port.name.empty() || port.number < 0 || port.number > 20) std::abort();
+  if ((o->mode == Mode::Flash || o->mode == Mode::Identify) && o->ports.empty() && !o->allPorts) std::abort();
   if (o->mode == Mode::Flash && o->file.empty()) std::abort();
   return 0;
 }
