@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "programming/transfer.h"
+#include "programs/command_line.h"
 #include "serial/posix/serial_posix.h"
-#include "sim/command_line.h"
 #include "sim/simulator.h"
 #include "tests/support/fixtures.h"
 
@@ -54,13 +54,8 @@ int main(int argc, char** argv) {
   isp::sim::SimulatorOptions o;
   o.linkPath = (dir.path() / "ttyDEV").string();  // a hung-up device comes back here
   o.reopenAfterMs = 0;
-  isp::sim::Simulator device(o);
-  std::string error;
-  if (!device.openPty(&error)) {
-    std::fprintf(stderr, "endurance: %s\n", error.c_str());
-    return 2;
-  }
-  device.start();
+  const auto sim = isp::startStandIn("endurance", o);
+  isp::sim::Simulator& device = *sim;
   isp::PosixSerialPlatform platform(isp::PortMap().set(1, o.linkPath));
   isp::Link link(platform);
   isp::FirmwareImage firmware;

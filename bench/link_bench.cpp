@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "link/identification.h"
+#include "programs/command_line.h"
 #include "serial/posix/serial_posix.h"
-#include "sim/command_line.h"
 #include "sim/pty.h"
 #include "sim/simulator.h"
 
@@ -56,14 +56,11 @@ int main(int argc, char** argv) {
   measure("exchange, silent device (138-byte record)", 10,
           [&] { silentLink.exchange(1, 0, isp::wire::Request::record(1), record); });
 
-  isp::sim::SimulatorOptions o;
-  isp::sim::Simulator sim(o);
-  sim.openPty(&error);
-  sim.start();
-  isp::PosixSerialPlatform simPlatform(isp::PortMap().set(2, sim.path()));
+  const auto sim = isp::startStandIn("link_bench", {});
+  isp::PosixSerialPlatform simPlatform(isp::PortMap().set(2, sim->path()));
   isp::Link simLink(simPlatform);
   measure("identification of the stand-in (no pacing)", 50, [&] { isp::identify(simLink, 2, 0); });
-  sim.stop();
+  sim->stop();
 
   // What the window does when it opens: every port looked at, none opened.
   const auto probe = [](isp::SerialPlatform& platform) {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/command_line.h"
+#include "programs/command_line.h"
 #include "sim/simulator.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fixtures.h"
@@ -84,17 +84,11 @@ int main(int argc, char** argv) {
     const int code = 1 + static_cast<int>(random() % 255);
     isp::sim::SimulatorOptions o;
     const Expected want = inject(fault, k, code, o.device);
-    isp::sim::Simulator sim(o);
-    std::string error;
-    if (!sim.openPty(&error)) {
-      std::fprintf(stderr, "soak: %s\n", error.c_str());
-      return 2;
-    }
-    sim.start();
+    const auto sim = isp::startStandIn("soak", o);
     const isp::test::Finished flash =
-        isp::test::runProgram({ISP_FLASH_PATH, "--port", sim.path(), "--file", firmware, "--interval", "0"});
+        isp::test::runProgram({ISP_FLASH_PATH, "--port", sim->path(), "--file", firmware, "--interval", "0"});
     const int status = flash.status;
-    sim.stop();
+    sim->stop();
     std::string why;
     if (status != want.status)
       why = "exit " + std::to_string(status) + ", not " + std::to_string(want.status);
@@ -102,7 +96,7 @@ int main(int argc, char** argv) {
       why = "the log ends otherwise";
     else if (flash.err.find(want.said) == std::string::npos)
       why = "standard error says otherwise: " + flash.err;
-    else if (status == 0 && sim.image() != image)
+    else if (status == 0 && sim->image() != image)
       why = "success, but the device holds another image";
     ++tally[fault].first;
     if (!why.empty()) {

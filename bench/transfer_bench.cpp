@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "link/protocol.h"
-#include "sim/command_line.h"
+#include "programs/command_line.h"
 #include "sim/simulator.h"
 #include "tests/support/child_process.h"
 
@@ -41,13 +41,7 @@ Run transfer(const std::string& firmware, const std::vector<std::uint8_t>& image
   std::vector<std::unique_ptr<isp::sim::Simulator>> sims;
   std::string list;
   for (int i = 0; i < ports; ++i) {
-    sims.push_back(std::make_unique<isp::sim::Simulator>(o));
-    std::string error;
-    if (!sims.back()->openPty(&error)) {
-      std::fprintf(stderr, "transfer_bench: %s\n", error.c_str());
-      return {};
-    }
-    sims.back()->start();
+    sims.push_back(isp::startStandIn("transfer_bench", o));
     list += (i ? "," : "") + sims.back()->path();
   }
   const auto t0 = std::chrono::steady_clock::now();

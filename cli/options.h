@@ -9,6 +9,7 @@ namespace isp::cli {
 struct PortTarget {
   std::string name;  // as given: "COM5", "5" or a device path
   int number = 0;    // 1 to 20, or 0 for a device path
+  bool operator==(const PortTarget&) const = default;
 };
 
 struct Options {

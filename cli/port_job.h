@@ -30,14 +30,14 @@ enum Exit {
 };
 
 struct JobResult {
-  std::string port, node, adapter;  // the port's name ("COM5"), device node and adapter
-  std::string device;               // the device's name from the identification
-  bool identifyOnly = false;        // --identify: success is "identified"
-  int status = kCompleted;          // the exit status a run of this port alone would have
-  int failedBlock = -1;             // the record whose exchange failed, and its code
+  std::string port{}, node{}, adapter{};  // the port's name ("COM5"), device node and adapter
+  std::string device{};                   // the device's name from the identification
+  bool identifyOnly = false;              // --identify: success is "identified"
+  int status = kCompleted;                // the exit status a run of this port alone would have
+  int failedBlock = -1;                   // the record whose exchange failed, and its code
   std::int32_t code = 0;
-  std::string why;  // more than the log line says, for standard error
-  std::chrono::system_clock::time_point started, ended;
+  std::string why{};  // more than the log line says, for standard error
+  std::chrono::system_clock::time_point started{}, ended{};
 };
 
 struct JobSetup {

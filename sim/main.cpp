@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "sim/command_line.h"
+#include "programs/command_line.h"
 #include "sim/simulator.h"
 
 namespace {

@@ -115,6 +115,13 @@ bool Simulator::reopen() {
   return ok;
 }
 
+std::unique_ptr<Simulator> Simulator::started(SimulatorOptions options, Log log, std::string* error) {
+  auto sim = std::make_unique<Simulator>(std::move(options), std::move(log));
+  if (!sim->openPty(error)) return nullptr;
+  sim->start();
+  return sim;
+}
+
 void Simulator::start() {
   stopping_ = false;
   thread_ = std::thread([this] { run(); });

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -40,6 +41,10 @@ class Simulator {
   bool openPty(std::string* error);
   bool openDevice(const std::string& path, std::string* error);
   std::string path() const;
+
+  // On a new pseudo-terminal and running on its own thread; nothing, with
+  // the reason in *error, when no pseudo-terminal could be had.
+  static std::unique_ptr<Simulator> started(SimulatorOptions options, Log log, std::string* error);
 
   void start();
   void run();

@@ -26,6 +26,7 @@
 #include "link/result_codes.h"
 #include "serial/posix/port_lock.h"
 #include "serial/posix/serial_posix.h"
+#include "serial/posix/sysfs.h"
 #include "sim/pty.h"
 #include "sim/simulator.h"
 #include "tests/support/fixtures.h"
@@ -229,6 +230,50 @@ TEST(SerialPty, HangUpMidRead) {
   EXPECT_EQ(link.openPort(), 0) << "the dead port is closed";
   // The far end closed: the pty's node is gone, as an adapter's is when pulled out.
   EXPECT_EQ(link.portStatus().error, SerialError::Unplugged) << link.portStatus().why;
+}
+
+// What --list and the report say of an adapter, read from a sysfs tree of
+// the test's own: a USB converter, a modem-class board, a device that gives
+// no maker, product or serial, and a UART on the main board, whose slot is
+// empty or not.
+TEST(SerialPty, AdapterTextFromSysfs) {
+  namespace fs = std::filesystem;
+  TempDir root;
+  const auto write = [&](const std::string& file, const std::string& text) {
+    fs::create_directories((root.path() / file).parent_path());
+    std::ofstream(root.path() / file) << text << "\n";
+  };
+  for (const auto& [name, device] :
+       std::vector<std::pair<std::string, std::string>>{{"ttyUSB0", "usb1/1-1/1-1:1.0/ttyUSB0"},
+                                                        {"ttyACM0", "usb1/1-2/1-2:1.0"},
+                                                        {"ttyUSB1", "usb1/1-3/1-3:1.0/ttyUSB1"},
+                                                        {"ttyS0", "platform/serial8250/tty/ttyS0"},
+                                                        {"ttyS1", "platform/serial8250/tty/ttyS1"}}) {
+    fs::create_directories(root.path() / "devices" / device);
+    fs::create_directories(root.path() / "class/tty" / name);
+    fs::create_directory_symlink(root.path() / "devices" / device, root.path() / "class/tty" / name / "device");
+  }
+  for (const auto& [file, text] : std::vector<std::pair<std::string, std::string>>{{"1-1/idVendor", "0403"},
+                                                                                   {"1-1/idProduct", "6001"},
+                                                                                   {"1-1/manufacturer", "Maker"},
+                                                                                   {"1-1/product", "Cable"},
+                                                                                   {"1-1/serial", "A5"},
+                                                                                   {"1-2/idVendor", "1d50"},
+                                                                                   {"1-2/idProduct", "6018"},
+                                                                                   {"1-2/product", "Board"},
+                                                                                   {"1-3/idVendor", "1a86"},
+                                                                                   {"1-3/idProduct", "7523"}})
+    write("devices/usb1/" + file, text);
+  write("class/tty/ttyS0/type", "4");
+  write("class/tty/ttyS1/type", "0");
+  const std::string r = root.path().string();
+  EXPECT_EQ(sysfs::usbAdapter(r, "/dev/ttyUSB0"), "USB 0403:6001, Maker, Cable, serial A5");
+  EXPECT_EQ(sysfs::usbAdapter(r, "/dev/ttyACM0"), "USB 1d50:6018, Board");
+  EXPECT_EQ(sysfs::usbAdapter(r, "/dev/ttyUSB1"), "USB 1a86:7523");
+  EXPECT_EQ(sysfs::usbAdapter(r, "/dev/ttyS0"), "");
+  EXPECT_EQ(sysfs::usbAdapter(r, "/dev/ttyUSB9"), "");
+  EXPECT_EQ(std::pair(sysfs::emptyUartSlot(r, "/dev/ttyS0"), sysfs::emptyUartSlot(r, "/dev/ttyS1")),
+            std::pair(false, true));
 }
 
 // A refused open names the group to join only when joining it would help.

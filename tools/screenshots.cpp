@@ -11,8 +11,8 @@
 
 #include "gui/qt/about_box.h"
 #include "gui/qt/main_dialog.h"
+#include "programs/command_line.h"
 #include "serial/posix/serial_posix.h"
-#include "sim/simulator.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -26,20 +26,14 @@ int main(int argc, char** argv) {
 
   isp::sim::SimulatorOptions so;
   so.device.identText = "ISP \xCF\xD0\xC8\xC1\xCE\xD0-1";  // "ПРИБОР-1" in code page 1251
-  isp::sim::Simulator sim(so);
-  std::string error;
-  if (!sim.openPty(&error)) {
-    std::fprintf(stderr, "isp-screenshots: %s\n", error.c_str());
-    return 1;
-  }
-  sim.start();
+  const auto sim = isp::startStandIn("isp-screenshots", so);
 
   const std::string firmware = "/tmp/isp-screenshot-" + std::to_string(QCoreApplication::applicationPid()) + ".isp";
   std::vector<char> image(isp::wire::kImageSize, '\x5A');
   std::ofstream(firmware, std::ios::binary).write(image.data(), static_cast<long>(image.size()));
 
   isp::PosixSerialPlatform platform(
-      isp::PortMap().set(1, "/dev/null-port").set(3, sim.path()).set(5, "/dev/null-port"));
+      isp::PortMap().set(1, "/dev/null-port").set(3, sim->path()).set(5, "/dev/null-port"));
   isp::Link link(platform);
   isp::ui::CMainDialog::Options o;
   o.chooseFile = [&](QWidget*) { return std::optional<QString>(QString::fromStdString(firmware)); };
@@ -59,7 +53,7 @@ int main(int argc, char** argv) {
   ok = QTest::qWaitForWindowExposed(&about) && ok;
   ok = about.grab().save(dir + QStringLiteral("/about.png")) && ok;
 
-  sim.stop();
+  sim->stop();
   std::remove(firmware.c_str());
   return ok ? 0 : 1;
 }

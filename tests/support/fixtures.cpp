@@ -36,10 +36,9 @@ std::vector<std::uint8_t> sampleImage(std::size_t size, unsigned seed) {
 }
 
 std::unique_ptr<sim::Simulator> startSimulator(sim::SimulatorOptions options, sim::Simulator::Log log) {
-  auto s = std::make_unique<sim::Simulator>(std::move(options), std::move(log));
   std::string error;
-  EXPECT_TRUE(s->openPty(&error)) << error;
-  s->start();
+  auto s = sim::Simulator::started(std::move(options), std::move(log), &error);
+  if (!s) ADD_FAILURE() << error;
   return s;
 }
 

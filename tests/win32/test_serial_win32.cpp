@@ -151,7 +151,7 @@ TEST(Win32Serial, PortArguments) {
     std::string error;
     const auto o = cli::parse(4, argv, &error);
     ASSERT_TRUE(o) << c.port << ": " << error;
-    EXPECT_EQ(o->portNumber, c.number) << c.port;
+    EXPECT_EQ(o->ports.front().number, c.number) << c.port;
   }
 }
 

@@ -1,12 +1,17 @@
 #pragma once
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "sim/simulator.h"
+
 namespace isp {
 
-// The command line of the stand-in and the benchmarks, on CLI11: --help
+// What the stand-in, the benchmarks and the tools share. Their command
+// line, on CLI11: --help
 // prints the usage and ends the program with 0; anything not understood is
 // one line on standard error and exit status 2; --opt=value and --opt value
 // alike. Returns the status to exit with, or nothing to go on.
@@ -22,6 +27,19 @@ inline std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv,
     std::cerr << name << ": " << e.what() << " (see " << name << " --help)\n";
     return 2;
   }
+}
+
+// The stand-in on a new pseudo-terminal, running; a program that cannot
+// have one says why and ends with status 2.
+inline std::unique_ptr<sim::Simulator> startStandIn(const std::string& program, sim::SimulatorOptions options,
+                                                    sim::Simulator::Log log = {}) {
+  std::string error;
+  auto sim = sim::Simulator::started(std::move(options), std::move(log), &error);
+  if (!sim) {
+    std::cerr << program << ": " << error << "\n";
+    std::exit(2);
+  }
+  return sim;
 }
 
 }  // namespace isp

@@ -1,0 +1,87 @@
+// isp-flash's command line: what each accepted one asks for, and the words
+// of each refusal. CLI11's words stand for a range, an exclusion and an
+// unknown argument; isp-flash's own are kept where CLI11's would be poorer:
+// a bad port list, an option without its value, a flag given one.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+
+namespace isp::test {
+namespace {
+
+using cli::Options;
+
+std::optional<Options> parse(std::vector<std::string> args, std::string* error) {
+  args.insert(args.begin(), "isp-flash");
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  return cli::parse(static_cast<int>(argv.size()), argv.data(), error);
+}
+
+// What a parsed command line asks for, in one line: the mode, each port
+// with its number, then the settings that differ from their defaults.
+std::string summary(const Options& o) {
+  std::string text = std::string("FILHV").substr(static_cast<std::size_t>(o.mode), 1);
+  for (const cli::PortTarget& p : o.ports) text += " " + p.name + "=" + std::to_string(p.number);
+  if (o.allPorts) text += " all";
+  if (!o.file.empty()) text += " file=" + o.file;
+  if (!o.reportFile.empty()) text += " report=" + o.reportFile;
+  if (o.intervalMs != 250) text += " interval=" + std::to_string(o.intervalMs);
+  return text + (o.station ? " station" : "") + (o.quiet ? " quiet" : "");
+}
+
+TEST(Options, WhatEachLineAsksFor) {
+  const struct {
+    std::vector<std::string> args;
+    std::string asks;  // F flash, I identify, L list, H help, V version
+  } cases[] = {
+      {{"--port", "COM5", "--file", "f"}, "F COM5=5 file=f"},
+      {{"--port=com20", "--file=f", "--interval=0", "-q"}, "F com20=20 file=f interval=0 quiet"},
+      {{"--port", "3,/dev/ttyUSB0,//./COM7", "--identify"}, "I 3=3 /dev/ttyUSB0=0 //./COM7=0"},
+      {{"--station", "--port", "all", "--file", "f", "--report", "r"}, "F all file=f report=r station"},
+      {{"--port", "1", "--port", "2", "--file", "a", "--file", "b"}, "F 2=2 file=b"},  // the last counts
+      {{"--list"}, "L"},
+      {{"--help", "--port", "99"}, "H"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    const auto o = parse(c.args, &error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(summary(*o), c.asks);
+  }
+}
+
+TEST(Options, EachRefusalSaysWhy) {
+  const std::string ports =
+      "--port takes COM1 to COM20, 1 to 20, a device path, a comma-separated list of these or all: ";
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {{}, "--port is required"},
+      {{"--port", "1"}, "--file is required"},
+      {{"--port", "COM21", "--file", "f"}, ports + "COM21"},
+      {{"--port", "1,COM", "--file", "f"}, ports + "COM"},
+      {{"--port", "1,", "--file", "f"}, "--port has an empty name in its list: 1,"},
+      {{"--port=", "--file", "f"}, "--port needs a value"},
+      {{"--file", "f", "--port"}, "--port needs a value"},
+      {{"--interval=", "--port", "1", "--file", "f"}, "--interval needs a value"},
+      {{"--quiet=1", "--port", "1", "--file", "f"}, "--quiet takes no value"},
+      {{"--interval", "60001", "--port", "1", "--file", "f"}, "--interval: Value 60001 not in range 0 to 60000"},
+      {{"--list", "--port", "1"}, "--list excludes --port"},
+      {{"--identify", "--port", "1", "--file", "f"}, "--identify excludes --file"},
+      {{"--station", "--identify", "--port", "1"}, "--identify excludes --station"},
+      {{"--bogus"}, "The following argument was not expected: --bogus"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_FALSE(parse(c.args, &error));
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+}  // namespace
+}  // namespace isp::test

@@ -1,0 +1,80 @@
+// The production record: each field of a device's line, and the file it is
+// appended to.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "cli/report.h"
+#include "resources/isp_version.h"
+#include "tests/support/fixtures.h"
+
+namespace isp::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(ReportLine, EveryFieldItsValue) {
+  const auto at = std::chrono::system_clock::from_time_t(1796630400);  // 2026-12-07 08:00:00 UTC
+  const cli::ImageFacts image{"/srv/fw.isp", 66690, std::string(64, 'a')};
+  const std::string head = R"({"start":"2026-12-07T08:00:00.000Z","end":"2026-12-07T08:00:39.406Z","port":"COM5",)"
+                           R"("node":"/dev/ttyUSB0","adapter":"USB 0403:6001, Maker",)";
+  const std::string imageFields =
+      R"("image":{"path":"/srv/fw.isp","size":66690,"sha256":")" + std::string(64, 'a') + R"("},"interval_ms":250,)";
+  const std::string tail = R"("duration_s":39.407,"version":")" ISP_VERSION R"(","host":"bench-3"})";
+  const struct {
+    const char* name;
+    cli::JobResult job;
+    bool withImage;
+    std::string line;
+  } cases[] = {
+      {"completed",
+       {.device = "Прибор №1"},
+       true,
+       head + R"("device":"Прибор №1",)" + imageFields + R"("result":"completed",)" + tail},
+      {"failed_at_a_record",
+       {.device = "SIM-1", .status = 1, .failedBlock = 130, .code = 256},
+       true,
+       head + R"("device":"SIM-1",)" + imageFields +
+           R"("result":"not completed","failure":{"code":256,"record":130},)" + tail},
+      {"identified_only",
+       {.device = "SIM-1", .identifyOnly = true},
+       false,
+       head + R"("device":"SIM-1","result":"identified",)" + tail},
+      // A name that is not UTF-8 is kept, its bad byte replaced.
+      {"not_utf8",
+       {.device = "A\xff", .status = 3},
+       false,
+       head + R"("device":")" + "A\uFFFD" + R"(","result":"not identified",)" + tail},
+  };
+  for (auto c : cases) {
+    SCOPED_TRACE(c.name);
+    c.job.port = "COM5";
+    c.job.node = "/dev/ttyUSB0";
+    c.job.adapter = "USB 0403:6001, Maker";
+    c.job.started = at;
+    c.job.ended = at + 39406612us;
+    EXPECT_EQ(cli::reportLine(c.job, c.withImage ? &image : nullptr, 250, "bench-3"), c.line);
+  }
+}
+
+// A record rotated or removed while a station runs: the next line goes to
+// the file that is at its path now.
+TEST(RecordFile, FollowsItsPath) {
+  TempDir dir;
+  const std::string path = (dir.path() / "r.jsonl").string(), rotated = path + ".1";
+  std::string error;
+  const auto file = cli::RecordFile::open(path, &error);
+  ASSERT_TRUE(file && file->append("1\n", &error)) << error;
+  std::filesystem::rename(path, rotated);
+  ASSERT_TRUE(file->append("2\n", &error)) << error;
+  const auto contents = [](const std::string& p) {
+    std::ifstream in(p);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_EQ(contents(rotated) + contents(path), "1\n2\n");
+}
+
+}  // namespace
+}  // namespace isp::test
