@@ -63,6 +63,7 @@ JobResult runJob(const JobSetup& s) {
     case Outcome::Stopped: r.status = stopStatus() ? stopStatus() : kInterrupted; break;
     case Outcome::NotIdentified:
       r.status = kNotIdentified;
+      r.code = out.code;
       if (!out.portStatus) r.why = out.portStatus.why;
       break;
     case Outcome::NotCompleted:

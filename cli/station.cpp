@@ -91,10 +91,11 @@ void Station::finished(const JobResult& job) {
   std::snprintf(took, sizeof took, " in %.1f s  (%d completed, %d failed)",
                 std::chrono::duration<double>(job.ended - job.started).count(), completed_, failed);
   // Whole, however long the name, and the name cannot start a line of its own.
-  terminal_.line(job.port + " " + msg::escapeControls(job.device) + " " + resultName(job) + took);
-  if (!job.why.empty()) terminal_.note(job.port + ": " + job.why);
+  terminal_.line(job.port + " " + msg::escapeControls(job.device) + " " + resultName(job) + took, !setup_.quiet);
+  if (!job.why.empty() && !setup_.quiet) terminal_.note(job.port + ": " + job.why);
   std::string error;
   if (record_ && !record_->append(job, &facts_, options_.intervalMs, &error)) terminal_.note("the report: " + error);
+  if (setup_.observer) setup_.observer->finished(job);
 }
 
 }  // namespace isp::cli

@@ -32,6 +32,8 @@ class StationObserver {
  public:
   virtual ~StationObserver() = default;
   virtual void changed(const PortState& state) = 0;
+  // A device's transfer ended and its line went to the record.
+  virtual void finished(const JobResult& job) { (void)job; }
 };
 
 struct StationSetup {
@@ -42,6 +44,7 @@ struct StationSetup {
   milliseconds poll{500};
   int silentPolls = 4;  // polls without an answer after which a device has gone
   StationObserver* observer = nullptr;
+  bool quiet = false;  // each device's line to the log file alone (a window shows its own)
 };
 
 class Station {

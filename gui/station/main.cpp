@@ -1,0 +1,64 @@
+// isp-station: a production line's window on the station core. The line's
+// settings come from the command line, else from the last run; --start
+// begins at once, so that a station can start with them when it boots.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QIcon>
+#include <QSettings>
+#include <QTimer>
+
+#include "gui/station/station_window.h"
+#include "resources/isp_version.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("isp-station"));
+  QApplication::setOrganizationName(QStringLiteral("isp-programmer"));
+  QApplication::setApplicationVersion(QStringLiteral(ISP_VERSION_FULL));
+  QIcon icon;
+  for (int size : {16, 32, 48}) icon.addFile(QStringLiteral(":/icons/isp-station-%1.png").arg(size));
+  QApplication::setWindowIcon(icon);
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      QStringLiteral("Станция программирования: каждое устройство на выбранных портах "
+                     "программируется один раз, как только его подключат."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  const QCommandLineOption file(QStringLiteral("file"), QStringLiteral("файл программы"), QStringLiteral("FILE"));
+  const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("порты через запятую, или all"),
+                                QStringLiteral("LIST"));
+  const QCommandLineOption report(QStringLiteral("report"), QStringLiteral("файл отчёта"), QStringLiteral("FILE"));
+  const QCommandLineOption interval(QStringLiteral("interval"), QStringLiteral("мс между блоками, 0-60000"),
+                                    QStringLiteral("MS"));
+  const QCommandLineOption start(QStringLiteral("start"), QStringLiteral("начать сразу"));
+  parser.addOptions({file, port, report, interval, start});
+  parser.process(app);
+
+  // The last run's settings, unless the command line gives others.
+  QSettings remembered;
+  isp::station::StationSettings s{
+      remembered.value(QStringLiteral("file")).toString(), remembered.value(QStringLiteral("ports")).toStringList(),
+      remembered.value(QStringLiteral("report")).toString(), remembered.value(QStringLiteral("interval"), 250).toInt()};
+  if (parser.isSet(file)) s.file = parser.value(file);
+  if (parser.isSet(port)) s.ports = parser.value(port).split(QLatin1Char(','), Qt::SkipEmptyParts);
+  if (parser.isSet(report)) s.report = parser.value(report);
+  if (parser.isSet(interval)) {
+    bool number = false;
+    s.intervalMs = parser.value(interval).toInt(&number);
+    if (!number || s.intervalMs < 0 || s.intervalMs > 60000) {
+      qCritical("isp-station: --interval takes milliseconds from 0 to 60000");
+      return 2;
+    }
+  }
+  isp::station::StationWindow window(s);
+  window.onStarted = [&remembered](const isp::station::StationSettings& now) {
+    remembered.setValue(QStringLiteral("file"), now.file);
+    remembered.setValue(QStringLiteral("ports"), now.ports);
+    remembered.setValue(QStringLiteral("report"), now.report);
+    remembered.setValue(QStringLiteral("interval"), now.intervalMs);
+  };
+  window.show();
+  if (parser.isSet(start)) QTimer::singleShot(0, &window, &isp::station::StationWindow::start);
+  return QApplication::exec();
+}

@@ -1,0 +1,33 @@
+#pragma once
+#include <QFrame>
+#include <QString>
+
+#include "cli/station.h"
+
+class QLabel;
+class QProgressBar;
+
+namespace isp::station {
+
+// One port of the line: its name and adapter, what is happening there in
+// large words and in a colour, the device's name and the transfer's
+// progress. A screen reader reads the port as the tile's name and the state
+// as its description: "COM7: программирование, блок 130 из 512".
+class PortTile final : public QFrame {
+  Q_OBJECT
+ public:
+  PortTile(const QString& port, const QString& adapter, QWidget* parent = nullptr);
+  void show(const cli::PortState& state);
+  QString stateText() const;
+
+ private:
+  QLabel* state_;
+  QLabel* device_;
+  QProgressBar* progress_;
+  cli::PortState::Kind last_ = cli::PortState::Waiting;
+};
+
+// The words for a port's state, as the tile shows them.
+QString stateWords(const cli::PortState& state, cli::PortState::Kind before);
+
+}  // namespace isp::station
