@@ -33,8 +33,8 @@ set(ISP_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/isp-programmer)
 # the same sources give the same package.
 find_program(GZIP gzip REQUIRED)
 set(isp_gz_files)
-foreach(page isp-flash isp-sim isp-programmer)
-  if(page STREQUAL "isp-programmer" AND NOT ISP_GUI)
+foreach(page isp-flash isp-sim isp-programmer isp-station)
+  if(page MATCHES "isp-programmer|isp-station" AND NOT ISP_GUI)
     continue()
   endif()
   set(out ${CMAKE_BINARY_DIR}/man/${page}.1.gz)
@@ -60,7 +60,9 @@ set(CPACK_PACKAGE_DESCRIPTION "The dialog isp-programmer chooses a firmware file
 identifies the device over a framed request/reply protocol at 19200 baud and
 sends it the firmware record by record, with a progress bar and a log.
 isp-flash does the same from the command line, for scripts and production
-lines; isp-sim stands in for the device, for trying both without hardware.")
+lines; isp-station is a production line's window that programs every device
+connected to its ports; isp-sim stands in for the device, for trying them
+without hardware.")
 # isp-programmer_<version>_<architecture>.deb, the architecture from dpkg.
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

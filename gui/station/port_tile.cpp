@@ -1,5 +1,6 @@
 #include "gui/station/port_tile.h"
 
+#include <QAccessibleWidget>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
@@ -28,6 +29,13 @@ const char* colour(Kind kind, Kind before) {
     case Kind::Gone: return before == Kind::Failed ? "#f5b3b3" : "#e4e4e4";
   }
   return "#e4e4e4";
+}
+
+// A tile is a group of words about one port, not a window frame, to a
+// screen reader.
+QAccessibleInterface* tileAccessible(const QString& key, QObject* object) {
+  if (key != QLatin1String(PortTile::staticMetaObject.className()) || !object->isWidgetType()) return nullptr;
+  return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Grouping);
 }
 
 }  // namespace
@@ -59,6 +67,8 @@ QString stateWords(const cli::PortState& s, Kind before) {
 }
 
 PortTile::PortTile(const QString& port, const QString& adapter, QWidget* parent) : QFrame(parent) {
+  static const bool installed = (QAccessible::installFactory(tileAccessible), true);
+  (void)installed;
   setObjectName(port);
   setAccessibleName(port);
   setFrameShape(QFrame::StyledPanel);
@@ -80,21 +90,30 @@ PortTile::PortTile(const QString& port, const QString& adapter, QWidget* parent)
   state_->setFont(big);
   state_->setWordWrap(true);
   state_->setMinimumHeight(QFontMetrics(big).lineSpacing() * 2);  // room for two lines, however long
+  previous_ = new QLabel(this);
+  previous_->setWordWrap(true);
   device_ = new QLabel(this);
   progress_ = new QProgressBar(this);
   progress_->setRange(0, wire::kRecords);
   progress_->setTextVisible(false);
-  for (QWidget* w : {static_cast<QWidget*>(name), static_cast<QWidget*>(where), static_cast<QWidget*>(state_),
-                     static_cast<QWidget*>(device_), static_cast<QWidget*>(progress_)})
+  for (QWidget* w : std::initializer_list<QWidget*>{name, where, state_, previous_, device_, progress_})
     layout->addWidget(w);
   show(cli::PortState{.port = port.toStdString()});
 }
 
 void PortTile::show(const cli::PortState& s) {
   const QString words = stateWords(s, last_);
+  // A device's end stays in view, in a line of its own, until the next one
+  // is identified: an unplug in the middle is not lost to the waiting.
+  if (s.kind == Kind::Completed || s.kind == Kind::Failed) outcome_ = words;
+  if (s.kind == Kind::Gone && last_ == Kind::Failed) outcome_ = words + QStringLiteral(", ") + outcome_;
+  if (s.kind == Kind::Identifying) outcome_.clear();
   if (s.kind != Kind::Gone) last_ = s.kind;
+  const bool previous = s.kind == Kind::Waiting && !outcome_.isEmpty();
+  previous_->setText(previous ? QStringLiteral("предыдущее: ") + outcome_ : QString());
+  previous_->setVisible(previous);
   state_->setText(words);
-  setAccessibleDescription(words);
+  setAccessibleDescription(previous ? words + QStringLiteral("; ") + previous_->text() : words);
   device_->setText(ui::qtText(msg::escapeControls(s.device)));
   progress_->setVisible(s.kind == Kind::Programming);
   progress_->setValue(s.records);

@@ -22,9 +22,11 @@ class PortTile final : public QFrame {
 
  private:
   QLabel* state_;
+  QLabel* previous_;  // how the last device ended, once the port waits again
   QLabel* device_;
   QProgressBar* progress_;
   cli::PortState::Kind last_ = cli::PortState::Waiting;
+  QString outcome_;  // the last device's end, in words
 };
 
 // The words for a port's state, as the tile shows them.

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# isp-station as a line starts it at boot, under a virtual display with the
+# accessibility bus on: two stand-ins plugged in after it started are
+# programmed byte for byte, the report gets their two lines, and a screen
+# reader reads both tiles as completed.
+#   station_over_atspi.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
+head -c 66690 /dev/urandom >"$work/fw.isp"
+p1=$work/ttyP1 p2=$work/ttyP2
+
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 NO_AT_BRIDGE=0 XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
+dbus-run-session -- bash -s <<SCRIPT
+set -euo pipefail
+/usr/libexec/at-spi-bus-launcher --launch-immediately &
+sleep 0.5
+xvfb-run -a "$build/gui/station/isp-station" --port "$p1,$p2" --file "$work/fw.isp" --report "$work/made.jsonl" \
+  --interval 0 --start >"$work/station.log" 2>&1 &
+sleep 2
+"$build/sim/isp-sim" --link "$p1" --image "$work/p1.img" --exit-when-complete >/dev/null 2>&1 &
+"$build/sim/isp-sim" --link "$p2" --image "$work/p2.img" --exit-when-complete >/dev/null 2>&1 &
+wait %3 %4
+/usr/bin/python3 "$here/read_tiles.py" 30 "завершено в" "$p1" "$p2"
+SCRIPT
+cmp "$work/p1.img" "$work/fw.isp"
+cmp "$work/p2.img" "$work/fw.isp"
+lines=$(grep -c '"result":"completed"' "$work/made.jsonl")
+[ "$lines" -eq 2 ] || { echo "the report has $lines completed lines, not 2"; exit 1; }
+echo "both images byte for byte, two report lines"
