@@ -117,8 +117,11 @@ void PortTile::show(const cli::PortState& s) {
   device_->setText(ui::qtText(msg::escapeControls(s.device)));
   progress_->setVisible(s.kind == Kind::Programming);
   progress_->setValue(s.records);
-  setStyleSheet(QStringLiteral("isp--station--PortTile { background: %1; border-radius: 6px; }")
-                    .arg(QLatin1String(colour(s.kind, last_))));
+  // Restyled only when the colour changes: a style sheet costs more than a
+  // record's progress is worth.
+  const QString sheet = QStringLiteral("isp--station--PortTile { background: %1; border-radius: 6px; }")
+                            .arg(QLatin1String(colour(s.kind, last_)));
+  if (sheet != styleSheet()) setStyleSheet(sheet);
 }
 
 QString PortTile::stateText() const { return state_->text(); }

@@ -315,15 +315,35 @@ void StationWindow::closeEvent(QCloseEvent* event) {
   event->ignore();  // closed once every transfer has ended
 }
 
-// On a port's own thread: the window hears of it on its own.
+// On a port's own thread. Progress comes as fast as a device acknowledges:
+// a run of counts is one change to show, and the window is woken once for
+// whatever has piled up, so that a busy line cannot flood its event loop.
 void StationWindow::changed(const cli::PortState& state) {
+  {
+    std::lock_guard lock(changesMu_);
+    std::vector<cli::PortState>& queue = changes_[state.port];
+    if (!queue.empty() && queue.back().kind == cli::PortState::Programming && state.kind == cli::PortState::Programming)
+      queue.back() = state;
+    else
+      queue.push_back(state);
+    if (std::exchange(changesPosted_, true)) return;
+  }
   QMetaObject::invokeMethod(
-      this,
-      [this, state] {
-        kindOf_[state.port] = state.kind;
-        if (const auto it = tileOf_.find(state.port); it != tileOf_.end()) it->second->show(state);
-      },
-      Qt::QueuedConnection);
+      this, [this] { showChanges(); }, Qt::QueuedConnection);
+}
+
+void StationWindow::showChanges() {
+  std::map<std::string, std::vector<cli::PortState>> changes;
+  {
+    std::lock_guard lock(changesMu_);
+    changes.swap(changes_);
+    changesPosted_ = false;
+  }
+  for (const auto& [port, states] : changes)
+    for (const cli::PortState& state : states) {
+      kindOf_[port] = state.kind;
+      if (const auto it = tileOf_.find(port); it != tileOf_.end()) it->second->show(state);
+    }
 }
 
 void StationWindow::finished(const cli::JobResult& job) {

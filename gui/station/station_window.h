@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <stop_token>
 #include <thread>
 
@@ -63,6 +64,7 @@ class StationWindow final : public QWidget, private cli::StationObserver {
 
  private:
   void changed(const cli::PortState& state) override;
+  void showChanges();
   void finished(const cli::JobResult& job) override;
   void chooseFile();
   void chooseReport();
@@ -87,6 +89,11 @@ class StationWindow final : public QWidget, private cli::StationObserver {
   QTableWidget* lines_;
   std::map<std::string, PortTile*> tileOf_;
   std::map<std::string, cli::PortState::Kind> kindOf_;
+  // Changes told on the ports' threads and not yet shown; one posted event
+  // at a time shows them all.
+  std::mutex changesMu_;
+  std::map<std::string, std::vector<cli::PortState>> changes_;
+  bool changesPosted_ = false;
 
   FirmwareImage image_;
   cli::ImageFacts facts_;

@@ -1,0 +1,121 @@
+// The station window's event loop under load, and at rest. With 16 ports
+// programming at once (16 isp-sim processes plugged in after the start), how
+// late a timer that should fire every 10 ms is, at worst and at the 99th
+// percentile; with 16 ports watched and no device, the share of one core the
+// whole process uses. A benchmark: it prints figures and asserts nothing.
+//
+//   station_bench [--interval MS] [--busy-seconds S] [--idle-seconds S]
+#include <sys/resource.h>
+#include <sys/utsname.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "gui/station/station_window.h"
+#include "programs/command_line.h"
+
+namespace {
+
+double cpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+isp::station::StationSettings line(const std::filesystem::path& dir, const std::string& firmware, int intervalMs) {
+  isp::station::StationSettings s{
+      QString::fromStdString(firmware), {}, QString::fromStdString((dir / "r.jsonl").string()), intervalMs};
+  for (int i = 0; i < 16; ++i) s.ports << QString::fromStdString((dir / ("tty" + std::to_string(i))).string());
+  return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int intervalMs = 0, idleSeconds = 10, busySeconds = 300;
+  CLI::App cli{"The station window's event loop with 16 ports programming, and its CPU at rest.", "station_bench"};
+  cli.add_option("--interval", intervalMs, "between records")->capture_default_str()->check(CLI::Range(0, 60000));
+  cli.add_option("--idle-seconds", idleSeconds, "how long to watch 16 empty ports")->capture_default_str();
+  cli.add_option("--busy-seconds", busySeconds, "at most this long with 16 ports programming")->capture_default_str();
+  if (const auto exit = isp::parseCommandLine(cli, argc, argv)) return *exit;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  int qargc = 1;
+  QApplication app(qargc, argv);
+  utsname u{};
+  uname(&u);
+  std::printf("machine: %s %s %s, %u hardware threads\n", u.sysname, u.release, u.machine,
+              std::thread::hardware_concurrency());
+
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("isp-station-bench-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string firmware = (dir / "fw.isp").string();
+  std::vector<char> image(66690, '\x5A');
+  std::ofstream(firmware, std::ios::binary).write(image.data(), static_cast<long>(image.size()));
+
+  {  // 16 ports programming
+    isp::station::StationWindow window(line(dir, firmware, intervalMs));
+    window.show();
+    window.start();
+    std::vector<std::unique_ptr<QProcess>> devices;
+    for (const QString& port : line(dir, firmware, intervalMs).ports) {
+      devices.push_back(std::make_unique<QProcess>());
+      devices.back()->start(QStringLiteral(ISP_SIM_PATH),
+                            {QStringLiteral("--link"), port, QStringLiteral("--exit-when-complete")});
+    }
+    std::vector<double> late;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 due = 10;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+      late.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6 - static_cast<double>(due));
+      due = clock.elapsed() + 10;
+    });
+    tick.start(10);
+    const auto done = [&] {
+      return std::all_of(devices.begin(), devices.end(),
+                         [](const auto& p) { return p->state() == QProcess::NotRunning; });
+    };
+    const bool finished = QTest::qWaitFor(done, busySeconds * 1000);
+    const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
+    tick.stop();
+    std::sort(late.begin(), late.end());
+    std::printf(
+        "16 ports programming (--interval %d), %.1f s%s: timer every 10 ms late by at most %.1f ms, "
+        "99th percentile %.1f ms, median %.1f ms (%zu ticks)\n",
+        intervalMs, seconds, finished ? ", all 16 done" : ", still programming", late.back(),
+        late[late.size() * 99 / 100], late[late.size() / 2], late.size());
+    window.stop();
+    (void)QTest::qWaitFor([&] { return !window.running(); }, 10000);
+  }
+  {  // 16 ports watched, no device anywhere
+    std::filesystem::remove_all(dir / "r.jsonl");
+    isp::station::StationWindow window(line(dir, firmware, intervalMs));
+    window.show();
+    window.start();
+    QTest::qWait(1000);  // settled
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    QTest::qWait(idleSeconds * 1000);
+    const double used = cpuSeconds() - cpu0, wall = static_cast<double>(clock.elapsed()) / 1000.0;
+    std::printf("16 ports watched, no device, %.1f s: %.3f s of CPU, %.2f %% of one core\n", wall, used,
+                100.0 * used / wall);
+    window.stop();
+    (void)QTest::qWaitFor([&] { return !window.running(); }, 10000);
+  }
+  std::filesystem::remove_all(dir);
+  return 0;
+}
