@@ -3,6 +3,7 @@
 // begins at once, so that a station can start with them when it boots.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QIcon>
 #include <QSettings>
 #include <QTimer>
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
   window.onStarted = [&remembered](const isp::station::StationSettings& now) {
     remembered.setValue(QStringLiteral("file"), now.file);
     remembered.setValue(QStringLiteral("ports"), now.ports);
-    remembered.setValue(QStringLiteral("report"), now.report);
+    remembered.setValue(QStringLiteral("reportFolder"), QFileInfo(now.report).absolutePath());
     remembered.setValue(QStringLiteral("interval"), now.intervalMs);
   };
   window.show();
