@@ -5,6 +5,7 @@
 
 #include <numeric>
 #include <string>
+#include <tuple>
 
 #include "link/identification.h"
 #include "link/link.h"
@@ -52,12 +53,7 @@ TEST_F(ExchangeTest, RequestFramesAreExact) {
 // earlier reply may leak into the result of a later one.
 TEST_F(ExchangeTest, ResultOfEachKindOfReply) {
   const Bytes longest = textReply(std::string(251, 'x'));  // the largest body a length below 256 allows
-  const struct {
-    const char* name;
-    Request request;
-    Bytes reply;
-    std::int32_t result;
-  } cases[] = {
+  const std::tuple<const char*, Request, Bytes, std::int32_t> cases[] = {
       {"silence", kIdentify, {}, rc::kNoReply},
       {"zero_length_field", kIdentify, {0x00, 0x00, 0x00, 0x00}, rc::kNoReply},
       {"text_ISP", kIdentify, {0x00, 0x00, 0x07, 0x00, 0x10, 0x00, 0x00, 0x49, 0x53, 0x50, 0x03}, rc::kOk},
@@ -91,11 +87,16 @@ TEST_F(ExchangeTest, ResultOfEachKindOfReply) {
       // still in the buffer must not complete it.
       {"longest_cut_short", kIdentify, Bytes(longest.begin(), longest.begin() + 200), rc::kBadReply},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    platform.queue(c.reply);
-    EXPECT_EQ(run(c.request), c.result);
+  for (const auto& [name, request, reply, result] : cases) {
+    SCOPED_TRACE(name);
+    platform.queue(reply);
+    EXPECT_EQ(run(request), result);
   }
+  // A reply that came after its time-out, still waiting when the next request
+  // goes out, is not taken for the answer to that one.
+  platform.input.assign({0x00, 0x00, 0x05, 0x00, 0x40, 0x00, 0x00, 0x04, 0x49});
+  platform.queue(textReply("ISP"));
+  EXPECT_EQ(run(kIdentify), rc::kOk);
 }
 
 // When the port is opened, kept, closed and opened afresh, in the order the
@@ -110,11 +111,10 @@ TEST_F(ExchangeTest, PortLifecycle) {
   EXPECT_EQ(link.portStatus().why, "COM5 (scripted5): gone") << "the platform says why it is gone";
   platform.disconnectOnRead = false;
   run(kIdentify);  // and opened afresh
-  const std::vector<std::string> expected = {
-      "open 3", "write 3: 00 00 04 00 10 00 00 14", "read 4", "close 3", "open 5", "write 5: 00 00 04 00 10 00 00 14",
-      "read 4", "write 5: 00 00 04 00 10 00 00 14", "read 4", "close 5", "open 5", "write 5: 00 00 04 00 10 00 00 14",
-      "read 4"};
-  EXPECT_EQ(platform.journal, expected);
+  EXPECT_EQ(platform.journal,
+            (std::vector<std::string>{"open 3", "write 3: 00 00 04 00 10 00 00 14", "read 4", "close 3", "open 5",
+                                      "write 5: 00 00 04 00 10 00 00 14", "read 4", "write 5: 00 00 04 00 10 00 00 14",
+                                      "read 4", "close 5", "open 5", "write 5: 00 00 04 00 10 00 00 14", "read 4"}));
 
   for (int absent : {0, 9}) {
     port = absent;
@@ -128,12 +128,8 @@ TEST_F(ExchangeTest, PortLifecycle) {
 // Identification: which answers mean "in programming mode", and what the
 // identity text and device name hold afterwards.
 TEST_F(ExchangeTest, IdentificationResultAndStrings) {
-  const struct {
-    const char* name;
-    Bytes reply;
-    std::int32_t result;
-    std::string identity, device;
-  } cases[] = {
+  // The reply, then the result, the identity text and the device name.
+  const std::tuple<const char*, Bytes, std::int32_t, std::string, std::string> cases[] = {
       {"name_after_separator", textReply("ISP-ABC"), rc::kOk, "ISP-ABC", "ABC"},
       {"lower_case_isp", textReply("isp ABC"), rc::kNotInProgrammingMode, "isp ABC", "ABC"},
       {"isp_alone", textReply("ISP"), rc::kOk, "ISP", ""},
@@ -147,14 +143,12 @@ TEST_F(ExchangeTest, IdentificationResultAndStrings) {
       {"empty_text", textReply(""), rc::kNotInProgrammingMode, "", ""},
       {"silence", {}, rc::kNoReply, "", ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    platform.queue(c.reply);
+  for (const auto& [name, reply, result, identity, device] : cases) {
+    SCOPED_TRACE(name);
+    platform.queue(reply);
     const Identity id = identify(link, 5, 0);
     EXPECT_EQ(link.openPort(), 5);
-    EXPECT_EQ(id.code, c.result);
-    EXPECT_EQ(id.text, c.identity);
-    EXPECT_EQ(id.name, c.device);
+    EXPECT_EQ(std::tuple(id.code, id.text, id.name), std::tuple(result, identity, device));
   }
 }
 

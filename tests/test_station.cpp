@@ -60,9 +60,7 @@ TEST(Station, EachDeviceOnceAsItComes) {
   const std::string name = "\r\n" + std::string(220, 'N');
   const auto plugIn = [&](const std::string& at) {
     auto device = startSimulator({.device = {.identText = "ISP " + (at == b ? name : "SIM-1")}, .linkPath = at});
-    const auto t0 = std::chrono::steady_clock::now();
-    while (device->image() != image && std::chrono::steady_clock::now() - t0 < 20s) std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(device->image(), image) << at;
+    EXPECT_TRUE(waitFor([&] { return device->image() == image; })) << at;
     return device;
   };
   auto first = plugIn(a);
@@ -75,10 +73,10 @@ TEST(Station, EachDeviceOnceAsItComes) {
   second->arm({.silent = true});
   std::this_thread::sleep_for(1s);
   second->arm({.identText = "ISP SIM-2"});
-  for (auto t0 = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - t0 < 20s;) {
-    if (std::lock_guard lock(states.mu); std::regex_match(states.byPort[b], std::regex("WIPCG.*C"))) break;
-    std::this_thread::sleep_for(10ms);
-  }
+  waitFor([&] {
+    std::lock_guard lock(states.mu);
+    return std::regex_match(states.byPort[b], std::regex("WIPCG.*C"));
+  });
   stop.request_stop();
   watching.join();
   const std::string out = testing::internal::GetCapturedStdout();
@@ -91,8 +89,8 @@ TEST(Station, EachDeviceOnceAsItComes) {
   EXPECT_EQ(second->image(), image);
   // Unplugged and plugged in again between two polls, the port may not be
   // seen waiting in between.
-  EXPECT_TRUE(std::regex_match(states.byPort[a], std::regex("WIPCGW?IPC"))) << states.byPort[a];
-  EXPECT_TRUE(std::regex_match(states.byPort[b], std::regex("WIPCGW?IPC"))) << states.byPort[b];
+  for (const std::string& port : {a, b})
+    EXPECT_TRUE(std::regex_match(states.byPort[port], std::regex("WIPCGW?IPC"))) << states.byPort[port];
 }
 
 }  // namespace

@@ -58,8 +58,10 @@ TEST(StationWindow, ALineOfPorts) {
   EXPECT_EQ(a->image(), image);
   EXPECT_EQ(d->image(), image);
 
+  // A device's line is recorded (and flushed to disk) after its tile turns.
   const auto* totals = window.findChild<QLabel*>(QStringLiteral("totals"));
-  EXPECT_TRUE(totals->text().startsWith(QStringLiteral("Завершено: 3    С ошибкой: 2")))
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return totals->text().startsWith(QStringLiteral("Завершено: 3    С ошибкой: 2")); }, 5000))
       << totals->text().toStdString();
   const auto* lines = window.findChild<QTableWidget*>(QStringLiteral("reportLines"));
   ASSERT_EQ(lines->rowCount(), 5);  // the newest first

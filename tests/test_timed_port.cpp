@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <deque>
+#include <tuple>
 
 #include "serial/timed_port.h"
 
@@ -69,34 +70,27 @@ class ScriptedChannel final : public ByteChannel {
 };
 
 TEST(TimedRead, EndsWhereWindowsWould) {
-  const struct {
-    const char* name;
-    Arrivals arrivals;
-    std::size_t want, count;
-    long endMs;
-    bool disconnected;
-    int hangupMs = INT_MAX;
-  } cases[] = {
-      {"silence", {}, 4, 0, 150, false},
-      {"all_at_once", {{10, 4}}, 4, 4, 10, false},
-      {"more_than_asked", {{10, 9}}, 4, 4, 10, false},
-      {"gap_below_interval", {{10, 2}, {25, 2}}, 4, 4, 25, false},
-      {"gap_above_interval", {{10, 2}, {35, 2}}, 4, 2, 30, false},
-      {"total_bounds_a_trickle", {{100, 1}, {115, 1}, {130, 1}, {145, 1}, {160, 1}}, 8, 4, 150, false},
-      {"first_byte_just_in_time", {{149, 1}}, 4, 1, 150, false},
-      {"first_byte_too_late", {{151, 4}}, 4, 0, 150, false},
-      {"hang_up_while_waiting", {}, 4, 0, 40, true, 40},
-      {"bytes_before_hang_up_are_kept", {{10, 2}}, 4, 2, 12, true, 12},
+  // What arrives, how many bytes are asked for, how many come back and when;
+  // a read ends disconnected when the line hangs up.
+  const std::tuple<const char*, Arrivals, std::size_t, std::size_t, long, int> cases[] = {
+      {"silence", {}, 4, 0, 150, INT_MAX},
+      {"all_at_once", {{10, 4}}, 4, 4, 10, INT_MAX},
+      {"more_than_asked", {{10, 9}}, 4, 4, 10, INT_MAX},
+      {"gap_below_interval", {{10, 2}, {25, 2}}, 4, 4, 25, INT_MAX},
+      {"gap_above_interval", {{10, 2}, {35, 2}}, 4, 2, 30, INT_MAX},
+      {"total_bounds_a_trickle", {{100, 1}, {115, 1}, {130, 1}, {145, 1}, {160, 1}}, 8, 4, 150, INT_MAX},
+      {"first_byte_just_in_time", {{149, 1}}, 4, 1, 150, INT_MAX},
+      {"first_byte_too_late", {{151, 4}}, 4, 0, 150, INT_MAX},
+      {"hang_up_while_waiting", {}, 4, 0, 40, 40},
+      {"bytes_before_hang_up_are_kept", {{10, 2}}, 4, 2, 12, 12},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, arrivals, want, count, endMs, hangupMs] : cases) {
+    SCOPED_TRACE(name);
     FakeClock clock;
-    ScriptedChannel channel(clock, c.arrivals, c.hangupMs);
-    std::vector<std::uint8_t> buf(c.want);
+    ScriptedChannel channel(clock, arrivals, hangupMs);
+    std::vector<std::uint8_t> buf(want);
     const IoResult r = timedRead(channel, clock, LineSettings{}, buf, clock.now());
-    EXPECT_EQ(r.count, c.count);
-    EXPECT_EQ(clock.elapsedMs(), c.endMs);
-    EXPECT_EQ(r.disconnected, c.disconnected);
+    EXPECT_EQ(std::tuple(r.count, clock.elapsedMs(), r.disconnected), std::tuple(count, endMs, hangupMs != INT_MAX));
     EXPECT_LT(channel.waits, 12) << "a read waits, it does not spin";
   }
 }
@@ -106,9 +100,7 @@ TEST(TimedWrite, BoundedByFivePerBytePlusFifty) {
   std::vector<std::uint8_t> frame(8);
   ScriptedChannel stuck(clock, {}, INT_MAX, 3);
   const IoResult r = timedWrite(stuck, clock, LineSettings{}, frame);
-  EXPECT_EQ(r.count, 3u);
-  EXPECT_FALSE(r.disconnected);
-  EXPECT_EQ(clock.elapsedMs(), 5 * 8 + 50);
+  EXPECT_EQ(std::tuple(r.count, r.disconnected, clock.elapsedMs()), std::tuple(3u, false, 5 * 8 + 50));
 
   ScriptedChannel gone(clock, {}, 0);
   EXPECT_TRUE(timedWrite(gone, clock, LineSettings{}, frame).disconnected);
@@ -118,17 +110,14 @@ TEST(TimedWrite, BoundedByFivePerBytePlusFifty) {
 // time of the request; the reply's 150 ms start when the request has left.
 // 138 bytes at 19200 baud take 71.875 ms on the wire; 8 bytes take 4.17 ms.
 TEST(TimedPort, ReadClockStartsWhenTheRequestHasLeft) {
-  const struct {
-    std::size_t requestBytes;
-    int replyAtMs;
-    std::size_t expected;
-  } cases[] = {{138, 215, 4}, {138, 225, 0}, {8, 150, 4}, {8, 160, 0}};
-  for (const auto& c : cases) {
+  // Request bytes, when the reply comes, how much of it is read.
+  const std::tuple<std::size_t, int, std::size_t> cases[] = {{138, 215, 4}, {138, 225, 0}, {8, 150, 4}, {8, 160, 0}};
+  for (const auto& [requestBytes, replyAtMs, expected] : cases) {
     FakeClock clock;
-    TimedPort port(std::make_unique<ScriptedChannel>(clock, Arrivals{{c.replyAtMs, 4}}), clock, LineSettings{});
-    std::vector<std::uint8_t> request(c.requestBytes), reply(4);
-    EXPECT_EQ(port.write(request).count, c.requestBytes);
-    EXPECT_EQ(port.read(reply).count, c.expected) << c.requestBytes << " bytes, reply at " << c.replyAtMs;
+    TimedPort port(std::make_unique<ScriptedChannel>(clock, Arrivals{{replyAtMs, 4}}), clock, LineSettings{});
+    std::vector<std::uint8_t> request(requestBytes), reply(4);
+    EXPECT_EQ(port.write(request).count, requestBytes);
+    EXPECT_EQ(port.read(reply).count, expected) << requestBytes << " bytes, reply at " << replyAtMs;
   }
 }
 

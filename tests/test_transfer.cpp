@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <tuple>
 
 #include "programming/messages.h"
 #include "programming/sha256.h"
@@ -49,9 +50,7 @@ TEST(TransferCore, StopEndsTheWait) {
 // What a terminal or a line-based file gets of a device's text: every
 // control character escaped, every other character as it is.
 TEST(TransferCore, DeviceTextForATerminal) {
-  const struct {
-    std::string text, shown;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"Прибор №1", "Прибор №1"},
       {"\x1b]0;t\x07\r\n", "\\x1b]0;t\\x07\\x0d\\x0a"},
       {std::string("a\0b", 3) + "\x7f", "a\\x00b\\x7f"},
@@ -61,7 +60,7 @@ TEST(TransferCore, DeviceTextForATerminal) {
       {"\xc2", "\xc2"},
       {"a\u202e\u2069\u200f\u2011b", "a\\u202e\\u2069\\u200f\u2011b"},  // direction marks; a hyphen stays
   };
-  for (const auto& c : cases) EXPECT_EQ(msg::escapeControls(c.text), c.shown) << c.shown;
+  for (const auto& [text, shown] : cases) EXPECT_EQ(msg::escapeControls(text), shown) << shown;
 }
 
 // SHA-256's own test vectors, one block and two.
@@ -76,23 +75,20 @@ TEST(TransferCore, ImageFingerprint) {
 
 // The record clock: ticks on a fixed grid, late ones at once.
 TEST(TransferCore, RecordClockStaysOnItsGrid) {
-  const struct {
-    int periodMs;
-    std::vector<int> finishedAtMs;  // when each tick's exchange ended
-    std::vector<int> nextAtMs;      // when the following tick is due
-  } cases[] = {
+  // The period; when each tick's exchange ended; when the following tick is due.
+  const std::tuple<int, std::vector<int>, std::vector<int>> cases[] = {
       {250, {251, 502, 760}, {500, 750, 1000}},  // small delays never add up
       {250, {260, 1310}, {500, 1500}},           // a long exchange skips the slots it overran
       {250, {499, 500}, {500, 750}},
       {0, {76, 152}, {76, 152}},  // no interval: next as soon as acknowledged
   };
-  for (const auto& c : cases) {
+  for (const auto& [periodMs, finishedAtMs, nextAtMs] : cases) {
     const TimePoint t0{};
-    TickSchedule s(t0, milliseconds(c.periodMs));
-    EXPECT_EQ(s.next(), t0 + milliseconds(c.periodMs));
-    for (std::size_t i = 0; i < c.finishedAtMs.size(); ++i) {
-      s.ticked(t0 + milliseconds(c.finishedAtMs[i]));
-      EXPECT_EQ(s.next(), t0 + milliseconds(c.nextAtMs[i])) << "period " << c.periodMs << ", tick " << i;
+    TickSchedule s(t0, milliseconds(periodMs));
+    EXPECT_EQ(s.next(), t0 + milliseconds(periodMs));
+    for (std::size_t i = 0; i < finishedAtMs.size(); ++i) {
+      s.ticked(t0 + milliseconds(finishedAtMs[i]));
+      EXPECT_EQ(s.next(), t0 + milliseconds(nextAtMs[i])) << "period " << periodMs << ", tick " << i;
     }
   }
 }

@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <system_error>
+#include <thread>
 
 namespace isp::test {
 
@@ -27,6 +29,18 @@ std::string TempDir::write(const std::string& name, const std::vector<std::uint8
   std::ofstream(p, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
   return p.string();
+}
+
+std::string contents(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+    if (std::chrono::steady_clock::now() > until) return false;
+  return true;
 }
 
 std::vector<std::uint8_t> sampleImage(std::size_t size, unsigned seed) {

@@ -1,6 +1,8 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +25,12 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// A file's whole content.
+std::string contents(const std::filesystem::path& path);
+
+// Asks `done` every 10 ms until it holds, for at most `limit`; whether it held.
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 // Bytes that differ from record to record, so that a swapped or shifted
 // record shows.

@@ -23,10 +23,8 @@ TEST(Win32Serial, LineSettingsFieldByField) {
   std::uint32_t flags = 0;
   std::memcpy(&flags, reinterpret_cast<const char*>(&d) + offsetof(DCB, BaudRate) + sizeof d.BaudRate, sizeof flags);
   const COMMTIMEOUTS t = lineTimeouts(LineSettings{});
-  const struct {
-    const char* field;
-    unsigned long got, want;
-  } fields[] = {
+  // The field, its value, the value it must have.
+  const std::tuple<const char*, unsigned long, unsigned long> fields[] = {
       {"DCBlength", d.DCBlength, 28},
       {"BaudRate", d.BaudRate, 19200},
       {"flag bits", flags, 1},
@@ -45,7 +43,7 @@ TEST(Win32Serial, LineSettingsFieldByField) {
       {"WriteTotalTimeoutMultiplier", t.WriteTotalTimeoutMultiplier, 5},
       {"WriteTotalTimeoutConstant", t.WriteTotalTimeoutConstant, 50},
   };
-  for (const auto& f : fields) EXPECT_EQ(f.got, f.want) << f.field;
+  for (const auto& [field, got, want] : fields) EXPECT_EQ(got, want) << field;
 }
 
 // Calls that refuse what a given driver refuses, and keep each line state offered.
@@ -73,12 +71,8 @@ TEST(Win32Serial, ConfigurationRefusals) {
     refuse(c);
     return c;
   };
-  const struct {
-    const char* what;
-    RefusingCalls calls;
-    bool usable;
-    std::size_t offers;
-  } cases[] = {
+  // The driver, whether the port is usable, and how often the line state is offered.
+  const std::tuple<const char*, RefusingCalls, bool, std::size_t> cases[] = {
       {"takes everything", {}, true, 1},
       {"no queue sizes", driver([](auto& c) { c.setup = false; }), true, 1},
       {"no equal XON and XOFF", driver([](auto& c) { c.equalXonXoff = false; }), true, 2},
@@ -88,23 +82,20 @@ TEST(Win32Serial, ConfigurationRefusals) {
        1},
       {"no time-outs, reads unbounded", driver([](auto& c) { c.timeouts = false, c.intervalInForce = 20; }), false, 1},
   };
-  for (auto c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_EQ(configure(c.calls, nullptr, LineSettings{}), c.usable);
-    const DCB& last = c.calls.offered.back();  // a second offer only when the first was refused
+  for (auto [what, calls, usable, offers] : cases) {
+    SCOPED_TRACE(what);
+    EXPECT_EQ(configure(calls, nullptr, LineSettings{}), usable);
+    const DCB& last = calls.offered.back();  // a second offer only when the first was refused
     EXPECT_EQ(std::tuple(last.BaudRate, last.XonChar, last.XoffChar),
-              c.offers == 2 ? std::tuple(19200ul, '\x11', '\x13') : std::tuple(19200ul, '\0', '\0'));
+              offers == 2 ? std::tuple(19200ul, '\x11', '\x13') : std::tuple(19200ul, '\0', '\0'));
   }
 }
 
 TEST(Win32Serial, ErrorWords) {
   using E = SerialError;
   const Port com5{"COM5", R"(\\.\COM5)"};
-  const struct {
-    DWORD err;
-    E error;
-    std::string why;
-  } cases[] = {
+  // The system's error, and the port's error and words for it.
+  const std::tuple<DWORD, E, std::string> cases[] = {
       {ERROR_SUCCESS, E::None, ""},
       {ERROR_FILE_NOT_FOUND, E::NotFound, R"(COM5 is \\.\COM5, which does not exist)"},
       {ERROR_PATH_NOT_FOUND, E::NotFound, R"(COM5 is \\.\COM5, which does not exist)"},
@@ -114,10 +105,9 @@ TEST(Win32Serial, ErrorWords) {
       {ERROR_OPERATION_ABORTED, E::Disconnected, "COM5: " + systemMessage(ERROR_OPERATION_ABORTED)},
       {ERROR_INVALID_PARAMETER, E::Io, "COM5: " + systemMessage(ERROR_INVALID_PARAMETER)},
   };
-  for (const auto& c : cases) {
-    const PortStatus s = portStatusFromWin32(com5, c.err);
-    EXPECT_EQ(s.error, c.error) << c.err;
-    EXPECT_EQ(s.why, c.why) << c.err;
+  for (const auto& [err, error, why] : cases) {
+    const PortStatus s = portStatusFromWin32(com5, err);
+    EXPECT_EQ(std::pair(s.error, s.why), std::pair(error, why)) << err;
   }
   // The system's text is in the system's language: only its frame is fixed.
   const std::string text = systemMessage(ERROR_NOT_READY);
@@ -141,18 +131,14 @@ TEST(Win32Serial, FailedOpens) {
   ::DeleteFileW(file);
 }
 
-TEST(Win32Serial, PortArguments) {
-  const struct {
-    const char* port;
-    int number;
-  } cases[] = {{"COM7", 7}, {"7", 7}, {R"(\\.\COM7)", 0}, {"//./COM7", 0}};
-  for (const auto& c : cases) {
-    const char* argv[] = {"isp-flash", "--port", c.port, "--identify"};
-    std::string error;
-    const auto o = cli::parse(4, argv, &error);
-    ASSERT_TRUE(o) << c.port << ": " << error;
-    EXPECT_EQ(o->ports.front().number, c.number) << c.port;
-  }
+// A device path with backslashes names its port by itself, as a path with
+// slashes does everywhere; COM names and numbers are read the same everywhere.
+TEST(Win32Serial, DevicePathArgument) {
+  const char* argv[] = {"isp-flash", "--port", R"(\\.\COM7)", "--identify"};
+  std::string error;
+  const auto o = cli::parse(4, argv, &error);
+  ASSERT_TRUE(o) << error;
+  EXPECT_EQ(o->ports.front().number, 0);
 }
 
 }  // namespace
