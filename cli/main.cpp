@@ -150,9 +150,13 @@ int runJobs(const Options& o, const std::vector<PortTarget>& ports, const isp::F
   std::atomic<std::size_t> running = ports.size();
   for (std::size_t i = 0; i < ports.size(); ++i) {
     threads.emplace_back([&, i] {
-      const auto start = std::chrono::steady_clock::now();
+      // The rate and the time left count from the records' first tick, not
+      // from the identification before it.
+      std::chrono::steady_clock::time_point start;
       const auto ownProgress = [&](int records) {
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const auto now = std::chrono::steady_clock::now();
+        if (records == 1) start = now - std::chrono::milliseconds(o.intervalMs);
+        const double seconds = std::chrono::duration<double>(now - start).count();
         terminal.progress(progressText(records, isp::wire::kRecords, seconds, isp::wire::kRecordSize));
       };
       const std::string prefix = one ? "" : ports[i].name + ": ";

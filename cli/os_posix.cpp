@@ -41,7 +41,9 @@ std::stop_token installStopHandlers() {
   sigemptyset(&stops);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
   pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-  static std::stop_source source;
+  // Never destroyed: the thread may still be asked to stop while the
+  // program's statics are being torn down.
+  static std::stop_source& source = *new std::stop_source;
   std::thread([stops] {
     int sig = 0;
     while (sigwait(&stops, &sig) != 0) {

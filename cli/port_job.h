@@ -11,7 +11,8 @@
 #include "programming/transfer.h"
 
 // One port's identification or transfer, on the caller's thread: its own
-// platform, link and engine, writing to the run's terminal. A run of several
+// platform and link (or a station's), on the transfer core, writing to the
+// run's terminal. A run of several
 // ports runs one job per port, each on a thread of its own.
 namespace isp::cli {
 

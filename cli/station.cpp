@@ -94,8 +94,9 @@ void Station::finished(const JobResult& job) {
   terminal_.line(job.port + " " + msg::escapeControls(job.device) + " " + resultName(job) + took, !setup_.quiet);
   if (!job.why.empty() && !setup_.quiet) terminal_.note(job.port + ": " + job.why);
   std::string error;
-  if (record_ && !record_->append(job, &facts_, options_.intervalMs, &error)) terminal_.note("the report: " + error);
-  if (setup_.observer) setup_.observer->finished(job);
+  if (record_ && !record_->append(job, &facts_, options_.intervalMs, &error) && !setup_.quiet)
+    terminal_.note("the report: " + error);
+  if (setup_.observer) setup_.observer->finished(job, error);
 }
 
 }  // namespace isp::cli

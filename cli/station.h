@@ -32,8 +32,12 @@ class StationObserver {
  public:
   virtual ~StationObserver() = default;
   virtual void changed(const PortState& state) = 0;
-  // A device's transfer ended and its line went to the record.
-  virtual void finished(const JobResult& job) { (void)job; }
+  // A device's transfer ended; recordError is why its line is not in the
+  // record, empty when it is.
+  virtual void finished(const JobResult& job, const std::string& recordError) {
+    (void)job;
+    (void)recordError;
+  }
 };
 
 struct StationSetup {

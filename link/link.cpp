@@ -8,7 +8,7 @@
 namespace isp {
 
 std::int32_t Link::open(int port) {
-  if (openPort_ == port) return rc::kOk;
+  if (port_ && openPort_ == port) return rc::kOk;
   close();
   if (port < kFirstPort || port > kLastPort) {
     portStatus_ = {SerialError::NotFound, "no port is selected"};

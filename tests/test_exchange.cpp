@@ -102,6 +102,9 @@ TEST_F(ExchangeTest, ResultOfEachKindOfReply) {
 // When the port is opened, kept, closed and opened afresh, in the order the
 // platform sees it. Nothing is written to a port that cannot be opened.
 TEST_F(ExchangeTest, PortLifecycle) {
+  port = 0;  // no port chosen, none open: nothing to write to
+  EXPECT_EQ(run(kIdentify), rc::kPortNotOpen);
+  port = 3;
   run(kIdentify);
   port = 5;
   run(kIdentify);  // another port: COM3 is closed first

@@ -226,7 +226,9 @@ TEST_F(FlashCli, SignalsStop) {
       {{"--station", "--file", firmware_}, SIGTERM, 0, "frame"},
       {{"--file", firmware_, "--interval", "20", "--log", log}, SIGHUP, 129, "record 20"},  // the last case
   };
-  for (const auto& [mode, sig, status, at] : cases) {
+  for (const auto& [mode, signal, status, frame] : cases) {
+    const int sig = signal;  // copies a lambda may capture
+    const std::string at = frame;
     SCOPED_TRACE(mode[0] + " " + std::to_string(sig));
     std::atomic<pid_t> asker = 0;
     std::atomic<std::chrono::steady_clock::time_point> stopped;

@@ -69,9 +69,12 @@ TEST(Station, EachDeviceOnceAsItComes) {
   first = plugIn(a);
   std::this_thread::sleep_for(300ms);  // answering all along: not programmed again
   // The board on B taken off (silent for more than four polls, each waiting
-  // out the reply's time-out), another put on.
+  // out the reply's time-out) until the station has seen it go, another put on.
   second->arm({.silent = true});
-  std::this_thread::sleep_for(1s);
+  waitFor([&] {
+    std::lock_guard lock(states.mu);
+    return states.byPort[b].ends_with('G') || states.byPort[b].ends_with("GW");
+  });
   second->arm({.identText = "ISP SIM-2"});
   waitFor([&] {
     std::lock_guard lock(states.mu);

@@ -51,8 +51,15 @@ TEST(StationWindow, ALineOfPorts) {
   c.reset();
   a.reset();  // unplugged once done: the port waits for the next device
   until("A", "ожидание устройства");
-  auto d = startSimulator({.linkPath = at("D")});
+  auto d = startSimulator({.device = {.identText = "ISP <b>D</b>"}, .linkPath = at("D")});
   until("D", "завершено в ");
+  // A name in tags is shown as it came, not as markup (which a reader would hear without its tags).
+  QAccessibleInterface* tileD =
+      QAccessible::queryAccessibleInterface(window.findChild<station::PortTile*>(QString::fromStdString(at("D"))));
+  bool named = false;
+  for (int i = 0; i < tileD->childCount(); ++i)
+    named |= tileD->child(i)->text(QAccessible::Name) == QStringLiteral("<b>D</b>");
+  EXPECT_TRUE(named);
   a = startSimulator({.linkPath = at("A")});
   until("A", "завершено в ");
   EXPECT_EQ(a->image(), image);

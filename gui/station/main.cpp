@@ -36,11 +36,15 @@ int main(int argc, char** argv) {
   parser.addOptions({file, port, report, interval, start});
   parser.process(app);
 
-  // The last run's settings, unless the command line gives others.
+  // The last run's settings, unless the command line gives others. The
+  // report's folder is kept, not its file: each day has a file of its own.
   QSettings remembered;
+  remembered.remove(QStringLiteral("report"));  // a day's file, kept by an earlier version
+  const QString folder = remembered.value(QStringLiteral("reportFolder")).toString();
   isp::station::StationSettings s{
       remembered.value(QStringLiteral("file")).toString(), remembered.value(QStringLiteral("ports")).toStringList(),
-      remembered.value(QStringLiteral("report")).toString(), remembered.value(QStringLiteral("interval"), 250).toInt()};
+      folder.isEmpty() ? QString() : folder + QLatin1Char('/') + QFileInfo(isp::station::defaultReport()).fileName(),
+      remembered.value(QStringLiteral("interval"), 250).toInt()};
   if (parser.isSet(file)) s.file = parser.value(file);
   if (parser.isSet(port)) s.ports = parser.value(port).split(QLatin1Char(','), Qt::SkipEmptyParts);
   if (parser.isSet(report)) s.report = parser.value(report);

@@ -98,6 +98,8 @@ PortTile::PortTile(const QString& port, const QString& adapter, QWidget* parent)
   progress_->setTextVisible(false);
   for (QWidget* w : std::initializer_list<QWidget*>{name, where, state_, previous_, device_, progress_})
     layout->addWidget(w);
+  // Device and adapter text is shown as it came: a name in tags is no markup.
+  for (QLabel* label : findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
   show(cli::PortState{.port = port.toStdString()});
 }
 

@@ -133,6 +133,7 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidge
   connect(new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5), this), &QShortcut::activated, this, &StationWindow::stop);
   connect(&clock_, &QTimer::timeout, this, &StationWindow::showTotals);
 
+  for (QLabel* label : findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
   fillPorts(settings.ports);
   if (!settings.file.isEmpty()) loadImage(settings.file);
   showTotals();
@@ -254,6 +255,7 @@ bool StationWindow::start() {
   }
   options_.intervalMs = s.intervalMs;
   completed_ = failed_ = 0;
+  closeWhenEnded_ = false;
   stop_source_ = std::stop_source();
   station_ = std::make_unique<cli::Station>(
       cli::StationSetup{.ports = targets, .stop = stop_source_.get_token(), .observer = this, .quiet = true}, options_,
@@ -287,12 +289,15 @@ void StationWindow::ended() {
   thread_->join();
   thread_.reset();
   station_.reset();
-  record_.reset();
   clock_.stop();
   setup_->setVisible(true);
   start_->setEnabled(true);
   stop_->setEnabled(false);
-  status_->setText(QStringLiteral("Станция остановлена"));
+  if (record_->lineMissing())
+    refuse(QStringLiteral("Станция остановлена; в отчёте не хватает строк: ") + report_->text());
+  else
+    status_->setText(QStringLiteral("Станция остановлена"));
+  record_.reset();
   emit stationEnded();
   if (closeWhenEnded_) close();
 }
@@ -310,6 +315,7 @@ void StationWindow::closeEvent(QCloseEvent* event) {
                             QStringLiteral("Идёт программирование устройств. Остановить передачу и закрыть окно?")) !=
           QMessageBox::Yes)
     return event->ignore();
+  if (!running()) return event->accept();  // ended while the question was asked
   closeWhenEnded_ = true;
   stop();
   event->ignore();  // closed once every transfer has ended
@@ -346,10 +352,13 @@ void StationWindow::showChanges() {
     }
 }
 
-void StationWindow::finished(const cli::JobResult& job) {
+void StationWindow::finished(const cli::JobResult& job, const std::string& recordError) {
   QMetaObject::invokeMethod(
       this,
-      [this, job] {
+      [this, job, recordError] {
+        // A device without its line in the record is said, and stays said.
+        if (!recordError.empty())
+          refuse(QStringLiteral("Строка отчёта для %1 не записана: %2").arg(fromUtf8(job.port), fromUtf8(recordError)));
         ++(job.status == cli::kCompleted ? completed_ : failed_);
         lines_->insertRow(0);
         const double seconds = std::chrono::duration<double>(job.ended - job.started).count();

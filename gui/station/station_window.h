@@ -65,7 +65,7 @@ class StationWindow final : public QWidget, private cli::StationObserver {
  private:
   void changed(const cli::PortState& state) override;
   void showChanges();
-  void finished(const cli::JobResult& job) override;
+  void finished(const cli::JobResult& job, const std::string& recordError) override;
   void chooseFile();
   void chooseReport();
   bool loadImage(const QString& path);

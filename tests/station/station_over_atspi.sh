@@ -16,14 +16,19 @@ export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 NO_AT_BRIDGE=0 XDG_DATA_HOME=$work/dat
 dbus-run-session -- bash -s <<SCRIPT
 set -euo pipefail
 /usr/libexec/at-spi-bus-launcher --launch-immediately &
-sleep 0.5
+# The window joins the accessibility bus when it starts: the bus must be up.
+for _ in \$(seq 100); do
+  dbus-send --session --dest=org.a11y.Bus --print-reply /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null 2>&1 && break
+  sleep 0.1
+done
 xvfb-run -a "$build/gui/station/isp-station" --port "$p1,$p2" --file "$work/fw.isp" --report "$work/made.jsonl" \
   --interval 0 --start >"$work/station.log" 2>&1 &
 sleep 2
-"$build/sim/isp-sim" --link "$p1" --image "$work/p1.img" --exit-when-complete >/dev/null 2>&1 &
-"$build/sim/isp-sim" --link "$p2" --image "$work/p2.img" --exit-when-complete >/dev/null 2>&1 &
-wait %3 %4
-/usr/bin/python3 "$here/read_tiles.py" 30 "завершено в" "$p1" "$p2"
+# Plugged in, and left plugged in: a tile says "completed" while its device is there.
+"$build/sim/isp-sim" --link "$p1" --image "$work/p1.img" >/dev/null 2>&1 &
+"$build/sim/isp-sim" --link "$p2" --image "$work/p2.img" >/dev/null 2>&1 &
+/usr/bin/python3 "$here/read_tiles.py" 60 "завершено в" "$p1" "$p2" || { cat "$work/station.log"; exit 1; }
+kill %3 %4
 SCRIPT
 cmp "$work/p1.img" "$work/fw.isp"
 cmp "$work/p2.img" "$work/fw.isp"
