@@ -83,16 +83,22 @@ int main(int argc, char** argv) {
     }
     const bool clean = faults.errorAt < 0 && faults.badChecksumAt < 0 && faults.delayAt < 0 && faults.hangupAt < 0;
     device.arm(faults);
+    const int lines = device.linesOpened();
     TextLog log;
     const bool done =
         isp::run(link, 1, firmware, log, {.period = isp::Duration::zero()}).kind == isp::Outcome::Completed;
     if (clean && (!done || device.image() != image)) {
-      std::printf("endurance: cycle %d went wrong:\n%s", cycle, log.text.c_str());
+      std::printf("endurance: cycle %d (seed %u) went wrong:\n%s%s\n", cycle, seed, log.text.c_str(),
+                  link.portStatus().why.c_str());
       return 1;
     }
     done ? ++completed : ++failures;
     // Let a late reply or a reopened line arrive before the next cycle.
     if (faults.delayAt >= 0 || faults.hangupAt >= 0) std::this_thread::sleep_for(std::chrono::milliseconds(450));
+    // A hung-up line is back once the stand-in has opened its next one, which
+    // a loaded machine may take longer to do than the pause above.
+    for (int wait = 0; faults.hangupAt >= 0 && device.linesOpened() == lines && wait < 500; ++wait)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (cycle == 0) {
       fds = openDescriptors();
       heap = heapInUse();
