@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -118,11 +119,26 @@ TEST(SerialPty, LockFilesBeforeTheOpen) {
     return label + ": " + name.string() + " is " + what + ", not a lock file; the port is left alone";
   };
   const std::string pid = std::to_string(::getpid());
+  // A live holder whose PID's first byte reads as a digit ("2|" is 31794):
+  // its four-byte lock is no text.
+  std::vector<pid_t> children;
+  while (children.empty() || (children.back() & 0xff) < '0' || (children.back() & 0xff) > '9') {
+    ASSERT_LT(children.size(), 1000u);
+    children.push_back(::fork());
+    if (children.back() == 0) {
+      ::pause();
+      ::_exit(0);
+    }
+  }
+  const pid_t digit = children.back();
   // What is planted in the lock folder, and why the port is refused.
   const std::tuple<const char*, std::function<void()>, std::string> cases[] = {
       {"held", [&] { std::ofstream(name) << "      " << parent << "\n"; }, held},
       {"held, in the older binary form",
        [&] { std::ofstream(name) << std::string(reinterpret_cast<const char*>(&parent), 4); }, held},
+      {"held, binary, a digit first",
+       [&] { std::ofstream(name) << std::string(reinterpret_cast<const char*>(&digit), 4); },
+       label + " is in use by another program (PID " + std::to_string(digit) + ")"},
       {"stale", [&] { std::ofstream(name) << dead << "\n"; }, ""},
       {"garbage", [&] { std::ofstream(name) << "uucp\n"; }, ""},
       {"no lock folder", [&] { fs::remove(dir); }, ""},
@@ -155,6 +171,7 @@ TEST(SerialPty, LockFilesBeforeTheOpen) {
     o.port.reset();
     EXPECT_FALSE(fs::exists(name)) << "released on close";
   }
+  for (pid_t child : children) ::kill(child, SIGKILL), ::waitpid(child, nullptr, 0);
 }
 
 // Every thread of a run takes the lock of its own port, all at once, and

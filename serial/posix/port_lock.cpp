@@ -5,12 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <string_view>
 #include <utility>
 
 #include "serial/posix/unique_fd.h"
@@ -58,15 +61,19 @@ struct Found {
 // The PID a lock holds: ten characters and a newline, or, from programs of
 // the older kind, the PID's own four bytes. 0 when it names none.
 pid_t parsePid(const char* text, ssize_t size) {
-  char* end = nullptr;
-  errno = 0;
-  long pid = size > 0 ? std::strtol(text, &end, 10) : 0;
-  if (size == sizeof(std::int32_t) && (end == text || errno != 0)) {
+  const std::string_view s(text, static_cast<std::size_t>(std::max<ssize_t>(size, 0)));
+  // As text: spaces, digits, an end of line and nothing else. Four bytes of a
+  // binary PID may well begin with a digit ("2|" is 31794) and are not text.
+  const std::size_t from = s.find_first_not_of(' ');
+  const std::size_t to = from == s.npos ? s.npos : s.find_first_not_of("0123456789", from);
+  const bool asText = from != s.npos && to != from && (to == s.npos || s.find_first_not_of("\r\n ", to) == s.npos);
+  long pid = 0;
+  if (asText) {
+    std::from_chars(s.data() + from, s.data() + (to == s.npos ? s.size() : to), pid);
+  } else if (s.size() == sizeof(std::int32_t)) {
     std::int32_t binary = 0;
-    std::memcpy(&binary, text, sizeof binary);
+    std::memcpy(&binary, s.data(), sizeof binary);
     pid = binary;
-  } else if (errno != 0 || end == text) {
-    return 0;
   }
   return pid > 0 && pid <= 0x3fffffff ? static_cast<pid_t>(pid) : 0;
 }
