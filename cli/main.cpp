@@ -1,5 +1,5 @@
 // isp-flash: the firmware transfer from the command line, for scripts and
-// production lines. Same engine, same log lines as the dialog.
+// production lines. The same transfer core and log lines as the dialog.
 #include <atomic>
 #include <cerrno>
 #include <cstdio>

@@ -5,7 +5,7 @@
 
 namespace isp::ui {
 
-// Engine texts are UTF-8 with "\r\n" line ends; Qt's text widgets want "\n".
+// The log's texts are UTF-8 with "\r\n" line ends; Qt's text widgets want "\n".
 inline QString qtText(std::string_view utf8) {
   QString s = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
   s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
