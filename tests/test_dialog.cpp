@@ -198,6 +198,7 @@ TEST(FileDialog, FiltersShowTheirLabelsAndMatchEveryName) {
 }  // namespace
 }  // namespace isp::test
 
+// The windows' tests, this file's and the station window's, on one application.
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);

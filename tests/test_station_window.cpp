@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
-#include <QApplication>
 #include <QLabel>
 #include <QTableWidget>
 #include <QTest>
@@ -86,10 +85,3 @@ TEST(StationWindow, ALineOfPorts) {
 
 }  // namespace
 }  // namespace isp::test
-
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
