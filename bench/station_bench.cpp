@@ -4,7 +4,7 @@
 // percentile; with 16 ports watched and no device, the share of one core the
 // whole process uses. A benchmark: it prints figures and asserts nothing.
 //
-//   station_bench [--interval MS] [--busy-seconds S] [--idle-seconds S]
+//   station_bench [--interval MS] [--busy-seconds S] [--idle-seconds S] [--competing]
 #include <sys/resource.h>
 #include <sys/utsname.h>
 
@@ -43,10 +43,12 @@ isp::station::StationSettings line(const std::filesystem::path& dir, const std::
 
 int main(int argc, char** argv) {
   int intervalMs = 0, idleSeconds = 10, busySeconds = 300;
+  bool competing = false;
   CLI::App cli{"The station window's event loop with 16 ports programming, and its CPU at rest.", "station_bench"};
   cli.add_option("--interval", intervalMs, "between records")->capture_default_str()->check(CLI::Range(0, 60000));
   cli.add_option("--idle-seconds", idleSeconds, "how long to watch 16 empty ports")->capture_default_str();
   cli.add_option("--busy-seconds", busySeconds, "at most this long with 16 ports programming")->capture_default_str();
+  cli.add_flag("--competing", competing, "the stand-ins at the station's priority, not at nice 19");
   if (const auto exit = isp::parseCommandLine(cli, argc, argv)) return *exit;
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   int qargc = 1;
@@ -70,8 +72,12 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<QProcess>> devices;
     for (const QString& port : line(dir, firmware, intervalMs).ports) {
       devices.push_back(std::make_unique<QProcess>());
-      devices.back()->start(QStringLiteral(ISP_SIM_PATH),
-                            {QStringLiteral("--link"), port, QStringLiteral("--exit-when-complete")});
+      // On a line the devices are hardware: here they only take the cores the
+      // station leaves, unless asked to compete for them.
+      QStringList args = {QStringLiteral(ISP_SIM_PATH), QStringLiteral("--link"), port,
+                          QStringLiteral("--exit-when-complete")};
+      if (!competing) args = QStringList{QStringLiteral("-n"), QStringLiteral("19")} + args;
+      devices.back()->start(competing ? args.takeFirst() : QStringLiteral("nice"), args);
     }
     std::vector<double> late;
     QElapsedTimer clock;
@@ -93,10 +99,11 @@ int main(int argc, char** argv) {
     tick.stop();
     std::sort(late.begin(), late.end());
     std::printf(
-        "16 ports programming (--interval %d), %.1f s%s: timer every 10 ms late by at most %.1f ms, "
+        "16 ports programming (--interval %d%s), %.1f s%s: timer every 10 ms late by at most %.1f ms, "
         "99th percentile %.1f ms, median %.1f ms (%zu ticks)\n",
-        intervalMs, seconds, finished ? ", all 16 done" : ", still programming", late.back(),
-        late[late.size() * 99 / 100], late[late.size() / 2], late.size());
+        intervalMs, competing ? ", stand-ins competing" : "", seconds,
+        finished ? ", all 16 done" : ", still programming", late.back(), late[late.size() * 99 / 100],
+        late[late.size() / 2], late.size());
     window.stop();
     (void)QTest::qWaitFor([&] { return !window.running(); }, 10000);
   }
