@@ -20,7 +20,6 @@
 #include "programming/file_access.h"
 #include "programming/firmware_image.h"
 #include "programming/messages.h"
-#include "programming/sha256.h"
 
 namespace {
 
@@ -109,7 +108,7 @@ std::optional<ImageFacts> loadImage(const Options& o, Terminal& terminal, isp::F
     return std::nullopt;
   }
   if (readLines) *readLines = read;
-  const ImageFacts f{absolutePath(o.file), image.bytes().size(), isp::sha256Hex(image.bytes())};
+  const ImageFacts f = imageFacts(o.file, image);
   terminal.note(o.file + ": " + std::to_string(f.size) + " bytes, SHA-256 " + f.sha256);
   std::error_code ec;
   if (const auto size = std::filesystem::file_size(o.file, ec); !ec && size > f.size)

@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "cli/os.h"
-#include "link/result_codes.h"
 #include "programming/messages.h"
 
 namespace isp::cli {
@@ -43,19 +42,7 @@ JobResult runJob(const JobSetup& s) {
   r.adapter = port.adapter;
   r.started = std::chrono::system_clock::now();
   r.identifyOnly = !s.image;
-  Outcome out;
-  if (r.identifyOnly) {
-    const Identity id = identifyAndLog(link, n, s.run.address, log);
-    out = {.kind = id.code == rc::kOk ? Outcome::Completed : Outcome::NotIdentified,
-           .code = id.code,
-           .device = msg::fromCp1251(id.name),
-           .portStatus = link.portStatus()};
-    // A stop that came while the device was being asked who it is ends the
-    // job as stopped, not as a device that did not answer.
-    if (out.kind == Outcome::NotIdentified && s.run.stop.stop_requested()) out.kind = Outcome::Stopped;
-  } else {
-    out = run(link, n, *s.image, log, s.run);
-  }
+  const Outcome out = r.identifyOnly ? identifyOutcome(link, n, log, s.run) : run(link, n, *s.image, log, s.run);
   r.ended = std::chrono::system_clock::now();
   r.device = out.device;
   switch (out.kind) {

@@ -4,9 +4,14 @@
 
 #include "cli/os.h"
 #include "cli/timestamp.h"
+#include "programming/sha256.h"
 #include "resources/isp_version.h"
 
 namespace isp::cli {
+
+ImageFacts imageFacts(const std::string& path, const FirmwareImage& image) {
+  return {absolutePath(path), image.bytes().size(), sha256Hex(image.bytes())};
+}
 
 std::string reportLine(const JobResult& job, const ImageFacts* image, int intervalMs, const std::string& host) {
   nlohmann::ordered_json j;

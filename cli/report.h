@@ -20,6 +20,9 @@ struct ImageFacts {
   std::string sha256;
 };
 
+// The facts of an image loaded from path.
+ImageFacts imageFacts(const std::string& path, const FirmwareImage& image);
+
 // The line for one device, without its line end; no image for an identification.
 std::string reportLine(const JobResult& job, const ImageFacts* image, int intervalMs, const std::string& host);
 

@@ -60,22 +60,28 @@ void Transfer::stop() {
   running_ = false;
 }
 
-Outcome run(Link& link, int port, const FirmwareImage& image, LogSink& log, const RunSetup& s) {
+Outcome identifyOutcome(Link& link, int port, LogSink& log, const RunSetup& s) {
   Outcome out{.port = link.port(port)};
-  if (s.stop.stop_requested()) {
-    logEnd(log, TransferStatus::Stopped);
-    out.kind = Outcome::Stopped;
-    return out;
-  }
   const Identity id = identifyAndLog(link, port, s.address, log);
   out.device = msg::fromCp1251(id.name);
-  if (id.code != rc::kOk) {
-    out.code = id.code;
-    out.portStatus = link.portStatus();
-    // Stopped while the device was asked: a stop, not a device that did not answer.
-    if (s.stop.stop_requested()) out.kind = Outcome::Stopped;
+  if (id.code == rc::kOk) {
+    out.kind = Outcome::Completed;
     return out;
   }
+  out.code = id.code;
+  out.portStatus = link.portStatus();
+  // Stopped while the device was asked: a stop, not a device that did not answer.
+  if (s.stop.stop_requested()) out.kind = Outcome::Stopped;
+  return out;
+}
+
+Outcome run(Link& link, int port, const FirmwareImage& image, LogSink& log, const RunSetup& s) {
+  if (s.stop.stop_requested()) {
+    logEnd(log, TransferStatus::Stopped);
+    return {.kind = Outcome::Stopped, .port = link.port(port)};
+  }
+  Outcome out = identifyOutcome(link, port, log, s);
+  if (out.kind != Outcome::Completed) return out;
   log.append(s.imageLines);
 
   Transfer transfer(link, port, s.address, image, log);

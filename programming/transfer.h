@@ -88,6 +88,10 @@ struct RunSetup {
   int address = 0;
 };
 
+// The identification alone, as a run begins: Completed when the device is in
+// programming mode, NotIdentified with the exchange's code, or Stopped.
+Outcome identifyOutcome(Link& link, int port, LogSink& log, const RunSetup& setup);
+
 // A whole transfer of a loaded image to the device on COM`port`, paced by
 // the steady clock: identification, the records, the end line.
 Outcome run(Link& link, int port, const FirmwareImage& image, LogSink& log, const RunSetup& setup);

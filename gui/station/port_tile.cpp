@@ -121,9 +121,11 @@ void PortTile::show(const cli::PortState& s) {
   progress_->setValue(s.records);
   // Restyled only when the colour changes: a style sheet costs more than a
   // record's progress is worth.
-  const QString sheet = QStringLiteral("isp--station--PortTile { background: %1; border-radius: 6px; }")
-                            .arg(QLatin1String(colour(s.kind, last_)));
-  if (sheet != styleSheet()) setStyleSheet(sheet);
+  if (const char* now = colour(s.kind, last_); now != colour_) {
+    colour_ = now;
+    setStyleSheet(
+        QStringLiteral("isp--station--PortTile { background: %1; border-radius: 6px; }").arg(QLatin1String(now)));
+  }
 }
 
 QString PortTile::stateText() const { return state_->text(); }

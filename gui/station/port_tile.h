@@ -26,7 +26,8 @@ class PortTile final : public QFrame {
   QLabel* device_;
   QProgressBar* progress_;
   cli::PortState::Kind last_ = cli::PortState::Waiting;
-  QString outcome_;  // the last device's end, in words
+  QString outcome_;               // the last device's end, in words
+  const char* colour_ = nullptr;  // the background now
 };
 
 // The words for a port's state, as the tile shows them.

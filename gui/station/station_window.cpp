@@ -27,7 +27,6 @@
 #include "gui/station/port_tile.h"
 #include "programming/file_access.h"
 #include "programming/messages.h"
-#include "programming/sha256.h"
 
 namespace isp::station {
 
@@ -64,11 +63,16 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidge
   auto* form = new QFormLayout(setup_);
   file_ = new QLineEdit(setup_);
   file_->setReadOnly(true);
-  auto* chooseFile = new QPushButton(QStringLiteral("Файл…"), setup_);
-  auto* fileRow = new QHBoxLayout;
-  fileRow->addWidget(file_);
-  fileRow->addWidget(chooseFile);
-  form->addRow(QStringLiteral("Файл программы"), fileRow);
+  // A field with its chooser beside it.
+  const auto withButton = [&](const QString& label, QWidget* field, const QString& button) {
+    auto* row = new QHBoxLayout;
+    auto* choose = new QPushButton(button, setup_);
+    row->addWidget(field);
+    row->addWidget(choose);
+    form->addRow(label, row);
+    return choose;
+  };
+  auto* chooseFile = withButton(QStringLiteral("Файл программы"), file_, QStringLiteral("Файл…"));
   fileFacts_ = new QLabel(setup_);
   form->addRow(QString(), fileFacts_);
   ports_ = new QListWidget(setup_);
@@ -77,11 +81,7 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidge
   form->addRow(QStringLiteral("Порты"), ports_);
   report_ = new QLineEdit(settings.report.isEmpty() ? defaultReport() : settings.report, setup_);
   report_->setAccessibleName(QStringLiteral("Отчёт"));
-  auto* chooseReport = new QPushButton(QStringLiteral("Папка…"), setup_);
-  auto* reportRow = new QHBoxLayout;
-  reportRow->addWidget(report_);
-  reportRow->addWidget(chooseReport);
-  form->addRow(QStringLiteral("Отчёт"), reportRow);
+  auto* chooseReport = withButton(QStringLiteral("Отчёт"), report_, QStringLiteral("Папка…"));
   interval_ = new QSpinBox(setup_);
   interval_->setRange(0, 60000);
   interval_->setSuffix(QStringLiteral(" мс"));
@@ -190,7 +190,7 @@ bool StationWindow::loadImage(const QString& path) {
     fileFacts_->setStyleSheet(QStringLiteral("color: #a00000"));
     return false;
   }
-  facts_ = {cli::absolutePath(path.toStdString()), image_.bytes().size(), sha256Hex(image_.bytes())};
+  facts_ = cli::imageFacts(path.toStdString(), image_);
   fileFacts_->setText(
       QStringLiteral("%1 байт, SHA-256 %2").arg(facts_.size).arg(fromUtf8(facts_.sha256.substr(0, 12))));
   fileFacts_->setStyleSheet({});
