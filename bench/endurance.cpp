@@ -56,7 +56,10 @@ int main(int argc, char** argv) {
   o.reopenAfterMs = 0;
   const auto sim = isp::startStandIn("endurance", o);
   isp::sim::Simulator& device = *sim;
-  isp::PosixSerialPlatform platform(isp::PortMap().set(1, o.linkPath));
+  // Locks in a folder of its own: a pseudo-terminal's number is reused the
+  // moment another program closes one, a moment before that program's lock
+  // in /run/lock goes, and this run opens a new one after every hang-up.
+  isp::PosixSerialPlatform platform(isp::PortMap().set(1, o.linkPath), "/sys", dir.path().string());
   isp::Link link(platform);
   isp::FirmwareImage firmware;
   std::string lines;
