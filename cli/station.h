@@ -33,7 +33,7 @@ enum class WaitReason {
 struct PortState {
   enum Kind { Waiting, Identifying, Programming, Completed, Failed, Gone };
   Kind kind = Waiting;
-  std::string port;                           // as the command line names it
+  std::string port{};                         // as the command line names it
   std::string device{};                       // the name the device gave, in UTF-8, nothing escaped
   int records = 0;                            // Programming: records sent so far
   int failedRecord = -1;                      // Failed: the record whose exchange failed; -1 when none did

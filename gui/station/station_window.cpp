@@ -102,6 +102,12 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidge
   buttons->addWidget(stop_);
   buttons->addWidget(status_, 1);
   layout->addLayout(buttons);
+  fileChanged_ = new QLabel(this);
+  fileChanged_->setObjectName(QStringLiteral("fileChanged"));
+  fileChanged_->setWordWrap(true);
+  fileChanged_->setStyleSheet(QStringLiteral("color: #a00000"));
+  fileChanged_->setVisible(false);
+  layout->addWidget(fileChanged_);
 
   auto* area = new QScrollArea(this);
   auto* tiles = new QWidget(area);
@@ -208,9 +214,11 @@ void StationWindow::checkFile() {
   const auto bytes = std::filesystem::file_size(file_->text().toStdString(), size);
   const auto when = std::filesystem::last_write_time(file_->text().toStdString(), time);
   if (!size && !time && bytes == fileSize_ && when == fileTime_) return;
-  refuse(QStringLiteral("Файл программы изменён на диске; программируется образ, загруженный при запуске "
-                        "(SHA-256 %1). Новый файл будет прочитан при следующем запуске.")
-             .arg(fromUtf8(facts_.sha256.substr(0, 12))));
+  fileChanged_->setVisible(true);
+  fileChanged_->setText(
+      QStringLiteral("Файл программы изменён на диске; программируется образ, загруженный при запуске "
+                     "(SHA-256 %1). Новый файл будет прочитан при следующем запуске.")
+          .arg(fromUtf8(facts_.sha256.substr(0, 12))));
 }
 
 void StationWindow::chooseFile() {
@@ -324,6 +332,7 @@ void StationWindow::ended() {
   ports_->refresh();
   refresh_.start();
   setup_->setVisible(true);
+  fileChanged_->setVisible(false);
   start_->setEnabled(true);
   stop_->setEnabled(false);
   if (record_->lineMissing())

@@ -97,6 +97,7 @@ class StationWindow final : public QWidget, private cli::StationObserver {
   QPushButton* start_;
   QPushButton* stop_;
   QLabel* status_;
+  QLabel* fileChanged_;  // the firmware file changed on disk while the line runs
   QLabel* totals_;
   QWidget* setup_;
   QGridLayout* tiles_;

@@ -8,7 +8,21 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
+# Everything started here carries this mark in its environment, however it
+# was started (the bus daemons, the display, the window): at the end, pass
+# or fail, every process that has it is ended.
+export ISP_TEST_RUN=$work
+reap() {
+  local pids
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    pids=$(grep -lzx "ISP_TEST_RUN=$work" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | grep -vx "$$" || true)
+    [ -z "$pids" ] && return
+    kill $pids 2>/dev/null || true
+    sleep 0.2
+  done
+  kill -9 $pids 2>/dev/null || true
+}
+trap 'reap; rm -rf "$work"' EXIT
 head -c 66690 /dev/urandom >"$work/fw.isp"
 p1=$work/ttyP1 p2=$work/ttyP2
 
@@ -21,7 +35,9 @@ for _ in \$(seq 100); do
   dbus-send --session --dest=org.a11y.Bus --print-reply /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null 2>&1 && break
   sleep 0.1
 done
-xvfb-run -a "$build/gui/station/isp-station" --port "$p1,$p2" --file "$work/fw.isp" --report "$work/made.jsonl" \
+# A real display, whatever platform the caller's environment names: the
+# offscreen one has no accessibility bridge.
+QT_QPA_PLATFORM=xcb xvfb-run -a "$build/gui/station/isp-station" --port "$p1,$p2" --file "$work/fw.isp" --report "$work/made.jsonl" \
   --interval 0 --start >"$work/station.log" 2>&1 &
 sleep 2
 # Plugged in, and left plugged in: a tile says "completed" while its device is there.
