@@ -7,9 +7,12 @@
 
 #include <QAccessible>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTest>
 #include <fstream>
+#include <set>
 
 #include "gui/station/pending_changes.h"
 #include "gui/station/port_list.h"
@@ -161,6 +164,35 @@ TEST(StationWindow, ALineOfPorts) {
   };
   EXPECT_EQ(results("first.jsonl"), "cff");
   EXPECT_EQ(results("made.jsonl"), "cs");
+}
+
+// Sixteen ports fill a screen of 1280 x 1024 in an even grid, without scrolling.
+TEST(StationWindow, SixteenPortsFitOnAScreen) {
+  TempDir dir;
+  QStringList ports;
+  for (int i = 0; i < 16; ++i) ports << QString::fromStdString((dir.path() / ("tty" + std::to_string(i))).string());
+  station::StationWindow window(
+      {QString::fromStdString(dir.write("fw.isp", sampleImage())), ports, QString::fromStdString(dir.path() / "r"), 0});
+  window.resize(1280, 1024);
+  window.show();
+  ASSERT_TRUE(window.start());
+  const auto tiles = window.findChildren<station::PortTile*>();
+  ASSERT_EQ(tiles.size(), 16);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return tiles.back()->stateText() == QStringLiteral("нет адаптера") && tiles.back()->isVisible(); }, 5000));
+  const auto* area = window.findChild<QScrollArea*>();
+  EXPECT_EQ(area->verticalScrollBar()->maximum(), 0);
+  EXPECT_EQ(area->horizontalScrollBar()->maximum(), 0);
+  std::set<std::pair<int, int>> places;
+  for (const auto* tile : tiles) {
+    // The same size, but for a pixel left over from dividing the height.
+    EXPECT_LE(std::abs((tile->size() - tiles.front()->size()).width()), 1);
+    EXPECT_LE(std::abs((tile->size() - tiles.front()->size()).height()), 1) << tile->objectName().toStdString();
+    places.insert({tile->x(), tile->y()});
+  }
+  EXPECT_EQ(places.size(), 16u);
+  window.stop();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.running(); }, 10000));
 }
 
 // A COM port given while its adapter is away is watched all the same, and

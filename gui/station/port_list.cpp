@@ -19,14 +19,20 @@ QString portName(const QString& given) {
 namespace {
 
 struct Row {
-  QString name, where;
+  QString name, where, place;
 };
 
-// The node, the adapter and why the port cannot be had, as the list shows them.
-QString whereText(const Port& p, const PortStatus& status) {
+// The node and the adapter.
+QString placeText(const Port& p) {
   QString text;
   if (p.name != p.node && !p.node.empty()) text += QString::fromStdString(p.node);
   if (!p.adapter.empty()) text += QStringLiteral("   ") + ui::qtText(msg::escapeControls(p.adapter));
+  return text.trimmed();
+}
+
+// The node, the adapter and why the port cannot be had, as the list shows them.
+QString whereText(const Port& p, const PortStatus& status) {
+  QString text = placeText(p);
   if (status.error == SerialError::NotFound)
     text += QStringLiteral("   (нет адаптера)");
   else if (!status)
@@ -40,11 +46,12 @@ std::vector<Row> listing(SerialPlatform& platform, const QStringList& chosen, co
     const PortStatus status = platform.check(n);
     const QString name = QString::fromStdString(comName(n));
     if (status.error != SerialError::NotFound || chosen.contains(name))
-      rows.push_back({name, whereText(platform.port(n), status)});
+      rows.push_back({name, whereText(platform.port(n), status), placeText(platform.port(n))});
   }
   for (const QString& name : paths) {
     const auto one = cli::serialPlatform(name.toStdString());
-    rows.push_back({name, whereText(one->port(kFirstPort), one->check(kFirstPort))});
+    const Port p = one->port(kFirstPort);
+    rows.push_back({name, whereText(p, one->check(kFirstPort)), placeText(p)});
   }
   return rows;
 }
@@ -86,6 +93,7 @@ void PortList::refresh() {
         new QListWidgetItem(row.where.isEmpty() ? row.name : row.name + QStringLiteral("   ") + row.where, this);
     item->setData(Qt::UserRole, row.name);
     item->setData(Qt::UserRole + 1, row.where);
+    item->setData(Qt::UserRole + 2, row.place);
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(chosen_.contains(row.name) ? Qt::Checked : Qt::Unchecked);
     if (row.name == current) setCurrentItem(item);
@@ -101,7 +109,7 @@ QStringList PortList::chosen() const {
 
 QString PortList::whereOf(const QString& name) const {
   for (int i = 0; i < count(); ++i)
-    if (item(i)->data(Qt::UserRole).toString() == name) return item(i)->data(Qt::UserRole + 1).toString();
+    if (item(i)->data(Qt::UserRole).toString() == name) return item(i)->data(Qt::UserRole + 2).toString();
   return {};
 }
 

@@ -25,7 +25,7 @@ class PortList final : public QListWidget {
            QWidget* parent = nullptr);
   // The chosen ports in the list's order.
   QStringList chosen() const;
-  // The words after a port's name: its node, its adapter, why it cannot be had.
+  // What the list knows of where a port is: its node and its adapter.
   QString whereOf(const QString& name) const;
   void refresh();
 

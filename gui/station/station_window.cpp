@@ -134,6 +134,8 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidge
   lines_->horizontalHeader()->setStretchLastSection(true);
   lines_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lines_->verticalHeader()->setVisible(false);
+  lines_->verticalHeader()->setDefaultSectionSize(lines_->fontMetrics().height() + 6);
+  lines_->setWordWrap(false);
   // A few lines are enough at a glance; the tiles get the rest of the height.
   lines_->setMaximumHeight(lines_->horizontalHeader()->sizeHint().height() +
                            5 * lines_->fontMetrics().height() * 3 / 2);
