@@ -99,11 +99,13 @@ void Station::watch(const PortTarget& target) {
   };
   SteadyClock& clock = SteadyClock::instance();
   for (TimePoint next = clock.now(); !setup_.stop.stop_requested(); sleepUntil(next, setup_.stop)) {
-    next = clock.now() + setup_.poll;
+    const TimePoint polled = clock.now();
+    next = polled + setup_.poll;
     // Until it is open, the port is only looked at: an open raises DTR and RTS.
     if (link.openPort() == 0) {
       if (const PortStatus status = platform->check(n); !status) {
         wait(waitingFor(status, {}));
+        next = polled + setup_.look;
         continue;
       }
     }

@@ -59,15 +59,19 @@ class StationObserver {
   }
 };
 
-inline constexpr milliseconds kPollPeriod{200};
+// An open port is asked who is on the line this often: a board off its jig
+// for half a second misses at least one poll. A port without its node is
+// looked at less often; an adapter plugged in is seen within half a second.
+inline constexpr milliseconds kPollPeriod{300};
+inline constexpr milliseconds kLookPeriod{500};
 
 struct StationSetup {
   std::vector<PortTarget> ports;
   // The port table; tests give one of their own, with nodes they plug and unplug.
   std::function<std::unique_ptr<SerialPlatform>(const PortTarget&)> platformFor = cli::platformFor;
   std::stop_token stop{};
-  // Short enough that a board off its jig for half a second misses a poll.
   milliseconds poll{kPollPeriod};
+  milliseconds look{kLookPeriod};
   StationObserver* observer = nullptr;
   bool quiet = false;  // each device's line to the log file alone (a window shows its own)
 };

@@ -63,6 +63,7 @@ class Station : public testing::Test {
                                                                 .platformFor = std::move(platformFor),
                                                                 .stop = stop_.get_token(),
                                                                 .poll = poll,
+                                                                .look = poll,
                                                                 .observer = &states_},
                                               o_, terminal_, loaded_, facts_, nullptr);
     watching_ = std::thread([this] { results_ = station_->run(); });

@@ -417,20 +417,20 @@ void StationWindow::finished(const cli::JobResult& job, const std::string& recor
       Qt::QueuedConnection);
 }
 
+// Whole minutes: a line at rest redraws its totals once a minute, not every second.
 void StationWindow::showTotals() {
-  const qint64 s = running() ? since_.elapsed() / 1000 : 0;
+  const qint64 s = running() ? since_.elapsed() / 60000 * 60 : 0;
   const int devices = completed_ + failed_;
   const QString perHour =
       s >= 60 ? QString::number(devices * 3600.0 / static_cast<double>(s), 'f', 1) : QStringLiteral("—");
   totals_->setText(QStringLiteral("Завершено: %1    С ошибкой: %2    Остановлено: %3    Устройств в час: %4    "
-                                  "С начала: %5:%6:%7")
+                                  "С начала: %5 ч %6 мин")
                        .arg(completed_)
                        .arg(failed_)
                        .arg(stopped_)
                        .arg(perHour)
                        .arg(s / 3600)
-                       .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
-                       .arg(s % 60, 2, 10, QLatin1Char('0')));
+                       .arg(s / 60 % 60, 2, 10, QLatin1Char('0')));
 }
 
 }  // namespace isp::station
