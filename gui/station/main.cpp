@@ -24,11 +24,6 @@ int main(int argc, char** argv) {
   // Before any thread starts, so that every thread leaves SIGTERM, SIGHUP and
   // SIGINT to the one that turns them into a stop.
   const std::stop_token outside = isp::cli::installStopHandlers();
-  // A lost display ends the program from inside the toolkit, with exit():
-  // the line is stopped and its report lines written even then.
-  std::atexit([] {
-    if (g_window) g_window->stopNow();
-  });
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("isp-station"));
   QApplication::setOrganizationName(QStringLiteral("isp-programmer"));
@@ -91,6 +86,12 @@ int main(int argc, char** argv) {
     remembered.setValue(QStringLiteral("interval"), now.intervalMs);
   };
   g_window = &window;
+  // A lost display ends the program from inside the toolkit, with exit():
+  // the line is stopped and its report lines written even then. Registered
+  // late, so that it runs before the toolkit's own statics are torn down.
+  std::atexit([] {
+    if (g_window) g_window->stopNow();
+  });
   // SIGTERM at shutdown, SIGHUP at logout, Ctrl-C, or the session's end: a
   // Stop, then the end with 128 + the signal once every line is written.
   const std::stop_callback onSignal(outside, [&window] {
