@@ -57,6 +57,7 @@ PortState waitingFor(const PortStatus& port, const Identity& id) {
 
 std::string waitingWords(const PortState& s) {
   switch (s.reason) {
+    case WaitReason::NotLookedAt: return "not looked at yet";
     case WaitReason::NoAdapter: return "no adapter" + (s.detail.empty() ? "" : " (" + s.detail + ")");
     case WaitReason::CannotOpen: return "the port cannot be opened: " + s.detail;
     case WaitReason::Held: return "held by another program: " + s.detail;
@@ -75,6 +76,7 @@ void Station::watch(const PortTarget& target) {
   // The identification of the device that has had its transfer, while it
   // answers every poll with it.
   std::optional<std::string> programmed;
+  bool attempted = false;  // a device has had its transfer here and has not been seen to go
   PortState now{.port = target.name};
   bool told = false;
   const auto tell = [&](PortState::Kind kind) {
@@ -85,10 +87,15 @@ void Station::watch(const PortTarget& target) {
   };
   // A port waits for a reason; a change of reason is told, and said once.
   const auto wait = [&](PortState w) {
-    if (programmed) tell(PortState::Gone);
+    if (attempted) tell(PortState::Gone);
+    attempted = false;
     programmed.reset();
-    const bool same = told && now.kind == PortState::Waiting && now.reason == w.reason && now.detail == w.detail &&
-                      now.code == w.code;
+    // Said again only when what would be said changes: an adapter gone is
+    // "no adapter" whether the hang-up or the missing node told it.
+    const bool words = w.reason == WaitReason::CannotOpen || w.reason == WaitReason::Held ||
+                       w.reason == WaitReason::NotInProgrammingMode;
+    const bool same = told && now.kind == PortState::Waiting && now.reason == w.reason &&
+                      (!words || now.detail == w.detail) && now.code == w.code;
     if (same) return;
     w.port = target.name;
     now = std::move(w);
@@ -115,8 +122,8 @@ void Station::watch(const PortTarget& target) {
       wait(waitingFor(link.portStatus(), id));
       continue;
     }
-    if (programmed == id.text) continue;    // the same device, still there
-    if (programmed) tell(PortState::Gone);  // another answered in its place
+    if (programmed == id.text) continue;   // the same device, still there
+    if (attempted) tell(PortState::Gone);  // another answered in its place
     now = {.kind = now.kind, .port = target.name, .device = msg::fromCp1251(id.name)};
     tell(PortState::Identifying);
     const JobResult job = runJob({.target = target,
@@ -136,7 +143,10 @@ void Station::watch(const PortTarget& target) {
     now.code = job.code;
     tell(job.status == kCompleted ? PortState::Completed : PortState::Failed);
     finished(job);
-    programmed = id.text;
+    // A transfer whose device stopped answering proves nothing of what
+    // answers next: it is programmed, even under the same name.
+    attempted = true;
+    if (job.code != rc::kNoReply && link.openPort() != 0) programmed = id.text;
   }
 }
 

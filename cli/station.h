@@ -20,6 +20,7 @@ namespace isp::cli {
 
 // Why a port waits, from the cause furthest from the device to the nearest.
 enum class WaitReason {
+  NotLookedAt,           // not yet looked at
   NoAdapter,             // no node: the adapter is not plugged in
   CannotOpen,            // the node is there but cannot be opened (permission, not a serial port, ...)
   Held,                  // another program holds the port
@@ -33,12 +34,12 @@ enum class WaitReason {
 struct PortState {
   enum Kind { Waiting, Identifying, Programming, Completed, Failed, Gone };
   Kind kind = Waiting;
-  std::string port{};                         // as the command line names it
-  std::string device{};                       // the name the device gave, in UTF-8, nothing escaped
-  int records = 0;                            // Programming: records sent so far
-  int failedRecord = -1;                      // Failed: the record whose exchange failed; -1 when none did
-  std::int32_t code = 0;                      // Failed: that exchange's result code; Waiting: the damaged reply's
-  WaitReason reason = WaitReason::NoAdapter;  // Waiting: why
+  std::string port{};                           // as the command line names it
+  std::string device{};                         // the name the device gave, in UTF-8, nothing escaped
+  int records = 0;                              // Programming: records sent so far
+  int failedRecord = -1;                        // Failed: the record whose exchange failed; -1 when none did
+  std::int32_t code = 0;                        // Failed: that exchange's result code; Waiting: the damaged reply's
+  WaitReason reason = WaitReason::NotLookedAt;  // Waiting: why
   // Waiting: what the system said of the port (CannotOpen, Held), or the
   // device's whole text (NotInProgrammingMode), in UTF-8, nothing escaped.
   std::string detail{};
@@ -62,7 +63,7 @@ class StationObserver {
 // An open port is asked who is on the line this often: a board off its jig
 // for half a second misses at least one poll. A port without its node is
 // looked at less often; an adapter plugged in is seen within half a second.
-inline constexpr milliseconds kPollPeriod{300};
+inline constexpr milliseconds kPollPeriod{250};
 inline constexpr milliseconds kLookPeriod{500};
 
 struct StationSetup {

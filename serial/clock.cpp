@@ -9,7 +9,8 @@ namespace isp {
 TimePoint SteadyClock::now() { return Clock::now(); }
 
 SteadyClock& SteadyClock::instance() {
-  static SteadyClock clock;
+  // Never destroyed: threads a program ends at its exit may still ask it.
+  static SteadyClock& clock = *new SteadyClock;
   return clock;
 }
 

@@ -32,7 +32,7 @@ TEST(StationProgram, AStopFromOutsideIsAStop) {
     const Finished f = runProgram({ISP_STATION_PATH, "--port", device->path(), "--file", firmware, "--report", report,
                                    "--interval", "0", "--start"},
                                   [&](pid_t pid) {
-                                    waitFor([&] { return device->recordCount() >= 20; });
+                                    EXPECT_TRUE(waitFor([&] { return device->recordCount() >= 20; }));
                                     EXPECT_TRUE(std::filesystem::exists(lock)) << lock;
                                     stopped = std::chrono::steady_clock::now();
                                     ::kill(pid, sig);

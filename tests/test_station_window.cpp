@@ -37,6 +37,7 @@ TEST(StationWindow, TileWords) {
       {{.kind = Kind::Programming, .records = 131}, "программирование, блок 130 из 512"},
       {{.kind = Kind::Failed, .failedRecord = 100, .code = 4}, "Ошибка 4, блок 100: устройство не готово"},
       {{.kind = Kind::Failed, .code = rc::kNotInProgrammingMode}, "устройство не готово к программированию"},
+      {{.kind = Kind::Waiting}, "проверка порта"},
       {{.kind = Kind::Waiting, .reason = Reason::NoAdapter}, "нет адаптера"},
       {{.kind = Kind::Waiting, .reason = Reason::CannotOpen}, "порт не открывается"},
       {{.kind = Kind::Waiting, .reason = Reason::Held}, "порт занят другой программой"},

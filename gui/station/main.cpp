@@ -92,17 +92,18 @@ int main(int argc, char** argv) {
   std::atexit([] {
     if (g_window) g_window->stopNow();
   });
-  // SIGTERM at shutdown, SIGHUP at logout, Ctrl-C, or the session's end: a
-  // Stop, then the end with 128 + the signal once every line is written.
+  // SIGTERM at shutdown, SIGHUP at logout, Ctrl-C: a Stop, then the end
+  // with 128 + the signal once every line is written. A session's end comes
+  // as one of these, or as the display gone.
   const std::stop_callback onSignal(outside, [&window] {
     QMetaObject::invokeMethod(
         &window, [&window] { window.stopAndQuit(isp::cli::stopStatus()); }, Qt::QueuedConnection);
   });
-  QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window] { window.stopAndQuit(0); });
   window.show();
   if (parser.isSet(start)) QTimer::singleShot(0, &window, &isp::station::StationWindow::start);
   const int status = QApplication::exec();
   window.stopNow();
   g_window = nullptr;
-  return status;
+  // A signal that came while the window closed still names the end.
+  return isp::cli::stopStatus() ? isp::cli::stopStatus() : status;
 }

@@ -26,6 +26,7 @@ const char* colour(const cli::PortState& s, Kind before) {
   switch (s.kind) {
     case Kind::Waiting:
       switch (s.reason) {
+        case R::NotLookedAt: return "#ececec";
         case R::NoAdapter: return "#cfcfcf";
         case R::CannotOpen: return "#e2c6f2";
         case R::Held: return "#f7cf9a";
@@ -56,6 +57,7 @@ QString stateWords(const cli::PortState& s, Kind before) {
   switch (s.kind) {
     case Kind::Waiting:
       switch (s.reason) {
+        case cli::WaitReason::NotLookedAt: return QStringLiteral("проверка порта");
         case cli::WaitReason::NoAdapter: return QStringLiteral("нет адаптера");
         case cli::WaitReason::CannotOpen: return QStringLiteral("порт не открывается");
         case cli::WaitReason::Held: return QStringLiteral("порт занят другой программой");

@@ -14,15 +14,17 @@ work=$(mktemp -d)
 # was started (the bus daemons, the display, the window): at the end, pass
 # or fail, every process that has it is ended.
 export ISP_TEST_RUN=$work
+marked() { (unset ISP_TEST_RUN; grep -lzx "ISP_TEST_RUN=$work" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3) || true; }
 reap() {
   local pids
   for _ in 1 2 3 4 5 6 7 8 9 10; do
-    pids=$(grep -lzx "ISP_TEST_RUN=$work" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | grep -vx "$$" || true)
+    pids=$(marked)
     [ -z "$pids" ] && return
     kill $pids 2>/dev/null || true
     sleep 0.2
   done
-  kill -9 $pids 2>/dev/null || true
+  pids=$(marked)
+  [ -z "$pids" ] || kill -9 $pids 2>/dev/null || true
 }
 trap 'reap; rm -rf "$work"' EXIT
 head -c 66690 /dev/urandom >"$work/fw.isp"
@@ -54,8 +56,8 @@ for _ in \$(seq 300); do
   [ "\$(grep -c 'record' "$work/p3.log")" -ge 20 ] && break
   sleep 0.1
 done
-for pid in \$(grep -lzx "ISP_TEST_RUN=$work" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3); do
-  [ "\$(cat /proc/\$pid/comm 2>/dev/null)" = Xvfb ] && kill \$pid
+for pid in \$(pgrep -x Xvfb); do
+  grep -qzx "ISP_TEST_RUN=$work" /proc/\$pid/environ 2>/dev/null && kill \$pid || true
 done
 wait %2 || true
 SCRIPT
