@@ -286,6 +286,11 @@ void Simulator::hangUp() {
   if (opt_.reopenAfterMs >= 0) {
     reopenPending_ = true;
     reopenAt_ = steady_clock::now() + std::chrono::milliseconds(opt_.reopenAfterMs);
+  } else if (!opt_.linkPath.empty() && linkTarget(opt_.linkPath) == line_.path) {
+    // A line that stays down is an adapter pulled out: its link goes with
+    // it, or the pseudo-terminal's number, free for the next one made on
+    // this machine, would be reached through it.
+    ::unlink(opt_.linkPath.c_str());
   }
 }
 

@@ -118,7 +118,13 @@ TEST(StationWindow, ALineOfPorts) {
   auto d = startSimulator({.device = {.identText = "ISP <b>D</b>"}, .linkPath = at("D")});
   until("D", "завершено в ");
   const auto* lines = window.findChild<QTableWidget*>(QStringLiteral("reportLines"));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return lines->rowCount() == 4; }, 5000));
+  const auto table = [&] {
+    std::string rows;
+    for (int r = 0; r < lines->rowCount(); ++r)
+      rows += lines->item(r, 1)->text().toStdString() + " " + lines->item(r, 3)->text().toStdString() + "\n";
+    return rows;
+  };
+  ASSERT_TRUE(QTest::qWaitFor([&] { return lines->rowCount() == 4; }, 5000)) << table();
   std::filesystem::remove(at("made.jsonl"));
   // A name in tags is shown as it came, not as markup (which a reader would hear without its tags).
   QAccessibleInterface* tileD =
