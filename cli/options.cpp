@@ -8,6 +8,7 @@
 #include "link/protocol.h"
 #include "resources/isp_version.h"
 #include "serial/serial_port.h"
+#include "text/decimal.h"
 
 namespace isp::cli {
 
@@ -123,10 +124,16 @@ std::vector<PortTarget> portList(const std::string& list, std::string* error) {
 
 }  // namespace
 
+std::optional<int> parseInterval(const std::string& text, std::string* error) {
+  const auto ms = parseDecimal(text, 0, 60000);
+  if (!ms) *error = "--interval takes milliseconds from 0 to 60000, in decimal digits: " + text;
+  return ms ? std::optional<int>(static_cast<int>(*ms)) : std::nullopt;
+}
+
 std::optional<Options> parse(int argc, const char* const* argv, std::string* error) {
   Options o;
   bool identify = false, list = false, help = false, version = false;
-  std::string ports;
+  std::string ports, interval;
   CLI::App app;
   app.set_help_flag();                     // the help text is ours
   app.allow_windows_style_options(false);  // "//./COM7" is a port, not an option
@@ -146,7 +153,7 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
   flag("-q,--quiet", o.quiet);
   CLI::Option* port = value("--port", ports);
   CLI::Option* file = value("--file", o.file);
-  value("--interval", o.intervalMs)->check(CLI::Range(0, 60000));
+  CLI::Option* pace = value("--interval", interval);
   value("--log", o.logFile);
   value("--report", o.reportFile);
   listing->excludes(asking)->excludes(port)->excludes(file)->excludes(station);
@@ -168,6 +175,7 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
            : identify ? Options::Mode::Identify
                       : Options::Mode::Flash;
   if (error->empty() && (help || version || list)) return o;
+  if (error->empty() && pace->count() > 0) o.intervalMs = parseInterval(interval, error).value_or(o.intervalMs);
   if (error->empty() && ports.empty()) *error = "--port is required";
   if (error->empty()) o.ports = portList(ports, error);
   o.allPorts = ports == "all";
