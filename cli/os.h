@@ -43,6 +43,9 @@ class RecordFile {
 // What tells one device from another, whatever name it was given: a COM
 // name, a path, a link to it.
 std::string deviceIdentity(const std::string& node);
+// What tells one file from another, whatever name or link it is reached
+// by, told without opening it; a file not there yet by its whole path.
+std::string fileIdentity(const std::string& path);
 // The path made absolute, for a record read far from where it was written.
 std::string absolutePath(const std::string& path);
 
