@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -33,7 +34,10 @@ class RecordFile {
  public:
   // Nothing, with the reason in *error, when path cannot hold the record:
   // it cannot be created or written, or is no regular file.
-  static std::unique_ptr<RecordFile> open(const std::string& path, std::string* error);
+  // sync makes a written line durable: fsync(2) (FlushFileBuffers on
+  // Windows), unless a test puts its own in its place.
+  static std::unique_ptr<RecordFile> open(const std::string& path, std::string* error,
+                                          std::function<int(int fd)> sync = {});
   virtual ~RecordFile() = default;
   // Appends the line (with its "\n") and waits until it is on disk. A line
   // that cannot be written whole is taken back, and one that another writer

@@ -101,7 +101,8 @@ std::optional<Opened> openRecord(const std::string& path, std::string* error) {
 
 class PosixRecordFile final : public RecordFile {
  public:
-  PosixRecordFile(std::string path, Opened file) : path_(std::move(path)), file_(std::move(file)) {}
+  PosixRecordFile(std::string path, Opened file, std::function<int(int)> sync)
+      : path_(std::move(path)), file_(std::move(file)), sync_(sync ? std::move(sync) : ::fsync) {}
 
   bool append(const std::string& line, std::string* error) override {
     // Rotated or removed while a station runs for days: the line goes to the
@@ -129,7 +130,7 @@ class PosixRecordFile final : public RecordFile {
       else if (k == 0 || errno != EINTR)
         return cutBack(done, k == 0 ? EIO : errno, error);
     }
-    if (::fsync(fd) != 0) return cutBack(done, errno, error);
+    if (sync_(fd) != 0) return cutBack(done, errno, error);
     return true;
   }
 
@@ -175,17 +176,19 @@ class PosixRecordFile final : public RecordFile {
 
   std::string path_;
   Opened file_;
+  std::function<int(int)> sync_;
 };
 
 }  // namespace
 
-std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::string* error) {
+std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::string* error,
+                                             std::function<int(int)> sync) {
   // A line that outgrows a file size limit fails with EFBIG, to be taken
   // back like any other, instead of ending the program (the window too).
   signal(SIGXFSZ, SIG_IGN);
   std::optional<Opened> file = openRecord(path, error);
   if (!file) return nullptr;
-  return std::make_unique<PosixRecordFile>(path, std::move(*file));
+  return std::make_unique<PosixRecordFile>(path, std::move(*file), std::move(sync));
 }
 
 std::string deviceIdentity(const std::string& node) {

@@ -155,7 +155,9 @@ bool namesADevice(const std::string& path) {
 }
 }  // namespace
 
-std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::string* error) {
+std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::string* error,
+                                             std::function<int(int)> sync) {
+  (void)sync;  // a Windows handle is no descriptor: FlushFileBuffers it is
   // A device is never opened, not even to be refused: opening COM7 moves its lines.
   if (namesADevice(path)) {
     *error = path + ": not a regular file";
