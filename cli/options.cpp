@@ -72,8 +72,9 @@ std::string helpText() {
          "  2    usage error\n"
          "  3    the device was not identified in programming mode\n"
          "  4    the firmware file could not be opened or read\n"
-         "  5    the report lacks a line (the devices did as hoped, else their status\n"
-         "       stands), or could not be opened and nothing was sent\n"
+         "  5    the report, the log or the table lacks a line (the devices did as\n"
+         "       hoped, else their status stands), or the report could not be opened\n"
+         "       and nothing was sent\n"
 #ifdef _WIN32
          "  130  stopped by Ctrl-C (149 Ctrl-Break, 129 the console closed)\n";
 #else
