@@ -238,6 +238,13 @@ TEST_F(FlashCli, HostilePaths) {
   EXPECT_EQ(sim_->framesHandled(), 0);
   EXPECT_TRUE(fs::is_empty(victim));
   EXPECT_EQ(contents(sticky / "line.jsonl"), "");
+  // A link of the user's own there is followed.
+  fs::create_symlink(victim, sticky / "ours");
+  EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--interval", "0", "--report",
+                   (sticky / "ours" / "r.jsonl").string()}),
+            0)
+      << err_;
+  EXPECT_TRUE(fs::exists(victim / "r.jsonl"));
 
   // The stand-in's image: a link where its draft used to be written is
   // never followed.
@@ -289,6 +296,27 @@ TEST_F(FlashCli, ModesWhateverTheUmask) {
     if (!entry.path().filename().string().ends_with(".lock"))
       found[entry.path().lexically_relative(made).string()] = static_cast<int>(entry.symlink_status().permissions());
   EXPECT_EQ(found, modes);
+}
+
+// Every program takes numbers in decimal alone: "0x10" is a usage error,
+// never 16 (and "0010" is 10, never 8: the options' own test).
+TEST_F(FlashCli, NumbersInDecimalEverywhere) {
+  const std::vector<std::string> cases[] = {
+      {ISP_FLASH_PATH, "--port", sim_->path(), "--identify", "--interval", "0x10"},
+      {ISP_SIM_PATH, "--baud", "0x10"},
+      {ISP_SIM_PATH, "--reopen-after", "0x10"},
+#ifdef ISP_STATION_PATH
+      {"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", ISP_STATION_PATH, "--interval", "0x10"},
+#endif
+  };
+  for (std::vector<std::string> args : cases) {
+    // A program that took the number would run: ended, not waited for.
+    args.insert(args.begin(), {"/usr/bin/timeout", "10"});
+    const Finished f = runProgram(args);
+    EXPECT_EQ(f.status, 2) << args[2] << ": " << f.err;
+    EXPECT_NE(f.err.find("decimal digits: 0x10"), std::string::npos) << f.err;
+  }
+  EXPECT_EQ(sim_->framesHandled(), 0);
 }
 
 // One file in one role, by whatever names it is given: a usage error before
