@@ -115,7 +115,7 @@ std::optional<ImageFacts> loadImage(const Options& o, Terminal& terminal, isp::F
   if (!whole) {
     terminal.note(opened ? o.file + " is not a firmware image: it must hold " + std::to_string(isp::wire::kImageSize) +
                                " bytes"
-                         : "cannot open " + o.file + ": " + isp::openFailure(image.openError()));
+                         : "cannot open " + o.file + ": " + image.openWhy());
     return std::nullopt;
   }
   if (readLines) *readLines = read;

@@ -226,7 +226,7 @@ TEST_F(FlashCli, HostilePaths) {
        (sticky / "line.jsonl").string() + " belongs to another user, in a folder everybody may write"},
       {"--log", (open / "flash.log").string(), 2,
        open.string() + " is a folder everybody may write without the sticky bit"},
-      {"--file", link(open / "fw.isp", firmware_), 4, planted.substr(6)},
+      {"--file", link(open / "fw", dir_.path()) + "/fw.isp", 4, (open / "fw").string() + planted},
       {"--port", link(sticky / "ttyISP", sim_->path()), 3, (sticky / "ttyISP").string() + planted},
   };
   for (const auto& [option, path, status, says] : cases) {
