@@ -334,7 +334,7 @@ TEST_F(FlashCli, OneFileOneRole) {
       {"--file", firmware_, "--log", hard},
   };
   for (const auto& [first, one, second, other] : cases) {
-    EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, first, one, second, other}), 2);
+    EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--interval", "0", first, one, second, other}), 2);
     EXPECT_EQ(err_, "isp-flash: " + first + " and " + second + " name one file: " + one + " and " + other +
                         " (see isp-flash --help)\n");
   }
