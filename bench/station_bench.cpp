@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -107,21 +108,50 @@ int main(int argc, char** argv) {
     window.stop();
     (void)QTest::qWaitFor([&] { return !window.running(); }, 10000);
   }
-  {  // 16 ports watched, no device anywhere
+  // 16 ports watched and polled at the station's pace: no adapter; an
+  // adapter with nothing answering (every poll waits out the reply's
+  // time-out); a device on each that was programmed and stays, answering
+  // every poll.
+  const std::pair<const char*, QStringList> rests[] = {
+      {"no device", {}},
+      {"nothing answering", {QStringLiteral("--silent")}},
+      {"16 programmed devices answering every poll", {QStringLiteral("--ident"), QStringLiteral("ISP REST")}},
+  };
+  for (const auto& [what, simArgs] : rests) {
     std::filesystem::remove_all(dir / "r.jsonl");
-    isp::station::StationWindow window(line(dir, firmware, intervalMs));
+    const isp::station::StationSettings s = line(dir, firmware, intervalMs);
+    isp::station::StationWindow window(s);
     window.show();
     window.start();
-    QTest::qWait(1000);  // settled
+    std::vector<std::unique_ptr<QProcess>> devices;
+    for (const QString& port : std::string(what) == "no device" ? QStringList() : s.ports) {
+      devices.push_back(std::make_unique<QProcess>());
+      devices.back()->start(QStringLiteral("nice"),
+                            QStringList{QStringLiteral("-n"), QStringLiteral("19"), QStringLiteral(ISP_SIM_PATH),
+                                        QStringLiteral("--link"), port} +
+                                simArgs);
+    }
+    // Settled: every device that answers has been programmed.
+    const auto lines = [&] {
+      std::ifstream in(dir / "r.jsonl");
+      return std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+    };
+    const bool answering = simArgs.contains(QStringLiteral("--ident"));
+    (void)QTest::qWaitFor([&] { return !answering || lines() == 16; }, 120000);
+    QTest::qWait(1000);
     const double cpu0 = cpuSeconds();
     QElapsedTimer clock;
     clock.start();
     QTest::qWait(idleSeconds * 1000);
     const double used = cpuSeconds() - cpu0, wall = static_cast<double>(clock.elapsed()) / 1000.0;
-    std::printf("16 ports watched, no device, %.1f s: %.3f s of CPU, %.2f %% of one core\n", wall, used,
+    std::printf("16 ports watched, %s, %.1f s: %.3f s of CPU, %.2f %% of one core\n", what, wall, used,
                 100.0 * used / wall);
     window.stop();
     (void)QTest::qWaitFor([&] { return !window.running(); }, 10000);
+    for (auto& d : devices) {
+      d->terminate();
+      d->waitForFinished();
+    }
   }
   std::filesystem::remove_all(dir);
   return 0;

@@ -90,18 +90,6 @@ constexpr const char* kPathMarks = "\\/";
 constexpr const char* kPathMarks = "/";
 #endif
 
-// COMn, comn or n with n a port number; 0 for a device path; nothing otherwise.
-std::optional<int> portNumber(const std::string& port) {
-  if (port.find_first_of(kPathMarks) != std::string::npos) return 0;
-  const auto is = [&](std::size_t i, char upper) { return std::toupper(static_cast<unsigned char>(port[i])) == upper; };
-  const bool com = port.size() > 3 && is(0, 'C') && is(1, 'O') && is(2, 'M');
-  const std::string digits = com ? port.substr(3) : port;
-  int n = 0;
-  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-  if (ec != std::errc() || end != digits.data() + digits.size() || n < kFirstPort || n > kLastPort) return std::nullopt;
-  return n;
-}
-
 // The ports of --port: one, a comma-separated list, or none for "all".
 // Split here rather than by CLI11's delimiter, which drops an empty last
 // name without a word: "A," would quietly be "A".
@@ -129,6 +117,17 @@ std::optional<int> parseInterval(const std::string& text, std::string* error) {
   const auto ms = parseDecimal(text, 0, 60000);
   if (!ms) *error = "--interval takes milliseconds from 0 to 60000, in decimal digits: " + text;
   return ms ? std::optional<int>(static_cast<int>(*ms)) : std::nullopt;
+}
+
+std::optional<int> portNumber(const std::string& port) {
+  if (port.find_first_of(kPathMarks) != std::string::npos) return 0;
+  const auto is = [&](std::size_t i, char upper) { return std::toupper(static_cast<unsigned char>(port[i])) == upper; };
+  const bool com = port.size() > 3 && is(0, 'C') && is(1, 'O') && is(2, 'M');
+  const std::string digits = com ? port.substr(3) : port;
+  int n = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+  if (ec != std::errc() || end != digits.data() + digits.size() || n < kFirstPort || n > kLastPort) return std::nullopt;
+  return n;
 }
 
 std::optional<Options> parse(int argc, const char* const* argv, std::string* error) {

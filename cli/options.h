@@ -25,6 +25,9 @@ struct Options {
   bool quiet = false;
 };
 
+// COMn, comn or n with n a port number; 0 for a device path; nothing otherwise.
+std::optional<int> portNumber(const std::string& port);
+
 // Parses the command line; nothing on a usage error, with the reason in *error.
 std::optional<Options> parse(int argc, const char* const* argv, std::string* error);
 

@@ -1,6 +1,7 @@
 #include "cli/station.h"
 
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 #include "cli/os.h"
@@ -21,45 +22,102 @@ std::vector<JobResult> Station::run() {
   return results_;
 }
 
+namespace {
+
+// The wait a failed poll stands for: the port's own status when it could
+// not be had, else what the identification got.
+PortState waitingFor(const PortStatus& port, const Identity& id) {
+  PortState w;
+  if (!port) {
+    w.detail = port.why;
+    switch (port.error) {
+      case SerialError::NotFound:
+      case SerialError::Unplugged: w.reason = WaitReason::NoAdapter; break;
+      case SerialError::Busy: w.reason = WaitReason::Held; break;
+      case SerialError::Disconnected: w.reason = WaitReason::NoAnswer; break;
+      default: w.reason = WaitReason::CannotOpen; break;
+    }
+    return w;
+  }
+  switch (id.code) {
+    case rc::kNoReply: w.reason = WaitReason::NoAnswer; break;
+    case rc::kNotInProgrammingMode:
+      w.reason = WaitReason::NotInProgrammingMode;
+      w.detail = msg::fromCp1251(id.text);
+      break;
+    default:
+      w.reason = WaitReason::DamagedReplies;
+      w.code = id.code;
+      break;
+  }
+  return w;
+}
+
+}  // namespace
+
+std::string waitingWords(const PortState& s) {
+  switch (s.reason) {
+    case WaitReason::NoAdapter: return "no adapter" + (s.detail.empty() ? "" : " (" + s.detail + ")");
+    case WaitReason::CannotOpen: return "the port cannot be opened: " + s.detail;
+    case WaitReason::Held: return "held by another program: " + s.detail;
+    case WaitReason::NotInProgrammingMode:
+      return "a device answers but is not in programming mode: \"" + s.detail + "\"";
+    case WaitReason::DamagedReplies: return "the device's replies are damaged (code " + std::to_string(s.code) + ")";
+    case WaitReason::NoAnswer: return "nothing answers";
+  }
+  return {};
+}
+
 void Station::watch(const PortTarget& target) {
   const auto platform = setup_.platformFor(target);
   const int n = portNumberOf(target);
   Link link(*platform);
-  bool programmed = false;  // the device on the line has had its transfer
-  int silent = 0;
+  // The identification of the device that has had its transfer, while it
+  // answers every poll with it.
+  std::optional<std::string> programmed;
   PortState now{.port = target.name};
+  bool told = false;
   const auto tell = [&](PortState::Kind kind) {
-    if (now.kind == kind && kind != PortState::Programming) return;
+    if (told && now.kind == kind && kind != PortState::Programming) return;
+    told = true;
     now.kind = kind;
     if (setup_.observer) setup_.observer->changed(now);
   };
-  const auto gone = [&] {
+  // A port waits for a reason; a change of reason is told, and said once.
+  const auto wait = [&](PortState w) {
     if (programmed) tell(PortState::Gone);
-    programmed = false;
-    now = {.kind = now.kind, .port = target.name};
+    programmed.reset();
+    const bool same = told && now.kind == PortState::Waiting && now.reason == w.reason && now.detail == w.detail &&
+                      now.code == w.code;
+    if (same) return;
+    w.port = target.name;
+    now = std::move(w);
+    told = true;
+    if (setup_.observer) setup_.observer->changed(now);
+    // Whole, and the system's or device's words cannot start a line of their own.
+    terminal_.line(msg::escapeControls(target.name + " waiting: " + waitingWords(now)), !setup_.quiet);
   };
-  if (setup_.observer) setup_.observer->changed(now);  // waiting, to begin with
   SteadyClock& clock = SteadyClock::instance();
   for (TimePoint next = clock.now(); !setup_.stop.stop_requested(); sleepUntil(next, setup_.stop)) {
-    next = clock.now() + setup_.poll;
+    const TimePoint polled = clock.now();
+    next = polled + setup_.poll;
     // Until it is open, the port is only looked at: an open raises DTR and RTS.
-    if (link.openPort() == 0 && !platform->check(n)) {
-      gone();
-      silent = 0;
-      tell(PortState::Waiting);
-      continue;
+    if (link.openPort() == 0) {
+      if (const PortStatus status = platform->check(n); !status) {
+        wait(waitingFor(status, {}));
+        next = polled + setup_.look;
+        continue;
+      }
     }
     const Identity id = identify(link, n, 0);
     if (id.code != rc::kOk) {
-      // A line that hung up (the link closed it) or a device silent for a
-      // while: whatever answers next is another device.
-      if (link.openPort() == 0 || ++silent >= setup_.silentPolls) gone();
-      if (!programmed) tell(PortState::Waiting);
+      if (setup_.stop.stop_requested()) break;  // asked while it waited for the reply
+      wait(waitingFor(link.portStatus(), id));
       continue;
     }
-    silent = 0;
-    if (programmed) continue;
-    now.device = msg::fromCp1251(id.name);
+    if (programmed == id.text) continue;    // the same device, still there
+    if (programmed) tell(PortState::Gone);  // another answered in its place
+    now = {.kind = now.kind, .port = target.name, .device = msg::fromCp1251(id.name)};
     tell(PortState::Identifying);
     const JobResult job = runJob({.target = target,
                                   .terminal = terminal_,
@@ -78,7 +136,7 @@ void Station::watch(const PortTarget& target) {
     now.code = job.code;
     tell(job.status == kCompleted ? PortState::Completed : PortState::Failed);
     finished(job);
-    programmed = true;
+    programmed = id.text;
   }
 }
 

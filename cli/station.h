@@ -11,22 +11,41 @@
 // Station mode: programs each device as it is connected, until a stop is
 // asked for. Every watched port has a thread of its own that looks at it
 // without opening it until its node is there, then keeps it open and asks
-// every poll who is on the line: a device that answers is programmed once,
-// and again only after it has gone (its adapter unplugged, or the device
-// silent for a while and then answering again).
+// every poll who is on the line. A device is the one already programmed only
+// while it answers every poll with the same identification: one poll without
+// an answer, or with other words, and whatever answers next is programmed.
+// A board swapped on a jig is never taken for the one before it; at worst a
+// board is programmed twice.
 namespace isp::cli {
+
+// Why a port waits, from the cause furthest from the device to the nearest.
+enum class WaitReason {
+  NoAdapter,             // no node: the adapter is not plugged in
+  CannotOpen,            // the node is there but cannot be opened (permission, not a serial port, ...)
+  Held,                  // another program holds the port
+  NotInProgrammingMode,  // a device answers, but not as one ready to be programmed
+  DamagedReplies,        // a device answers, but its replies are damaged or refusals
+  NoAnswer,              // the port is open and nothing answers
+};
 
 // What a station tells of a port each time its state changes, on that
 // port's own thread: enough for a window to show a line of ports.
 struct PortState {
   enum Kind { Waiting, Identifying, Programming, Completed, Failed, Gone };
   Kind kind = Waiting;
-  std::string port;       // as the command line names it
-  std::string device{};   // the name the device gave, in UTF-8, nothing escaped
-  int records = 0;        // Programming: records sent so far
-  int failedRecord = -1;  // Failed: the record whose exchange failed; -1 when none did
-  std::int32_t code = 0;  // Failed: that exchange's result code
+  std::string port{};                         // as the command line names it
+  std::string device{};                       // the name the device gave, in UTF-8, nothing escaped
+  int records = 0;                            // Programming: records sent so far
+  int failedRecord = -1;                      // Failed: the record whose exchange failed; -1 when none did
+  std::int32_t code = 0;                      // Failed: that exchange's result code; Waiting: the damaged reply's
+  WaitReason reason = WaitReason::NoAdapter;  // Waiting: why
+  // Waiting: what the system said of the port (CannotOpen, Held), or the
+  // device's whole text (NotInProgrammingMode), in UTF-8, nothing escaped.
+  std::string detail{};
 };
+
+// Why a port waits, in a few English words for isp-flash's station lines.
+std::string waitingWords(const PortState& state);
 
 class StationObserver {
  public:
@@ -40,13 +59,19 @@ class StationObserver {
   }
 };
 
+// An open port is asked who is on the line this often: a board off its jig
+// for half a second misses at least one poll. A port without its node is
+// looked at less often; an adapter plugged in is seen within half a second.
+inline constexpr milliseconds kPollPeriod{300};
+inline constexpr milliseconds kLookPeriod{500};
+
 struct StationSetup {
   std::vector<PortTarget> ports;
   // The port table; tests give one of their own, with nodes they plug and unplug.
   std::function<std::unique_ptr<SerialPlatform>(const PortTarget&)> platformFor = cli::platformFor;
   std::stop_token stop{};
-  milliseconds poll{500};
-  int silentPolls = 4;  // polls without an answer after which a device has gone
+  milliseconds poll{kPollPeriod};
+  milliseconds look{kLookPeriod};
   StationObserver* observer = nullptr;
   bool quiet = false;  // each device's line to the log file alone (a window shows its own)
 };

@@ -1,5 +1,5 @@
-// The station in process: each device programmed once as it comes, and
-// what it tells its observer of each port.
+// The station in process: each device programmed once as it comes, a board
+// swapped on a jig always programmed, and why a waiting port waits.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -8,7 +8,10 @@
 #include <thread>
 
 #include "cli/station.h"
+#include "link/result_codes.h"
 #include "programming/sha256.h"
+#include "serial/posix/serial_posix.h"
+#include "sim/device.h"
 #include "tests/support/fixtures.h"
 
 namespace isp::test {
@@ -19,6 +22,7 @@ using namespace std::chrono_literals;
 // What a station tells its observer of each port, in short: one letter a
 // state (Waiting, Identifying, Programming, Completed, Failed, Gone), a
 // run of Programming as one letter; any record count out of order as '!'.
+// Each wait's reason and words are kept too.
 struct StateLetters final : cli::StationObserver {
   void changed(const cli::PortState& s) override {
     std::lock_guard lock(mu);
@@ -26,74 +30,171 @@ struct StateLetters final : cli::StationObserver {
     if (s.kind == cli::PortState::Programming && s.records <= records[s.port]) seen += '!';
     records[s.port] = s.kind == cli::PortState::Programming ? s.records : 0;
     if (s.kind != cli::PortState::Programming || !seen.ends_with('P')) seen += "WIPCFG"[s.kind];
+    if (s.kind == cli::PortState::Waiting) waits[s.port].push_back(s);
+  }
+  std::string of(const std::string& port) {
+    std::lock_guard lock(mu);
+    return byPort[port];
   }
   std::mutex mu;
   std::map<std::string, std::string> byPort;
   std::map<std::string, int> records;
+  std::map<std::string, std::vector<cli::PortState>> waits;
 };
 
-// A station programs each device once as it comes, and again once it has
-// gone and come back: its adapter unplugged, or its board swapped on an
-// adapter that stays plugged in. Its ports are nodes of the test's own:
-// links that the stand-ins put in place and take away, as adapters come and go.
-TEST(Station, EachDeviceOnceAsItComes) {
-  TempDir dir;
-  const auto image = sampleImage();
-  cli::Options o;
-  o.file = dir.write("fw.isp", image);
-  o.intervalMs = 0;
-  FirmwareImage loaded;
-  std::string lines;
-  loaded.choose(o.file, lines);
-  ASSERT_TRUE(loaded.makeReady(lines));
-  cli::Terminal terminal(false);
-  const cli::ImageFacts facts{o.file, image.size(), sha256Hex(image)};
-  const std::string a = (dir.path() / "ttyA").string(), b = (dir.path() / "ttyB").string();
-  std::stop_source stop;
-  StateLetters states;
-  cli::Station station({.ports = {{a, 0}, {b, 0}}, .stop = stop.get_token(), .poll = 20ms, .observer = &states}, o,
-                       terminal, loaded, facts, nullptr);
-  std::vector<cli::JobResult> results;
-  testing::internal::CaptureStdout();
-  std::thread watching([&] { results = station.run(); });
+// A station on ports of the test's own: links that the stand-ins put in
+// place and take away, as adapters come and go.
+class Station : public testing::Test {
+ protected:
+  Station() {
+    o_.file = dir_.write("fw.isp", image_);
+    o_.intervalMs = 0;
+    std::string lines;
+    loaded_.choose(o_.file, lines);
+    EXPECT_TRUE(loaded_.makeReady(lines));
+  }
+  ~Station() override { stopStation(); }
+
+  std::string at(const char* name) const { return (dir_.path() / name).string(); }
+  void startStation(std::vector<cli::PortTarget> ports, milliseconds poll,
+                    decltype(cli::StationSetup::platformFor) platformFor = cli::platformFor) {
+    testing::internal::CaptureStdout();
+    station_ = std::make_unique<cli::Station>(cli::StationSetup{.ports = std::move(ports),
+                                                                .platformFor = std::move(platformFor),
+                                                                .stop = stop_.get_token(),
+                                                                .poll = poll,
+                                                                .look = poll,
+                                                                .observer = &states_},
+                                              o_, terminal_, loaded_, facts_, nullptr);
+    watching_ = std::thread([this] { results_ = station_->run(); });
+  }
+  // Stops the station; what it said on standard output.
+  std::string stopStation() {
+    if (!watching_.joinable()) return {};
+    stop_.request_stop();
+    watching_.join();
+    return testing::internal::GetCapturedStdout();
+  }
+  std::unique_ptr<sim::Simulator> plugIn(const std::string& at, const std::string& name = "ISP SIM-1") {
+    auto device = startSimulator({.device = {.identText = name}, .linkPath = at});
+    EXPECT_TRUE(waitFor([&] { return device->image() == image_; })) << at;
+    return device;
+  }
+
+  TempDir dir_;
+  const std::vector<std::uint8_t> image_ = sampleImage();
+  cli::Options o_;
+  FirmwareImage loaded_;
+  cli::Terminal terminal_{false};
+  const cli::ImageFacts facts_{o_.file, image_.size(), sha256Hex(image_)};
+  std::stop_source stop_;
+  StateLetters states_;
+  std::unique_ptr<cli::Station> station_;
+  std::vector<cli::JobResult> results_;
+  std::thread watching_;
+};
+
+// A device is programmed once as it comes, and again once its adapter was
+// unplugged and plugged in again; one that stays is left alone.
+TEST_F(Station, EachDeviceOnceAsItComes) {
+  const std::string a = at("ttyA"), b = at("ttyB");
+  startStation({{a, 0}, {b, 0}}, 20ms);
   // The second device's name would cut a line of fixed length, and start one of its own.
   const std::string name = "\r\n" + std::string(220, 'N');
-  const auto plugIn = [&](const std::string& at) {
-    auto device = startSimulator({.device = {.identText = "ISP " + (at == b ? name : "SIM-1")}, .linkPath = at});
-    EXPECT_TRUE(waitFor([&] { return device->image() == image; })) << at;
-    return device;
-  };
   auto first = plugIn(a);
-  auto second = plugIn(b);
+  auto second = plugIn(b, "ISP " + name);
   first.reset();  // unplugged
   first = plugIn(a);
   std::this_thread::sleep_for(300ms);  // answering all along: not programmed again
-  // The board on B taken off (silent for more than four polls, each waiting
-  // out the reply's time-out) until the station has seen it go, another put on.
-  second->arm({.silent = true});
-  waitFor([&] {
-    std::lock_guard lock(states.mu);
-    return states.byPort[b].ends_with('G') || states.byPort[b].ends_with("GW");
-  });
-  second->arm({.identText = "ISP SIM-2"});
-  waitFor([&] {
-    std::lock_guard lock(states.mu);
-    return std::regex_match(states.byPort[b], std::regex("WIPCG.*C"));
-  });
-  stop.request_stop();
-  watching.join();
-  const std::string out = testing::internal::GetCapturedStdout();
-  ASSERT_EQ(results.size(), 4u);
-  for (const auto& r : results) EXPECT_EQ(r.status, cli::kCompleted) << r.port;
-  EXPECT_NE(out.find(b + " \\x0d\\x0a" + std::string(220, 'N') + " completed in "), std::string::npos) << out;
-  EXPECT_NE(out.find(b + " SIM-2 completed in "), std::string::npos) << out;
+  const std::string out = stopStation();
+  ASSERT_EQ(results_.size(), 3u);
+  for (const auto& r : results_) EXPECT_EQ(r.status, cli::kCompleted) << r.port;
+  EXPECT_NE(out.find("\n" + b + " \\x0d\\x0a" + std::string(220, 'N') + " completed in "), std::string::npos) << out;
   EXPECT_NE(out.find("  (3 completed, 0 failed)\n"), std::string::npos) << out;
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 4) << out;
-  EXPECT_EQ(second->image(), image);
   // Unplugged and plugged in again between two polls, the port may not be
   // seen waiting in between.
-  for (const std::string& port : {a, b})
-    EXPECT_TRUE(std::regex_match(states.byPort[port], std::regex("WIPCGW?IPC"))) << states.byPort[port];
+  EXPECT_TRUE(std::regex_match(states_.of(a), std::regex("W?IPCGW?IPC"))) << states_.of(a);
+  EXPECT_TRUE(std::regex_match(states_.of(b), std::regex("W?IPC"))) << states_.of(b);
+}
+
+// On an adapter that stays plugged in, a board taken off and another put
+// on is programmed, at the station's own pace of polls: half a second off
+// the jig, or no gap at all when the new board gives another name. The old
+// one is never taken for done in its place, nor programmed twice while it stays.
+TEST_F(Station, ABoardSwappedOnAJigIsProgrammed) {
+  const std::tuple<const char*, milliseconds, std::string> swaps[] = {
+      {"ttyS", 500ms, "ISP SIM-1"},  // the same name, after half a second off
+      {"ttyN", 500ms, "ISP SIM-2"},
+      {"ttyQ", 0ms, "ISP SIM-3"},  // another name at once
+  };
+  std::vector<cli::PortTarget> ports;
+  for (const auto& [name, gap, ident] : swaps) ports.push_back({at(name), 0});
+  startStation(ports, cli::kPollPeriod);
+  std::vector<std::unique_ptr<sim::Simulator>> jigs;
+  for (const auto& [name, gap, ident] : swaps) jigs.push_back(plugIn(at(name)));
+  for (std::size_t i = 0; i < jigs.size(); ++i) {
+    const auto& [name, gap, ident] = swaps[i];
+    if (gap > 0ms) {
+      jigs[i]->arm({.silent = true});
+      std::this_thread::sleep_for(gap);
+    }
+    jigs[i]->arm({.identText = ident});
+  }
+  bool programmed = true;
+  for (const auto& [name, gap, ident] : swaps)
+    programmed &=
+        waitFor([&, port = at(name)] { return std::regex_match(states_.of(port), std::regex("W?IPCG.*IPC")); });
+  std::this_thread::sleep_for(2 * cli::kPollPeriod);
+  const std::string out = stopStation();
+  EXPECT_TRUE(programmed) << out;
+  for (const auto& [name, gap, ident] : swaps) {
+    const std::string seen = states_.of(at(name));
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), 'C'), 2) << name << ": " << seen;
+  }
+  EXPECT_EQ(results_.size(), 6u);
+}
+
+// Why a port waits, each reason told once (not every poll) to the observer
+// and as a line of its own, until something else happens.
+TEST_F(Station, AWaitingPortSaysWhy) {
+  using R = cli::WaitReason;
+  const std::string file = dir_.write("plainFile", {1, 2, 3});
+  auto silent = startSimulator({.device = {.silent = true}});
+  auto notReady = startSimulator({.device = {.notReady = true}});
+  auto damaged = startSimulator({.device = {.badChecksumAt = sim::kAtIdentify}});
+  auto held = startSimulator();
+  const std::string lockDir = dir_.path().string();
+  const OpenResult holder = PosixSerialPlatform(PortMap().set(1, held->path()), "/sys", lockDir).open(1);
+  ASSERT_TRUE(holder.port);
+  const std::tuple<std::string, R, std::string> cases[] = {
+      {at("ttyNone"), R::NoAdapter, " does not exist"},
+      {file, R::CannotOpen, file + " is not a serial port"},
+      {held->path(), R::Held, "in use by another program (PID " + std::to_string(::getpid()) + ")"},
+      {notReady->path(), R::NotInProgrammingMode, "APP SIM-1"},
+      {damaged->path(), R::DamagedReplies, ""},
+      {silent->path(), R::NoAnswer, ""},
+  };
+  std::vector<cli::PortTarget> ports;
+  for (const auto& [port, reason, detail] : cases) ports.push_back({port, 0});
+  startStation(ports, 20ms, [&](const cli::PortTarget& t) {
+    return std::make_unique<PosixSerialPlatform>(PortMap::onlyDevice(t.name), "/sys", lockDir);
+  });
+  const bool programmed = waitFor([&] { return states_.of(damaged->path()).ends_with('C'); });
+  std::this_thread::sleep_for(200ms);  // ten polls more
+  const std::string out = stopStation();
+  EXPECT_TRUE(programmed) << out;
+  for (const auto& [port, reason, detail] : cases) {
+    SCOPED_TRACE(port);
+    const std::vector<cli::PortState>& waits = states_.waits[port];
+    ASSERT_EQ(waits.size(), 1u);
+    EXPECT_EQ(waits[0].reason, reason);
+    EXPECT_NE(waits[0].detail.find(detail), std::string::npos) << waits[0].detail;
+    const std::string line = port + " waiting: " + cli::waitingWords(waits[0]) + "\n";
+    EXPECT_NE(out.find(line), std::string::npos) << out;
+    EXPECT_EQ(out.find(line), out.rfind(line)) << "said more than once: " << line;
+  }
+  EXPECT_EQ(states_.waits[damaged->path()][0].code, rc::kBadReply);
+  EXPECT_EQ(results_.size(), 1u) << "only the damaged reply's device, once its replies were whole";
 }
 
 }  // namespace

@@ -1,31 +1,92 @@
-// The station window on Qt's offscreen platform, with four stand-ins on links
-// in a folder of the test's own: devices come and go, one refuses a record,
-// one is unplugged in the middle. What the tiles say (as a screen reader
-// reads them), the totals, the report and each image.
+// The station window on Qt's offscreen platform, with stand-ins on links in
+// a folder of the test's own: devices come and go, one refuses a record,
+// one is unplugged in the middle, one's report line cannot be written, one
+// is stopped. What the tiles say (as a screen reader reads them), the
+// totals, the table of report lines, the report and each image.
 #include <gtest/gtest.h>
 
 #include <QAccessible>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTest>
 #include <fstream>
+#include <set>
 
+#include "gui/station/pending_changes.h"
+#include "gui/station/port_list.h"
 #include "gui/station/port_tile.h"
 #include "gui/station/station_window.h"
+#include "link/result_codes.h"
+#include "programming/sha256.h"
+#include "serial/posix/serial_posix.h"
 #include "tests/support/fixtures.h"
 
 namespace isp::test {
 namespace {
 
+using Kind = cli::PortState::Kind;
+using Reason = cli::WaitReason;
+
+// What a tile says of each state: the record it names is the last one the
+// device took, and each reason to wait has words of its own.
+TEST(StationWindow, TileWords) {
+  const std::pair<cli::PortState, const char*> cases[] = {
+      {{.kind = Kind::Programming, .records = 1}, "программирование, блок 0 из 512"},
+      {{.kind = Kind::Programming, .records = 131}, "программирование, блок 130 из 512"},
+      {{.kind = Kind::Failed, .failedRecord = 100, .code = 4}, "Ошибка 4, блок 100: устройство не готово"},
+      {{.kind = Kind::Failed, .code = rc::kNotInProgrammingMode}, "устройство не готово к программированию"},
+      {{.kind = Kind::Waiting, .reason = Reason::NoAdapter}, "нет адаптера"},
+      {{.kind = Kind::Waiting, .reason = Reason::CannotOpen}, "порт не открывается"},
+      {{.kind = Kind::Waiting, .reason = Reason::Held}, "порт занят другой программой"},
+      {{.kind = Kind::Waiting, .reason = Reason::NotInProgrammingMode, .detail = "APP\x1b"},
+       "Устройство APP\\x1b не готово к программированию"},
+      {{.kind = Kind::Waiting, .code = rc::kBadReply, .reason = Reason::DamagedReplies},
+       "ответ устройства искажён: Ошибка контрольной суммы"},
+      {{.kind = Kind::Waiting, .reason = Reason::NoAnswer}, "ожидание устройства: нет ответа"},
+  };
+  for (const auto& [state, words] : cases)
+    EXPECT_EQ(station::stateWords(state, Kind::Waiting), QString::fromUtf8(words)) << words;
+}
+
+// Progress told faster than the window shows it is one change, the newest
+// count; the window is woken once for whatever piled up.
+TEST(StationWindow, ProgressFoldedToTheNewest) {
+  station::PendingChanges pending;
+  EXPECT_TRUE(pending.add({.kind = Kind::Programming, .port = "A", .records = 5}));
+  EXPECT_FALSE(pending.add({.kind = Kind::Programming, .port = "A", .records = 6}));
+  EXPECT_FALSE(pending.add({.kind = Kind::Programming, .port = "B", .records = 2}));
+  EXPECT_FALSE(pending.add({.kind = Kind::Programming, .port = "A", .records = 7}));
+  EXPECT_FALSE(pending.add({.kind = Kind::Completed, .port = "A"}));
+  const auto shown = pending.take();
+  ASSERT_EQ(shown.at("A").size(), 2u);
+  EXPECT_EQ(shown.at("A")[0].records, 7);
+  EXPECT_EQ(shown.at("A")[1].kind, Kind::Completed);
+  EXPECT_EQ(shown.at("B")[0].records, 2);
+  EXPECT_TRUE(pending.add({.kind = Kind::Waiting, .port = "A"}));
+}
+
+// A port is its COM name however it was given; nothing else is a port.
+TEST(StationWindow, PortNames) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"5", "COM5"}, {"com12", "COM12"}, {"COM20", "COM20"}, {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+      {"COM21", ""}, {"0", ""},          {"COM", ""},        {"ttyUSB0", ""},
+  };
+  for (const auto& [given, name] : cases)
+    EXPECT_EQ(station::portName(QString::fromUtf8(given)), QString::fromUtf8(name)) << given;
+}
+
 TEST(StationWindow, ALineOfPorts) {
   TempDir dir;
   const auto image = sampleImage();
   const auto at = [&](const char* name) { return (dir.path() / name).string(); };
-  station::StationWindow window({QString::fromStdString(dir.write("fw.isp", image)),
-                                 {QString::fromStdString(at("A")), QString::fromStdString(at("B")),
-                                  QString::fromStdString(at("C")), QString::fromStdString(at("D"))},
-                                 QString::fromStdString(at("made.jsonl")),
-                                 0});
+  station::StationWindow window(
+      {QString::fromStdString(dir.write("fw.isp", image)),
+       {QString::fromStdString(at("A")), QString::fromStdString(at("B")), QString::fromStdString(at("C")),
+        QString::fromStdString(at("D")), QString::fromStdString(at("E"))},
+       QString::fromStdString(at("made.jsonl")),
+       0});
   window.show();
   ASSERT_TRUE(window.start());
   // What a screen reader hears of a port's tile.
@@ -39,19 +100,25 @@ TEST(StationWindow, ALineOfPorts) {
     const bool seen = QTest::qWaitFor([&] { return heard(name).startsWith(said); }, 20000);
     EXPECT_TRUE(seen) << name << " never said " << words << ", but " << heard(name).toStdString();
   };
-  EXPECT_EQ(heard("A"), QString::fromStdString(at("A")) + QStringLiteral(": ожидание устройства"));
+  until("A", "нет адаптера");
 
   auto a = startSimulator({.linkPath = at("A")});
   until("A", "завершено в ");
   auto b = startSimulator({.device = {.errorAt = 100}, .linkPath = at("B")});
   until("B", "Ошибка 4, блок 100: устройство не готово");
   auto c = startSimulator({.device = {.hangupAt = 50}, .linkPath = at("C")});
-  until("C", "ожидание устройства; предыдущее: отключено во время программирования, Ошибка 256, блок ");
+  until("C", "нет адаптера; предыдущее: отключено во время программирования, Ошибка 256, блок ");
   c.reset();
   a.reset();  // unplugged once done: the port waits for the next device
-  until("A", "ожидание устройства");
+  until("A", "нет адаптера");
+  // D's line cannot reach the report: the table shows it, marked so.
+  std::filesystem::rename(at("made.jsonl"), at("first.jsonl"));
+  std::filesystem::create_directory(at("made.jsonl"));
   auto d = startSimulator({.device = {.identText = "ISP <b>D</b>"}, .linkPath = at("D")});
   until("D", "завершено в ");
+  const auto* lines = window.findChild<QTableWidget*>(QStringLiteral("reportLines"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return lines->rowCount() == 4; }, 5000));
+  std::filesystem::remove(at("made.jsonl"));
   // A name in tags is shown as it came, not as markup (which a reader would hear without its tags).
   QAccessibleInterface* tileD =
       QAccessible::queryAccessibleInterface(window.findChild<station::PortTile*>(QString::fromStdString(at("D"))));
@@ -63,24 +130,105 @@ TEST(StationWindow, ALineOfPorts) {
   until("A", "завершено в ");
   EXPECT_EQ(a->image(), image);
   EXPECT_EQ(d->image(), image);
-
-  // A device's line is recorded (and flushed to disk) after its tile turns.
-  const auto* totals = window.findChild<QLabel*>(QStringLiteral("totals"));
-  EXPECT_TRUE(
-      QTest::qWaitFor([&] { return totals->text().startsWith(QStringLiteral("Завершено: 3    С ошибкой: 2")); }, 5000))
-      << totals->text().toStdString();
-  const auto* lines = window.findChild<QTableWidget*>(QStringLiteral("reportLines"));
-  ASSERT_EQ(lines->rowCount(), 5);  // the newest first
-  EXPECT_EQ(lines->item(0, 3)->text(), QStringLiteral("завершено"));
-  EXPECT_TRUE(lines->item(2, 3)->text().startsWith(QStringLiteral("Ошибка 256, блок "))) << "C, cut off";
-  EXPECT_EQ(lines->item(3, 3)->text(), QStringLiteral("Ошибка 4, блок 100"));
-
+  // At a real line's pace, and stopped in the middle.
+  auto e = startSimulator({.device = {.identText = "ISP E"}, .baud = 19200, .linkPath = at("E")});
+  until("E", "программирование, блок ");
   window.stop();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !window.running(); }, 10000));
-  std::ifstream in(at("made.jsonl"));
-  int made = 0;
-  for (std::string line; std::getline(in, line);) made += line.find("\"result\":\"completed\"") != std::string::npos;
-  EXPECT_EQ(made, 3);
+
+  // A device's line is recorded (and flushed to disk) after its tile turns;
+  // a stopped device is neither completed nor failed.
+  const auto* totals = window.findChild<QLabel*>(QStringLiteral("totals"));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return totals->text().startsWith(QStringLiteral("Завершено: 3    С ошибкой: 2    Остановлено: 1")); },
+      5000))
+      << totals->text().toStdString();
+  ASSERT_EQ(lines->rowCount(), 6);  // the newest first
+  const std::pair<const char*, const char*> rows[] = {
+      {"остановлено", "записано"},       {"завершено", "записано"},          {"завершено", "НЕ ЗАПИСАНО: "},
+      {"Ошибка 256, блок ", "записано"}, {"Ошибка 4, блок 100", "записано"}, {"завершено", "записано"},
+  };
+  for (int r = 0; r < 6; ++r) {
+    EXPECT_TRUE(lines->item(r, 3)->text().startsWith(QString::fromUtf8(rows[r].first))) << r;
+    EXPECT_TRUE(lines->item(r, 5)->text().startsWith(QString::fromUtf8(rows[r].second))) << r;
+  }
+  EXPECT_TRUE(window.findChild<QLabel*>(QStringLiteral("status"))->text().contains(QStringLiteral("не хватает строк")));
+  const auto results = [&](const char* file) {
+    std::ifstream in(at(file));
+    std::string seen;
+    for (std::string line; std::getline(in, line);)
+      seen += line.find("\"result\":\"completed\"") != std::string::npos ? 'c'
+              : line.find("\"result\":\"stopped\"") != std::string::npos ? 's'
+                                                                         : 'f';
+    return seen;
+  };
+  EXPECT_EQ(results("first.jsonl"), "cff");
+  EXPECT_EQ(results("made.jsonl"), "cs");
+}
+
+// Sixteen ports fill a screen of 1280 x 1024 in an even grid, without scrolling.
+TEST(StationWindow, SixteenPortsFitOnAScreen) {
+  TempDir dir;
+  QStringList ports;
+  for (int i = 0; i < 16; ++i) ports << QString::fromStdString((dir.path() / ("tty" + std::to_string(i))).string());
+  station::StationWindow window(
+      {QString::fromStdString(dir.write("fw.isp", sampleImage())), ports, QString::fromStdString(dir.path() / "r"), 0});
+  window.resize(1280, 1024);
+  window.show();
+  ASSERT_TRUE(window.start());
+  const auto tiles = window.findChildren<station::PortTile*>();
+  ASSERT_EQ(tiles.size(), 16);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return tiles.back()->stateText() == QStringLiteral("нет адаптера") && tiles.back()->isVisible(); }, 5000));
+  const auto* area = window.findChild<QScrollArea*>();
+  EXPECT_EQ(area->verticalScrollBar()->maximum(), 0);
+  EXPECT_EQ(area->horizontalScrollBar()->maximum(), 0);
+  std::set<std::pair<int, int>> places;
+  for (const auto* tile : tiles) {
+    // The same size, but for a pixel left over from dividing the height.
+    EXPECT_LE(std::abs((tile->size() - tiles.front()->size()).width()), 1);
+    EXPECT_LE(std::abs((tile->size() - tiles.front()->size()).height()), 1) << tile->objectName().toStdString();
+    places.insert({tile->x(), tile->y()});
+  }
+  EXPECT_EQ(places.size(), 16u);
+  window.stop();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.running(); }, 10000));
+}
+
+// A COM port given while its adapter is away is watched all the same, and
+// kept in the settings; the image programmed is the file as it is at each
+// start, and a change on disk while the line runs is said.
+TEST(StationWindow, APortAndAFileAsTheyAreNow) {
+  TempDir dir;
+  const auto at = [&](const char* name) { return (dir.path() / name).string(); };
+  const std::string firmware = dir.write("fw.isp", sampleImage());
+  station::StationWindow window(
+      {QString::fromStdString(firmware), {QStringLiteral("9")}, QString::fromStdString(at("made.jsonl")), 0, [&] {
+         return std::make_unique<PosixSerialPlatform>(PortMap().set(9, at("ttyNine")));
+       }});
+  window.show();
+  EXPECT_EQ(window.settings().ports, QStringList{QStringLiteral("COM9")});
+  ASSERT_TRUE(window.start());
+  const auto* tile = window.findChild<station::PortTile*>(QStringLiteral("COM9"));
+  ASSERT_TRUE(tile);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return tile->stateText() == QStringLiteral("нет адаптера"); }, 5000));
+  // Replaced on disk: said while the line runs, read again at the next start.
+  const auto newer = sampleImage(66690, 2);
+  dir.write("fw.isp.new", newer);
+  std::filesystem::rename(at("fw.isp.new"), firmware);
+  const auto* changed = window.findChild<QLabel*>(QStringLiteral("fileChanged"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return changed->isVisible(); }, 5000));
+  window.stop();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.running(); }, 10000));
+  ASSERT_TRUE(window.start());
+  tile = window.findChild<station::PortTile*>(QStringLiteral("COM9"));
+  auto device = startSimulator({.linkPath = at("ttyNine")});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return tile->stateText().startsWith(QStringLiteral("завершено")); }, 20000))
+      << tile->stateText().toStdString();
+  EXPECT_EQ(device->image(), newer);
+  EXPECT_NE(contents(at("made.jsonl")).find(sha256Hex(newer)), std::string::npos);
+  window.stop();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.running(); }, 10000));
 }
 
 }  // namespace

@@ -57,30 +57,37 @@ int main(int argc, char** argv) {
   ok = QTest::qWaitForWindowExposed(&about) && ok;
   ok = about.grab().save(dir + QStringLiteral("/about.png")) && ok;
 
-  // The station window with four ports of a line: one device done, one
-  // under way, one refused at record 100, one port waiting.
+  // The station window with 16 ports of a line at 1280 x 1024: devices
+  // done, under way at the line's pace, refused at record 100, not in
+  // programming mode, silent, and adapters not plugged in.
   const std::filesystem::path line = firmware + ".line";
   std::filesystem::create_directories(line);
-  const auto at = [&](const char* name) { return (line / name).string(); };
-  isp::station::StationWindow station({QString::fromStdString(firmware),
-                                       {QString::fromStdString(at("ttyUSB0")), QString::fromStdString(at("ttyUSB1")),
-                                        QString::fromStdString(at("ttyUSB2")), QString::fromStdString(at("ttyUSB3"))},
-                                       QString::fromStdString(at("report.jsonl")),
-                                       20});
+  const auto at = [&](int i) { return (line / ("ttyUSB" + std::to_string(i))).string(); };
+  QStringList ports;
+  for (int i = 0; i < 16; ++i) ports << QString::fromStdString(at(i));
+  isp::station::StationWindow station(
+      {QString::fromStdString(firmware), ports, QString::fromStdString((line / "report.jsonl").string()), 0});
+  station.resize(1280, 1024);
   station.show();
   ok = QTest::qWaitForWindowExposed(&station) && station.start() && ok;
-  const auto says = [&](const std::string& port, const char* words) {
-    const auto* tile = station.findChild<isp::station::PortTile*>(QString::fromStdString(port));
+  const auto says = [&](int i, const char* words) {
+    const auto* tile = station.findChild<isp::station::PortTile*>(QString::fromStdString(at(i)));
     return tile && tile->stateText().contains(QString::fromUtf8(words));
   };
-  const auto first = isp::startStandIn("isp-screenshots", {.device = so.device, .linkPath = at("ttyUSB0")});
-  ok = QTest::qWaitFor([&] { return says(at("ttyUSB0"), "завершено"); }, 60000) && ok;
-  const auto second = isp::startStandIn("isp-screenshots", {.device = so.device, .linkPath = at("ttyUSB1")});
-  const auto third = isp::startStandIn("isp-screenshots", {.device = {.errorAt = 100}, .linkPath = at("ttyUSB2")});
-  ok = QTest::qWaitFor([&] { return says(at("ttyUSB2"), "Ошибка") && says(at("ttyUSB1"), "блок 3"); }, 60000) && ok;
+  std::vector<std::unique_ptr<isp::sim::Simulator>> devices;
+  for (int i = 0; i < 6; ++i)
+    devices.push_back(isp::startStandIn("isp-screenshots", {.device = so.device, .linkPath = at(i)}));
+  ok = QTest::qWaitFor([&] { return says(5, "завершено"); }, 60000) && ok;
+  for (int i = 6; i < 10; ++i)
+    devices.push_back(isp::startStandIn("isp-screenshots", {.device = so.device, .baud = 19200, .linkPath = at(i)}));
+  devices.push_back(isp::startStandIn("isp-screenshots", {.device = {.errorAt = 100}, .linkPath = at(10)}));
+  devices.push_back(isp::startStandIn("isp-screenshots", {.device = {.notReady = true}, .linkPath = at(11)}));
+  devices.push_back(isp::startStandIn("isp-screenshots", {.device = {.silent = true}, .linkPath = at(12)}));
+  ok = QTest::qWaitFor([&] { return says(10, "Ошибка") && says(9, "блок 40"); }, 60000) && ok;
   ok = station.grab().save(dir + QStringLiteral("/station.png")) && ok;
   station.stop();
   ok = QTest::qWaitFor([&] { return !station.running(); }, 10000) && ok;
+  devices.clear();
 
   sim->stop();
   std::remove(firmware.c_str());

@@ -7,13 +7,25 @@
 #include <QIcon>
 #include <QSettings>
 #include <QTimer>
+#include <cstdlib>
+#include <stop_token>
 
 #include "cli/options.h"
+#include "cli/os.h"
+#include "gui/station/port_list.h"
 #include "gui/station/station_window.h"
 #include "programming/file_access.h"
 #include "resources/isp_version.h"
 
+namespace {
+// The window whose line must end before the program does.
+isp::station::StationWindow* g_window = nullptr;
+}  // namespace
+
 int main(int argc, char** argv) {
+  // Before any thread starts, so that every thread leaves SIGTERM, SIGHUP and
+  // SIGINT to the one that turns them into a stop.
+  const std::stop_token outside = isp::cli::installStopHandlers();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("isp-station"));
   QApplication::setOrganizationName(QStringLiteral("isp-programmer"));
@@ -58,7 +70,17 @@ int main(int argc, char** argv) {
       folder.isEmpty() ? QString() : folder + QLatin1Char('/') + QFileInfo(isp::station::defaultReport()).fileName(),
       remembered.value(QStringLiteral("interval"), 250).toInt()};
   if (parser.isSet(file)) s.file = parser.value(file);
-  if (parser.isSet(port)) s.ports = parser.value(port).split(QLatin1Char(','), Qt::SkipEmptyParts);
+  if (parser.isSet(port)) {
+    s.ports = parser.value(port).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (const QString& name : s.ports)
+      if (name.compare(QStringLiteral("all"), Qt::CaseInsensitive) != 0 && isp::station::portName(name).isEmpty()) {
+        qCritical(
+            "isp-station: --port takes COM1 to COM20, 1 to 20, a device path, a comma-separated list of these "
+            "or all: %s",
+            qPrintable(name));
+        return 2;
+      }
+  }
   if (parser.isSet(report)) s.report = parser.value(report);
   if (parser.isSet(interval)) {
     std::string error;
@@ -77,7 +99,24 @@ int main(int argc, char** argv) {
     remembered.setValue(QStringLiteral("interval"), now.intervalMs);
     keepPrivate();
   };
+  g_window = &window;
+  // A lost display ends the program from inside the toolkit, with exit():
+  // the line is stopped and its report lines written even then. Registered
+  // late, so that it runs before the toolkit's own statics are torn down.
+  std::atexit([] {
+    if (g_window) g_window->stopNow();
+  });
+  // SIGTERM at shutdown, SIGHUP at logout, Ctrl-C, or the session's end: a
+  // Stop, then the end with 128 + the signal once every line is written.
+  const std::stop_callback onSignal(outside, [&window] {
+    QMetaObject::invokeMethod(
+        &window, [&window] { window.stopAndQuit(isp::cli::stopStatus()); }, Qt::QueuedConnection);
+  });
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window] { window.stopAndQuit(0); });
   window.show();
   if (parser.isSet(start)) QTimer::singleShot(0, &window, &isp::station::StationWindow::start);
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  window.stopNow();
+  g_window = nullptr;
+  return status;
 }

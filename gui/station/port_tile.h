@@ -22,6 +22,7 @@ class PortTile final : public QFrame {
 
  private:
   QLabel* state_;
+  QLabel* detail_;    // why a port cannot be had, in the system's words
   QLabel* previous_;  // how the last device ended, once the port waits again
   QLabel* device_;
   QProgressBar* progress_;

@@ -1,6 +1,8 @@
 #include "gui/station/station_window.h"
 
 #include <QCloseEvent>
+#include <QColor>
+#include <QCoreApplication>
 #include <QDate>
 #include <QDateTime>
 #include <QDir>
@@ -12,7 +14,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
@@ -21,9 +22,11 @@
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "cli/os.h"
 #include "gui/qt/qt_text.h"
+#include "gui/station/port_list.h"
 #include "gui/station/port_tile.h"
 #include "programming/file_access.h"
 #include "programming/messages.h"
@@ -32,7 +35,6 @@ namespace isp::station {
 
 namespace {
 
-constexpr int kColumns = 4;
 constexpr int kShownLines = 200;
 
 QString fromUtf8(const std::string& s) { return QString::fromStdString(s); }
@@ -75,9 +77,9 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidge
   auto* chooseFile = withButton(QStringLiteral("Файл программы"), file_, QStringLiteral("Файл…"));
   fileFacts_ = new QLabel(setup_);
   form->addRow(QString(), fileFacts_);
-  ports_ = new QListWidget(setup_);
+  comPorts_ = settings.comPorts;
+  ports_ = new PortList(settings.ports, comPorts_, setup_);
   ports_->setMaximumHeight(140);
-  ports_->setAccessibleName(QStringLiteral("Порты"));
   form->addRow(QStringLiteral("Порты"), ports_);
   report_ = new QLineEdit(settings.report.isEmpty() ? defaultReport() : settings.report, setup_);
   report_->setAccessibleName(QStringLiteral("Отчёт"));
@@ -100,29 +102,43 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidge
   buttons->addWidget(stop_);
   buttons->addWidget(status_, 1);
   layout->addLayout(buttons);
+  fileChanged_ = new QLabel(this);
+  fileChanged_->setObjectName(QStringLiteral("fileChanged"));
+  fileChanged_->setWordWrap(true);
+  fileChanged_->setStyleSheet(QStringLiteral("color: #a00000"));
+  fileChanged_->setVisible(false);
+  layout->addWidget(fileChanged_);
 
   auto* area = new QScrollArea(this);
   auto* tiles = new QWidget(area);
   tiles_ = new QGridLayout(tiles);
-  tiles_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+  tiles_->setContentsMargins(0, 0, 0, 0);
   area->setWidget(tiles);
+  area->setFrameShape(QFrame::NoFrame);
   area->setWidgetResizable(true);
   layout->addWidget(area, 3);
 
   totals_ = new QLabel(this);
   totals_->setObjectName(QStringLiteral("totals"));
   QFont big = totals_->font();
-  big.setPointSizeF(big.pointSizeF() * 1.6);
+  big.setPointSizeF(big.pointSizeF() * 1.8);
+  big.setBold(true);
   totals_->setFont(big);
   layout->addWidget(totals_);
 
-  lines_ = new QTableWidget(0, 5, this);
+  lines_ = new QTableWidget(0, 6, this);
   lines_->setObjectName(QStringLiteral("reportLines"));
   lines_->setAccessibleName(QStringLiteral("Последние строки отчёта"));
   lines_->setHorizontalHeaderLabels({QStringLiteral("Время"), QStringLiteral("Порт"), QStringLiteral("Устройство"),
-                                     QStringLiteral("Итог"), QStringLiteral("Длительность")});
+                                     QStringLiteral("Итог"), QStringLiteral("Длительность"), QStringLiteral("Отчёт")});
   lines_->horizontalHeader()->setStretchLastSection(true);
   lines_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lines_->verticalHeader()->setVisible(false);
+  lines_->verticalHeader()->setDefaultSectionSize(lines_->fontMetrics().height() + 6);
+  lines_->setWordWrap(false);
+  // A few lines are enough at a glance; the tiles get the rest of the height.
+  lines_->setMaximumHeight(lines_->horizontalHeader()->sizeHint().height() +
+                           5 * lines_->fontMetrics().height() * 3 / 2);
   layout->addWidget(lines_, 1);
 
   connect(chooseFile, &QPushButton::clicked, this, &StationWindow::chooseFile);
@@ -131,53 +147,43 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidge
   connect(stop_, &QPushButton::clicked, this, &StationWindow::stop);
   connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this, &StationWindow::start);
   connect(new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5), this), &QShortcut::activated, this, &StationWindow::stop);
-  connect(&clock_, &QTimer::timeout, this, &StationWindow::showTotals);
+  connect(&clock_, &QTimer::timeout, this, [this] {
+    showTotals();
+    checkFile();
+  });
+  // Adapters come and go while the line is set up.
+  connect(&refresh_, &QTimer::timeout, ports_, &PortList::refresh);
+  refresh_.start(2000);
 
   for (QLabel* label : findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
-  fillPorts(settings.ports);
   if (!settings.file.isEmpty()) loadImage(settings.file);
   showTotals();
   resize(1100, 800);
 }
 
-StationWindow::~StationWindow() {
+StationWindow::~StationWindow() { stopNow(); }
+
+void StationWindow::stopNow() {
   if (!thread_) return;
   stop_source_.request_stop();
   thread_->join();
+  thread_.reset();
+  station_.reset();
+  record_.reset();
 }
 
 StationSettings StationWindow::settings() const {
-  StationSettings s{file_->text(), {}, report_->text(), interval_->value()};
-  for (int i = 0; i < ports_->count(); ++i)
-    if (ports_->item(i)->checkState() == Qt::Checked) s.ports << ports_->item(i)->data(Qt::UserRole).toString();
-  return s;
+  return {file_->text(), ports_->chosen(), report_->text(), interval_->value(), comPorts_};
 }
 
-// The ports there are, looked at without opening any, and the paths asked
-// for beside them; those asked for are checked.
-void StationWindow::fillPorts(const QStringList& wanted) {
-  const auto platform = cli::serialPlatform();
-  const auto add = [&](const QString& name, const Port& p, const QString& why) {
-    QString text = name;
-    if (name != fromUtf8(p.node) && !p.node.empty()) text += QStringLiteral("   ") + fromUtf8(p.node);
-    if (!p.adapter.empty()) text += QStringLiteral("   ") + ui::qtText(msg::escapeControls(p.adapter));
-    if (!why.isEmpty()) text += QStringLiteral("   (") + why + QStringLiteral(")");
-    auto* item = new QListWidgetItem(text, ports_);
-    item->setData(Qt::UserRole, name);
-    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-    const bool all = wanted.contains(QStringLiteral("all"), Qt::CaseInsensitive);
-    item->setCheckState(all || wanted.contains(name, Qt::CaseInsensitive) ? Qt::Checked : Qt::Unchecked);
-  };
-  for (int n = kFirstPort; n <= kLastPort; ++n) {
-    const PortStatus status = platform->check(n);
-    if (status.error != SerialError::NotFound) add(fromUtf8(comName(n)), platform->port(n), fromUtf8(status.why));
-  }
-  for (const QString& name : wanted)
-    if (name.contains(QLatin1Char('/'))) add(name, cli::serialPlatform(name.toStdString())->port(kFirstPort), {});
+void StationWindow::showFacts(const QString& text, bool bad) {
+  fileFacts_->setText(text);
+  fileFacts_->setStyleSheet(bad ? QStringLiteral("color: #a00000") : QString());
 }
 
-// The file is read at once: a file that cannot hold an image is refused
-// before any device is in sight.
+// The file is read at once, and again at each start: a file that cannot
+// hold an image is refused before any device is in sight, and what the
+// window says of the image is what the line programs.
 bool StationWindow::loadImage(const QString& path) {
   file_->setText(path);
   std::string lines;
@@ -185,16 +191,36 @@ bool StationWindow::loadImage(const QString& path) {
   const bool opened = image_.fileOpen();
   imageOk_ = opened && image_.fileCanHoldImage() && image_.makeReady(lines);
   if (!imageOk_) {
-    fileFacts_->setText(opened ? QStringLiteral("Файл не подходит: в нём нет %1 байт").arg(wire::kImageSize)
-                               : QStringLiteral("Файл не открыт: ") + fromUtf8(openFailure(image_.openError())));
-    fileFacts_->setStyleSheet(QStringLiteral("color: #a00000"));
+    showFacts(opened ? QStringLiteral("Файл не подходит: в нём нет %1 байт").arg(wire::kImageSize)
+                     : QStringLiteral("Файл не открыт: ") + fromUtf8(openFailure(image_.openError())),
+              true);
     return false;
   }
   facts_ = cli::imageFacts(path.toStdString(), image_);
-  fileFacts_->setText(
-      QStringLiteral("%1 байт, SHA-256 %2").arg(facts_.size).arg(fromUtf8(facts_.sha256.substr(0, 12))));
-  fileFacts_->setStyleSheet({});
+  std::error_code ec;
+  fileSize_ = std::filesystem::file_size(path.toStdString(), ec);
+  fileTime_ = std::filesystem::last_write_time(path.toStdString(), ec);
+  QString text = QStringLiteral("%1 байт, SHA-256 %2").arg(facts_.size).arg(fromUtf8(facts_.sha256.substr(0, 12)));
+  if (fileSize_ > facts_.size)
+    text +=
+        QStringLiteral("; файл длиннее образа (%1 байт): передаются только первые %2").arg(fileSize_).arg(facts_.size);
+  showFacts(text, false);
   return true;
+}
+
+// While the line runs it keeps the image it loaded; a file changed on disk
+// since is said, so that nobody thinks the new one is being programmed.
+void StationWindow::checkFile() {
+  if (!running() || !imageOk_) return;
+  std::error_code size, time;
+  const auto bytes = std::filesystem::file_size(file_->text().toStdString(), size);
+  const auto when = std::filesystem::last_write_time(file_->text().toStdString(), time);
+  if (!size && !time && bytes == fileSize_ && when == fileTime_) return;
+  fileChanged_->setVisible(true);
+  fileChanged_->setText(
+      QStringLiteral("Файл программы изменён на диске; программируется образ, загруженный при запуске "
+                     "(SHA-256 %1). Новый файл будет прочитан при следующем запуске.")
+          .arg(fromUtf8(facts_.sha256.substr(0, 12))));
 }
 
 void StationWindow::chooseFile() {
@@ -216,16 +242,14 @@ void StationWindow::refuse(const QString& why) {
 
 bool StationWindow::start() {
   if (running()) return true;
-  if (!imageOk_) {
+  if (file_->text().isEmpty() || !loadImage(file_->text())) {
     refuse(QStringLiteral("Нет файла программы"));
     return false;
   }
   const StationSettings s = settings();
   std::vector<cli::PortTarget> targets;
-  for (const QString& name : s.ports) {
-    const int n = name.startsWith(QStringLiteral("COM")) ? name.mid(3).toInt() : 0;
-    targets.push_back({name.toStdString(), n});
-  }
+  for (const QString& name : s.ports)
+    targets.push_back({name.toStdString(), cli::portNumber(name.toStdString()).value_or(0)});
   if (targets.empty()) {
     refuse(QStringLiteral("Не выбран ни один порт"));
     return false;
@@ -246,23 +270,32 @@ bool StationWindow::start() {
   for (auto& [port, tile] : tileOf_) delete tile;
   tileOf_.clear();
   kindOf_.clear();
-  for (std::size_t i = 0; i < targets.size(); ++i) {
+  // An even grid: as many columns as rows, or one more.
+  const int n = static_cast<int>(targets.size());
+  const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(n))));
+  for (int c = 0; c < tiles_->columnCount(); ++c) tiles_->setColumnStretch(c, 0);
+  for (int r = 0; r < tiles_->rowCount(); ++r) tiles_->setRowStretch(r, 0);
+  for (int i = 0; i < n; ++i) {
     const QString name = fromUtf8(targets[i].name);
-    QString where;  // the list's words for the port, after its name
-    for (int k = 0; k < ports_->count(); ++k)
-      if (ports_->item(k)->data(Qt::UserRole).toString() == name)
-        where = ports_->item(k)->text().mid(name.size()).trimmed();
-    auto* tile = new PortTile(name, where);
-    tiles_->addWidget(tile, static_cast<int>(i) / kColumns, static_cast<int>(i) % kColumns);
+    auto* tile = new PortTile(name, ports_->whereOf(name));
+    tiles_->addWidget(tile, i / columns, i % columns);
+    tiles_->setColumnStretch(i % columns, 1);
+    tiles_->setRowStretch(i / columns, 1);
     tileOf_[targets[i].name] = tile;
   }
   options_.intervalMs = s.intervalMs;
-  completed_ = failed_ = 0;
+  completed_ = failed_ = stopped_ = 0;
   closeWhenEnded_ = false;
   stop_source_ = std::stop_source();
   station_ = std::make_unique<cli::Station>(
-      cli::StationSetup{.ports = targets, .stop = stop_source_.get_token(), .observer = this, .quiet = true}, options_,
-      terminal_, image_, facts_, record_.get());
+      cli::StationSetup{
+          .ports = targets,
+          .platformFor =
+              [this](const cli::PortTarget& t) { return t.number ? comPorts_() : cli::serialPlatform(t.name); },
+          .stop = stop_source_.get_token(),
+          .observer = this,
+          .quiet = true},
+      options_, terminal_, image_, facts_, record_.get());
   thread_ = std::make_unique<std::thread>([this] {
     station_->run();
     QMetaObject::invokeMethod(
@@ -273,6 +306,7 @@ bool StationWindow::start() {
   stop_->setEnabled(true);
   status_->setStyleSheet({});
   status_->setText(QStringLiteral("Станция работает; отчёт: ") + s.report);
+  refresh_.stop();
   since_.start();
   clock_.start(1000);
   showTotals();
@@ -288,12 +322,22 @@ void StationWindow::stop() {
   status_->setText(QStringLiteral("Остановка…"));
 }
 
+void StationWindow::stopAndQuit(int status) {
+  quitStatus_ = status;
+  if (!running()) return QCoreApplication::exit(status);
+  stop();
+}
+
 void StationWindow::ended() {
+  if (!thread_) return;  // ended already, by stopNow
   thread_->join();
   thread_.reset();
   station_.reset();
   clock_.stop();
+  ports_->refresh();
+  refresh_.start();
   setup_->setVisible(true);
+  fileChanged_->setVisible(false);
   start_->setEnabled(true);
   stop_->setEnabled(false);
   if (record_->lineMissing())
@@ -302,6 +346,7 @@ void StationWindow::ended() {
     status_->setText(QStringLiteral("Станция остановлена"));
   record_.reset();
   emit stationEnded();
+  if (quitStatus_ >= 0) return QCoreApplication::exit(quitStatus_);
   if (closeWhenEnded_) close();
 }
 
@@ -313,42 +358,30 @@ bool StationWindow::programming() const {
 
 void StationWindow::closeEvent(QCloseEvent* event) {
   if (!running()) return event->accept();
-  if (programming() &&
-      QMessageBox::question(this, windowTitle(),
-                            QStringLiteral("Идёт программирование устройств. Остановить передачу и закрыть окно?")) !=
-          QMessageBox::Yes)
-    return event->ignore();
+  if (programming()) {
+    QMessageBox ask(QMessageBox::Question, windowTitle(),
+                    QStringLiteral("Идёт программирование устройств. Остановить передачу и закрыть окно?"),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    ask.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+    ask.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+    ask.setDefaultButton(QMessageBox::No);
+    if (ask.exec() != QMessageBox::Yes) return event->ignore();
+  }
   if (!running()) return event->accept();  // ended while the question was asked
   closeWhenEnded_ = true;
   stop();
   event->ignore();  // closed once every transfer has ended
 }
 
-// On a port's own thread. Progress comes as fast as a device acknowledges:
-// a run of counts is one change to show, and the window is woken once for
-// whatever has piled up, so that a busy line cannot flood its event loop.
+// On a port's own thread: the window is woken once for whatever has piled up.
 void StationWindow::changed(const cli::PortState& state) {
-  {
-    std::lock_guard lock(changesMu_);
-    std::vector<cli::PortState>& queue = changes_[state.port];
-    if (!queue.empty() && queue.back().kind == cli::PortState::Programming && state.kind == cli::PortState::Programming)
-      queue.back() = state;
-    else
-      queue.push_back(state);
-    if (std::exchange(changesPosted_, true)) return;
-  }
-  QMetaObject::invokeMethod(
-      this, [this] { showChanges(); }, Qt::QueuedConnection);
+  if (changes_.add(state))
+    QMetaObject::invokeMethod(
+        this, [this] { showChanges(); }, Qt::QueuedConnection);
 }
 
 void StationWindow::showChanges() {
-  std::map<std::string, std::vector<cli::PortState>> changes;
-  {
-    std::lock_guard lock(changesMu_);
-    changes.swap(changes_);
-    changesPosted_ = false;
-  }
-  for (const auto& [port, states] : changes)
+  for (const auto& [port, states] : changes_.take())
     for (const cli::PortState& state : states) {
       kindOf_[port] = state.kind;
       if (const auto it = tileOf_.find(port); it != tileOf_.end()) it->second->show(state);
@@ -362,32 +395,45 @@ void StationWindow::finished(const cli::JobResult& job, const std::string& recor
         // A device without its line in the record is said, and stays said.
         if (!recordError.empty())
           refuse(QStringLiteral("Строка отчёта для %1 не записана: %2").arg(fromUtf8(job.port), fromUtf8(recordError)));
-        ++(job.status == cli::kCompleted ? completed_ : failed_);
+        ++(job.status == cli::kCompleted                                           ? completed_
+           : job.status == cli::kNotCompleted || job.status == cli::kNotIdentified ? failed_
+                                                                                   : stopped_);
         lines_->insertRow(0);
         const double seconds = std::chrono::duration<double>(job.ended - job.started).count();
-        const QString cells[] = {QDateTime::fromSecsSinceEpoch(std::chrono::system_clock::to_time_t(job.ended))
-                                     .toString(QStringLiteral("HH:mm:ss")),
-                                 fromUtf8(job.port), ui::qtText(msg::escapeControls(job.device)), resultWords(job),
-                                 QStringLiteral("%1 с").arg(seconds, 0, 'f', 1)};
-        for (int c = 0; c < 5; ++c) lines_->setItem(0, c, new QTableWidgetItem(cells[c]));
+        // A line the report does not hold is shown, and marked so.
+        const QString cells[] = {
+            QDateTime::fromSecsSinceEpoch(std::chrono::system_clock::to_time_t(job.ended))
+                .toString(QStringLiteral("HH:mm:ss")),
+            fromUtf8(job.port),
+            ui::qtText(msg::escapeControls(job.device)),
+            resultWords(job),
+            QStringLiteral("%1 с").arg(seconds, 0, 'f', 1),
+            recordError.empty() ? QStringLiteral("записано") : QStringLiteral("НЕ ЗАПИСАНО: ") + fromUtf8(recordError)};
+        for (int c = 0; c < 6; ++c) {
+          auto* cell = new QTableWidgetItem(cells[c]);
+          if (!recordError.empty()) cell->setBackground(QColor(0xf5, 0xb3, 0xb3));
+          lines_->setItem(0, c, cell);
+        }
         if (lines_->rowCount() > kShownLines) lines_->removeRow(kShownLines);
         showTotals();
       },
       Qt::QueuedConnection);
 }
 
+// Whole minutes: a line at rest redraws its totals once a minute, not every second.
 void StationWindow::showTotals() {
-  const qint64 s = running() ? since_.elapsed() / 1000 : 0;
+  const qint64 s = running() ? since_.elapsed() / 60000 * 60 : 0;
   const int devices = completed_ + failed_;
   const QString perHour =
       s >= 60 ? QString::number(devices * 3600.0 / static_cast<double>(s), 'f', 1) : QStringLiteral("—");
-  totals_->setText(QStringLiteral("Завершено: %1    С ошибкой: %2    Устройств в час: %3    С начала: %4:%5:%6")
+  totals_->setText(QStringLiteral("Завершено: %1    С ошибкой: %2    Остановлено: %3    Устройств в час: %4    "
+                                  "С начала: %5 ч %6 мин")
                        .arg(completed_)
                        .arg(failed_)
+                       .arg(stopped_)
                        .arg(perHour)
                        .arg(s / 3600)
-                       .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
-                       .arg(s % 60, 2, 10, QLatin1Char('0')));
+                       .arg(s / 60 % 60, 2, 10, QLatin1Char('0')));
 }
 
 }  // namespace isp::station

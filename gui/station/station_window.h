@@ -10,22 +10,26 @@
 #include <stop_token>
 #include <thread>
 
+#include <filesystem>
+
+#include "cli/os.h"
 #include "cli/report.h"
 #include "cli/station.h"
 #include "cli/terminal.h"
+#include "gui/station/pending_changes.h"
 #include "programming/firmware_image.h"
 
 class QCheckBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPushButton;
 class QSpinBox;
 class QTableWidget;
 
 namespace isp::station {
 
+class PortList;
 class PortTile;
 
 // What a station starts with: the line's settings, from the command line or
@@ -35,6 +39,8 @@ struct StationSettings {
   QStringList ports;  // COMn names or device paths
   QString report;
   int intervalMs = 250;
+  // COM1 to COM20; tests give a table of their own, with nodes they plug in.
+  std::function<std::unique_ptr<SerialPlatform>()> comPorts = [] { return cli::serialPlatform(); };
 };
 
 // The station window: set-up (firmware, ports, report, interval), then one
@@ -51,7 +57,14 @@ class StationWindow final : public QWidget, private cli::StationObserver {
   bool start();
   // Ends every transfer as Stop does in the dialog, and the watching.
   void stop();
+  // A stop from outside (a signal, the session's end): Stop, then the
+  // program's end with `status` once every report line is written.
+  void stopAndQuit(int status);
+  // Waits until the line has ended, every report line written: for an end
+  // of the program that no event loop will see (the display gone).
+  void stopNow();
   bool running() const { return static_cast<bool>(thread_); }
+  // What the user chose: the ports checked, present or not.
   StationSettings settings() const;
   // Told when a start succeeds, so that the settings can be remembered.
   std::function<void(const StationSettings&)> onStarted;
@@ -65,11 +78,12 @@ class StationWindow final : public QWidget, private cli::StationObserver {
  private:
   void changed(const cli::PortState& state) override;
   void showChanges();
+  void checkFile();
+  void showFacts(const QString& text, bool bad);
   void finished(const cli::JobResult& job, const std::string& recordError) override;
   void chooseFile();
   void chooseReport();
   bool loadImage(const QString& path);
-  void fillPorts(const QStringList& wanted);
   void showTotals();
   void ended();
   bool programming() const;
@@ -77,27 +91,28 @@ class StationWindow final : public QWidget, private cli::StationObserver {
 
   QLineEdit* file_;
   QLabel* fileFacts_;
-  QListWidget* ports_;
+  PortList* ports_;
   QLineEdit* report_;
   QSpinBox* interval_;
   QPushButton* start_;
   QPushButton* stop_;
   QLabel* status_;
+  QLabel* fileChanged_;  // the firmware file changed on disk while the line runs
   QLabel* totals_;
   QWidget* setup_;
   QGridLayout* tiles_;
   QTableWidget* lines_;
   std::map<std::string, PortTile*> tileOf_;
   std::map<std::string, cli::PortState::Kind> kindOf_;
-  // Changes told on the ports' threads and not yet shown; one posted event
-  // at a time shows them all.
-  std::mutex changesMu_;
-  std::map<std::string, std::vector<cli::PortState>> changes_;
-  bool changesPosted_ = false;
+  PendingChanges changes_;
 
+  std::function<std::unique_ptr<SerialPlatform>()> comPorts_;
   FirmwareImage image_;
   cli::ImageFacts facts_;
   bool imageOk_ = false;
+  // The firmware file as it was when read, to notice it changed on disk.
+  std::filesystem::file_time_type fileTime_{};
+  std::uintmax_t fileSize_ = 0;
   cli::Options options_;
   cli::Terminal terminal_{false};
   std::unique_ptr<cli::ProductionRecord> record_;
@@ -105,9 +120,11 @@ class StationWindow final : public QWidget, private cli::StationObserver {
   std::stop_source stop_source_;
   std::unique_ptr<std::thread> thread_;
   bool closeWhenEnded_ = false;
-  int completed_ = 0, failed_ = 0;
+  int quitStatus_ = -1;  // the program's end once the line has ended; -1: none asked
+  int completed_ = 0, failed_ = 0, stopped_ = 0;
   QElapsedTimer since_;
   QTimer clock_;
+  QTimer refresh_;  // the port list, while the set-up shows
 };
 
 // Where the report goes unless told otherwise: one file a day under the
