@@ -25,6 +25,14 @@ namespace {
 
 using namespace isp::cli;
 
+// Standard output written to its end, or the status says it was not: a
+// listing or a help text cut short is no success.
+int written(int status) {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+  std::fprintf(stderr, "isp-flash: standard output: %s\n", std::strerror(errno ? errno : EIO));
+  return status == kCompleted ? kNotCompleted : status;
+}
+
 int listPorts() {
   const auto platform = serialPlatform();
   int shown = 0;
@@ -33,7 +41,7 @@ int listPorts() {
     const isp::PortStatus status = platform->check(n);
     // A port that exists but cannot be had is shown with the reason.
     if (status.error == isp::SerialError::NotFound) continue;
-    std::string line = p.name + "\t" + p.node;
+    std::string line = isp::msg::escapeControls(p.name) + "\t" + isp::msg::escapeControls(p.node);
     // The adapter's maker, product and serial are the USB device's own words.
     if (!p.adapter.empty()) line += '\t' + isp::msg::escapeControls(p.adapter);
     if (!status) line += "\t(" + status.why + ")";
@@ -41,7 +49,7 @@ int listPorts() {
     ++shown;
   }
   if (shown == 0) std::printf("%s\n", std::string(isp::msg::kNoPorts).c_str());
-  return kCompleted;
+  return written(kCompleted);
 }
 
 // The ports of --port all: every one that can be had now, told without
@@ -63,16 +71,19 @@ int combinedStatus(const std::vector<JobResult>& jobs) {
   return status;
 }
 
-void summary(const std::vector<JobResult>& jobs) {
+// The table of the run on standard error; false when it could not be
+// written whole.
+bool summary(const std::vector<JobResult>& jobs) {
   std::fprintf(stderr, "%-14s %-40s %-12s %-32s %8s\n", "port", "adapter", "device", "result", "time");
   for (const JobResult& j : jobs) {
     const double seconds = std::chrono::duration<double>(j.ended - j.started).count();
     const std::string result =
         resultName(j) + (j.failedBlock >= 0 ? " at record " + std::to_string(j.failedBlock) : "");
     const std::string adapter = isp::msg::escapeControls(j.adapter.empty() ? j.node : j.adapter);
-    std::fprintf(stderr, "%-14s %-40s %-12s %-32s %6.1f s\n", j.port.c_str(), adapter.c_str(),
+    std::fprintf(stderr, "%-14s %-40s %-12s %-32s %6.1f s\n", isp::msg::escapeControls(j.port).c_str(), adapter.c_str(),
                  isp::msg::escapeControls(j.device).c_str(), result.c_str(), seconds);
   }
+  return std::fflush(stderr) == 0 && !std::ferror(stderr);
 }
 
 // Two names in one --port list for one device would run two transfers into
@@ -104,7 +115,7 @@ std::optional<ImageFacts> loadImage(const Options& o, Terminal& terminal, isp::F
   if (!whole) {
     terminal.note(opened ? o.file + " is not a firmware image: it must hold " + std::to_string(isp::wire::kImageSize) +
                                " bytes"
-                         : "cannot open " + o.file + ": " + isp::openFailure(image.openError()));
+                         : "cannot open " + o.file + ": " + image.openWhy());
     return std::nullopt;
   }
   if (readLines) *readLines = read;
@@ -129,10 +140,10 @@ int runStation(const Options& o, std::vector<PortTarget> ports, const isp::Firmw
                 "; Ctrl-C ends it");
   isp::cli::Station station({.ports = ports, .stop = stop}, o, terminal, image, facts, record);
   const std::vector<JobResult> jobs = station.run();
-  summary(jobs);
+  const bool tabled = summary(jobs);
   for (const JobResult& j : jobs)
     if (j.status != kCompleted) return kNotCompleted;
-  return kCompleted;
+  return tabled ? kCompleted : kRecordMissing;
 }
 
 // One transfer per port, each on its own thread with its own link, all from
@@ -186,8 +197,23 @@ int runJobs(const Options& o, const std::vector<PortTarget>& ports, const isp::F
   for (std::thread& t : threads) t.join();
   if (one) return jobs.front().status;
   terminal.clearProgress();
-  summary(jobs);
-  return combinedStatus(jobs);
+  const int status = combinedStatus(jobs);
+  return summary(jobs) || status != kCompleted ? status : kRecordMissing;
+}
+
+// --file, --log and --report naming one file, by whatever names: the log
+// would be written into the record, the record into the firmware. Told
+// before any of them is opened.
+std::optional<std::string> oneFileTwoRoles(const Options& o) {
+  const std::pair<const char*, const std::string*> roles[] = {
+      {"--file", &o.file}, {"--log", &o.logFile}, {"--report", &o.reportFile}};
+  for (std::size_t i = 0; i < std::size(roles); ++i)
+    for (std::size_t k = i + 1; k < std::size(roles); ++k)
+      if (!roles[i].second->empty() && !roles[k].second->empty() &&
+          fileIdentity(*roles[i].second) == fileIdentity(*roles[k].second))
+        return std::string(roles[i].first) + " and " + roles[k].first + " name one file: " + *roles[i].second +
+               " and " + *roles[k].second;
+  return std::nullopt;
 }
 
 int run(const Options& o) {
@@ -197,14 +223,19 @@ int run(const Options& o) {
                   " (see isp-flash --help)");
     return kUsage;
   }
+  if (const auto shared = oneFileTwoRoles(o)) {
+    terminal.note(*shared + " (see isp-flash --help)");
+    return kUsage;
+  }
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> logFile(nullptr, std::fclose);
   if (!o.logFile.empty()) {
-    logFile.reset(isp::openFile(o.logFile, "ab"));
+    std::string why;
+    logFile.reset(isp::openFile(o.logFile, "ab", &why));
     if (!logFile) {
-      terminal.note("cannot open the log file " + o.logFile + ": " + isp::openFailure(errno));
+      terminal.note("cannot open the log file " + o.logFile + ": " + why);
       return kUsage;
     }
-    terminal.setLogFile(logFile.get());
+    terminal.setLogFile(logFile.get(), o.logFile);
   }
   // The record is opened before any device is touched: a device programmed
   // without its line is what the record exists to prevent.
@@ -237,7 +268,8 @@ int run(const Options& o) {
     terminal.note("the report " + o.reportFile + " lacks a device's line");
     return kRecordMissing;
   }
-  return status;
+  // The log's own failure was said when it came.
+  return status == kCompleted && terminal.lost() ? kRecordMissing : status;
 }
 
 }  // namespace
@@ -253,8 +285,8 @@ int main(int argc, char** argv) {
     return kUsage;
   }
   switch (options->mode) {
-    case Options::Mode::Help: std::fputs(isp::cli::helpText().c_str(), stdout); return 0;
-    case Options::Mode::Version: std::puts(isp::cli::kVersion); return 0;
+    case Options::Mode::Help: std::fputs(isp::cli::helpText().c_str(), stdout); return written(0);
+    case Options::Mode::Version: std::puts(isp::cli::kVersion); return written(0);
     case Options::Mode::List: return listPorts();
     default: return run(*options);
   }

@@ -8,6 +8,7 @@
 #include "link/protocol.h"
 #include "resources/isp_version.h"
 #include "serial/serial_port.h"
+#include "text/decimal.h"
 
 namespace isp::cli {
 
@@ -71,8 +72,9 @@ std::string helpText() {
          "  2    usage error\n"
          "  3    the device was not identified in programming mode\n"
          "  4    the firmware file could not be opened or read\n"
-         "  5    the report lacks a line (the devices did as hoped, else their status\n"
-         "       stands), or could not be opened and nothing was sent\n"
+         "  5    the report, the log or the table lacks a line (the devices did as\n"
+         "       hoped, else their status stands), or the report could not be opened\n"
+         "       and nothing was sent\n"
 #ifdef _WIN32
          "  130  stopped by Ctrl-C (149 Ctrl-Break, 129 the console closed)\n";
 #else
@@ -111,6 +113,12 @@ std::vector<PortTarget> portList(const std::string& list, std::string* error) {
 
 }  // namespace
 
+std::optional<int> parseInterval(const std::string& text, std::string* error) {
+  const auto ms = parseDecimal(text, 0, 60000);
+  if (!ms) *error = "--interval takes milliseconds from 0 to 60000, in decimal digits: " + text;
+  return ms ? std::optional<int>(static_cast<int>(*ms)) : std::nullopt;
+}
+
 std::optional<int> portNumber(const std::string& port) {
   if (port.find_first_of(kPathMarks) != std::string::npos) return 0;
   const auto is = [&](std::size_t i, char upper) { return std::toupper(static_cast<unsigned char>(port[i])) == upper; };
@@ -125,7 +133,7 @@ std::optional<int> portNumber(const std::string& port) {
 std::optional<Options> parse(int argc, const char* const* argv, std::string* error) {
   Options o;
   bool identify = false, list = false, help = false, version = false;
-  std::string ports;
+  std::string ports, interval;
   CLI::App app;
   app.set_help_flag();                     // the help text is ours
   app.allow_windows_style_options(false);  // "//./COM7" is a port, not an option
@@ -145,7 +153,7 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
   flag("-q,--quiet", o.quiet);
   CLI::Option* port = value("--port", ports);
   CLI::Option* file = value("--file", o.file);
-  value("--interval", o.intervalMs)->check(CLI::Range(0, 60000));
+  CLI::Option* pace = value("--interval", interval);
   value("--log", o.logFile);
   value("--report", o.reportFile);
   listing->excludes(asking)->excludes(port)->excludes(file)->excludes(station);
@@ -167,6 +175,7 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
            : identify ? Options::Mode::Identify
                       : Options::Mode::Flash;
   if (error->empty() && (help || version || list)) return o;
+  if (error->empty() && pace->count() > 0) o.intervalMs = parseInterval(interval, error).value_or(o.intervalMs);
   if (error->empty() && ports.empty()) *error = "--port is required";
   if (error->empty()) o.ports = portList(ports, error);
   o.allPorts = ports == "all";

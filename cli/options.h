@@ -31,6 +31,10 @@ std::optional<int> portNumber(const std::string& port);
 // Parses the command line; nothing on a usage error, with the reason in *error.
 std::optional<Options> parse(int argc, const char* const* argv, std::string* error);
 
+// --interval's value, the same for every program that takes one:
+// milliseconds in decimal, 0 to 60000. Nothing, with the words in *error.
+std::optional<int> parseInterval(const std::string& text, std::string* error);
+
 // The text --help prints.
 std::string helpText();
 extern const char* const kVersion;

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -33,7 +34,10 @@ class RecordFile {
  public:
   // Nothing, with the reason in *error, when path cannot hold the record:
   // it cannot be created or written, or is no regular file.
-  static std::unique_ptr<RecordFile> open(const std::string& path, std::string* error);
+  // sync makes a written line durable: fsync(2) (FlushFileBuffers on
+  // Windows), unless a test puts its own in its place.
+  static std::unique_ptr<RecordFile> open(const std::string& path, std::string* error,
+                                          std::function<int(int fd)> sync = {});
   virtual ~RecordFile() = default;
   // Appends the line (with its "\n") and waits until it is on disk. A line
   // that cannot be written whole is taken back, and one that another writer
@@ -43,6 +47,9 @@ class RecordFile {
 // What tells one device from another, whatever name it was given: a COM
 // name, a path, a link to it.
 std::string deviceIdentity(const std::string& node);
+// What tells one file from another, whatever name or link it is reached
+// by, told without opening it; a file not there yet by its whole path.
+std::string fileIdentity(const std::string& path);
 // The path made absolute, for a record read far from where it was written.
 std::string absolutePath(const std::string& path);
 

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <thread>
 
@@ -27,7 +28,12 @@ std::atomic<int> g_stop{0};
 
 }  // namespace
 
-std::vector<std::string> startProgram(int argc, char** argv) { return {argv, argv + argc}; }
+std::vector<std::string> startProgram(int argc, char** argv) {
+  // A line that outgrows a file size limit (the log's, the report's) fails
+  // with EFBIG, to be said and taken back, instead of ending the program.
+  signal(SIGXFSZ, SIG_IGN);
+  return {argv, argv + argc};
+}
 
 std::unique_ptr<SerialPlatform> serialPlatform(const std::string& path) {
   return std::make_unique<PosixSerialPlatform>(path.empty() ? PortMap::linuxDefault() : PortMap::onlyDevice(path));
@@ -83,10 +89,11 @@ struct Opened {
 
 std::optional<Opened> openRecord(const std::string& path, std::string* error) {
   struct stat st {};
-  Opened o{UniqueFd(openNamedFile(path, O_RDWR | O_APPEND | O_CREAT, 0644))};
-  if (!o.fd && errno == EACCES) o = {UniqueFd(openNamedFile(path, O_WRONLY | O_APPEND | O_CREAT, 0644)), false};
+  std::string why;
+  Opened o{UniqueFd(openNamedFile(path, O_RDWR | O_APPEND | O_CREAT, 0644, &why))};
+  if (!o.fd && errno == EACCES) o = {UniqueFd(openNamedFile(path, O_WRONLY | O_APPEND | O_CREAT, 0644, &why)), false};
   if (!o.fd || ::fstat(o.fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    *error = path + ": " + (o.fd ? "not a regular file" : openFailure(errno));
+    *error = path + ": " + (o.fd ? "not a regular file" : why);
     return std::nullopt;
   }
   return o;
@@ -94,7 +101,8 @@ std::optional<Opened> openRecord(const std::string& path, std::string* error) {
 
 class PosixRecordFile final : public RecordFile {
  public:
-  PosixRecordFile(std::string path, Opened file) : path_(std::move(path)), file_(std::move(file)) {}
+  PosixRecordFile(std::string path, Opened file, std::function<int(int)> sync)
+      : path_(std::move(path)), file_(std::move(file)), sync_(sync ? std::move(sync) : ::fsync) {}
 
   bool append(const std::string& line, std::string* error) override {
     // Rotated or removed while a station runs for days: the line goes to the
@@ -122,7 +130,7 @@ class PosixRecordFile final : public RecordFile {
       else if (k == 0 || errno != EINTR)
         return cutBack(done, k == 0 ? EIO : errno, error);
     }
-    if (::fsync(fd) != 0) return cutBack(done, errno, error);
+    if (sync_(fd) != 0) return cutBack(done, errno, error);
     return true;
   }
 
@@ -168,17 +176,19 @@ class PosixRecordFile final : public RecordFile {
 
   std::string path_;
   Opened file_;
+  std::function<int(int)> sync_;
 };
 
 }  // namespace
 
-std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::string* error) {
+std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::string* error,
+                                             std::function<int(int)> sync) {
   // A line that outgrows a file size limit fails with EFBIG, to be taken
-  // back like any other, instead of ending the program.
+  // back like any other, instead of ending the program (the window too).
   signal(SIGXFSZ, SIG_IGN);
   std::optional<Opened> file = openRecord(path, error);
   if (!file) return nullptr;
-  return std::make_unique<PosixRecordFile>(path, std::move(*file));
+  return std::make_unique<PosixRecordFile>(path, std::move(*file), std::move(sync));
 }
 
 std::string deviceIdentity(const std::string& node) {
@@ -187,6 +197,15 @@ std::string deviceIdentity(const std::string& node) {
   if (::stat(node.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
     return "device " + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
   return absolutePath(node);
+}
+
+std::string fileIdentity(const std::string& path) {
+  // Looked at, not opened: a FIFO or a device is not touched.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return "file " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  std::error_code ec;
+  const std::filesystem::path whole = std::filesystem::weakly_canonical(path, ec);
+  return ec ? absolutePath(path) : whole.string();
 }
 
 std::string absolutePath(const std::string& path) {

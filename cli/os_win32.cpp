@@ -155,7 +155,9 @@ bool namesADevice(const std::string& path) {
 }
 }  // namespace
 
-std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::string* error) {
+std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::string* error,
+                                             std::function<int(int)> sync) {
+  (void)sync;  // a Windows handle is no descriptor: FlushFileBuffers it is
   // A device is never opened, not even to be refused: opening COM7 moves its lines.
   if (namesADevice(path)) {
     *error = path + ": not a regular file";
@@ -181,6 +183,20 @@ std::string deviceIdentity(const std::string& node) {
   std::string name = node;
   for (char& c : name) c = c == '/' ? '\\' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return name.starts_with("\\\\.\\") ? name.substr(4) : name;
+}
+
+std::string fileIdentity(const std::string& path) {
+  if (namesADevice(path)) return deviceIdentity(path);
+  // Asked for no access at all: the file's volume and index, not its data.
+  UniqueHandle file(::CreateFileW(toUtf16(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (file && ::GetFileInformationByHandle(file.get(), &info))
+    return "file " + std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" +
+           std::to_string(info.nFileIndexLow);
+  std::string name = absolutePath(path);  // names differ by case alone on one file
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name;
 }
 
 std::string absolutePath(const std::string& path) {

@@ -1,7 +1,9 @@
 #include "cli/terminal.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/timestamp.h"
 #include "link/protocol.h"
@@ -17,17 +19,27 @@ void TerminalLog::append(std::string_view piece) {
   }
 }
 
-void Terminal::line(const std::string& line, bool show) {
+void Terminal::line(const std::string& text, bool show) {
+  const std::string shown = msg::escapeControls(text);
   std::lock_guard lock(mu_);
   if (show) {
     clearLocked();
-    std::fprintf(stdout, "%s\n", line.c_str());
-    std::fflush(stdout);
+    // A reader that went away (EPIPE) chose to stop reading; anything else
+    // is said, once.
+    if ((std::fprintf(stdout, "%s\n", shown.c_str()) < 0 || std::fflush(stdout) != 0) && errno != EPIPE &&
+        !stdoutFailed_) {
+      stdoutFailed_ = true;
+      noteLocked(std::string("standard output: ") + std::strerror(errno) + "; the lines that follow are not shown");
+    }
   }
-  if (!logFile_) return;
+  if (!logFile_ || logFailed_) return;
   const std::string stamp = timestamp(std::chrono::system_clock::now(), Zone::Local);
-  std::fprintf(logFile_, "%s %s\n", stamp.c_str(), line.c_str());
-  std::fflush(logFile_);
+  if (std::fprintf(logFile_, "%s %s\n", stamp.c_str(), shown.c_str()) < 0 || std::fflush(logFile_) != 0) {
+    // Said once; the lines after it are not tried, so none is half there.
+    logFailed_ = true;
+    lost_ = true;
+    noteLocked("the log file " + logPath_ + ": " + std::strerror(errno) + "; it lacks this line and those after it");
+  }
 }
 
 std::string progressText(int done, int total, double seconds, std::size_t recordSize) {
@@ -46,9 +58,13 @@ std::string progressText(int done, int total, double seconds, std::size_t record
 
 void Terminal::note(const std::string& text) {
   std::lock_guard lock(mu_);
+  noteLocked(text);
+}
+
+void Terminal::noteLocked(const std::string& text) {
   clearLocked();
-  std::fprintf(stderr, "isp-flash: %s\n", text.c_str());
-  std::fflush(stderr);
+  if (std::fprintf(stderr, "isp-flash: %s\n", msg::escapeControls(text).c_str()) < 0 || std::fflush(stderr) != 0)
+    lost_ = true;
 }
 
 void Terminal::progress(const std::string& text) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -11,12 +12,19 @@ namespace isp::cli {
 // The terminal that every transfer of a run writes to: whole lines to
 // standard output (and, with a timestamp, to a log file), and one progress
 // line on standard error that a new line first clears. One lock, so that the
-// lines of transfers on several threads never interleave.
+// lines of transfers on several threads never interleave. Every line and
+// note is shown with its control characters escaped, as device text is: a
+// port's name or a path can neither command the terminal nor forge a line.
+// A write that fails never stops a transfer: it is said once on standard
+// error, and lost() tells the run that its record is not whole.
 class Terminal {
  public:
   explicit Terminal(bool showProgress) : showProgress_(showProgress) {}
-  // From now on every line goes to logFile as well, with a timestamp.
-  void setLogFile(std::FILE* logFile) { logFile_ = logFile; }
+  // From now on every line goes to logFile (named path) as well, with a timestamp.
+  void setLogFile(std::FILE* logFile, std::string path) {
+    logFile_ = logFile;
+    logPath_ = std::move(path);
+  }
   // show: false for a line the log file alone gets.
   void line(const std::string& text, bool show = true);
   // "isp-flash: text" on standard error: more than a log line says.
@@ -26,11 +34,17 @@ class Terminal {
   // Leaves the last progress shown on a line of its own.
   void endProgress();
   bool showsProgress() const { return showProgress_; }
+  // A line of the log file, or a note, could not be written.
+  bool lost() const { return lost_; }
 
  private:
   void clearLocked();
+  void noteLocked(const std::string& text);
   std::mutex mu_;
   std::FILE* logFile_ = nullptr;
+  std::string logPath_;
+  bool logFailed_ = false, stdoutFailed_ = false;
+  std::atomic<bool> lost_ = false;
   bool showProgress_;
   bool progressShown_ = false;
 };

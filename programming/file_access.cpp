@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <string_view>
+
+#include "serial/posix/path_walk.h"
 #endif
 
 namespace isp {
@@ -19,15 +21,17 @@ namespace isp {
 std::string openFailure(int err) {
 #ifndef _WIN32
   if (err == ENODEV) return "a device, not a file";
-  if (err == ELOOP) return "a link that another user put in a folder everybody may write; it is not followed";
+  if (err == ELOOP) return "a link that another user put in a folder others may write; it is not followed";
 #endif
   return std::strerror(err);
 }
 
 #ifdef _WIN32
 
-std::FILE* openFile(const std::string& utf8Path, const char* mode) {
-  return ::_wfopen(toUtf16(utf8Path).c_str(), toUtf16(mode).c_str());
+std::FILE* openFile(const std::string& utf8Path, const char* mode, std::string* why) {
+  std::FILE* f = ::_wfopen(toUtf16(utf8Path).c_str(), toUtf16(mode).c_str());
+  if (!f && why) *why = openFailure(errno);
+  return f;
 }
 
 std::string fileName(const std::string& utf8Path) {
@@ -38,59 +42,55 @@ std::string fileName(const std::string& utf8Path) {
 
 #else
 
-namespace {
-
-bool isDevice(mode_t mode) { return S_ISCHR(mode) || S_ISBLK(mode) || S_ISSOCK(mode); }
-
-// A link in a sticky folder that everybody may write, owned by neither us
-// nor the folder's owner: somebody else's link, waiting for us to follow it.
-bool plantedLink(const std::string& path) {
-  struct stat link {};
-  if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode) || link.st_uid == ::geteuid()) return false;
-  struct stat folder {};
-  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  if (::stat(parent.empty() ? "." : parent.c_str(), &folder) != 0) return false;
-  return (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH) && link.st_uid != folder.st_uid;
+int openNamedFile(const std::string& path, int flags, unsigned mode, std::string* why) {
+  const bool writes = (flags & O_ACCMODE) != O_RDONLY || (flags & (O_CREAT | O_TRUNC)) != 0;
+  WalkedPath opened = openWalked(path, flags, mode, writes ? PathUse::Write : PathUse::Read);
+  if (!opened.fd) {
+    if (why) *why = opened.err == ENODEV ? openFailure(ENODEV) : opened.why;
+    errno = opened.err;
+    return -1;
+  }
+  return opened.fd.release();
 }
 
-}  // namespace
-
-int openNamedFile(const std::string& path, int flags, unsigned mode) {
-  struct stat st {};
-  if (plantedLink(path)) {
-    errno = ELOOP;
-    return -1;
-  }
-  if (::stat(path.c_str(), &st) == 0 && isDevice(st.st_mode)) {
-    errno = ENODEV;
-    return -1;
-  }
-  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
-  if (fd < 0) return -1;
-  // Swapped for a device since the look, or the blocking left on: refused.
-  if (::fstat(fd, &st) != 0 || isDevice(st.st_mode) || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    ::close(fd);
-    errno = ENODEV;
-    return -1;
-  }
-  return fd;
-}
-
-std::FILE* openFile(const std::string& utf8Path, const char* mode) {
+std::FILE* openFile(const std::string& utf8Path, const char* mode, std::string* why) {
   const std::string_view m = mode;
   int flags = m.starts_with('r')   ? O_RDONLY
               : m.starts_with('a') ? O_WRONLY | O_CREAT | O_APPEND
                                    : O_WRONLY | O_CREAT | O_TRUNC;
   if (m.find('+') != std::string_view::npos) flags = (flags & ~O_ACCMODE) | O_RDWR;
-  const int fd = openNamedFile(utf8Path, flags);
+  const int fd = openNamedFile(utf8Path, flags, 0644, why);
   if (fd < 0) return nullptr;
   std::FILE* f = ::fdopen(fd, mode);
   if (!f) {
     const int err = errno;
     ::close(fd);
     errno = err;
+    if (why) *why = openFailure(err);
   }
   return f;
+}
+
+std::string makePrivateFolder(const std::string& utf8Path) {
+  const WalkedPath made = makeFoldersWalked(utf8Path);
+  return made.fd ? std::string() : utf8Path + ": " + made.why;
+}
+
+std::string makePrivateFile(const std::string& utf8Path) {
+  const std::string folder = std::filesystem::path(utf8Path).parent_path().string();
+  const WalkedPath dir = makeFoldersWalked(folder.empty() ? "." : folder);
+  if (!dir.fd) return folder + ": " + dir.why;
+  // Tightened only when ours: a folder of the program's own, made looser by
+  // an earlier version or a umask of 000.
+  UniqueFd open(::openat(dir.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  struct stat st {};
+  if (open && ::fstat(open.get(), &st) == 0 && st.st_uid == ::geteuid() && ::fchmod(open.get(), 0700) != 0)
+    return folder + ": " + std::strerror(errno);
+  const WalkedPath file = openWalked(utf8Path, O_RDONLY, 0, PathUse::Write);
+  if (!file.fd && file.err == ENOENT) return {};  // not written yet: nothing to keep
+  if (!file.fd) return utf8Path + ": " + file.why;
+  if (::fchmod(file.fd.get(), 0600) != 0) return utf8Path + ": " + std::strerror(errno);
+  return {};
 }
 
 std::string fileName(const std::string& utf8Path) { return std::filesystem::path(utf8Path).filename().string(); }

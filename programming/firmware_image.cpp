@@ -27,7 +27,7 @@ void FirmwareImage::choose(const std::optional<std::string>& path, std::string& 
   log += msg::kFileChosen;
   line(log, fileName(*path));
   // Opened by its full path: the chosen folder is not our current directory.
-  std::FILE* f = openFile(*path, "rb");
+  std::FILE* f = openFile(*path, "rb", &m_openWhy);
   m_openError = f ? 0 : errno;
   if (!f) {
     line(log, msg::kFileNotOpened);

@@ -37,8 +37,10 @@ class FirmwareImage {
   bool fileCanHoldImage() const;
 
   bool fileOpen() const { return m_bFileOpen; }
-  // The errno of the last choice that could not be opened.
+  // The errno of the last choice that could not be opened, and the words
+  // for it, naming the part of the path at fault.
   int openError() const { return m_openError; }
+  const std::string& openWhy() const { return m_openWhy; }
   bool imageLoaded() const { return m_bImageLoaded; }
   void reset() {
     release();
@@ -54,6 +56,7 @@ class FirmwareImage {
   bool m_bFileOpen = false;
   bool m_bImageLoaded = false;
   int m_openError = 0;
+  std::string m_openWhy;
 };
 
 }  // namespace isp

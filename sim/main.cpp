@@ -1,18 +1,18 @@
 // isp-sim: a stand-in for the device, on a pseudo-terminal or a serial device.
 #include <unistd.h>
 
-#include <charconv>
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <optional>
 #include <string>
 
 #include "programs/command_line.h"
 #include "sim/simulator.h"
+#include "text/decimal.h"
 
 namespace {
 
@@ -50,10 +50,8 @@ const char* kUsage =
     "  --reopen-after MS     after a hang-up, a new pseudo-terminal MS later\n";
 
 std::optional<int> parseInt(const std::string& s) {
-  int v = 0;
-  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (ec != std::errc() || end != s.data() + s.size() || s.empty()) return std::nullopt;
-  return v;
+  const auto v = isp::parseDecimal(s, 0, std::numeric_limits<int>::max());
+  return v ? std::optional<int>(static_cast<int>(*v)) : std::nullopt;
 }
 
 // K or K:V, with V in [lo, hi] when given and allowed.
@@ -92,8 +90,18 @@ void addOptions(CLI::App& app, Settings& s) {
   app.add_flag("--exit-when-complete", o.exitWhenComplete);
   app.add_flag("--verbose", o.verbose);
   app.add_option("--ident", d.identText);
-  app.add_option("--baud", o.baud)->check(CLI::Range(50, 4'000'000));
-  app.add_option("--reopen-after", o.reopenAfterMs)->check(CLI::NonNegativeNumber);
+  // Numbers in decimal, as isp-flash takes them: CLI11 would read 010 as 8.
+  const auto number = [&app](const char* name, int& to, int lo, int hi) {
+    app.add_option_function<std::string>(name, [name, &to, lo, hi](const std::string& v) {
+      const auto n = isp::parseDecimal(v, lo, hi);
+      if (!n)
+        throw CLI::ValidationError(name, "takes a number from " + std::to_string(lo) + " to " + std::to_string(hi) +
+                                             " in decimal digits: " + v);
+      to = static_cast<int>(*n);
+    });
+  };
+  number("--baud", o.baud, 50, 4'000'000);
+  number("--reopen-after", o.reopenAfterMs, 0, std::numeric_limits<int>::max());
   app.add_flag("--silent", d.silent);
   app.add_flag("--not-ready", d.notReady);
   const auto at = [&app](const char* name, std::function<bool(const std::string&)> parse) {

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "link/protocol.h"
+#include "serial/posix/path_walk.h"
 
 namespace isp::sim {
 
@@ -58,12 +59,14 @@ bool Simulator::placeLink(const std::string& target, std::string* error) {
     if (error) *error = at + " exists and is not a link to a pseudo-terminal: refusing to replace it";
     return false;
   }
-  // Replace the link atomically so that an opener never finds it missing.
-  const std::string tmp = at + ".isp-sim-" + std::to_string(::getpid());
-  ::unlink(tmp.c_str());
-  if (::symlink(target.c_str(), tmp.c_str()) != 0 || ::rename(tmp.c_str(), at.c_str()) != 0) {
-    if (error) *error = at + ": " + std::strerror(errno);
-    ::unlink(tmp.c_str());
+  // Replace the link atomically so that an opener never finds it missing,
+  // from a name nobody can guess, in a folder walked as for any file.
+  const WalkedPath folder = openFolderOf(at);
+  const std::string tmp = folder.fd ? unguessableName("." + folder.name + ".") : std::string();
+  if (!folder.fd || ::symlinkat(target.c_str(), folder.fd.get(), tmp.c_str()) != 0 ||
+      ::renameat(folder.fd.get(), tmp.c_str(), folder.fd.get(), folder.name.c_str()) != 0) {
+    if (error) *error = at + ": " + (folder.fd ? std::strerror(errno) : folder.why);
+    if (folder.fd) ::unlinkat(folder.fd.get(), tmp.c_str(), 0);
     return false;
   }
   return true;
@@ -90,9 +93,10 @@ bool Simulator::openPty(std::string* error) {
 }
 
 bool Simulator::openDevice(const std::string& path, std::string* error) {
-  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  WalkedPath opened = openWalked(path, O_RDWR | O_NOCTTY | O_NONBLOCK, 0, PathUse::Port);
+  UniqueFd fd = std::move(opened.fd);
   if (!fd || !makeRaw(fd.get())) {
-    if (error) *error = path + ": " + std::strerror(errno);
+    if (error) *error = path + ": " + (fd ? std::strerror(errno) : opened.why);
     return false;
   }
   devicePath_ = path;
@@ -320,17 +324,39 @@ void Simulator::writePaced(const std::vector<std::uint8_t>& bytes) {
   }
 }
 
+namespace {
+// The image beside its final name, in a file only we can have made, then
+// renamed over it: a link or file planted at any name is never written
+// through, and a reader never sees half an image.
+bool writeReplacing(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string* why) {
+  const WalkedPath folder = openFolderOf(path);
+  if (!folder.fd) return *why = folder.why, false;
+  WalkedPath file = createUnguessable(folder.fd.get(), "." + folder.name + ".", 0644);
+  if (!file.fd) return *why = file.why, false;
+  std::size_t done = 0;
+  errno = 0;
+  while (done < bytes.size()) {
+    const ssize_t k = ::write(file.fd.get(), bytes.data() + done, bytes.size() - done);
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) break;
+    done += static_cast<std::size_t>(k);
+  }
+  if (done < bytes.size() || ::fsync(file.fd.get()) != 0 ||
+      ::renameat(folder.fd.get(), file.name.c_str(), folder.fd.get(), folder.name.c_str()) != 0) {
+    *why = std::strerror(errno ? errno : EIO);
+    ::unlinkat(folder.fd.get(), file.name.c_str(), 0);
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
 void Simulator::writeImage() {
   imageWritten_ = true;
   if (opt_.imagePath.empty()) return;
-  const std::vector<std::uint8_t> img = image();
-  const std::string tmp = opt_.imagePath + ".part";
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  bool ok = f && std::fwrite(img.data(), 1, img.size(), f) == img.size();
-  if (f) ok = (std::fclose(f) == 0) && ok;
-  ok = ok && std::rename(tmp.c_str(), opt_.imagePath.c_str()) == 0;
-  if (log_)
-    log_(ok ? "image written to " + opt_.imagePath : "cannot write " + opt_.imagePath + ": " + std::strerror(errno));
+  std::string why;
+  const bool ok = writeReplacing(opt_.imagePath, image(), &why);
+  if (log_) log_(ok ? "image written to " + opt_.imagePath : "cannot write " + opt_.imagePath + ": " + why);
 }
 
 void Simulator::arm(const DeviceOptions& options) {

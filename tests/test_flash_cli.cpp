@@ -106,6 +106,8 @@ TEST_F(FlashCli, SeveralPortsAndTheirReport) {
   EXPECT_TRUE(sims[0]->image() == image_ && sims[2]->image() == image_);
   EXPECT_TRUE(std::regex_match(out_, std::regex("((/dev/pts/|Выбран|Файл).*\n)*"))) << out_;
   EXPECT_NE(out_.find(sims[1]->path() + ": Ошибка 4, блок 100\n"), std::string::npos) << out_;
+  // The reason beyond the log line names its port too.
+  EXPECT_NE(err_.find("isp-flash: " + sims[1]->path() + ": record 100 was not taken: "), std::string::npos) << err_;
 
   // Each field's value is the report line's own test; here, one line each.
   std::ifstream in(report);
@@ -175,8 +177,11 @@ TEST_F(FlashCli, DeviceTextCannotSpeakForTheProgram) {
       startSimulator({.device = {.identText = "ISP " + name}}),
       startSimulator({.device = {.identText = "ISP " + name, .errorAt = 10}})};
   const std::string log = (dir_.path() / "names.log").string(), report = (dir_.path() / "names.jsonl").string();
-  EXPECT_EQ(flash({"--port", sims[0]->path() + "," + sims[1]->path(), "--file", firmware_, "--interval", "0", "--log",
-                   log, "--report", report}),
+  // A port's name is the user's text, but shown as carefully.
+  const std::string port = (dir_.path() / "tty\r\nCOM7: done").string();
+  std::filesystem::create_symlink(sims[0]->path(), port);
+  EXPECT_EQ(flash({"--port", port + "," + sims[1]->path(), "--file", firmware_, "--interval", "0", "--log", log,
+                   "--report", report}),
             1);
   const std::string shown = "\\x1b]0;owned\\x07\\x1b[2J\\x0d\\x0aCOM7: done " + std::string(200, 'N');
   for (const std::string& text : {out_, err_, contents(log)}) {
@@ -189,6 +194,189 @@ TEST_F(FlashCli, DeviceTextCannotSpeakForTheProgram) {
   EXPECT_NE(contents(log).find(shown), std::string::npos);
   std::ifstream in(report);
   for (std::string line; std::getline(in, line);) EXPECT_EQ(nlohmann::json::parse(line)["device"], name);
+}
+
+// What another user of the machine may plant where a root run's files go:
+// each refused before the device is touched, with the path and why, and
+// nothing written through it. isp-sim's image is put in place the same way.
+TEST_F(FlashCli, HostilePaths) {
+  if (::geteuid() != 0) GTEST_SKIP() << "planting another user's (uid 65534) links and files needs root";
+  namespace fs = std::filesystem;
+  const fs::path sticky = dir_.path() / "sticky", open = dir_.path() / "open", victim = dir_.path() / "victim";
+  for (const fs::path& d : {sticky, open, victim}) fs::create_directory(d);
+  fs::permissions(sticky, fs::perms::all | fs::perms::sticky_bit);
+  fs::permissions(open, fs::perms::all);
+  const auto theirs = [](const fs::path& p) {
+    EXPECT_EQ(::lchown(p.c_str(), 65534, 65534), 0) << p;
+    return p.string();
+  };
+  const auto link = [&](const fs::path& at, const fs::path& to) {
+    fs::create_symlink(to, at);
+    return theirs(at);
+  };
+  std::ofstream(sticky / "line.jsonl").close();
+  fs::permissions(sticky / "line.jsonl",
+                  fs::perms::all & ~fs::perms::owner_exec & ~fs::perms::group_exec & ~fs::perms::others_exec);
+  const std::string planted = " is a link that another user put in a folder others may write; it is not followed";
+  // The option, its value, the exit status and what standard error says.
+  const std::tuple<std::string, std::string, int, std::string> cases[] = {
+      {"--report", link(sticky / "line", victim) + "/r.jsonl", 5, (sticky / "line").string() + planted},
+      {"--log", link(sticky / "logs", victim) + "/flash.log", 2, (sticky / "logs").string() + planted},
+      {"--report", theirs(sticky / "line.jsonl"), 5,
+       (sticky / "line.jsonl").string() + " belongs to another user, in a folder everybody may write"},
+      {"--log", (open / "flash.log").string(), 2,
+       open.string() + " is a folder everybody may write without the sticky bit"},
+      {"--file", link(open / "fw", dir_.path()) + "/fw.isp", 4, (open / "fw").string() + planted},
+      {"--port", link(sticky / "ttyISP", sim_->path()), 3, (sticky / "ttyISP").string() + planted},
+  };
+  for (const auto& [option, path, status, says] : cases) {
+    std::vector<std::string> args = flashArgs(firmware_);
+    args.insert(args.end(), {option, path});
+    EXPECT_EQ(flash(args), status) << path;
+    EXPECT_NE(err_.find(says), std::string::npos) << err_;
+  }
+  EXPECT_EQ(sim_->framesHandled(), 0);
+  EXPECT_TRUE(fs::is_empty(victim));
+  EXPECT_EQ(contents(sticky / "line.jsonl"), "");
+  // A link of the user's own there is followed.
+  fs::create_symlink(victim, sticky / "ours");
+  EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--interval", "0", "--report",
+                   (sticky / "ours" / "r.jsonl").string()}),
+            0)
+      << err_;
+  EXPECT_TRUE(fs::exists(victim / "r.jsonl"));
+
+  // The stand-in's image: a link where its draft used to be written is
+  // never followed.
+  const std::string kept = dir_.write("kept", {'k', 'e', 'e', 'p'}), image = (sticky / "received.isp").string();
+  link(image + ".part", kept);
+  sim_ = startSimulator({.imagePath = image});
+  EXPECT_EQ(flash(flashArgs(firmware_)), 0) << err_;
+  EXPECT_TRUE(waitFor([&] { return fs::exists(image); }));
+  EXPECT_EQ(contents(kept), "keep");
+  EXPECT_EQ(contents(image).size(), image_.size());
+}
+
+// Whatever the umask, nothing the programs create is for others to change:
+// folders 0700, the window's settings 0600, records, logs and images 0644.
+TEST_F(FlashCli, ModesWhateverTheUmask) {
+  namespace fs = std::filesystem;
+  const fs::path made = dir_.path() / "made";
+  fs::create_directory(made);
+  const mode_t was = ::umask(0);
+  sim_ = startSimulator({.imagePath = (made / "received.isp").string()});
+  EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--interval", "0", "--log",
+                   (made / "flash.log").string(), "--report", (made / "flash.jsonl").string()}),
+            0)
+      << err_;
+  EXPECT_TRUE(waitFor([&] { return fs::exists(made / "received.isp"); }));
+  std::map<std::string, int> modes = {{"flash.log", 0644}, {"flash.jsonl", 0644}, {"received.isp", 0644}};
+#ifdef ISP_STATION_PATH
+  // The window, started as at boot, until its settings are written.
+  const fs::path settings = made / "config" / "isp-programmer" / "isp-station.conf";
+  runProgram({"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + (made / "config").string(),
+              ISP_STATION_PATH, "--file", firmware_, "--port", sim_->path(), "--report",
+              (made / "reports" / "day" / "r.jsonl").string(), "--start"},
+             [&](pid_t pid) {
+               // Written by the toolkit, then made the user's alone.
+               waitFor([&] { return (fs::status(settings).permissions() & fs::perms::others_read) == fs::perms::none; },
+                       std::chrono::seconds(5));
+               ::kill(pid, SIGTERM);
+             });
+  modes.insert({{"config", 0700},
+                {"config/isp-programmer", 0700},
+                {"config/isp-programmer/isp-station.conf", 0600},
+                {"reports", 0700},
+                {"reports/day", 0700},
+                {"reports/day/r.jsonl", 0644}});
+#endif
+  ::umask(was);
+  std::map<std::string, int> found;
+  for (const auto& entry : fs::recursive_directory_iterator(made))
+    if (!entry.path().filename().string().ends_with(".lock"))
+      found[entry.path().lexically_relative(made).string()] = static_cast<int>(entry.symlink_status().permissions());
+  EXPECT_EQ(found, modes);
+}
+
+// Every program takes numbers in decimal alone: "0x10" is a usage error,
+// never 16 (and "0010" is 10, never 8: the options' own test).
+TEST_F(FlashCli, NumbersInDecimalEverywhere) {
+  const std::vector<std::string> cases[] = {
+      {ISP_FLASH_PATH, "--port", sim_->path(), "--identify", "--interval", "0x10"},
+      {ISP_SIM_PATH, "--baud", "0x10"},
+      {ISP_SIM_PATH, "--reopen-after", "0x10"},
+#ifdef ISP_STATION_PATH
+      {"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", ISP_STATION_PATH, "--interval", "0x10"},
+#endif
+  };
+  for (std::vector<std::string> args : cases) {
+    // A program that took the number would run: ended, not waited for.
+    args.insert(args.begin(), {"/usr/bin/timeout", "10"});
+    const Finished f = runProgram(args);
+    EXPECT_EQ(f.status, 2) << args[2] << ": " << f.err;
+    EXPECT_NE(f.err.find("decimal digits: 0x10"), std::string::npos) << f.err;
+  }
+  EXPECT_EQ(sim_->framesHandled(), 0);
+}
+
+// One file in one role, by whatever names it is given: a usage error before
+// anything is opened, or the log would be written into the record and the
+// record into the firmware.
+TEST_F(FlashCli, OneFileOneRole) {
+  const std::string log = dir_.write("same.jsonl", {}), hard = (dir_.path() / "hard.isp").string(),
+                    soft = (dir_.path() / "soft.jsonl").string();
+  std::filesystem::create_hard_link(firmware_, hard);
+  std::filesystem::create_symlink(log, soft);
+  const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
+      {"--log", log, "--report", log},
+      {"--log", soft, "--report", log},
+      {"--file", hard, "--report", firmware_},
+      {"--file", firmware_, "--log", hard},
+  };
+  for (const auto& [first, one, second, other] : cases) {
+    EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--interval", "0", first, one, second, other}), 2);
+    EXPECT_EQ(err_, "isp-flash: " + first + " and " + second + " name one file: " + one + " and " + other +
+                        " (see isp-flash --help)\n");
+  }
+  EXPECT_EQ(sim_->framesHandled(), 0);
+  EXPECT_EQ(contents(firmware_).size(), image_.size());
+  EXPECT_EQ(contents(log), "");
+}
+
+// A write that fails is said, once, and the run does not end as a success;
+// the device is programmed to the end all the same.
+TEST_F(FlashCli, NoWriteLostInSilence) {
+  const std::string log = (dir_.path() / "full.log").string();
+  const Finished full = runProgram({"/usr/bin/prlimit", "--fsize=300", ISP_FLASH_PATH, "--port", sim_->path(), "--file",
+                                    firmware_, "--interval", "0", "--log", log});
+  EXPECT_EQ(full.status, 5) << full.err;
+  const std::string says =
+      "isp-flash: the log file " + log + ": File too large; it lacks this line and those after it\n";
+  EXPECT_NE(full.err.find(says), std::string::npos) << full.err;
+  EXPECT_EQ(full.err.find(says), full.err.rfind(says)) << "said once";
+  EXPECT_EQ(sim_->image(), image_);
+
+  // Output on a full device: the listing and the help are no success; a
+  // transfer goes on, and a table that cannot be shown ends it with 5.
+  const auto onFull = [&](const std::string& args, const char* stream) {
+    return runProgram({"/bin/sh", "-c", "exec \"$0\" " + args + " " + stream + ">/dev/full", ISP_FLASH_PATH});
+  };
+  for (const std::string args : {"--help", "--version", "--list"}) {
+    const Finished f = onFull(args, "");
+    EXPECT_EQ(std::pair(f.status, f.err),
+              std::pair(1, std::string("isp-flash: standard output: No space left on device\n")))
+        << args;
+  }
+  const auto second = startSimulator();
+  const std::string ports = " --port " + sim_->path() + "," + second->path();
+  EXPECT_EQ(onFull(ports + " --identify", "2").status, 5);
+  const Finished shown = onFull("--port " + sim_->path() + " --file " + firmware_ + " --interval 0", "");
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_NE(
+      shown.err.find("isp-flash: standard output: No space left on device; the lines that follow are not shown\n"),
+      std::string::npos)
+      << shown.err;
+  EXPECT_EQ(sim_->image(), image_);
 }
 
 // One device twice in one list would be two transfers into it at once: a

@@ -38,6 +38,7 @@ TEST(Options, WhatEachLineAsksFor) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"--port", "COM5", "--file", "f"}, "F COM5=5 file=f"},
       {{"--port=com20", "--file=f", "--interval=0", "-q"}, "F com20=20 file=f interval=0 quiet"},
+      {{"--port", "1", "--file", "f", "--interval", "0010"}, "F 1=1 file=f interval=10"},
       {{"--port", "3,/dev/ttyUSB0,//./COM7", "--identify"}, "I 3=3 /dev/ttyUSB0=0 //./COM7=0"},
       {{"--station", "--port", "all", "--file", "f", "--report", "r"}, "F all file=f report=r station"},
       {{"--port", "1", "--port", "2", "--file", "a", "--file", "b"}, "F 2=2 file=b"},  // the last counts
@@ -55,6 +56,7 @@ TEST(Options, WhatEachLineAsksFor) {
 TEST(Options, EachRefusalSaysWhy) {
   const std::string ports =
       "--port takes COM1 to COM20, 1 to 20, a device path, a comma-separated list of these or all: ";
+  const std::string interval = "--interval takes milliseconds from 0 to 60000, in decimal digits: ";
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{}, "--port is required"},
       {{"--port", "1"}, "--file is required"},
@@ -66,7 +68,10 @@ TEST(Options, EachRefusalSaysWhy) {
       {{"--file", "f", "--port"}, "--port needs a value"},
       {{"--interval=", "--port", "1", "--file", "f"}, "--interval needs a value"},
       {{"--quiet=1", "--port", "1", "--file", "f"}, "--quiet takes no value"},
-      {{"--interval", "60001", "--port", "1", "--file", "f"}, "--interval: Value 60001 not in range 0 to 60000"},
+      // Decimal, as isp-station and isp-sim take numbers: never octal or hexadecimal.
+      {{"--interval", "60001", "--port", "1", "--file", "f"}, interval + "60001"},
+      {{"--interval", "0x10", "--port", "1", "--file", "f"}, interval + "0x10"},
+      {{"--interval", "-1", "--port", "1", "--file", "f"}, interval + "-1"},
       {{"--list", "--port", "1"}, "--list excludes --port"},
       {{"--identify", "--port", "1", "--file", "f"}, "--identify excludes --file"},
       {{"--station", "--identify", "--port", "1"}, "--identify excludes --station"},

@@ -1,7 +1,10 @@
 // The production record: each field of a device's line, and the file it is
 // appended to.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <tuple>
 
@@ -65,6 +68,26 @@ TEST(RecordFile, FollowsItsPath) {
   std::filesystem::rename(path, rotated);
   ASSERT_TRUE(file->append("2\n", &error)) << error;
   EXPECT_EQ(contents(rotated) + contents(path), "1\n2\n");
+}
+
+// Each line is on the disk before it counts as kept: synced once written
+// whole; one whose sync fails is missing, and taken back.
+TEST(RecordFile, EachLineSyncedBeforeItCounts) {
+  TempDir dir;
+  const std::string path = (dir.path() / "r.jsonl").string();
+  std::vector<std::string> synced;
+  bool fail = false;
+  std::string error;
+  const auto file = cli::RecordFile::open(path, &error, [&](int fd) {
+    synced.push_back(contents(path));
+    return fail ? (errno = EIO, -1) : ::fsync(fd);
+  });
+  ASSERT_TRUE(file && file->append("1\n", &error)) << error;
+  fail = true;
+  EXPECT_FALSE(file->append("2\n", &error));
+  EXPECT_EQ(error, path + ": " + std::strerror(EIO));
+  EXPECT_EQ(synced, (std::vector<std::string>{"1\n", "1\n2\n"}));
+  EXPECT_EQ(contents(path), "1\n");
 }
 
 }  // namespace

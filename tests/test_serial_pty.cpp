@@ -20,6 +20,7 @@
 #include <tuple>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
@@ -172,6 +173,46 @@ TEST(SerialPty, LockFilesBeforeTheOpen) {
     EXPECT_FALSE(fs::exists(name)) << "released on close";
   }
   for (pid_t child : children) ::kill(child, SIGKILL), ::waitpid(child, nullptr, 0);
+}
+
+// A dead program's lock that this user may not remove (another user's, in
+// a sticky folder) is said as such: its path, the PID it names and why,
+// not "in use". Taken by a second user, which needs root to become.
+TEST(SerialPty, StaleLockThatCannotBeRemoved) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a second user (uid 65534) is needed: run as root";
+  namespace fs = std::filesystem;
+  TempDir locks;
+  sim::Pty pty = cookedPty();
+  const fs::path dir = locks.path() / "lock";
+  fs::create_directory(dir);
+  fs::permissions(locks.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  fs::permissions(dir, fs::perms::all | fs::perms::sticky_bit);
+  const pid_t dead = ::fork();
+  if (dead == 0) ::_exit(0);
+  ::waitpid(dead, nullptr, 0);
+  std::string node = fs::path(pty.path).lexically_relative("/dev").string();
+  std::replace(node.begin(), node.end(), '/', '_');
+  const fs::path name = dir / ("LCK.." + node);
+  std::ofstream(name) << dead << "\n";
+  int words[2];
+  ASSERT_EQ(::pipe(words), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(90);
+    const std::string why = PosixSerialPlatform(PortMap().set(1, pty.path), "/sys", dir).open(1).status.why;
+    ::_exit(::write(words[1], why.data(), why.size()) == static_cast<ssize_t>(why.size()) ? 0 : 91);
+  }
+  ::close(words[1]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  char text[512] = {};
+  const ssize_t n = ::read(words[0], text, sizeof text - 1);
+  ::close(words[0]);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(std::string(text, static_cast<std::size_t>(std::max<ssize_t>(n, 0))),
+            "COM1 (" + pty.path + "): " + name.string() + " was left by PID " + std::to_string(dead) +
+                ", which is not running, and cannot be removed: " + std::strerror(EPERM) + "; the port is left alone");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << "its draft removed";
 }
 
 // Every thread of a run takes the lock of its own port, all at once, and

@@ -10,9 +10,11 @@
 #include <cstdlib>
 #include <stop_token>
 
+#include "cli/options.h"
 #include "cli/os.h"
 #include "gui/station/port_list.h"
 #include "gui/station/station_window.h"
+#include "programming/file_access.h"
 #include "resources/isp_version.h"
 
 namespace {
@@ -51,6 +53,16 @@ int main(int argc, char** argv) {
   // The last run's settings, unless the command line gives others. The
   // report's folder is kept, not its file: each day has a file of its own.
   QSettings remembered;
+  // The settings name the line's firmware: the user's alone, whatever the
+  // umask, and refused where another user could have put them.
+  const std::string settingsFile = remembered.fileName().toStdString();
+  const auto keepPrivate = [&] {
+    std::string why = isp::makePrivateFolder(QFileInfo(remembered.fileName()).absolutePath().toStdString());
+    if (why.empty()) remembered.sync(), why = isp::makePrivateFile(settingsFile);
+    if (!why.empty()) qCritical("isp-station: the settings: %s", why.c_str());
+    return why.empty();
+  };
+  if (!keepPrivate()) return 1;
   remembered.remove(QStringLiteral("report"));  // a day's file, kept by an earlier version
   const QString folder = remembered.value(QStringLiteral("reportFolder")).toString();
   isp::station::StationSettings s{
@@ -71,19 +83,21 @@ int main(int argc, char** argv) {
   }
   if (parser.isSet(report)) s.report = parser.value(report);
   if (parser.isSet(interval)) {
-    bool number = false;
-    s.intervalMs = parser.value(interval).toInt(&number);
-    if (!number || s.intervalMs < 0 || s.intervalMs > 60000) {
-      qCritical("isp-station: --interval takes milliseconds from 0 to 60000");
+    std::string error;
+    const auto ms = isp::cli::parseInterval(parser.value(interval).toStdString(), &error);
+    if (!ms) {
+      qCritical("isp-station: %s", error.c_str());
       return 2;
     }
+    s.intervalMs = *ms;
   }
   isp::station::StationWindow window(s);
-  window.onStarted = [&remembered](const isp::station::StationSettings& now) {
+  window.onStarted = [&remembered, &keepPrivate](const isp::station::StationSettings& now) {
     remembered.setValue(QStringLiteral("file"), now.file);
     remembered.setValue(QStringLiteral("ports"), now.ports);
     remembered.setValue(QStringLiteral("reportFolder"), QFileInfo(now.report).absolutePath());
     remembered.setValue(QStringLiteral("interval"), now.intervalMs);
+    keepPrivate();
   };
   g_window = &window;
   // A lost display ends the program from inside the toolkit, with exit():

@@ -255,8 +255,11 @@ bool StationWindow::start() {
     return false;
   }
   // The record is opened before any device is touched, as isp-flash does.
-  QDir().mkpath(QFileInfo(s.report).absolutePath());
-  std::string error;
+  std::string error = makePrivateFolder(QFileInfo(s.report).absolutePath().toStdString());
+  if (!error.empty()) {
+    refuse(QStringLiteral("Папка отчёта не создана: ") + fromUtf8(error));
+    return false;
+  }
   auto file = cli::RecordFile::open(s.report.toStdString(), &error);
   if (!file) {
     refuse(QStringLiteral("Отчёт не может быть записан: ") + fromUtf8(error));

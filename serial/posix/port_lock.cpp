@@ -196,7 +196,15 @@ PortLock::Result PortLock::take(const std::string& dir, const std::string& node)
     // file we read and not one somebody has just put there. (Between the
     // look and the unlink another taker may still slip in; our own
     // programs are kept apart then by the flock on the open port.)
-    if (found.present && sameFile(path, found.dev, found.ino)) ::unlink(path.c_str());
+    if (found.present && sameFile(path, found.dev, found.ino) && ::unlink(path.c_str()) != 0 && errno != ENOENT) {
+      // Another user's, in a sticky folder: said as it is, so that the user
+      // knows what to remove, or whom to ask.
+      r.blocked = path +
+                  (found.pid ? " was left by PID " + std::to_string(found.pid) + ", which is not running,"
+                             : " names no program") +
+                  " and cannot be removed: " + std::strerror(errno);
+      break;
+    }
   }
   // Taken over twice and lost twice: somebody else is taking it right now.
   if (!r.lock.held() && r.holder == 0 && r.blocked.empty() && r.error == 0 && inspect(path).present) r.error = EBUSY;

@@ -15,8 +15,9 @@ namespace isp {
 class PortLock {
  public:
   // Takes the lock of node, taking over one whose owner is dead. holder is
-  // the live owner's PID when another process has it; blocked the lock's
-  // path when something that is no lock file sits there; error an errno
+  // the live owner's PID when another process has it; blocked the words,
+  // naming the lock's path, when something that is no lock file sits there
+  // or a dead owner's lock cannot be removed; error an errno
   // value. When the folder cannot hold locks (absent, read-only, not ours to
   // write) the result is held() == false with none of these: the open's
   // flock still keeps our own programs apart.

@@ -14,6 +14,7 @@
 #include <optional>
 #include <thread>
 
+#include "serial/posix/path_walk.h"
 #include "serial/posix/port_lock.h"
 #include "serial/posix/sysfs.h"
 #include "serial/posix/unique_fd.h"
@@ -123,6 +124,7 @@ struct Opened {
   UniqueFd fd;
   int err = 0;  // errno of the failure
   termios found{};
+  std::string refused{};  // the walk's words, when it refused a link on the way
 };
 
 // Opens without waiting for carrier, without becoming the controlling
@@ -130,8 +132,11 @@ struct Opened {
 // against programs that flock rather than use lock files.
 Opened openExclusive(const std::string& path) {
   if (path.empty()) return {UniqueFd(), ENOENT};
-  UniqueFd fd(retryOnEintr([&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
-  if (!fd) return {UniqueFd(), errno};
+  // A link in a folder others may write is followed only when its owner may
+  // be trusted, as for any file the user names.
+  WalkedPath opened = openWalked(path, O_RDWR | O_NOCTTY | O_NONBLOCK, 0, PathUse::Port);
+  if (!opened.fd) return {UniqueFd(), opened.err, {}, opened.why};
+  UniqueFd fd = std::move(opened.fd);
   termios found{};
   if (::tcgetattr(fd.get(), &found) != 0) return {UniqueFd(), ENOTTY};
   if (retryOnEintr([&] { return ::flock(fd.get(), LOCK_EX | LOCK_NB); }) != 0) return {UniqueFd(), errno};
@@ -220,6 +225,8 @@ OpenResult PosixSerialPlatform::open(int n) {
   if (locked.holder != 0 || !locked.blocked.empty()) return {nullptr, lockRefusal(p, locked)};
   if (locked.error != 0) return {nullptr, portStatusFromErrno(p, locked.error)};
   Opened o = openExclusive(p.node);
+  if (!o.fd && o.err == ELOOP && !o.refused.empty())
+    return {nullptr, {SerialError::AccessDenied, portStatus(p, SerialError::Io, o.refused).why}};
   if (!o.fd) return {nullptr, portStatusFromErrno(p, o.err)};
   const int fd = o.fd.get();
   ::ioctl(fd, TIOCEXCL);  // keeps out non-root openers that take no lock

@@ -21,6 +21,8 @@ class UniqueFd {
 
   int get() const { return fd_; }
   explicit operator bool() const { return fd_ >= 0; }
+  // Gives the descriptor up to the caller, who closes it.
+  int release() { return std::exchange(fd_, -1); }
   // close() is not retried on EINTR: on Linux the descriptor is gone anyway.
   void reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);

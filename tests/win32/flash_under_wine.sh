@@ -141,6 +141,16 @@ status=0
 timeout 60 "$run_wine" "$exe" --port 'COM7,//./com7' --identify >/dev/null 2>"$work/windows.err" || status=$?
 [ "$status" = 2 ] && grep -q "names one device twice" "$work/windows.err" ||
   fail "one port twice: exit $status, expected 2: $(cat "$work/windows.err")"
+# One file in one role, by two names that differ in case; numbers in decimal.
+status=0
+timeout 60 "$run_wine" "$exe" --port COM7 --file "$(winpath "$firmware")" --log "$(winpath "$work/report.jsonl")" \
+  --report "$(winpath "$work/REPORT.jsonl")" >/dev/null 2>"$work/windows.err" || status=$?
+[ "$status" = 2 ] && grep -q "name one file" "$work/windows.err" ||
+  fail "one file twice: exit $status, expected 2: $(cat "$work/windows.err")"
+status=0
+timeout 60 "$run_wine" "$exe" --port COM7 --identify --interval 0x10 >/dev/null 2>"$work/windows.err" || status=$?
+[ "$status" = 2 ] && grep -q "in decimal digits: 0x10" "$work/windows.err" ||
+  fail "--interval 0x10: exit $status, expected 2: $(cat "$work/windows.err")"
 cp "$work/report.jsonl" "$work/before.jsonl"
 status=0
 (trap '' XFSZ && exec timeout 60 prlimit --fsize=$(($(stat -c %s "$work/report.jsonl") + 60)) "$run_wine" "$exe" \
@@ -148,7 +158,7 @@ status=0
   >/dev/null 2>"$work/windows.err" || status=$?
 [ "$status" = 5 ] || fail "full disk: exit $status, expected 5: $(cat "$work/windows.err")"
 cmp -s "$work/before.jsonl" "$work/report.jsonl" || fail "full disk: a torn line was left in the report"
-echo "report problems: exit 5, 2 and 5"
+echo "report problems: exit 5, 2, 2, 2 and 5"
 
 [ "$failures" = 0 ] && echo "isp-flash.exe under Wine: all passed"
 exit $((failures > 0))
