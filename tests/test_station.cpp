@@ -97,24 +97,20 @@ class Station : public testing::Test {
 // A device is programmed once as it comes, and again once its adapter was
 // unplugged and plugged in again; one that stays is left alone.
 TEST_F(Station, EachDeviceOnceAsItComes) {
-  const std::string a = at("ttyA"), b = at("ttyB");
-  startStation({{a, 0}, {b, 0}}, 20ms);
-  // The second device's name would cut a line of fixed length, and start one of its own.
-  const std::string name = "\r\n" + std::string(220, 'N');
+  const std::string a = at("ttyA");
+  startStation({{a, 0}}, 20ms);
   auto first = plugIn(a);
-  auto second = plugIn(b, "ISP " + name);
   first.reset();  // unplugged
-  first = plugIn(a);
+  first = plugIn(a, "ISP SIM-2");
   std::this_thread::sleep_for(300ms);  // answering all along: not programmed again
   const std::string out = stopStation();
-  ASSERT_EQ(results_.size(), 3u);
+  ASSERT_EQ(results_.size(), 2u);
   for (const auto& r : results_) EXPECT_EQ(r.status, cli::kCompleted) << r.port;
-  EXPECT_NE(out.find("\n" + b + " \\x0d\\x0a" + std::string(220, 'N') + " completed in "), std::string::npos) << out;
-  EXPECT_NE(out.find("  (3 completed, 0 failed)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\n" + a + " SIM-2 completed in "), std::string::npos) << out;
+  EXPECT_NE(out.find("  (2 completed, 0 failed)\n"), std::string::npos) << out;
   // Unplugged and plugged in again between two polls, the port may not be
   // seen waiting in between.
   EXPECT_TRUE(std::regex_match(states_.of(a), std::regex("W?IPCGW?IPC"))) << states_.of(a);
-  EXPECT_TRUE(std::regex_match(states_.of(b), std::regex("W?IPC"))) << states_.of(b);
 }
 
 // On an adapter that stays plugged in, a board taken off and another put
