@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "cli/os.h"
-#include "cli/port_job.h"
-#include "cli/report.h"
-#include "cli/station.h"
 #include "cli/terminal.h"
+#include "production/os.h"
+#include "production/port_job.h"
+#include "production/record.h"
+#include "production/station.h"
 #include "programming/file_access.h"
 #include "programming/firmware_image.h"
 #include "programming/messages.h"
@@ -24,6 +24,8 @@
 namespace {
 
 using namespace isp::cli;
+using namespace isp::production;
+using isp::PortTarget;
 
 // Standard output written to its end, or the status says it was not: a
 // listing or a help text cut short is no success.
@@ -138,7 +140,16 @@ int runStation(const Options& o, std::vector<PortTarget> ports, const isp::Firmw
     for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n) ports.push_back({isp::comName(n), n});
   terminal.note("a station on " + std::to_string(ports.size()) + (ports.size() == 1 ? " port" : " ports") +
                 "; Ctrl-C ends it");
-  isp::cli::Station station({.ports = ports, .stop = stop}, o, terminal, image, facts, record);
+  TerminalLines lines(terminal);
+  Station station({.ports = ports,
+                   .stop = stop,
+                   .period = isp::milliseconds(o.intervalMs),
+                   .lines = &lines,
+                   // A device's log lines to the log file alone: the station's own say enough.
+                   .logFor = [&terminal](const PortTarget& t) -> std::unique_ptr<isp::LogSink> {
+                     return std::make_unique<TerminalLog>(terminal, t.name + ": ", true);
+                   }},
+                  image, facts, record);
   const std::vector<JobResult> jobs = station.run();
   const bool tabled = summary(jobs);
   for (const JobResult& j : jobs)
@@ -170,9 +181,9 @@ int runJobs(const Options& o, const std::vector<PortTarget>& ports, const isp::F
         terminal.progress(progressText(records, isp::wire::kRecords, seconds, isp::wire::kRecordSize));
       };
       const std::string prefix = one ? "" : ports[i].name + ": ";
+      TerminalLog log(terminal, prefix);
       jobs[i] = runJob({.target = ports[i],
-                        .terminal = terminal,
-                        .prefix = prefix,
+                        .log = &log,
                         .image = image,
                         .run = {.period = isp::milliseconds(o.intervalMs),
                                 .stop = stop,
@@ -242,7 +253,7 @@ int run(const Options& o) {
   std::unique_ptr<ProductionRecord> record;
   if (!o.reportFile.empty()) {
     std::string error;
-    auto file = isp::cli::RecordFile::open(o.reportFile, &error);
+    auto file = RecordFile::open(o.reportFile, &error);
     if (!file) {
       terminal.note("cannot keep the report " + error + "; no device was touched");
       return kRecordMissing;
@@ -275,7 +286,7 @@ int run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args = isp::cli::startProgram(argc, argv);
+  const std::vector<std::string> args = isp::production::startProgram(argc, argv);
   std::vector<const char*> argp;
   for (const std::string& a : args) argp.push_back(a.c_str());
   std::string error;

@@ -24,10 +24,10 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "cli/os.h"
-#include "gui/qt/qt_text.h"
+#include "gui/common/qt_text.h"
 #include "gui/station/port_list.h"
 #include "gui/station/port_tile.h"
+#include "production/os.h"
 #include "programming/file_access.h"
 #include "programming/messages.h"
 
@@ -40,11 +40,11 @@ constexpr int kShownLines = 200;
 QString fromUtf8(const std::string& s) { return QString::fromStdString(s); }
 
 // "завершено", "Ошибка 256, блок 100", ...: a finished device in a word.
-QString resultWords(const cli::JobResult& job) {
+QString resultWords(const production::JobResult& job) {
   switch (job.status) {
-    case cli::kCompleted: return QStringLiteral("завершено");
-    case cli::kNotCompleted: return QStringLiteral("Ошибка %1, блок %2").arg(job.code).arg(job.failedBlock);
-    case cli::kNotIdentified: return QStringLiteral("не опознано");
+    case production::kCompleted: return QStringLiteral("завершено");
+    case production::kNotCompleted: return QStringLiteral("Ошибка %1, блок %2").arg(job.code).arg(job.failedBlock);
+    case production::kNotIdentified: return QStringLiteral("не опознано");
     default: return QStringLiteral("остановлено");
   }
 }
@@ -85,7 +85,7 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidge
   report_->setAccessibleName(QStringLiteral("Отчёт"));
   auto* chooseReport = withButton(QStringLiteral("Отчёт"), report_, QStringLiteral("Папка…"));
   interval_ = new QSpinBox(setup_);
-  interval_->setRange(0, 60000);
+  interval_->setRange(0, production::kMaxIntervalMs);
   interval_->setSuffix(QStringLiteral(" мс"));
   interval_->setValue(settings.intervalMs);
   interval_->setAccessibleName(QStringLiteral("Интервал между блоками"));
@@ -196,7 +196,7 @@ bool StationWindow::loadImage(const QString& path) {
               true);
     return false;
   }
-  facts_ = cli::imageFacts(path.toStdString(), image_);
+  facts_ = production::imageFacts(path.toStdString(), image_);
   std::error_code ec;
   fileSize_ = std::filesystem::file_size(path.toStdString(), ec);
   fileTime_ = std::filesystem::last_write_time(path.toStdString(), ec);
@@ -247,9 +247,9 @@ bool StationWindow::start() {
     return false;
   }
   const StationSettings s = settings();
-  std::vector<cli::PortTarget> targets;
+  std::vector<PortTarget> targets;
   for (const QString& name : s.ports)
-    targets.push_back({name.toStdString(), cli::portNumber(name.toStdString()).value_or(0)});
+    targets.push_back({name.toStdString(), portNumber(name.toStdString()).value_or(0)});
   if (targets.empty()) {
     refuse(QStringLiteral("Не выбран ни один порт"));
     return false;
@@ -260,12 +260,12 @@ bool StationWindow::start() {
     refuse(QStringLiteral("Папка отчёта не создана: ") + fromUtf8(error));
     return false;
   }
-  auto file = cli::RecordFile::open(s.report.toStdString(), &error);
+  auto file = production::RecordFile::open(s.report.toStdString(), &error);
   if (!file) {
     refuse(QStringLiteral("Отчёт не может быть записан: ") + fromUtf8(error));
     return false;
   }
-  record_ = std::make_unique<cli::ProductionRecord>(std::move(file));
+  record_ = std::make_unique<production::ProductionRecord>(std::move(file));
 
   for (auto& [port, tile] : tileOf_) delete tile;
   tileOf_.clear();
@@ -283,19 +283,18 @@ bool StationWindow::start() {
     tiles_->setRowStretch(i / columns, 1);
     tileOf_[targets[i].name] = tile;
   }
-  options_.intervalMs = s.intervalMs;
   completed_ = failed_ = stopped_ = 0;
   closeWhenEnded_ = false;
   stop_source_ = std::stop_source();
-  station_ = std::make_unique<cli::Station>(
-      cli::StationSetup{
+  station_ = std::make_unique<production::Station>(
+      production::StationSetup{
           .ports = targets,
           .platformFor =
-              [this](const cli::PortTarget& t) { return t.number ? comPorts_() : cli::serialPlatform(t.name); },
+              [this](const PortTarget& t) { return t.number ? comPorts_() : production::serialPlatform(t.name); },
           .stop = stop_source_.get_token(),
-          .observer = this,
-          .quiet = true},
-      options_, terminal_, image_, facts_, record_.get());
+          .period = milliseconds(s.intervalMs),
+          .observer = this},
+      image_, facts_, record_.get());
   thread_ = std::make_unique<std::thread>([this] {
     station_->run();
     QMetaObject::invokeMethod(
@@ -352,7 +351,7 @@ void StationWindow::ended() {
 
 bool StationWindow::programming() const {
   for (const auto& [port, kind] : kindOf_)
-    if (kind == cli::PortState::Identifying || kind == cli::PortState::Programming) return true;
+    if (kind == production::PortState::Identifying || kind == production::PortState::Programming) return true;
   return false;
 }
 
@@ -374,7 +373,7 @@ void StationWindow::closeEvent(QCloseEvent* event) {
 }
 
 // On a port's own thread: the window is woken once for whatever has piled up.
-void StationWindow::changed(const cli::PortState& state) {
+void StationWindow::changed(const production::PortState& state) {
   if (changes_.add(state))
     QMetaObject::invokeMethod(
         this, [this] { showChanges(); }, Qt::QueuedConnection);
@@ -382,22 +381,22 @@ void StationWindow::changed(const cli::PortState& state) {
 
 void StationWindow::showChanges() {
   for (const auto& [port, states] : changes_.take())
-    for (const cli::PortState& state : states) {
+    for (const production::PortState& state : states) {
       kindOf_[port] = state.kind;
       if (const auto it = tileOf_.find(port); it != tileOf_.end()) it->second->show(state);
     }
 }
 
-void StationWindow::finished(const cli::JobResult& job, const std::string& recordError) {
+void StationWindow::finished(const production::JobResult& job, const std::string& recordError) {
   QMetaObject::invokeMethod(
       this,
       [this, job, recordError] {
         // A device without its line in the record is said, and stays said.
         if (!recordError.empty())
           refuse(QStringLiteral("Строка отчёта для %1 не записана: %2").arg(fromUtf8(job.port), fromUtf8(recordError)));
-        ++(job.status == cli::kCompleted                                           ? completed_
-           : job.status == cli::kNotCompleted || job.status == cli::kNotIdentified ? failed_
-                                                                                   : stopped_);
+        ++(job.status == production::kCompleted                                                  ? completed_
+           : job.status == production::kNotCompleted || job.status == production::kNotIdentified ? failed_
+                                                                                                 : stopped_);
         lines_->insertRow(0);
         const double seconds = std::chrono::duration<double>(job.ended - job.started).count();
         // A line the report does not hold is shown, and marked so.

@@ -1,12 +1,12 @@
-#include "cli/port_job.h"
+#include "production/port_job.h"
 
 #include <memory>
 #include <optional>
 
-#include "cli/os.h"
+#include "production/os.h"
 #include "programming/messages.h"
 
-namespace isp::cli {
+namespace isp::production {
 
 std::string resultName(const JobResult& job) {
   switch (job.status) {
@@ -17,6 +17,16 @@ std::string resultName(const JobResult& job) {
     default: return "stopped";
   }
 }
+
+namespace {
+
+// A job whose lines no one reads.
+class NoLog final : public LogSink {
+ public:
+  void append(std::string_view) override {}
+};
+
+}  // namespace
 
 std::unique_ptr<SerialPlatform> platformFor(const PortTarget& target) {
   return serialPlatform(target.number == 0 ? target.name : std::string());
@@ -33,7 +43,8 @@ JobResult runJob(const JobSetup& s) {
   }
   Link& link = s.link ? *s.link : *ownLink;
   const int n = portNumberOf(s.target);
-  TerminalLog log(s.terminal, s.prefix, s.quiet);
+  NoLog none;
+  LogSink& log = s.log ? *s.log : none;
 
   JobResult r;
   const Port port = link.port(n);
@@ -63,4 +74,4 @@ JobResult runJob(const JobSetup& s) {
   return r;
 }
 
-}  // namespace isp::cli
+}  // namespace isp::production

@@ -4,17 +4,16 @@
 #include <optional>
 #include <string>
 
-#include "cli/options.h"
-#include "cli/terminal.h"
 #include "link/link.h"
 #include "programming/firmware_image.h"
 #include "programming/transfer.h"
+#include "serial/port_target.h"
 
 // One port's identification or transfer, on the caller's thread: its own
 // platform and link (or a station's), on the transfer core, writing to the
-// run's terminal. A run of several
-// ports runs one job per port, each on a thread of its own.
-namespace isp::cli {
+// log sink it is given. A run of several ports runs one job per port, each
+// on a thread of its own.
+namespace isp::production {
 
 // kRecordMissing: the devices did as the run hoped, but the report lacks a
 // line, or could not be opened and nothing was sent.
@@ -43,13 +42,11 @@ struct JobResult {
 
 struct JobSetup {
   PortTarget target;
-  Terminal& terminal;
-  std::string prefix{};  // before each log line: "COM5: "
+  LogSink* log = nullptr;  // where the log's lines go; none: nowhere
   // The image, loaded once for every port; none for an identification alone.
   const FirmwareImage* image = nullptr;
   RunSetup run{};        // the pace, the stop, the progress and the image's lines
   Link* link = nullptr;  // a link already open on the port (a station's); else one of its own
-  bool quiet = false;    // log lines to the log file only
 };
 
 // The platform and the port number that stand for a target.
@@ -61,4 +58,4 @@ JobResult runJob(const JobSetup& setup);
 // "completed", "identified", "not completed", "not identified", "stopped".
 std::string resultName(const JobResult& job);
 
-}  // namespace isp::cli
+}  // namespace isp::production

@@ -1,13 +1,13 @@
-#include "cli/report.h"
+#include "production/record.h"
 
 #include <nlohmann/json.hpp>
 
-#include "cli/os.h"
-#include "cli/timestamp.h"
+#include "production/os.h"
+#include "production/timestamp.h"
 #include "programming/sha256.h"
 #include "resources/isp_version.h"
 
-namespace isp::cli {
+namespace isp::production {
 
 ImageFacts imageFacts(const std::string& path, const FirmwareImage& image) {
   return {absolutePath(path), image.bytes().size(), sha256Hex(image.bytes())};
@@ -44,4 +44,4 @@ bool ProductionRecord::append(const JobResult& job, const ImageFacts* image, int
   return false;
 }
 
-}  // namespace isp::cli
+}  // namespace isp::production
