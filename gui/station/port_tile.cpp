@@ -81,10 +81,8 @@ QString stateWords(const production::PortState& s, Kind before) {
       if (s.failedRecord < 0 && s.code == rc::kNotInProgrammingMode)
         return QStringLiteral("устройство") + ui::qtText(msg::kNotReadyForProgramming);
       if (s.failedRecord < 0) return ui::qtText(msg::resultText(s.code));
-      return QStringLiteral("Ошибка %1, блок %2: %3")
-          .arg(s.code)
-          .arg(s.failedRecord)
-          .arg(ui::qtText(msg::resultText(s.code)).toLower());
+      return ui::qtText(msg::recordError(s.code, s.failedRecord)) + QStringLiteral(": ") +
+             ui::qtText(msg::resultText(s.code)).toLower();
     case Kind::Gone:
       return before == Kind::Failed ? QStringLiteral("отключено во время программирования")
                                     : QStringLiteral("устройство отключено");

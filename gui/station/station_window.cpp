@@ -43,7 +43,7 @@ QString fromUtf8(const std::string& s) { return QString::fromStdString(s); }
 QString resultWords(const production::JobResult& job) {
   switch (job.status) {
     case production::kCompleted: return QStringLiteral("завершено");
-    case production::kNotCompleted: return QStringLiteral("Ошибка %1, блок %2").arg(job.code).arg(job.failedBlock);
+    case production::kNotCompleted: return ui::qtText(msg::recordError(job.code, job.failedBlock));
     case production::kNotIdentified: return QStringLiteral("не опознано");
     default: return QStringLiteral("остановлено");
   }
