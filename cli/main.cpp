@@ -15,6 +15,7 @@
 #include "cli/terminal.h"
 #include "production/os.h"
 #include "production/port_job.h"
+#include "production/port_listing.h"
 #include "production/record.h"
 #include "production/station.h"
 #include "programming/file_access.h"
@@ -36,32 +37,17 @@ int written(int status) {
 }
 
 int listPorts() {
-  const auto platform = serialPlatform();
-  int shown = 0;
-  for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n) {
-    const isp::Port p = platform->port(n);
-    const isp::PortStatus status = platform->check(n);
+  const std::vector<ListedPort> listed = isp::production::listPorts(*serialPlatform());
+  for (const auto& [n, p, status] : listed) {
     // A port that exists but cannot be had is shown with the reason.
-    if (status.error == isp::SerialError::NotFound) continue;
     std::string line = isp::msg::escapeControls(p.name) + "\t" + isp::msg::escapeControls(p.node);
     // The adapter's maker, product and serial are the USB device's own words.
     if (!p.adapter.empty()) line += '\t' + isp::msg::escapeControls(p.adapter);
     if (!status) line += "\t(" + status.why + ")";
     std::printf("%s\n", line.c_str());
-    ++shown;
   }
-  if (shown == 0) std::printf("%s\n", std::string(isp::msg::kNoPorts).c_str());
+  if (listed.empty()) std::printf("%s\n", std::string(isp::msg::kNoPorts).c_str());
   return written(kCompleted);
-}
-
-// The ports of --port all: every one that can be had now, told without
-// opening any.
-std::vector<PortTarget> allPorts() {
-  const auto platform = serialPlatform();
-  std::vector<PortTarget> ports;
-  for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n)
-    if (platform->check(n)) ports.push_back({isp::comName(n), n});
-  return ports;
 }
 
 // The run's status: 0 when every device completed, else what they share,
@@ -261,7 +247,7 @@ int run(const Options& o) {
     record = std::make_unique<ProductionRecord>(std::move(file));
   }
   const std::stop_token stop = installStopHandlers();
-  const std::vector<PortTarget> ports = o.allPorts && !o.station ? allPorts() : o.ports;
+  const std::vector<PortTarget> ports = o.allPorts && !o.station ? portsThere(*serialPlatform()) : o.ports;
   if (ports.empty() && !o.station) {
     terminal.note("no port can be had now");
     return kNotIdentified;
