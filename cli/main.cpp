@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/exit_status.h"
 #include "cli/options.h"
 #include "cli/terminal.h"
 #include "production/os.h"
@@ -53,9 +54,9 @@ int listPorts() {
 // The run's status: 0 when every device completed, else what they share,
 // and 1 when they differ.
 int combinedStatus(const std::vector<JobResult>& jobs) {
-  int status = jobs.empty() ? kNotIdentified : jobs.front().status;
+  int status = jobs.empty() ? kNotIdentified : exitStatus(jobs.front());
   for (const JobResult& j : jobs)
-    if (j.status != status) return kNotCompleted;
+    if (exitStatus(j) != status) return kNotCompleted;
   return status;
 }
 
@@ -66,7 +67,7 @@ bool summary(const std::vector<JobResult>& jobs) {
   for (const JobResult& j : jobs) {
     const double seconds = std::chrono::duration<double>(j.ended - j.started).count();
     const std::string result =
-        resultName(j) + (j.failedBlock >= 0 ? " at record " + std::to_string(j.failedBlock) : "");
+        resultName(j) + (j.failedRecord >= 0 ? " at record " + std::to_string(j.failedRecord) : "");
     const std::string adapter = isp::msg::escapeControls(j.adapter.empty() ? j.node : j.adapter);
     std::fprintf(stderr, "%-14s %-40s %-12s %-32s %6.1f s\n", isp::msg::escapeControls(j.port).c_str(), adapter.c_str(),
                  isp::msg::escapeControls(j.device).c_str(), result.c_str(), seconds);
@@ -139,7 +140,7 @@ int runStation(const Options& o, std::vector<PortTarget> ports, const isp::Firmw
   const std::vector<JobResult> jobs = station.run();
   const bool tabled = summary(jobs);
   for (const JobResult& j : jobs)
-    if (j.status != kCompleted) return kNotCompleted;
+    if (j.result != isp::Outcome::Completed) return kNotCompleted;
   return tabled ? kCompleted : kRecordMissing;
 }
 
@@ -176,7 +177,7 @@ int runJobs(const Options& o, const std::vector<PortTarget>& ports, const isp::F
                                 .imageLines = imageLines,
                                 .progress = one ? std::function<void(int)>(ownProgress)
                                                 : [&, i](int records) { done[i] = records; }}});
-      if (one) jobs[i].status == kCompleted ? terminal.endProgress() : terminal.clearProgress();
+      if (one) jobs[i].result == isp::Outcome::Completed ? terminal.endProgress() : terminal.clearProgress();
       if (!jobs[i].why.empty()) terminal.note(prefix + jobs[i].why);
       std::string error;
       if (record && !record->append(jobs[i], facts, o.intervalMs, &error)) terminal.note("the report: " + error);
@@ -192,7 +193,7 @@ int runJobs(const Options& o, const std::vector<PortTarget>& ports, const isp::F
     isp::sleepUntil(isp::SteadyClock::instance().now() + isp::milliseconds(250), stop);
   }
   for (std::thread& t : threads) t.join();
-  if (one) return jobs.front().status;
+  if (one) return exitStatus(jobs.front());
   terminal.clearProgress();
   const int status = combinedStatus(jobs);
   return summary(jobs) || status != kCompleted ? status : kRecordMissing;

@@ -9,13 +9,13 @@
 namespace isp::production {
 
 std::string resultName(const JobResult& job) {
-  switch (job.status) {
-    case kCompleted: return job.identifyOnly ? "identified" : "completed";
-    case kNotCompleted: return "not completed";
-    case kNotIdentified: return "not identified";
-    case kFileError: return "file not read";
-    default: return "stopped";
+  switch (job.result) {
+    case Outcome::Completed: return job.identifyOnly ? "identified" : "completed";
+    case Outcome::NotCompleted: return "not completed";
+    case Outcome::NotIdentified: return "not identified";
+    case Outcome::Stopped: return "stopped";
   }
+  return {};
 }
 
 namespace {
@@ -56,19 +56,18 @@ JobResult runJob(const JobSetup& s) {
   const Outcome out = r.identifyOnly ? identifyOutcome(link, n, log, s.run) : run(link, n, *s.image, log, s.run);
   r.ended = std::chrono::system_clock::now();
   r.device = out.device;
+  r.result = out.kind;
   switch (out.kind) {
-    case Outcome::Completed: r.status = kCompleted; break;
-    case Outcome::Stopped: r.status = stopStatus() ? stopStatus() : kInterrupted; break;
+    case Outcome::Completed:
+    case Outcome::Stopped: break;
     case Outcome::NotIdentified:
-      r.status = kNotIdentified;
       r.code = out.code;
       if (!out.portStatus) r.why = out.portStatus.why;
       break;
     case Outcome::NotCompleted:
-      r.status = kNotCompleted;
-      r.failedBlock = out.record;
+      r.failedRecord = out.record;
       r.code = out.code;
-      r.why = msg::recordFailure(r.failedBlock, r.code, out.portStatus);
+      r.why = msg::recordFailure(r.failedRecord, r.code, out.portStatus);
       break;
   }
   return r;

@@ -15,26 +15,12 @@
 // on a thread of its own.
 namespace isp::production {
 
-// kRecordMissing: the devices did as the run hoped, but the report lacks a
-// line, or could not be opened and nothing was sent.
-// A stop asked for by a signal ends with 128 + its number; kInterrupted is
-// that of Ctrl-C, for a stop asked otherwise.
-enum Exit {
-  kCompleted = 0,
-  kNotCompleted = 1,
-  kUsage = 2,
-  kNotIdentified = 3,
-  kFileError = 4,
-  kRecordMissing = 5,
-  kInterrupted = 130
-};
-
 struct JobResult {
-  std::string port{}, node{}, adapter{};  // the port's name ("COM5"), device node and adapter
-  std::string device{};                   // the device's name from the identification
-  bool identifyOnly = false;              // --identify: success is "identified"
-  int status = kCompleted;                // the exit status a run of this port alone would have
-  int failedBlock = -1;                   // the record whose exchange failed, and its code
+  std::string port{}, node{}, adapter{};      // the port's name ("COM5"), device node and adapter
+  std::string device{};                       // the device's name from the identification
+  bool identifyOnly = false;                  // --identify: success is "identified"
+  Outcome::Kind result = Outcome::Completed;  // the core's word for how it ended
+  int failedRecord = -1;                      // the record whose exchange failed, and its code
   std::int32_t code = 0;
   std::string why{};  // more than the log line says, for standard error
   std::chrono::system_clock::time_point started{}, ended{};

@@ -26,7 +26,7 @@ std::string reportLine(const JobResult& job, const ImageFacts* image, int interv
     j["interval_ms"] = intervalMs;
   }
   j["result"] = resultName(job);
-  if (job.failedBlock >= 0) j["failure"] = {{"code", job.code}, {"record", job.failedBlock}};
+  if (job.failedRecord >= 0) j["failure"] = {{"code", job.code}, {"record", job.failedRecord}};
   // Milliseconds, as the stamps: 39.406, not 39.40612437.
   const auto ms = std::chrono::round<std::chrono::milliseconds>(job.ended - job.started).count();
   j["duration_s"] = static_cast<double>(ms) / 1000.0;

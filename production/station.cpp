@@ -137,9 +137,9 @@ void Station::watch(const PortTarget& target) {
                                                 tell(PortState::Programming);
                                               }},
                                   .link = &link});
-    now.failedRecord = job.failedBlock;
+    now.failedRecord = job.failedRecord;
     now.code = job.code;
-    tell(job.status == kCompleted ? PortState::Completed : PortState::Failed);
+    tell(job.result == Outcome::Completed ? PortState::Completed : PortState::Failed);
     finished(job);
     // A transfer whose device stopped answering proves nothing of what
     // answers next: it is programmed, even under the same name.
@@ -151,7 +151,7 @@ void Station::watch(const PortTarget& target) {
 void Station::finished(const JobResult& job) {
   std::lock_guard lock(mu_);
   results_.push_back(job);
-  if (job.status == kCompleted) ++completed_;
+  if (job.result == Outcome::Completed) ++completed_;
   const int failed = static_cast<int>(results_.size()) - completed_;
   char took[64];
   std::snprintf(took, sizeof took, " in %.1f s  (%d completed, %d failed)",

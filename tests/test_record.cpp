@@ -32,7 +32,7 @@ TEST(ReportLine, EveryFieldItsValue) {
        true,
        head + R"("device":"Прибор №1",)" + imageFields + R"("result":"completed",)" + tail},
       {"failed_at_a_record",
-       {.device = "SIM-1", .status = 1, .failedBlock = 130, .code = 256},
+       {.device = "SIM-1", .result = Outcome::NotCompleted, .failedRecord = 130, .code = 256},
        true,
        head + R"("device":"SIM-1",)" + imageFields +
            R"("result":"not completed","failure":{"code":256,"record":130},)" + tail},
@@ -42,7 +42,7 @@ TEST(ReportLine, EveryFieldItsValue) {
        head + R"("device":"SIM-1","result":"identified",)" + tail},
       // A name that is not UTF-8 is kept, its bad byte replaced.
       {"not_utf8",
-       {.device = "A\xff", .status = 3},
+       {.device = "A\xff", .result = Outcome::NotIdentified},
        false,
        head + R"("device":")" + "A\uFFFD" + R"(","result":"not identified",)" + tail},
   };

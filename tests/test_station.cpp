@@ -119,7 +119,7 @@ TEST_F(Station, EachDeviceOnceAsItComes) {
   std::this_thread::sleep_for(300ms);  // answering all along: not programmed again
   const std::string out = stopStation();
   ASSERT_EQ(results_.size(), 3u);
-  for (const auto& r : results_) EXPECT_EQ(r.status, production::kCompleted) << r.port;
+  for (const auto& r : results_) EXPECT_EQ(r.result, Outcome::Completed) << r.port;
   EXPECT_NE(out.find("\n" + b + " \\x0d\\x0a" + std::string(220, 'N') + " completed in "), std::string::npos) << out;
   EXPECT_NE(out.find("  (3 completed, 0 failed)\n"), std::string::npos) << out;
   // Unplugged and plugged in again between two polls, the port may not be

@@ -29,10 +29,10 @@ QString fromUtf8(const std::string& s) { return QString::fromStdString(s); }
 
 // "завершено", "Ошибка 256, блок 100", ...: a finished device in a word.
 QString resultWords(const production::JobResult& job) {
-  switch (job.status) {
-    case production::kCompleted: return QStringLiteral("завершено");
-    case production::kNotCompleted: return ui::qtText(msg::recordError(job.code, job.failedBlock));
-    case production::kNotIdentified: return QStringLiteral("не опознано");
+  switch (job.result) {
+    case Outcome::Completed: return QStringLiteral("завершено");
+    case Outcome::NotCompleted: return ui::qtText(msg::recordError(job.code, job.failedRecord));
+    case Outcome::NotIdentified: return QStringLiteral("не опознано");
     default: return QStringLiteral("остановлено");
   }
 }
@@ -202,9 +202,9 @@ void StationWindow::finished(const production::JobResult& job, const std::string
         // A device without its line in the record is said, and stays said.
         if (!recordError.empty())
           refuse(QStringLiteral("Строка отчёта для %1 не записана: %2").arg(fromUtf8(job.port), fromUtf8(recordError)));
-        ++(job.status == production::kCompleted                                                  ? completed_
-           : job.status == production::kNotCompleted || job.status == production::kNotIdentified ? failed_
-                                                                                                 : stopped_);
+        ++(job.result == Outcome::Completed                                              ? completed_
+           : job.result == Outcome::NotCompleted || job.result == Outcome::NotIdentified ? failed_
+                                                                                         : stopped_);
         lines_->insertRow(0);
         const double seconds = std::chrono::duration<double>(job.ended - job.started).count();
         // A line the report does not hold is shown, and marked so.
