@@ -17,6 +17,7 @@
 #include "programs/command_line.h"
 #include "serial/posix/serial_posix.h"
 #include "sim/simulator.h"
+#include "sim/stand_in.h"
 #include "tests/support/fixtures.h"
 
 namespace {

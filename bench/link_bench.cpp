@@ -15,6 +15,7 @@
 #include "serial/posix/serial_posix.h"
 #include "sim/pty.h"
 #include "sim/simulator.h"
+#include "sim/stand_in.h"
 
 namespace {
 

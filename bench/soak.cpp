@@ -17,6 +17,7 @@
 
 #include "programs/command_line.h"
 #include "sim/simulator.h"
+#include "sim/stand_in.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fixtures.h"
 

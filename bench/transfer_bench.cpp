@@ -16,6 +16,7 @@
 #include "link/protocol.h"
 #include "programs/command_line.h"
 #include "sim/simulator.h"
+#include "sim/stand_in.h"
 #include "tests/support/child_process.h"
 
 namespace {

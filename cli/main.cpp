@@ -11,12 +11,14 @@
 #include <thread>
 #include <vector>
 
+#include "cli/exit_status.h"
 #include "cli/options.h"
-#include "cli/os.h"
-#include "cli/port_job.h"
-#include "cli/report.h"
-#include "cli/station.h"
 #include "cli/terminal.h"
+#include "production/os.h"
+#include "production/port_job.h"
+#include "production/port_listing.h"
+#include "production/record.h"
+#include "production/station.h"
 #include "programming/file_access.h"
 #include "programming/firmware_image.h"
 #include "programming/messages.h"
@@ -24,6 +26,8 @@
 namespace {
 
 using namespace isp::cli;
+using namespace isp::production;
+using isp::PortTarget;
 
 // Standard output written to its end, or the status says it was not: a
 // listing or a help text cut short is no success.
@@ -34,40 +38,25 @@ int written(int status) {
 }
 
 int listPorts() {
-  const auto platform = serialPlatform();
-  int shown = 0;
-  for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n) {
-    const isp::Port p = platform->port(n);
-    const isp::PortStatus status = platform->check(n);
+  const std::vector<ListedPort> listed = isp::production::listPorts(*serialPlatform());
+  for (const auto& [n, p, status] : listed) {
     // A port that exists but cannot be had is shown with the reason.
-    if (status.error == isp::SerialError::NotFound) continue;
     std::string line = isp::msg::escapeControls(p.name) + "\t" + isp::msg::escapeControls(p.node);
     // The adapter's maker, product and serial are the USB device's own words.
     if (!p.adapter.empty()) line += '\t' + isp::msg::escapeControls(p.adapter);
     if (!status) line += "\t(" + status.why + ")";
     std::printf("%s\n", line.c_str());
-    ++shown;
   }
-  if (shown == 0) std::printf("%s\n", std::string(isp::msg::kNoPorts).c_str());
+  if (listed.empty()) std::printf("%s\n", std::string(isp::msg::kNoPorts).c_str());
   return written(kCompleted);
-}
-
-// The ports of --port all: every one that can be had now, told without
-// opening any.
-std::vector<PortTarget> allPorts() {
-  const auto platform = serialPlatform();
-  std::vector<PortTarget> ports;
-  for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n)
-    if (platform->check(n)) ports.push_back({isp::comName(n), n});
-  return ports;
 }
 
 // The run's status: 0 when every device completed, else what they share,
 // and 1 when they differ.
 int combinedStatus(const std::vector<JobResult>& jobs) {
-  int status = jobs.empty() ? kNotIdentified : jobs.front().status;
+  int status = jobs.empty() ? kNotIdentified : exitStatus(jobs.front());
   for (const JobResult& j : jobs)
-    if (j.status != status) return kNotCompleted;
+    if (exitStatus(j) != status) return kNotCompleted;
   return status;
 }
 
@@ -78,7 +67,7 @@ bool summary(const std::vector<JobResult>& jobs) {
   for (const JobResult& j : jobs) {
     const double seconds = std::chrono::duration<double>(j.ended - j.started).count();
     const std::string result =
-        resultName(j) + (j.failedBlock >= 0 ? " at record " + std::to_string(j.failedBlock) : "");
+        resultName(j) + (j.failedRecord >= 0 ? " at record " + std::to_string(j.failedRecord) : "");
     const std::string adapter = isp::msg::escapeControls(j.adapter.empty() ? j.node : j.adapter);
     std::fprintf(stderr, "%-14s %-40s %-12s %-32s %6.1f s\n", isp::msg::escapeControls(j.port).c_str(), adapter.c_str(),
                  isp::msg::escapeControls(j.device).c_str(), result.c_str(), seconds);
@@ -138,11 +127,20 @@ int runStation(const Options& o, std::vector<PortTarget> ports, const isp::Firmw
     for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n) ports.push_back({isp::comName(n), n});
   terminal.note("a station on " + std::to_string(ports.size()) + (ports.size() == 1 ? " port" : " ports") +
                 "; Ctrl-C ends it");
-  isp::cli::Station station({.ports = ports, .stop = stop}, o, terminal, image, facts, record);
+  TerminalLines lines(terminal);
+  Station station({.ports = ports,
+                   .stop = stop,
+                   .period = isp::milliseconds(o.intervalMs),
+                   .lines = &lines,
+                   // A device's log lines to the log file alone: the station's own say enough.
+                   .logFor = [&terminal](const PortTarget& t) -> std::unique_ptr<isp::LogSink> {
+                     return std::make_unique<TerminalLog>(terminal, t.name + ": ", true);
+                   }},
+                  image, facts, record);
   const std::vector<JobResult> jobs = station.run();
   const bool tabled = summary(jobs);
   for (const JobResult& j : jobs)
-    if (j.status != kCompleted) return kNotCompleted;
+    if (j.result != isp::Outcome::Completed) return kNotCompleted;
   return tabled ? kCompleted : kRecordMissing;
 }
 
@@ -170,16 +168,16 @@ int runJobs(const Options& o, const std::vector<PortTarget>& ports, const isp::F
         terminal.progress(progressText(records, isp::wire::kRecords, seconds, isp::wire::kRecordSize));
       };
       const std::string prefix = one ? "" : ports[i].name + ": ";
+      TerminalLog log(terminal, prefix);
       jobs[i] = runJob({.target = ports[i],
-                        .terminal = terminal,
-                        .prefix = prefix,
+                        .log = &log,
                         .image = image,
                         .run = {.period = isp::milliseconds(o.intervalMs),
                                 .stop = stop,
                                 .imageLines = imageLines,
                                 .progress = one ? std::function<void(int)>(ownProgress)
                                                 : [&, i](int records) { done[i] = records; }}});
-      if (one) jobs[i].status == kCompleted ? terminal.endProgress() : terminal.clearProgress();
+      if (one) jobs[i].result == isp::Outcome::Completed ? terminal.endProgress() : terminal.clearProgress();
       if (!jobs[i].why.empty()) terminal.note(prefix + jobs[i].why);
       std::string error;
       if (record && !record->append(jobs[i], facts, o.intervalMs, &error)) terminal.note("the report: " + error);
@@ -195,7 +193,7 @@ int runJobs(const Options& o, const std::vector<PortTarget>& ports, const isp::F
     isp::sleepUntil(isp::SteadyClock::instance().now() + isp::milliseconds(250), stop);
   }
   for (std::thread& t : threads) t.join();
-  if (one) return jobs.front().status;
+  if (one) return exitStatus(jobs.front());
   terminal.clearProgress();
   const int status = combinedStatus(jobs);
   return summary(jobs) || status != kCompleted ? status : kRecordMissing;
@@ -242,7 +240,7 @@ int run(const Options& o) {
   std::unique_ptr<ProductionRecord> record;
   if (!o.reportFile.empty()) {
     std::string error;
-    auto file = isp::cli::RecordFile::open(o.reportFile, &error);
+    auto file = RecordFile::open(o.reportFile, &error);
     if (!file) {
       terminal.note("cannot keep the report " + error + "; no device was touched");
       return kRecordMissing;
@@ -250,7 +248,7 @@ int run(const Options& o) {
     record = std::make_unique<ProductionRecord>(std::move(file));
   }
   const std::stop_token stop = installStopHandlers();
-  const std::vector<PortTarget> ports = o.allPorts && !o.station ? allPorts() : o.ports;
+  const std::vector<PortTarget> ports = o.allPorts && !o.station ? portsThere(*serialPlatform()) : o.ports;
   if (ports.empty() && !o.station) {
     terminal.note("no port can be had now");
     return kNotIdentified;
@@ -275,7 +273,7 @@ int run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args = isp::cli::startProgram(argc, argv);
+  const std::vector<std::string> args = isp::production::startProgram(argc, argv);
   std::vector<const char*> argp;
   for (const std::string& a : args) argp.push_back(a.c_str());
   std::string error;

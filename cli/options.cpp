@@ -1,14 +1,11 @@
 #include "cli/options.h"
 
 #include <CLI/CLI.hpp>
-#include <cctype>
-#include <charconv>
 #include <vector>
 
 #include "link/protocol.h"
 #include "resources/isp_version.h"
 #include "serial/serial_port.h"
-#include "text/decimal.h"
 
 namespace isp::cli {
 
@@ -84,12 +81,6 @@ std::string helpText() {
 
 namespace {
 
-#ifdef _WIN32
-constexpr const char* kPathMarks = "\\/";
-#else
-constexpr const char* kPathMarks = "/";
-#endif
-
 // The ports of --port: one, a comma-separated list, or none for "all".
 // Split here rather than by CLI11's delimiter, which drops an empty last
 // name without a word: "A," would quietly be "A".
@@ -112,23 +103,6 @@ std::vector<PortTarget> portList(const std::string& list, std::string* error) {
 }
 
 }  // namespace
-
-std::optional<int> parseInterval(const std::string& text, std::string* error) {
-  const auto ms = parseDecimal(text, 0, 60000);
-  if (!ms) *error = "--interval takes milliseconds from 0 to 60000, in decimal digits: " + text;
-  return ms ? std::optional<int>(static_cast<int>(*ms)) : std::nullopt;
-}
-
-std::optional<int> portNumber(const std::string& port) {
-  if (port.find_first_of(kPathMarks) != std::string::npos) return 0;
-  const auto is = [&](std::size_t i, char upper) { return std::toupper(static_cast<unsigned char>(port[i])) == upper; };
-  const bool com = port.size() > 3 && is(0, 'C') && is(1, 'O') && is(2, 'M');
-  const std::string digits = com ? port.substr(3) : port;
-  int n = 0;
-  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-  if (ec != std::errc() || end != digits.data() + digits.size() || n < kFirstPort || n > kLastPort) return std::nullopt;
-  return n;
-}
 
 std::optional<Options> parse(int argc, const char* const* argv, std::string* error) {
   Options o;
@@ -175,7 +149,8 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
            : identify ? Options::Mode::Identify
                       : Options::Mode::Flash;
   if (error->empty() && (help || version || list)) return o;
-  if (error->empty() && pace->count() > 0) o.intervalMs = parseInterval(interval, error).value_or(o.intervalMs);
+  if (error->empty() && pace->count() > 0)
+    o.intervalMs = production::parseInterval(interval, error).value_or(o.intervalMs);
   if (error->empty() && ports.empty()) *error = "--port is required";
   if (error->empty()) o.ports = portList(ports, error);
   o.allPorts = ports == "all";

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/timestamp.h"
 #include "link/protocol.h"
+#include "production/timestamp.h"
 
 namespace isp::cli {
 
@@ -33,7 +33,7 @@ void Terminal::line(const std::string& text, bool show) {
     }
   }
   if (!logFile_ || logFailed_) return;
-  const std::string stamp = timestamp(std::chrono::system_clock::now(), Zone::Local);
+  const std::string stamp = production::timestamp(std::chrono::system_clock::now(), production::Zone::Local);
   if (std::fprintf(logFile_, "%s %s\n", stamp.c_str(), shown.c_str()) < 0 || std::fflush(logFile_) != 0) {
     // Said once; the lines after it are not tried, so none is half there.
     logFailed_ = true;

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 
+#include "production/station.h"
 #include "programming/messages.h"
 #include "programming/transfer.h"
 
@@ -65,6 +66,17 @@ class TerminalLog final : public LogSink {
   std::string prefix_;
   bool quiet_;
   std::string pending_;
+};
+
+// A station's own lines on the terminal, shown and in the log file.
+class TerminalLines final : public production::StationLines {
+ public:
+  explicit TerminalLines(Terminal& terminal) : terminal_(terminal) {}
+  void line(const std::string& text) override { terminal_.line(text); }
+  void note(const std::string& text) override { terminal_.note(text); }
+
+ private:
+  Terminal& terminal_;
 };
 
 // "records 123/513  24%  1.9 kB/s  0:45 left"

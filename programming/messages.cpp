@@ -18,6 +18,10 @@ std::string resultText(std::int32_t code) {
   }
 }
 
+std::string recordError(std::int32_t code, int block) {
+  return std::string(kError) + std::to_string(code) + ", блок " + std::to_string(block);
+}
+
 std::string recordFailure(int block, std::int32_t code, const PortStatus& port) {
   const std::string record = "record " + std::to_string(block) + " was not taken: ";
   switch (code) {

@@ -16,7 +16,6 @@ inline constexpr std::string_view kDevice = "Устройство ";
 inline constexpr std::string_view kInProgrammingMode = " в режиме программирования";
 inline constexpr std::string_view kNotReadyForProgramming = " не готово к программированию";
 inline constexpr std::string_view kError = "Ошибка ";
-inline constexpr std::string_view kBlock = ", блок ";
 
 inline constexpr std::string_view kFileChosen = "Выбран файл ";
 inline constexpr std::string_view kFileOpened = "Файл открыт";
@@ -36,6 +35,10 @@ inline constexpr std::string_view kFileFilterAll = "Все файлы (*.*)";
 // The line for a failed exchange's result code, without the line end:
 // named codes get their words, any other code "Ошибка <code>".
 std::string resultText(std::int32_t code);
+
+// "Ошибка 256, блок 100": the line, without its end, for record `block`
+// that the exchange ended with `code`; the one way every front end says it.
+std::string recordError(std::int32_t code, int block);
 
 // Why record `block` was not taken, in plain words for the command line's
 // standard error: the same codes as resultText, with what the port says

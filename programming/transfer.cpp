@@ -40,10 +40,7 @@ void Transfer::step() {
   if (reply.code != rc::kOk) {
     failedRecord_ = k;
     code_ = reply.code;
-    log_.append(msg::kError);
-    log_.append(std::to_string(reply.code));
-    log_.append(msg::kBlock);
-    log_.line(std::to_string(k));
+    log_.line(msg::recordError(reply.code, k));
     running_ = false;
     return;
   }

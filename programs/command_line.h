@@ -1,12 +1,8 @@
 #pragma once
 #include <CLI/CLI.hpp>
-#include <cstdlib>
 #include <iostream>
-#include <memory>
 #include <optional>
 #include <string>
-
-#include "sim/simulator.h"
 
 namespace isp {
 
@@ -27,19 +23,6 @@ inline std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv,
     std::cerr << name << ": " << e.what() << " (see " << name << " --help)\n";
     return 2;
   }
-}
-
-// The stand-in on a new pseudo-terminal, running; a program that cannot
-// have one says why and ends with status 2.
-inline std::unique_ptr<sim::Simulator> startStandIn(const std::string& program, sim::SimulatorOptions options,
-                                                    sim::Simulator::Log log = {}) {
-  std::string error;
-  auto sim = sim::Simulator::started(std::move(options), std::move(log), &error);
-  if (!sim) {
-    std::cerr << program << ": " << error << "\n";
-    std::exit(2);
-  }
-  return sim;
 }
 
 }  // namespace isp

@@ -215,11 +215,6 @@ void Simulator::drainLine() {
     sleepInterruptible(steady_clock::now() + std::chrono::milliseconds(5));
 }
 
-void Simulator::fault(const std::string& what) {
-  std::lock_guard lock(mu_);
-  device_.fault(what);
-}
-
 void Simulator::onBytes(const std::uint8_t* data, std::size_t n) {
   const SteadyTime now = steady_clock::now();
   lastByte_ = now;
@@ -233,49 +228,6 @@ void Simulator::onBytes(const std::uint8_t* data, std::size_t n) {
     pending_.push_back(data[i]);
     acceptedAt_.push_back(at);
   }
-}
-
-void Simulator::processFrames() {
-  while (pending_.size() >= wire::kHeaderSize && line_.master) {
-    const std::size_t n = wire::lengthField(pending_.data());
-    if (n < 4 || n > Device::kMaxLengthField) {
-      fault("length field " + std::to_string(n) + " out of range; " + std::to_string(pending_.size()) +
-            " bytes dropped");
-      pending_.clear();
-      acceptedAt_.clear();
-      return;
-    }
-    const std::size_t size = wire::kHeaderSize + n;
-    if (pending_.size() < size) return;
-    const SteadyTime complete = acceptedAt_[size - 1];
-    std::vector<std::uint8_t> f(pending_.begin(), pending_.begin() + static_cast<long>(size));
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(size));
-    acceptedAt_.erase(acceptedAt_.begin(), acceptedAt_.begin() + static_cast<long>(size));
-    if (opt_.baud > 0 && !sleepInterruptible(complete)) return;
-    Response r;
-    std::size_t records = 0;
-    {
-      std::lock_guard lock(mu_);
-      const std::size_t before = device_.records().size();
-      r = device_.handle(f);
-      records = device_.records().size();
-      if (records == before) records = 0;
-    }
-    // Lets whoever watches the line act at a given record (a test unplugging an adapter).
-    if (opt_.verbose && log_) log_(records > 0 ? "record " + std::to_string(records - 1) : "frame");
-    respond(r);
-    // Each transfer that completes the image writes it anew.
-    if (records == kRecords) writeImage();
-  }
-}
-
-void Simulator::respond(const Response& r) {
-  if (r.hangup) {
-    hangUp();
-    return;
-  }
-  if (r.delay.count() > 0 && !sleepInterruptible(steady_clock::now() + r.delay)) return;
-  if (!r.bytes.empty()) writePaced(r.bytes);
 }
 
 void Simulator::hangUp() {
@@ -322,66 +274,6 @@ void Simulator::writePaced(const std::vector<std::uint8_t>& bytes) {
     if (!sleepInterruptible(at)) return;
     if (::write(fd, &b, 1) < 0 && errno != EAGAIN) return;
   }
-}
-
-namespace {
-// The image beside its final name, in a file only we can have made, then
-// renamed over it: a link or file planted at any name is never written
-// through, and a reader never sees half an image.
-bool writeReplacing(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string* why) {
-  const WalkedPath folder = openFolderOf(path);
-  if (!folder.fd) return *why = folder.why, false;
-  WalkedPath file = createUnguessable(folder.fd.get(), "." + folder.name + ".", 0644);
-  if (!file.fd) return *why = file.why, false;
-  std::size_t done = 0;
-  errno = 0;
-  while (done < bytes.size()) {
-    const ssize_t k = ::write(file.fd.get(), bytes.data() + done, bytes.size() - done);
-    if (k < 0 && errno == EINTR) continue;
-    if (k <= 0) break;
-    done += static_cast<std::size_t>(k);
-  }
-  if (done < bytes.size() || ::fsync(file.fd.get()) != 0 ||
-      ::renameat(folder.fd.get(), file.name.c_str(), folder.fd.get(), folder.name.c_str()) != 0) {
-    *why = std::strerror(errno ? errno : EIO);
-    ::unlinkat(folder.fd.get(), file.name.c_str(), 0);
-    return false;
-  }
-  return true;
-}
-}  // namespace
-
-void Simulator::writeImage() {
-  imageWritten_ = true;
-  if (opt_.imagePath.empty()) return;
-  std::string why;
-  const bool ok = writeReplacing(opt_.imagePath, image(), &why);
-  if (log_) log_(ok ? "image written to " + opt_.imagePath : "cannot write " + opt_.imagePath + ": " + why);
-}
-
-void Simulator::arm(const DeviceOptions& options) {
-  std::lock_guard lock(mu_);
-  device_.arm(options);
-}
-
-std::vector<std::uint8_t> Simulator::image() const {
-  std::lock_guard lock(mu_);
-  return device_.image();
-}
-
-std::size_t Simulator::recordCount() const {
-  std::lock_guard lock(mu_);
-  return device_.records().size();
-}
-
-std::vector<std::string> Simulator::faults() const {
-  std::lock_guard lock(mu_);
-  return device_.faults();
-}
-
-int Simulator::framesHandled() const {
-  std::lock_guard lock(mu_);
-  return device_.framesHandled();
 }
 
 }  // namespace isp::sim

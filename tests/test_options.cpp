@@ -25,7 +25,7 @@ std::optional<Options> parse(std::vector<std::string> args, std::string* error) 
 // with its number, then the settings that differ from their defaults.
 std::string summary(const Options& o) {
   std::string text = std::string("FILHV").substr(static_cast<std::size_t>(o.mode), 1);
-  for (const cli::PortTarget& p : o.ports) text += " " + p.name + "=" + std::to_string(p.number);
+  for (const PortTarget& p : o.ports) text += " " + p.name + "=" + std::to_string(p.number);
   if (o.allPorts) text += " all";
   if (!o.file.empty()) text += " file=" + o.file;
   if (!o.reportFile.empty()) text += " report=" + o.reportFile;

@@ -7,8 +7,8 @@
 #include <regex>
 #include <thread>
 
-#include "cli/station.h"
 #include "link/result_codes.h"
+#include "production/station.h"
 #include "programming/sha256.h"
 #include "serial/posix/serial_posix.h"
 #include "sim/device.h"
@@ -23,14 +23,14 @@ using namespace std::chrono_literals;
 // state (Waiting, Identifying, Programming, Completed, Failed, Gone), a
 // run of Programming as one letter; any record count out of order as '!'.
 // Each wait's reason and words are kept too.
-struct StateLetters final : cli::StationObserver {
-  void changed(const cli::PortState& s) override {
+struct StateLetters final : production::StationObserver {
+  void changed(const production::PortState& s) override {
     std::lock_guard lock(mu);
     std::string& seen = byPort[s.port];
-    if (s.kind == cli::PortState::Programming && s.records <= records[s.port]) seen += '!';
-    records[s.port] = s.kind == cli::PortState::Programming ? s.records : 0;
-    if (s.kind != cli::PortState::Programming || !seen.ends_with('P')) seen += "WIPCFG"[s.kind];
-    if (s.kind == cli::PortState::Waiting) waits[s.port].push_back(s);
+    if (s.kind == production::PortState::Programming && s.records <= records[s.port]) seen += '!';
+    records[s.port] = s.kind == production::PortState::Programming ? s.records : 0;
+    if (s.kind != production::PortState::Programming || !seen.ends_with('P')) seen += "WIPCFG"[s.kind];
+    if (s.kind == production::PortState::Waiting) waits[s.port].push_back(s);
   }
   std::string of(const std::string& port) {
     std::lock_guard lock(mu);
@@ -39,7 +39,19 @@ struct StateLetters final : cli::StationObserver {
   std::mutex mu;
   std::map<std::string, std::string> byPort;
   std::map<std::string, int> records;
-  std::map<std::string, std::vector<cli::PortState>> waits;
+  std::map<std::string, std::vector<production::PortState>> waits;
+};
+
+// What a station says of what it does, line by line; its notes are not
+// this test's subject.
+struct LinesSeen final : production::StationLines {
+  void line(const std::string& text) override {
+    std::lock_guard lock(mu);
+    lines += text + "\n";
+  }
+  void note(const std::string&) override {}
+  std::mutex mu;
+  std::string lines;
 };
 
 // A station on ports of the test's own: links that the stand-ins put in
@@ -47,33 +59,32 @@ struct StateLetters final : cli::StationObserver {
 class Station : public testing::Test {
  protected:
   Station() {
-    o_.file = dir_.write("fw.isp", image_);
-    o_.intervalMs = 0;
     std::string lines;
-    loaded_.choose(o_.file, lines);
+    loaded_.choose(file_, lines);
     EXPECT_TRUE(loaded_.makeReady(lines));
   }
   ~Station() override { stopStation(); }
 
   std::string at(const char* name) const { return (dir_.path() / name).string(); }
-  void startStation(std::vector<cli::PortTarget> ports, milliseconds poll,
-                    decltype(cli::StationSetup::platformFor) platformFor = cli::platformFor) {
-    testing::internal::CaptureStdout();
-    station_ = std::make_unique<cli::Station>(cli::StationSetup{.ports = std::move(ports),
-                                                                .platformFor = std::move(platformFor),
-                                                                .stop = stop_.get_token(),
-                                                                .poll = poll,
-                                                                .look = poll,
-                                                                .observer = &states_},
-                                              o_, terminal_, loaded_, facts_, nullptr);
+  void startStation(std::vector<PortTarget> ports, milliseconds poll,
+                    decltype(production::StationSetup::platformFor) platformFor = production::platformFor) {
+    station_ = std::make_unique<production::Station>(production::StationSetup{.ports = std::move(ports),
+                                                                              .platformFor = std::move(platformFor),
+                                                                              .stop = stop_.get_token(),
+                                                                              .period = 0ms,
+                                                                              .poll = poll,
+                                                                              .look = poll,
+                                                                              .observer = &states_,
+                                                                              .lines = &lines_},
+                                                     loaded_, facts_, nullptr);
     watching_ = std::thread([this] { results_ = station_->run(); });
   }
-  // Stops the station; what it said on standard output.
+  // Stops the station; the lines it said.
   std::string stopStation() {
     if (!watching_.joinable()) return {};
     stop_.request_stop();
     watching_.join();
-    return testing::internal::GetCapturedStdout();
+    return lines_.lines;
   }
   std::unique_ptr<sim::Simulator> plugIn(const std::string& at, const std::string& name = "ISP SIM-1") {
     auto device = startSimulator({.device = {.identText = name}, .linkPath = at});
@@ -83,14 +94,14 @@ class Station : public testing::Test {
 
   TempDir dir_;
   const std::vector<std::uint8_t> image_ = sampleImage();
-  cli::Options o_;
+  const std::string file_ = dir_.write("fw.isp", image_);
   FirmwareImage loaded_;
-  cli::Terminal terminal_{false};
-  const cli::ImageFacts facts_{o_.file, image_.size(), sha256Hex(image_)};
+  LinesSeen lines_;
+  const production::ImageFacts facts_{file_, image_.size(), sha256Hex(image_)};
   std::stop_source stop_;
   StateLetters states_;
-  std::unique_ptr<cli::Station> station_;
-  std::vector<cli::JobResult> results_;
+  std::unique_ptr<production::Station> station_;
+  std::vector<production::JobResult> results_;
   std::thread watching_;
 };
 
@@ -105,7 +116,7 @@ TEST_F(Station, EachDeviceOnceAsItComes) {
   std::this_thread::sleep_for(300ms);  // answering all along: not programmed again
   const std::string out = stopStation();
   ASSERT_EQ(results_.size(), 2u);
-  for (const auto& r : results_) EXPECT_EQ(r.status, cli::kCompleted) << r.port;
+  for (const auto& r : results_) EXPECT_EQ(r.result, Outcome::Completed) << r.port;
   EXPECT_NE(out.find("\n" + a + " SIM-2 completed in "), std::string::npos) << out;
   EXPECT_NE(out.find("  (2 completed, 0 failed)\n"), std::string::npos) << out;
   // Unplugged and plugged in again between two polls, the port may not be
@@ -123,9 +134,9 @@ TEST_F(Station, ABoardSwappedOnAJigIsProgrammed) {
       {"ttyN", 500ms, "ISP SIM-2"},
       {"ttyQ", 0ms, "ISP SIM-3"},  // another name at once
   };
-  std::vector<cli::PortTarget> ports;
+  std::vector<PortTarget> ports;
   for (const auto& [name, gap, ident] : swaps) ports.push_back({at(name), 0});
-  startStation(ports, cli::kPollPeriod);
+  startStation(ports, production::kPollPeriod);
   std::vector<std::unique_ptr<sim::Simulator>> jigs;
   for (const auto& [name, gap, ident] : swaps) jigs.push_back(plugIn(at(name)));
   for (std::size_t i = 0; i < jigs.size(); ++i) {
@@ -140,7 +151,7 @@ TEST_F(Station, ABoardSwappedOnAJigIsProgrammed) {
   for (const auto& [name, gap, ident] : swaps)
     programmed &=
         waitFor([&, port = at(name)] { return std::regex_match(states_.of(port), std::regex("W?IPCG.*IPC")); });
-  std::this_thread::sleep_for(2 * cli::kPollPeriod);
+  std::this_thread::sleep_for(2 * production::kPollPeriod);
   const std::string out = stopStation();
   EXPECT_TRUE(programmed) << out;
   for (const auto& [name, gap, ident] : swaps) {
@@ -153,7 +164,7 @@ TEST_F(Station, ABoardSwappedOnAJigIsProgrammed) {
 // Why a port waits, each reason told once (not every poll) to the observer
 // and as a line of its own, until something else happens.
 TEST_F(Station, AWaitingPortSaysWhy) {
-  using R = cli::WaitReason;
+  using R = production::WaitReason;
   const std::string file = dir_.write("plainFile", {1, 2, 3});
   auto silent = startSimulator({.device = {.silent = true}});
   auto notReady = startSimulator({.device = {.notReady = true}});
@@ -170,9 +181,9 @@ TEST_F(Station, AWaitingPortSaysWhy) {
       {damaged->path(), R::DamagedReplies, ""},
       {silent->path(), R::NoAnswer, ""},
   };
-  std::vector<cli::PortTarget> ports;
+  std::vector<PortTarget> ports;
   for (const auto& [port, reason, detail] : cases) ports.push_back({port, 0});
-  startStation(ports, 20ms, [&](const cli::PortTarget& t) {
+  startStation(ports, 20ms, [&](const PortTarget& t) {
     return std::make_unique<PosixSerialPlatform>(PortMap::onlyDevice(t.name), "/sys", lockDir);
   });
   const bool programmed = waitFor([&] { return states_.of(damaged->path()).ends_with('C'); });
@@ -181,11 +192,11 @@ TEST_F(Station, AWaitingPortSaysWhy) {
   EXPECT_TRUE(programmed) << out;
   for (const auto& [port, reason, detail] : cases) {
     SCOPED_TRACE(port);
-    const std::vector<cli::PortState>& waits = states_.waits[port];
+    const std::vector<production::PortState>& waits = states_.waits[port];
     ASSERT_EQ(waits.size(), 1u);
     EXPECT_EQ(waits[0].reason, reason);
     EXPECT_NE(waits[0].detail.find(detail), std::string::npos) << waits[0].detail;
-    const std::string line = port + " waiting: " + cli::waitingWords(waits[0]) + "\n";
+    const std::string line = port + " waiting: " + production::waitingWords(waits[0]) + "\n";
     EXPECT_NE(out.find(line), std::string::npos) << out;
     EXPECT_EQ(out.find(line), out.rfind(line)) << "said more than once: " << line;
   }

@@ -26,13 +26,13 @@
 namespace isp::test {
 namespace {
 
-using Kind = cli::PortState::Kind;
-using Reason = cli::WaitReason;
+using Kind = production::PortState::Kind;
+using Reason = production::WaitReason;
 
 // What a tile says of each state: the record it names is the last one the
 // device took, and each reason to wait has words of its own.
 TEST(StationWindow, TileWords) {
-  const std::pair<cli::PortState, const char*> cases[] = {
+  const std::pair<production::PortState, const char*> cases[] = {
       {{.kind = Kind::Programming, .records = 1}, "программирование, блок 0 из 512"},
       {{.kind = Kind::Programming, .records = 131}, "программирование, блок 130 из 512"},
       {{.kind = Kind::Failed, .failedRecord = 100, .code = 4}, "Ошибка 4, блок 100: устройство не готово"},

@@ -17,6 +17,7 @@
 #include "gui/station/station_window.h"
 #include "programs/command_line.h"
 #include "serial/posix/serial_posix.h"
+#include "sim/stand_in.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

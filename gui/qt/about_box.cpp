@@ -4,8 +4,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "gui/common/qt_text.h"
+#include "gui/qt/app_icon.h"
 #include "gui/qt/dialog_units.h"
-#include "gui/qt/qt_text.h"
 #include "programming/about_text.h"
 
 namespace isp::ui {

@@ -2,8 +2,8 @@
 
 #include <QApplication>
 
+#include "gui/qt/app_icon.h"
 #include "gui/qt/main_dialog.h"
-#include "gui/qt/qt_text.h"
 #include "resources/isp_version.h"
 #include "serial/posix/serial_posix.h"
 

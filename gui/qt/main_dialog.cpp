@@ -14,9 +14,10 @@
 #include <QShortcut>
 #include <memory>
 
+#include "gui/common/qt_text.h"
 #include "gui/qt/about_box.h"
+#include "gui/qt/app_icon.h"
 #include "gui/qt/dialog_units.h"
-#include "gui/qt/qt_text.h"
 #include "programming/about_text.h"
 #include "programming/messages.h"
 

@@ -10,10 +10,10 @@
 #include <cstdlib>
 #include <stop_token>
 
-#include "cli/options.h"
-#include "cli/os.h"
 #include "gui/station/port_list.h"
 #include "gui/station/station_window.h"
+#include "production/interval.h"
+#include "production/os.h"
 #include "programming/file_access.h"
 #include "resources/isp_version.h"
 
@@ -25,7 +25,7 @@ isp::station::StationWindow* g_window = nullptr;
 int main(int argc, char** argv) {
   // Before any thread starts, so that every thread leaves SIGTERM, SIGHUP and
   // SIGINT to the one that turns them into a stop.
-  const std::stop_token outside = isp::cli::installStopHandlers();
+  const std::stop_token outside = isp::production::installStopHandlers();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("isp-station"));
   QApplication::setOrganizationName(QStringLiteral("isp-programmer"));
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
   isp::station::StationSettings s{
       remembered.value(QStringLiteral("file")).toString(), remembered.value(QStringLiteral("ports")).toStringList(),
       folder.isEmpty() ? QString() : folder + QLatin1Char('/') + QFileInfo(isp::station::defaultReport()).fileName(),
-      remembered.value(QStringLiteral("interval"), 250).toInt()};
+      remembered.value(QStringLiteral("interval"), isp::production::kDefaultIntervalMs).toInt()};
   if (parser.isSet(file)) s.file = parser.value(file);
   if (parser.isSet(port)) {
     s.ports = parser.value(port).split(QLatin1Char(','), Qt::SkipEmptyParts);
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
   if (parser.isSet(report)) s.report = parser.value(report);
   if (parser.isSet(interval)) {
     std::string error;
-    const auto ms = isp::cli::parseInterval(parser.value(interval).toStdString(), &error);
+    const auto ms = isp::production::parseInterval(parser.value(interval).toStdString(), &error);
     if (!ms) {
       qCritical("isp-station: %s", error.c_str());
       return 2;
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
   // as one of these, or as the display gone.
   const std::stop_callback onSignal(outside, [&window] {
     QMetaObject::invokeMethod(
-        &window, [&window] { window.stopAndQuit(isp::cli::stopStatus()); }, Qt::QueuedConnection);
+        &window, [&window] { window.stopAndQuit(isp::production::stopStatus()); }, Qt::QueuedConnection);
   });
   window.show();
   if (parser.isSet(start)) QTimer::singleShot(0, &window, &isp::station::StationWindow::start);
@@ -119,5 +119,5 @@ int main(int argc, char** argv) {
   window.stopNow();
   g_window = nullptr;
   // A signal that came while the window closed still names the end.
-  return isp::cli::stopStatus() ? isp::cli::stopStatus() : status;
+  return isp::production::stopStatus() ? isp::production::stopStatus() : status;
 }

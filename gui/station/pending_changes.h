@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/station.h"
+#include "production/station.h"
 
 namespace isp::station {
 
@@ -15,17 +15,18 @@ namespace isp::station {
 class PendingChanges {
  public:
   // True when the window must be woken to show them: nothing was pending.
-  bool add(const cli::PortState& state) {
+  bool add(const production::PortState& state) {
     std::lock_guard lock(mu_);
-    std::vector<cli::PortState>& queue = byPort_[state.port];
-    if (!queue.empty() && queue.back().kind == cli::PortState::Programming && state.kind == cli::PortState::Programming)
+    std::vector<production::PortState>& queue = byPort_[state.port];
+    if (!queue.empty() && queue.back().kind == production::PortState::Programming &&
+        state.kind == production::PortState::Programming)
       queue.back() = state;
     else
       queue.push_back(state);
     return !std::exchange(woken_, true);
   }
   // Everything pending, each port's changes in the order they came.
-  std::map<std::string, std::vector<cli::PortState>> take() {
+  std::map<std::string, std::vector<production::PortState>> take() {
     std::lock_guard lock(mu_);
     woken_ = false;
     return std::exchange(byPort_, {});
@@ -33,7 +34,7 @@ class PendingChanges {
 
  private:
   std::mutex mu_;
-  std::map<std::string, std::vector<cli::PortState>> byPort_;
+  std::map<std::string, std::vector<production::PortState>> byPort_;
   bool woken_ = false;
 };
 

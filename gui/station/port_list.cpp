@@ -3,15 +3,15 @@
 #include <QSignalBlocker>
 #include <vector>
 
-#include "cli/options.h"
-#include "cli/os.h"
-#include "gui/qt/qt_text.h"
+#include "gui/common/qt_text.h"
+#include "production/os.h"
 #include "programming/messages.h"
+#include "serial/port_target.h"
 
 namespace isp::station {
 
 QString portName(const QString& given) {
-  const std::optional<int> n = cli::portNumber(given.toStdString());
+  const std::optional<int> n = portNumber(given.toStdString());
   if (!n) return {};
   return *n == 0 ? given : QString::fromStdString(comName(*n));
 }
@@ -49,7 +49,7 @@ std::vector<Row> listing(SerialPlatform& platform, const QStringList& chosen, co
       rows.push_back({name, whereText(platform.port(n), status), placeText(platform.port(n))});
   }
   for (const QString& name : paths) {
-    const auto one = cli::serialPlatform(name.toStdString());
+    const auto one = production::serialPlatform(name.toStdString());
     const Port p = one->port(kFirstPort);
     rows.push_back({name, whereText(p, one->check(kFirstPort)), placeText(p)});
   }
@@ -66,7 +66,7 @@ PortList::PortList(const QStringList& chosen, std::function<std::unique_ptr<Seri
   for (const QString& given : chosen)
     if (const QString name = portName(given); !name.isEmpty() && !chosen_.contains(name)) chosen_ << name;
   for (const QString& name : chosen_)
-    if (cli::portNumber(name.toStdString()) == 0) paths_ << name;
+    if (portNumber(name.toStdString()) == 0) paths_ << name;
   if (all)
     for (const Row& row : listing(*comPorts_(), {}, {}))
       if (!chosen_.contains(row.name)) chosen_ << row.name;

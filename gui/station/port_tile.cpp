@@ -8,7 +8,7 @@
 #include <QTime>
 #include <QVBoxLayout>
 
-#include "gui/qt/qt_text.h"
+#include "gui/common/qt_text.h"
 #include "link/protocol.h"
 #include "link/result_codes.h"
 #include "programming/messages.h"
@@ -17,12 +17,12 @@ namespace isp::station {
 
 namespace {
 
-using Kind = cli::PortState::Kind;
+using Kind = production::PortState::Kind;
 
 // Light enough for black type to read at a distance; each state and each
 // reason to wait has its own, and the words say the same.
-const char* colour(const cli::PortState& s, Kind before) {
-  using R = cli::WaitReason;
+const char* colour(const production::PortState& s, Kind before) {
+  using R = production::WaitReason;
   switch (s.kind) {
     case Kind::Waiting:
       switch (s.reason) {
@@ -53,20 +53,20 @@ QAccessibleInterface* tileAccessible(const QString& key, QObject* object) {
 
 }  // namespace
 
-QString stateWords(const cli::PortState& s, Kind before) {
+QString stateWords(const production::PortState& s, Kind before) {
   switch (s.kind) {
     case Kind::Waiting:
       switch (s.reason) {
-        case cli::WaitReason::NotLookedAt: return QStringLiteral("проверка порта");
-        case cli::WaitReason::NoAdapter: return QStringLiteral("нет адаптера");
-        case cli::WaitReason::CannotOpen: return QStringLiteral("порт не открывается");
-        case cli::WaitReason::Held: return QStringLiteral("порт занят другой программой");
-        case cli::WaitReason::NotInProgrammingMode:
+        case production::WaitReason::NotLookedAt: return QStringLiteral("проверка порта");
+        case production::WaitReason::NoAdapter: return QStringLiteral("нет адаптера");
+        case production::WaitReason::CannotOpen: return QStringLiteral("порт не открывается");
+        case production::WaitReason::Held: return QStringLiteral("порт занят другой программой");
+        case production::WaitReason::NotInProgrammingMode:
           return ui::qtText(msg::kDevice) + ui::qtText(msg::escapeControls(s.detail)) +
                  ui::qtText(msg::kNotReadyForProgramming);
-        case cli::WaitReason::DamagedReplies:
+        case production::WaitReason::DamagedReplies:
           return QStringLiteral("ответ устройства искажён: ") + ui::qtText(msg::resultText(s.code));
-        case cli::WaitReason::NoAnswer: return QStringLiteral("ожидание устройства: нет ответа");
+        case production::WaitReason::NoAnswer: return QStringLiteral("ожидание устройства: нет ответа");
       }
       break;
     case Kind::Identifying: return QStringLiteral("опознание устройства");
@@ -81,10 +81,8 @@ QString stateWords(const cli::PortState& s, Kind before) {
       if (s.failedRecord < 0 && s.code == rc::kNotInProgrammingMode)
         return QStringLiteral("устройство") + ui::qtText(msg::kNotReadyForProgramming);
       if (s.failedRecord < 0) return ui::qtText(msg::resultText(s.code));
-      return QStringLiteral("Ошибка %1, блок %2: %3")
-          .arg(s.code)
-          .arg(s.failedRecord)
-          .arg(ui::qtText(msg::resultText(s.code)).toLower());
+      return ui::qtText(msg::recordError(s.code, s.failedRecord)) + QStringLiteral(": ") +
+             ui::qtText(msg::resultText(s.code)).toLower();
     case Kind::Gone:
       return before == Kind::Failed ? QStringLiteral("отключено во время программирования")
                                     : QStringLiteral("устройство отключено");
@@ -136,14 +134,14 @@ PortTile::PortTile(const QString& port, const QString& adapter, QWidget* parent)
   layout->addStretch(1);
   // Device and adapter text is shown as it came: a name in tags is no markup.
   for (QLabel* label : findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
-  show(cli::PortState{.port = port.toStdString()});
+  show(production::PortState{.port = port.toStdString()});
 }
 
-void PortTile::show(const cli::PortState& s) {
+void PortTile::show(const production::PortState& s) {
   const QString words = stateWords(s, last_);
   // What the system said of a port that cannot be had, under the words.
-  const bool why =
-      s.kind == Kind::Waiting && (s.reason == cli::WaitReason::CannotOpen || s.reason == cli::WaitReason::Held);
+  const bool why = s.kind == Kind::Waiting &&
+                   (s.reason == production::WaitReason::CannotOpen || s.reason == production::WaitReason::Held);
   detail_->setText(why ? ui::qtText(msg::escapeControls(s.detail)) : QString());
   detail_->setVisible(why);
   // A device's end stays in view, in a line of its own, until the next one

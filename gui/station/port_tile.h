@@ -2,7 +2,7 @@
 #include <QFrame>
 #include <QString>
 
-#include "cli/station.h"
+#include "production/station.h"
 
 class QLabel;
 class QProgressBar;
@@ -17,7 +17,7 @@ class PortTile final : public QFrame {
   Q_OBJECT
  public:
   PortTile(const QString& port, const QString& adapter, QWidget* parent = nullptr);
-  void show(const cli::PortState& state);
+  void show(const production::PortState& state);
   QString stateText() const;
 
  private:
@@ -26,12 +26,12 @@ class PortTile final : public QFrame {
   QLabel* previous_;  // how the last device ended, once the port waits again
   QLabel* device_;
   QProgressBar* progress_;
-  cli::PortState::Kind last_ = cli::PortState::Waiting;
+  production::PortState::Kind last_ = production::PortState::Waiting;
   QString outcome_;               // the last device's end, in words
   const char* colour_ = nullptr;  // the background now
 };
 
 // The words for a port's state, as the tile shows them.
-QString stateWords(const cli::PortState& state, cli::PortState::Kind before);
+QString stateWords(const production::PortState& state, production::PortState::Kind before);
 
 }  // namespace isp::station

@@ -12,11 +12,10 @@
 
 #include <filesystem>
 
-#include "cli/os.h"
-#include "cli/report.h"
-#include "cli/station.h"
-#include "cli/terminal.h"
 #include "gui/station/pending_changes.h"
+#include "production/os.h"
+#include "production/record.h"
+#include "production/station.h"
 #include "programming/firmware_image.h"
 
 class QCheckBox;
@@ -38,16 +37,16 @@ struct StationSettings {
   QString file;
   QStringList ports;  // COMn names or device paths
   QString report;
-  int intervalMs = 250;
+  int intervalMs = production::kDefaultIntervalMs;
   // COM1 to COM20; tests give a table of their own, with nodes they plug in.
-  std::function<std::unique_ptr<SerialPlatform>()> comPorts = [] { return cli::serialPlatform(); };
+  std::function<std::unique_ptr<SerialPlatform>()> comPorts = [] { return production::serialPlatform(); };
 };
 
 // The station window: set-up (firmware, ports, report, interval), then one
 // tile per port while the station core programs each device as it comes.
 // The core runs on threads of its own; its state changes reach the window
 // queued on the window's thread, so the window never waits for a device.
-class StationWindow final : public QWidget, private cli::StationObserver {
+class StationWindow final : public QWidget, private production::StationObserver {
   Q_OBJECT
  public:
   explicit StationWindow(StationSettings settings, QWidget* parent = nullptr);
@@ -76,11 +75,11 @@ class StationWindow final : public QWidget, private cli::StationObserver {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void changed(const cli::PortState& state) override;
+  void changed(const production::PortState& state) override;
   void showChanges();
   void checkFile();
   void showFacts(const QString& text, bool bad);
-  void finished(const cli::JobResult& job, const std::string& recordError) override;
+  void finished(const production::JobResult& job, const std::string& recordError) override;
   void chooseFile();
   void chooseReport();
   bool loadImage(const QString& path);
@@ -103,20 +102,18 @@ class StationWindow final : public QWidget, private cli::StationObserver {
   QGridLayout* tiles_;
   QTableWidget* lines_;
   std::map<std::string, PortTile*> tileOf_;
-  std::map<std::string, cli::PortState::Kind> kindOf_;
+  std::map<std::string, production::PortState::Kind> kindOf_;
   PendingChanges changes_;
 
   std::function<std::unique_ptr<SerialPlatform>()> comPorts_;
   FirmwareImage image_;
-  cli::ImageFacts facts_;
+  production::ImageFacts facts_;
   bool imageOk_ = false;
   // The firmware file as it was when read, to notice it changed on disk.
   std::filesystem::file_time_type fileTime_{};
   std::uintmax_t fileSize_ = 0;
-  cli::Options options_;
-  cli::Terminal terminal_{false};
-  std::unique_ptr<cli::ProductionRecord> record_;
-  std::unique_ptr<cli::Station> station_;
+  std::unique_ptr<production::ProductionRecord> record_;
+  std::unique_ptr<production::Station> station_;
   std::stop_source stop_source_;
   std::unique_ptr<std::thread> thread_;
   bool closeWhenEnded_ = false;

@@ -14,12 +14,12 @@
 #include <optional>
 #include <thread>
 
-#include "cli/os.h"
+#include "production/os.h"
 #include "programming/file_access.h"
 #include "serial/posix/serial_posix.h"
 #include "serial/posix/unique_fd.h"
 
-namespace isp::cli {
+namespace isp::production {
 
 namespace {
 
@@ -216,4 +216,4 @@ std::string absolutePath(const std::string& path) {
   return out;
 }
 
-}  // namespace isp::cli
+}  // namespace isp::production

@@ -4,9 +4,10 @@
 #include <mutex>
 #include <vector>
 
-#include "cli/os.h"
-#include "cli/port_job.h"
-#include "cli/report.h"
+#include "production/interval.h"
+#include "production/os.h"
+#include "production/port_job.h"
+#include "production/record.h"
 
 // Station mode: programs each device as it is connected, until a stop is
 // asked for. Every watched port has a thread of its own that looks at it
@@ -16,7 +17,7 @@
 // an answer, or with other words, and whatever answers next is programmed.
 // A board swapped on a jig is never taken for the one before it; at worst a
 // board is programmed twice.
-namespace isp::cli {
+namespace isp::production {
 
 // Why a port waits, from the cause furthest from the device to the nearest.
 enum class WaitReason {
@@ -60,6 +61,17 @@ class StationObserver {
   }
 };
 
+// Where a station says what it does, beside its observer: isp-flash's
+// terminal. A window shows its own and gives none.
+class StationLines {
+ public:
+  virtual ~StationLines() = default;
+  // A line of the run's log: a port waits, a device ended.
+  virtual void line(const std::string& text) = 0;
+  // More than the line says.
+  virtual void note(const std::string& text) = 0;
+};
+
 // An open port is asked who is on the line this often: a board off its jig
 // for half a second misses at least one poll. A port without its node is
 // looked at less often; an adapter plugged in is seen within half a second.
@@ -69,18 +81,20 @@ inline constexpr milliseconds kLookPeriod{500};
 struct StationSetup {
   std::vector<PortTarget> ports;
   // The port table; tests give one of their own, with nodes they plug and unplug.
-  std::function<std::unique_ptr<SerialPlatform>(const PortTarget&)> platformFor = cli::platformFor;
+  std::function<std::unique_ptr<SerialPlatform>(const PortTarget&)> platformFor = production::platformFor;
   std::stop_token stop{};
+  milliseconds period{kDefaultIntervalMs};  // between records
   milliseconds poll{kPollPeriod};
   milliseconds look{kLookPeriod};
   StationObserver* observer = nullptr;
-  bool quiet = false;  // each device's line to the log file alone (a window shows its own)
+  StationLines* lines = nullptr;
+  // Where a port's transfer logs its lines; none: nowhere.
+  std::function<std::unique_ptr<LogSink>(const PortTarget&)> logFor{};
 };
 
 class Station {
  public:
-  Station(StationSetup setup, const Options& options, Terminal& terminal, const FirmwareImage& image,
-          const ImageFacts& facts, ProductionRecord* record);
+  Station(StationSetup setup, const FirmwareImage& image, const ImageFacts& facts, ProductionRecord* record);
   // Watches until stopped; every device attempted, in the order they ended.
   std::vector<JobResult> run();
 
@@ -89,8 +103,6 @@ class Station {
   void finished(const JobResult& job);
 
   StationSetup setup_;
-  const Options& options_;
-  Terminal& terminal_;
   const FirmwareImage& image_;
   const ImageFacts& facts_;
   ProductionRecord* record_;
@@ -99,4 +111,4 @@ class Station {
   int completed_ = 0;
 };
 
-}  // namespace isp::cli
+}  // namespace isp::production

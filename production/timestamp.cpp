@@ -1,9 +1,9 @@
-#include "cli/timestamp.h"
+#include "production/timestamp.h"
 
 #include <cstdio>
 #include <ctime>
 
-namespace isp::cli {
+namespace isp::production {
 
 std::string timestamp(std::chrono::system_clock::time_point t, Zone zone) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(t);
@@ -20,4 +20,4 @@ std::string timestamp(std::chrono::system_clock::time_point t, Zone zone) {
   return text;
 }
 
-}  // namespace isp::cli
+}  // namespace isp::production

@@ -1,22 +1,32 @@
-#include "cli/port_job.h"
+#include "production/port_job.h"
 
 #include <memory>
 #include <optional>
 
-#include "cli/os.h"
+#include "production/os.h"
 #include "programming/messages.h"
 
-namespace isp::cli {
+namespace isp::production {
 
 std::string resultName(const JobResult& job) {
-  switch (job.status) {
-    case kCompleted: return job.identifyOnly ? "identified" : "completed";
-    case kNotCompleted: return "not completed";
-    case kNotIdentified: return "not identified";
-    case kFileError: return "file not read";
-    default: return "stopped";
+  switch (job.result) {
+    case Outcome::Completed: return job.identifyOnly ? "identified" : "completed";
+    case Outcome::NotCompleted: return "not completed";
+    case Outcome::NotIdentified: return "not identified";
+    case Outcome::Stopped: return "stopped";
   }
+  return {};
 }
+
+namespace {
+
+// A job whose lines no one reads.
+class NoLog final : public LogSink {
+ public:
+  void append(std::string_view) override {}
+};
+
+}  // namespace
 
 std::unique_ptr<SerialPlatform> platformFor(const PortTarget& target) {
   return serialPlatform(target.number == 0 ? target.name : std::string());
@@ -33,7 +43,8 @@ JobResult runJob(const JobSetup& s) {
   }
   Link& link = s.link ? *s.link : *ownLink;
   const int n = portNumberOf(s.target);
-  TerminalLog log(s.terminal, s.prefix, s.quiet);
+  NoLog none;
+  LogSink& log = s.log ? *s.log : none;
 
   JobResult r;
   const Port port = link.port(n);
@@ -45,22 +56,21 @@ JobResult runJob(const JobSetup& s) {
   const Outcome out = r.identifyOnly ? identifyOutcome(link, n, log, s.run) : run(link, n, *s.image, log, s.run);
   r.ended = std::chrono::system_clock::now();
   r.device = out.device;
+  r.result = out.kind;
   switch (out.kind) {
-    case Outcome::Completed: r.status = kCompleted; break;
-    case Outcome::Stopped: r.status = stopStatus() ? stopStatus() : kInterrupted; break;
+    case Outcome::Completed:
+    case Outcome::Stopped: break;
     case Outcome::NotIdentified:
-      r.status = kNotIdentified;
       r.code = out.code;
       if (!out.portStatus) r.why = out.portStatus.why;
       break;
     case Outcome::NotCompleted:
-      r.status = kNotCompleted;
-      r.failedBlock = out.record;
+      r.failedRecord = out.record;
       r.code = out.code;
-      r.why = msg::recordFailure(r.failedBlock, r.code, out.portStatus);
+      r.why = msg::recordFailure(r.failedRecord, r.code, out.portStatus);
       break;
   }
   return r;
 }
 
-}  // namespace isp::cli
+}  // namespace isp::production

@@ -1,13 +1,13 @@
-#include "cli/report.h"
+#include "production/record.h"
 
 #include <nlohmann/json.hpp>
 
-#include "cli/os.h"
-#include "cli/timestamp.h"
+#include "production/os.h"
+#include "production/timestamp.h"
 #include "programming/sha256.h"
 #include "resources/isp_version.h"
 
-namespace isp::cli {
+namespace isp::production {
 
 ImageFacts imageFacts(const std::string& path, const FirmwareImage& image) {
   return {absolutePath(path), image.bytes().size(), sha256Hex(image.bytes())};
@@ -26,7 +26,7 @@ std::string reportLine(const JobResult& job, const ImageFacts* image, int interv
     j["interval_ms"] = intervalMs;
   }
   j["result"] = resultName(job);
-  if (job.failedBlock >= 0) j["failure"] = {{"code", job.code}, {"record", job.failedBlock}};
+  if (job.failedRecord >= 0) j["failure"] = {{"code", job.code}, {"record", job.failedRecord}};
   // Milliseconds, as the stamps: 39.406, not 39.40612437.
   const auto ms = std::chrono::round<std::chrono::milliseconds>(job.ended - job.started).count();
   j["duration_s"] = static_cast<double>(ms) / 1000.0;
@@ -44,4 +44,4 @@ bool ProductionRecord::append(const JobResult& job, const ImageFacts* image, int
   return false;
 }
 
-}  // namespace isp::cli
+}  // namespace isp::production

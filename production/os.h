@@ -9,7 +9,7 @@
 #include "serial/serial_port.h"
 
 // What isp-flash needs from the operating system; one file per system.
-namespace isp::cli {
+namespace isp::production {
 
 // The command line in UTF-8; standard output and error set up to show it.
 std::vector<std::string> startProgram(int argc, char** argv);
@@ -53,4 +53,4 @@ std::string fileIdentity(const std::string& path);
 // The path made absolute, for a record read far from where it was written.
 std::string absolutePath(const std::string& path);
 
-}  // namespace isp::cli
+}  // namespace isp::production

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <tuple>
 
-#include "cli/report.h"
+#include "production/record.h"
 #include "resources/isp_version.h"
 #include "tests/support/fixtures.h"
 
@@ -19,20 +19,20 @@ using namespace std::chrono_literals;
 
 TEST(ReportLine, EveryFieldItsValue) {
   const auto at = std::chrono::system_clock::from_time_t(1796630400);  // 2026-12-07 08:00:00 UTC
-  const cli::ImageFacts image{"/srv/fw.isp", 66690, std::string(64, 'a')};
+  const production::ImageFacts image{"/srv/fw.isp", 66690, std::string(64, 'a')};
   const std::string head = R"({"start":"2026-12-07T08:00:00.000Z","end":"2026-12-07T08:00:39.406Z","port":"COM5",)"
                            R"("node":"/dev/ttyUSB0","adapter":"USB 0403:6001, Maker",)";
   const std::string imageFields =
       R"("image":{"path":"/srv/fw.isp","size":66690,"sha256":")" + std::string(64, 'a') + R"("},"interval_ms":250,)";
   const std::string tail = R"("duration_s":39.407,"version":")" ISP_VERSION R"(","host":"bench-3"})";
   // The job, whether the image is given, and the line.
-  const std::tuple<const char*, cli::JobResult, bool, std::string> cases[] = {
+  const std::tuple<const char*, production::JobResult, bool, std::string> cases[] = {
       {"completed",
        {.device = "Прибор №1"},
        true,
        head + R"("device":"Прибор №1",)" + imageFields + R"("result":"completed",)" + tail},
       {"failed_at_a_record",
-       {.device = "SIM-1", .status = 1, .failedBlock = 130, .code = 256},
+       {.device = "SIM-1", .result = Outcome::NotCompleted, .failedRecord = 130, .code = 256},
        true,
        head + R"("device":"SIM-1",)" + imageFields +
            R"("result":"not completed","failure":{"code":256,"record":130},)" + tail},
@@ -42,7 +42,7 @@ TEST(ReportLine, EveryFieldItsValue) {
        head + R"("device":"SIM-1","result":"identified",)" + tail},
       // A name that is not UTF-8 is kept, its bad byte replaced.
       {"not_utf8",
-       {.device = "A\xff", .status = 3},
+       {.device = "A\xff", .result = Outcome::NotIdentified},
        false,
        head + R"("device":")" + "A\uFFFD" + R"(","result":"not identified",)" + tail},
   };
@@ -53,7 +53,7 @@ TEST(ReportLine, EveryFieldItsValue) {
     job.adapter = "USB 0403:6001, Maker";
     job.started = at;
     job.ended = at + 39406612us;
-    EXPECT_EQ(cli::reportLine(job, withImage ? &image : nullptr, 250, "bench-3"), line);
+    EXPECT_EQ(production::reportLine(job, withImage ? &image : nullptr, 250, "bench-3"), line);
   }
 }
 
@@ -63,7 +63,7 @@ TEST(RecordFile, FollowsItsPath) {
   TempDir dir;
   const std::string path = (dir.path() / "r.jsonl").string(), rotated = path + ".1";
   std::string error;
-  const auto file = cli::RecordFile::open(path, &error);
+  const auto file = production::RecordFile::open(path, &error);
   ASSERT_TRUE(file && file->append("1\n", &error)) << error;
   std::filesystem::rename(path, rotated);
   ASSERT_TRUE(file->append("2\n", &error)) << error;
@@ -78,7 +78,7 @@ TEST(RecordFile, EachLineSyncedBeforeItCounts) {
   std::vector<std::string> synced;
   bool fail = false;
   std::string error;
-  const auto file = cli::RecordFile::open(path, &error, [&](int fd) {
+  const auto file = production::RecordFile::open(path, &error, [&](int fd) {
     synced.push_back(contents(path));
     return fail ? (errno = EIO, -1) : ::fsync(fd);
   });

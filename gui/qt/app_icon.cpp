@@ -1,4 +1,4 @@
-#include "gui/qt/qt_text.h"
+#include "gui/qt/app_icon.h"
 
 static void initResources() { Q_INIT_RESOURCE(isp_programmer); }
 

@@ -1,19 +1,18 @@
-#include "cli/station.h"
+#include "production/station.h"
 
 #include <cstdio>
 #include <optional>
 #include <thread>
 
-#include "cli/os.h"
 #include "link/identification.h"
 #include "link/result_codes.h"
+#include "production/os.h"
 #include "programming/messages.h"
 
-namespace isp::cli {
+namespace isp::production {
 
-Station::Station(StationSetup setup, const Options& options, Terminal& terminal, const FirmwareImage& image,
-                 const ImageFacts& facts, ProductionRecord* record)
-    : setup_(std::move(setup)), options_(options), terminal_(terminal), image_(image), facts_(facts), record_(record) {}
+Station::Station(StationSetup setup, const FirmwareImage& image, const ImageFacts& facts, ProductionRecord* record)
+    : setup_(std::move(setup)), image_(image), facts_(facts), record_(record) {}
 
 std::vector<JobResult> Station::run() {
   std::vector<std::thread> watchers;
@@ -102,7 +101,7 @@ void Station::watch(const PortTarget& target) {
     told = true;
     if (setup_.observer) setup_.observer->changed(now);
     // Whole, and the system's or device's words cannot start a line of their own.
-    terminal_.line(msg::escapeControls(target.name + " waiting: " + waitingWords(now)), !setup_.quiet);
+    if (setup_.lines) setup_.lines->line(msg::escapeControls(target.name + " waiting: " + waitingWords(now)));
   };
   SteadyClock& clock = SteadyClock::instance();
   for (TimePoint next = clock.now(); !setup_.stop.stop_requested(); sleepUntil(next, setup_.stop)) {
@@ -126,22 +125,21 @@ void Station::watch(const PortTarget& target) {
     if (attempted) tell(PortState::Gone);  // another answered in its place
     now = {.kind = now.kind, .port = target.name, .device = msg::fromCp1251(id.name)};
     tell(PortState::Identifying);
+    const std::unique_ptr<LogSink> log = setup_.logFor ? setup_.logFor(target) : nullptr;
     const JobResult job = runJob({.target = target,
-                                  .terminal = terminal_,
-                                  .prefix = target.name + ": ",
+                                  .log = log.get(),
                                   .image = &image_,
-                                  .run = {.period = milliseconds(options_.intervalMs),
+                                  .run = {.period = setup_.period,
                                           .stop = setup_.stop,
                                           .progress =
                                               [&](int records) {
                                                 now.records = records;
                                                 tell(PortState::Programming);
                                               }},
-                                  .link = &link,
-                                  .quiet = true});
-    now.failedRecord = job.failedBlock;
+                                  .link = &link});
+    now.failedRecord = job.failedRecord;
     now.code = job.code;
-    tell(job.status == kCompleted ? PortState::Completed : PortState::Failed);
+    tell(job.result == Outcome::Completed ? PortState::Completed : PortState::Failed);
     finished(job);
     // A transfer whose device stopped answering proves nothing of what
     // answers next: it is programmed, even under the same name.
@@ -153,18 +151,19 @@ void Station::watch(const PortTarget& target) {
 void Station::finished(const JobResult& job) {
   std::lock_guard lock(mu_);
   results_.push_back(job);
-  if (job.status == kCompleted) ++completed_;
+  if (job.result == Outcome::Completed) ++completed_;
   const int failed = static_cast<int>(results_.size()) - completed_;
   char took[64];
   std::snprintf(took, sizeof took, " in %.1f s  (%d completed, %d failed)",
                 std::chrono::duration<double>(job.ended - job.started).count(), completed_, failed);
   // Whole, however long the name, and the name cannot start a line of its own.
-  terminal_.line(job.port + " " + msg::escapeControls(job.device) + " " + resultName(job) + took, !setup_.quiet);
-  if (!job.why.empty() && !setup_.quiet) terminal_.note(job.port + ": " + job.why);
+  if (setup_.lines) setup_.lines->line(job.port + " " + msg::escapeControls(job.device) + " " + resultName(job) + took);
+  if (!job.why.empty() && setup_.lines) setup_.lines->note(job.port + ": " + job.why);
   std::string error;
-  if (record_ && !record_->append(job, &facts_, options_.intervalMs, &error) && !setup_.quiet)
-    terminal_.note("the report: " + error);
+  const int intervalMs = static_cast<int>(setup_.period.count());
+  if (record_ && !record_->append(job, &facts_, intervalMs, &error) && setup_.lines)
+    setup_.lines->note("the report: " + error);
   if (setup_.observer) setup_.observer->finished(job, error);
 }
 
-}  // namespace isp::cli
+}  // namespace isp::production

@@ -5,14 +5,14 @@
 #include <mutex>
 #include <string>
 
-#include "cli/os.h"
-#include "cli/port_job.h"
+#include "production/os.h"
+#include "production/port_job.h"
 
 // The production record: one JSON object a line for every device attempted,
 // appended whole and flushed to disk when its device ends, so that a crash
 // or a power cut keeps every finished line. The file is only appended to,
 // and opened before any device is touched.
-namespace isp::cli {
+namespace isp::production {
 
 struct ImageFacts {
   std::string path;  // as absolute as the system can make it
@@ -40,4 +40,4 @@ class ProductionRecord {
   std::atomic<bool> missing_ = false;
 };
 
-}  // namespace isp::cli
+}  // namespace isp::production

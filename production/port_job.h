@@ -4,38 +4,23 @@
 #include <optional>
 #include <string>
 
-#include "cli/options.h"
-#include "cli/terminal.h"
 #include "link/link.h"
 #include "programming/firmware_image.h"
 #include "programming/transfer.h"
+#include "serial/port_target.h"
 
 // One port's identification or transfer, on the caller's thread: its own
 // platform and link (or a station's), on the transfer core, writing to the
-// run's terminal. A run of several
-// ports runs one job per port, each on a thread of its own.
-namespace isp::cli {
-
-// kRecordMissing: the devices did as the run hoped, but the report lacks a
-// line, or could not be opened and nothing was sent.
-// A stop asked for by a signal ends with 128 + its number; kInterrupted is
-// that of Ctrl-C, for a stop asked otherwise.
-enum Exit {
-  kCompleted = 0,
-  kNotCompleted = 1,
-  kUsage = 2,
-  kNotIdentified = 3,
-  kFileError = 4,
-  kRecordMissing = 5,
-  kInterrupted = 130
-};
+// log sink it is given. A run of several ports runs one job per port, each
+// on a thread of its own.
+namespace isp::production {
 
 struct JobResult {
-  std::string port{}, node{}, adapter{};  // the port's name ("COM5"), device node and adapter
-  std::string device{};                   // the device's name from the identification
-  bool identifyOnly = false;              // --identify: success is "identified"
-  int status = kCompleted;                // the exit status a run of this port alone would have
-  int failedBlock = -1;                   // the record whose exchange failed, and its code
+  std::string port{}, node{}, adapter{};      // the port's name ("COM5"), device node and adapter
+  std::string device{};                       // the device's name from the identification
+  bool identifyOnly = false;                  // --identify: success is "identified"
+  Outcome::Kind result = Outcome::Completed;  // the core's word for how it ended
+  int failedRecord = -1;                      // the record whose exchange failed, and its code
   std::int32_t code = 0;
   std::string why{};  // more than the log line says, for standard error
   std::chrono::system_clock::time_point started{}, ended{};
@@ -43,13 +28,11 @@ struct JobResult {
 
 struct JobSetup {
   PortTarget target;
-  Terminal& terminal;
-  std::string prefix{};  // before each log line: "COM5: "
+  LogSink* log = nullptr;  // where the log's lines go; none: nowhere
   // The image, loaded once for every port; none for an identification alone.
   const FirmwareImage* image = nullptr;
   RunSetup run{};        // the pace, the stop, the progress and the image's lines
   Link* link = nullptr;  // a link already open on the port (a station's); else one of its own
-  bool quiet = false;    // log lines to the log file only
 };
 
 // The platform and the port number that stand for a target.
@@ -61,4 +44,4 @@ JobResult runJob(const JobSetup& setup);
 // "completed", "identified", "not completed", "not identified", "stopped".
 std::string resultName(const JobResult& job);
 
-}  // namespace isp::cli
+}  // namespace isp::production

@@ -10,12 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "cli/os.h"
+#include "production/os.h"
 #include "serial/win32/serial_win32.h"
 #include "serial/win32/unique_handle.h"
 #include "text/utf16.h"
 
-namespace isp::cli {
+namespace isp::production {
 
 namespace {
 
@@ -213,4 +213,4 @@ bool stderrShowsProgress() {
   return ::GetConsoleMode(err, &mode) && ::SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
 }
 
-}  // namespace isp::cli
+}  // namespace isp::production

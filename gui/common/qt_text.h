@@ -1,8 +1,8 @@
 #pragma once
-#include <QIcon>
 #include <QString>
 #include <string_view>
 
+// The small text helpers every Qt window of the project shares.
 namespace isp::ui {
 
 // The log's texts are UTF-8 with "\r\n" line ends; Qt's text widgets want "\n".
@@ -11,8 +11,5 @@ inline QString qtText(std::string_view utf8) {
   s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   return s;
 }
-
-// The program's icon at 16, 32 and 48 px.
-QIcon appIcon();
 
 }  // namespace isp::ui

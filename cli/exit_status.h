@@ -1,0 +1,33 @@
+#pragma once
+#include "production/os.h"
+#include "production/port_job.h"
+
+// isp-flash's exit status: the one place an outcome becomes a number.
+namespace isp::cli {
+
+// kRecordMissing: the devices did as the run hoped, but the report lacks a
+// line, or could not be opened and nothing was sent.
+// A stop asked for by a signal ends with 128 + its number; kInterrupted is
+// that of Ctrl-C, for a stop asked otherwise.
+enum Exit {
+  kCompleted = 0,
+  kNotCompleted = 1,
+  kUsage = 2,
+  kNotIdentified = 3,
+  kFileError = 4,
+  kRecordMissing = 5,
+  kInterrupted = 130
+};
+
+// The status a run of this job's port alone ends with.
+inline int exitStatus(const production::JobResult& job) {
+  switch (job.result) {
+    case Outcome::Completed: return kCompleted;
+    case Outcome::NotCompleted: return kNotCompleted;
+    case Outcome::NotIdentified: return kNotIdentified;
+    case Outcome::Stopped: break;
+  }
+  return production::stopStatus() ? production::stopStatus() : kInterrupted;
+}
+
+}  // namespace isp::cli

@@ -1,0 +1,23 @@
+#pragma once
+#include <vector>
+
+#include "serial/port_target.h"
+#include "serial/serial_port.h"
+
+// The system's ports as they are now, told without opening any: an open
+// raises DTR and RTS, which resets many boards.
+namespace isp::production {
+
+struct ListedPort {
+  int number = 0;  // COM1 to COM20
+  Port port{};
+  PortStatus status{};  // why it cannot be had, when it cannot
+};
+
+// Every port of COM1 to COM20 that exists.
+std::vector<ListedPort> listPorts(SerialPlatform& platform);
+
+// The ports of "all": every one that can be had now.
+std::vector<PortTarget> portsThere(SerialPlatform& platform);
+
+}  // namespace isp::production
