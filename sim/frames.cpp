@@ -48,9 +48,10 @@ void Simulator::processFrames() {
     }
     // Lets whoever watches the line act at a given record (a test unplugging an adapter).
     if (opt_.verbose && log_) log_(records > 0 ? "record " + std::to_string(records - 1) : "frame");
-    respond(r);
-    // Each transfer that completes the image writes it anew.
+    // Each transfer that completes the image writes it anew, before the
+    // last reply: whoever got that reply finds the whole image in place.
     if (records == kRecords) writeImage();
+    respond(r);
   }
 }
 
