@@ -15,7 +15,6 @@
 #include <regex>
 #include <set>
 
-#include "gui/station/pending_changes.h"
 #include "gui/station/port_tile.h"
 #include "gui/station/station_window.h"
 #include "link/result_codes.h"
@@ -26,47 +25,6 @@
 namespace isp::test {
 namespace {
 
-using Kind = production::PortState::Kind;
-using Reason = production::WaitReason;
-
-// What a tile says of each state: the record it names is the last one the
-// device took, and each reason to wait has words of its own.
-TEST(StationWindow, TileWords) {
-  const std::pair<production::PortState, const char*> cases[] = {
-      {{.kind = Kind::Programming, .records = 1}, "программирование, блок 0 из 512"},
-      {{.kind = Kind::Programming, .records = 131}, "программирование, блок 130 из 512"},
-      {{.kind = Kind::Failed, .failedRecord = 100, .code = 4}, "Ошибка 4, блок 100: устройство не готово"},
-      {{.kind = Kind::Failed, .code = rc::kNotInProgrammingMode}, "устройство не готово к программированию"},
-      {{.kind = Kind::Waiting}, "проверка порта"},
-      {{.kind = Kind::Waiting, .reason = Reason::NoAdapter}, "нет адаптера"},
-      {{.kind = Kind::Waiting, .reason = Reason::CannotOpen}, "порт не открывается"},
-      {{.kind = Kind::Waiting, .reason = Reason::Held}, "порт занят другой программой"},
-      {{.kind = Kind::Waiting, .reason = Reason::NotInProgrammingMode, .detail = "APP\x1b"},
-       "Устройство APP\\x1b не готово к программированию"},
-      {{.kind = Kind::Waiting, .code = rc::kBadReply, .reason = Reason::DamagedReplies},
-       "ответ устройства искажён: Ошибка контрольной суммы"},
-      {{.kind = Kind::Waiting, .reason = Reason::NoAnswer}, "ожидание устройства: нет ответа"},
-  };
-  for (const auto& [state, words] : cases)
-    EXPECT_EQ(station::stateWords(state, Kind::Waiting), QString::fromUtf8(words)) << words;
-}
-
-// Progress told faster than the window shows it is one change, the newest
-// count; the window is woken once for whatever piled up.
-TEST(StationWindow, ProgressFoldedToTheNewest) {
-  station::PendingChanges pending;
-  EXPECT_TRUE(pending.add({.kind = Kind::Programming, .port = "A", .records = 5}));
-  EXPECT_FALSE(pending.add({.kind = Kind::Programming, .port = "A", .records = 6}));
-  EXPECT_FALSE(pending.add({.kind = Kind::Programming, .port = "B", .records = 2}));
-  EXPECT_FALSE(pending.add({.kind = Kind::Programming, .port = "A", .records = 7}));
-  EXPECT_FALSE(pending.add({.kind = Kind::Completed, .port = "A"}));
-  const auto shown = pending.take();
-  ASSERT_EQ(shown.at("A").size(), 2u);
-  EXPECT_EQ(shown.at("A")[0].records, 7);
-  EXPECT_EQ(shown.at("A")[1].kind, Kind::Completed);
-  EXPECT_EQ(shown.at("B")[0].records, 2);
-  EXPECT_TRUE(pending.add({.kind = Kind::Waiting, .port = "A"}));
-}
 
 TEST(StationWindow, ALineOfPorts) {
   TempDir dir;

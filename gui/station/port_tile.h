@@ -2,36 +2,31 @@
 #include <QFrame>
 #include <QString>
 
-#include "production/station.h"
+#include "production/line_view.h"
 
 class QLabel;
 class QProgressBar;
 
 namespace isp::station {
 
-// One port of the line: its name and adapter, what is happening there in
-// large words and in a colour, the device's name and the transfer's
-// progress. A screen reader reads the port as the tile's name and the state
-// as its description: "COM7: программирование, блок 130 из 512".
+// One port of the line as the view of the line words it: its name and
+// adapter, what is happening there in large words and in a colour, the
+// device's name and the transfer's progress. A screen reader reads the port
+// as the tile's name and the state as its description.
 class PortTile final : public QFrame {
   Q_OBJECT
  public:
-  PortTile(const QString& port, const QString& adapter, QWidget* parent = nullptr);
-  void show(const production::PortState& state);
+  explicit PortTile(const production::Tile& tile, QWidget* parent = nullptr);
+  void show(const production::Tile& tile);
   QString stateText() const;
 
  private:
   QLabel* state_;
-  QLabel* detail_;    // why a port cannot be had, in the system's words
-  QLabel* previous_;  // how the last device ended, once the port waits again
+  QLabel* detail_;
+  QLabel* previous_;
   QLabel* device_;
   QProgressBar* progress_;
-  production::PortState::Kind last_ = production::PortState::Waiting;
-  QString outcome_;               // the last device's end, in words
-  const char* colour_ = nullptr;  // the background now
+  std::uint32_t colour_ = 0x1000000;  // the background now; none yet
 };
-
-// The words for a port's state, as the tile shows them.
-QString stateWords(const production::PortState& state, production::PortState::Kind before);
 
 }  // namespace isp::station

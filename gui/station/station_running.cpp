@@ -16,6 +16,7 @@
 #include "gui/station/port_list.h"
 #include "gui/station/port_tile.h"
 #include "gui/station/station_window.h"
+#include "production/station_words.h"
 #include "programming/file_access.h"
 #include "programming/messages.h"
 
@@ -23,19 +24,7 @@ namespace isp::station {
 
 namespace {
 
-constexpr int kShownLines = 200;
-
 QString fromUtf8(const std::string& s) { return QString::fromStdString(s); }
-
-// "завершено", "Ошибка 256, блок 100", ...: a finished device in a word.
-QString resultWords(const production::JobResult& job) {
-  switch (job.result) {
-    case Outcome::Completed: return QStringLiteral("завершено");
-    case Outcome::NotCompleted: return ui::qtText(msg::recordError(job.code, job.failedRecord));
-    case Outcome::NotIdentified: return QStringLiteral("не опознано");
-    default: return QStringLiteral("остановлено");
-  }
-}
 
 }  // namespace
 
@@ -51,7 +40,7 @@ void StationWindow::stopNow() {
 bool StationWindow::start() {
   if (running()) return true;
   if (file_->text().isEmpty() || !loadImage(file_->text())) {
-    refuse(QStringLiteral("Нет файла программы"));
+    refuse(ui::qtText(production::words::kNoFile));
     return false;
   }
   const StationSettings s = settings();
@@ -59,39 +48,44 @@ bool StationWindow::start() {
   for (const QString& name : s.ports)
     targets.push_back({name.toStdString(), portNumber(name.toStdString()).value_or(0)});
   if (targets.empty()) {
-    refuse(QStringLiteral("Не выбран ни один порт"));
+    refuse(ui::qtText(production::words::kNoPort));
     return false;
   }
   // The record is opened before any device is touched, as isp-flash does.
   std::string error = makePrivateFolder(QFileInfo(s.report).absolutePath().toStdString());
   if (!error.empty()) {
-    refuse(QStringLiteral("Папка отчёта не создана: ") + fromUtf8(error));
+    refuse(ui::qtText(production::words::kFolderNotMade) + fromUtf8(error));
     return false;
   }
   auto file = production::RecordFile::open(s.report.toStdString(), &error);
   if (!file) {
-    refuse(QStringLiteral("Отчёт не может быть записан: ") + fromUtf8(error));
+    refuse(ui::qtText(production::words::kReportNotWritable) + fromUtf8(error));
     return false;
   }
   record_ = std::make_unique<production::ProductionRecord>(std::move(file));
 
-  for (auto& [port, tile] : tileOf_) delete tile;
+  for (PortTile* tile : tileOf_) delete tile;
   tileOf_.clear();
-  kindOf_.clear();
+  std::vector<production::PortEntry> entries;
+  for (const PortTarget& t : targets) entries.push_back({t.name, ports_->whereOf(fromUtf8(t.name)).toStdString()});
+  // The view is told on the ports' threads and wakes the window once for
+  // whatever piled up, however fast the devices go.
+  view_ = std::make_unique<production::LineView>(entries, [this] {
+    QMetaObject::invokeMethod(
+        this, [this] { showChanges(); }, Qt::QueuedConnection);
+  });
   // An even grid: as many columns as rows, or one more.
   const int n = static_cast<int>(targets.size());
   const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(n))));
   for (int c = 0; c < tiles_->columnCount(); ++c) tiles_->setColumnStretch(c, 0);
   for (int r = 0; r < tiles_->rowCount(); ++r) tiles_->setRowStretch(r, 0);
   for (int i = 0; i < n; ++i) {
-    const QString name = fromUtf8(targets[i].name);
-    auto* tile = new PortTile(name, ports_->whereOf(name));
+    auto* tile = new PortTile(view_->tiles()[static_cast<std::size_t>(i)]);
     tiles_->addWidget(tile, i / columns, i % columns);
     tiles_->setColumnStretch(i % columns, 1);
     tiles_->setRowStretch(i / columns, 1);
-    tileOf_[targets[i].name] = tile;
+    tileOf_.push_back(tile);
   }
-  completed_ = failed_ = stopped_ = 0;
   closeWhenEnded_ = false;
   stop_source_ = std::stop_source();
   station_ = std::make_unique<production::Station>(
@@ -101,8 +95,8 @@ bool StationWindow::start() {
               [this](const PortTarget& t) { return t.number ? comPorts_() : production::serialPlatform(t.name); },
           .stop = stop_source_.get_token(),
           .period = milliseconds(s.intervalMs),
-          .observer = this},
-      image_, facts_, record_.get());
+          .observer = view_.get()},
+      image_->image, image_->facts, record_.get());
   thread_ = std::make_unique<std::thread>([this] {
     station_->run();
     QMetaObject::invokeMethod(
@@ -112,12 +106,12 @@ bool StationWindow::start() {
   start_->setEnabled(false);
   stop_->setEnabled(true);
   status_->setStyleSheet({});
-  status_->setText(QStringLiteral("Станция работает; отчёт: ") + s.report);
+  status_->setText(ui::qtText(production::words::kRunning) + s.report);
   refresh_.stop();
   since_.start();
   clock_.start(1000);
   showTotals();
-  if (!tileOf_.empty()) tileOf_.begin()->second->setFocus();
+  if (!tileOf_.empty()) tileOf_.front()->setFocus();
   if (onStarted) onStarted(s);
   return true;
 }
@@ -126,7 +120,7 @@ void StationWindow::stop() {
   if (!running()) return;
   stop_source_.request_stop();
   stop_->setEnabled(false);
-  status_->setText(QStringLiteral("Остановка…"));
+  status_->setText(ui::qtText(production::words::kStopping));
 }
 
 void StationWindow::stopAndQuit(int status) {
@@ -148,29 +142,24 @@ void StationWindow::ended() {
   start_->setEnabled(true);
   stop_->setEnabled(false);
   if (record_->lineMissing())
-    refuse(QStringLiteral("Станция остановлена; в отчёте не хватает строк: ") + report_->text());
+    refuse(ui::qtText(production::words::kStoppedLinesMissing) + report_->text());
   else
-    status_->setText(QStringLiteral("Станция остановлена"));
+    status_->setText(ui::qtText(production::words::kStopped));
   record_.reset();
   emit stationEnded();
   if (quitStatus_ >= 0) return QCoreApplication::exit(quitStatus_);
   if (closeWhenEnded_) close();
 }
 
-bool StationWindow::programming() const {
-  for (const auto& [port, kind] : kindOf_)
-    if (kind == production::PortState::Identifying || kind == production::PortState::Programming) return true;
-  return false;
-}
+bool StationWindow::programming() const { return view_ && view_->programming(); }
 
 void StationWindow::closeEvent(QCloseEvent* event) {
   if (!running()) return event->accept();
   if (programming()) {
-    QMessageBox ask(QMessageBox::Question, windowTitle(),
-                    QStringLiteral("Идёт программирование устройств. Остановить передачу и закрыть окно?"),
+    QMessageBox ask(QMessageBox::Question, windowTitle(), ui::qtText(production::words::kCloseWhileProgramming),
                     QMessageBox::Yes | QMessageBox::No, this);
-    ask.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
-    ask.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+    ask.button(QMessageBox::Yes)->setText(ui::qtText(production::words::kYes));
+    ask.button(QMessageBox::No)->setText(ui::qtText(production::words::kNo));
     ask.setDefaultButton(QMessageBox::No);
     if (ask.exec() != QMessageBox::Yes) return event->ignore();
   }
@@ -180,67 +169,29 @@ void StationWindow::closeEvent(QCloseEvent* event) {
   event->ignore();  // closed once every transfer has ended
 }
 
-// On a port's own thread: the window is woken once for whatever has piled up.
-void StationWindow::changed(const production::PortState& state) {
-  if (changes_.add(state))
-    QMetaObject::invokeMethod(
-        this, [this] { showChanges(); }, Qt::QueuedConnection);
-}
-
 void StationWindow::showChanges() {
-  for (const auto& [port, states] : changes_.take())
-    for (const production::PortState& state : states) {
-      kindOf_[port] = state.kind;
-      if (const auto it = tileOf_.find(port); it != tileOf_.end()) it->second->show(state);
+  const production::LineView::Update u = view_->update();
+  for (std::size_t i : u.tiles) tileOf_[i]->show(view_->tiles()[i]);
+  // A device without its line in the record is said, and stays said.
+  for (const std::string& alarm : u.alarms) refuse(fromUtf8(alarm));
+  if (!u.rows) return;
+  const auto& rows = view_->rows();
+  lines_->setRowCount(static_cast<int>(rows.size()));
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const production::ReportRow& row = rows[r];
+    const std::string* cells[] = {&row.time, &row.port, &row.device, &row.result, &row.seconds, &row.recorded};
+    for (int c = 0; c < 6; ++c) {
+      auto* cell = new QTableWidgetItem(fromUtf8(*cells[c]));
+      if (row.notRecorded) cell->setBackground(QColor(0xf5, 0xb3, 0xb3));
+      lines_->setItem(static_cast<int>(r), c, cell);
     }
+  }
+  showTotals();
 }
 
-void StationWindow::finished(const production::JobResult& job, const std::string& recordError) {
-  QMetaObject::invokeMethod(
-      this,
-      [this, job, recordError] {
-        // A device without its line in the record is said, and stays said.
-        if (!recordError.empty())
-          refuse(QStringLiteral("Строка отчёта для %1 не записана: %2").arg(fromUtf8(job.port), fromUtf8(recordError)));
-        ++(job.result == Outcome::Completed                                              ? completed_
-           : job.result == Outcome::NotCompleted || job.result == Outcome::NotIdentified ? failed_
-                                                                                         : stopped_);
-        lines_->insertRow(0);
-        const double seconds = std::chrono::duration<double>(job.ended - job.started).count();
-        // A line the report does not hold is shown, and marked so.
-        const QString cells[] = {
-            QDateTime::fromSecsSinceEpoch(std::chrono::system_clock::to_time_t(job.ended))
-                .toString(QStringLiteral("HH:mm:ss")),
-            fromUtf8(job.port),
-            ui::qtText(msg::escapeControls(job.device)),
-            resultWords(job),
-            QStringLiteral("%1 с").arg(seconds, 0, 'f', 1),
-            recordError.empty() ? QStringLiteral("записано") : QStringLiteral("НЕ ЗАПИСАНО: ") + fromUtf8(recordError)};
-        for (int c = 0; c < 6; ++c) {
-          auto* cell = new QTableWidgetItem(cells[c]);
-          if (!recordError.empty()) cell->setBackground(QColor(0xf5, 0xb3, 0xb3));
-          lines_->setItem(0, c, cell);
-        }
-        if (lines_->rowCount() > kShownLines) lines_->removeRow(kShownLines);
-        showTotals();
-      },
-      Qt::QueuedConnection);
-}
-
-// Whole minutes: a line at rest redraws its totals once a minute, not every second.
 void StationWindow::showTotals() {
-  const qint64 s = running() ? since_.elapsed() / 60000 * 60 : 0;
-  const int devices = completed_ + failed_;
-  const QString perHour =
-      s >= 60 ? QString::number(devices * 3600.0 / static_cast<double>(s), 'f', 1) : QStringLiteral("—");
-  totals_->setText(QStringLiteral("Завершено: %1    С ошибкой: %2    Остановлено: %3    Устройств в час: %4    "
-                                  "С начала: %5 ч %6 мин")
-                       .arg(completed_)
-                       .arg(failed_)
-                       .arg(stopped_)
-                       .arg(perHour)
-                       .arg(s / 3600)
-                       .arg(s / 60 % 60, 2, 10, QLatin1Char('0')));
+  const auto running = std::chrono::milliseconds(thread_ ? since_.elapsed() : 0);
+  totals_->setText(fromUtf8(view_ ? view_->totals(running) : production::LineView({}, {}).totals({})));
 }
 
 }  // namespace isp::station

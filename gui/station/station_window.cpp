@@ -28,6 +28,7 @@
 #include "gui/station/port_list.h"
 #include "gui/station/port_tile.h"
 #include "production/os.h"
+#include "production/station_words.h"
 #include "programming/file_access.h"
 #include "programming/messages.h"
 
@@ -46,7 +47,7 @@ QString defaultReport() {
 }
 
 StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidget(parent) {
-  setWindowTitle(QStringLiteral("Станция программирования"));
+  setWindowTitle(ui::qtText(production::words::kTitle));
   auto* layout = new QVBoxLayout(this);
 
   setup_ = new QWidget(this);
@@ -62,26 +63,28 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidge
     form->addRow(label, row);
     return choose;
   };
-  auto* chooseFile = withButton(QStringLiteral("Файл программы"), file_, QStringLiteral("Файл…"));
+  auto* chooseFile =
+      withButton(ui::qtText(production::words::kFile), file_, ui::qtText(production::words::kChooseFile));
   fileFacts_ = new QLabel(setup_);
   form->addRow(QString(), fileFacts_);
   comPorts_ = settings.comPorts;
   ports_ = new PortList(settings.ports, comPorts_, setup_);
   ports_->setMaximumHeight(140);
-  form->addRow(QStringLiteral("Порты"), ports_);
+  form->addRow(ui::qtText(production::words::kPorts), ports_);
   report_ = new QLineEdit(settings.report.isEmpty() ? defaultReport() : settings.report, setup_);
-  report_->setAccessibleName(QStringLiteral("Отчёт"));
-  auto* chooseReport = withButton(QStringLiteral("Отчёт"), report_, QStringLiteral("Папка…"));
+  report_->setAccessibleName(ui::qtText(production::words::kReport));
+  auto* chooseReport =
+      withButton(ui::qtText(production::words::kReport), report_, ui::qtText(production::words::kChooseFolder));
   interval_ = new QSpinBox(setup_);
   interval_->setRange(0, production::kMaxIntervalMs);
-  interval_->setSuffix(QStringLiteral(" мс"));
+  interval_->setSuffix(ui::qtText(production::words::kMs));
   interval_->setValue(settings.intervalMs);
-  interval_->setAccessibleName(QStringLiteral("Интервал между блоками"));
-  form->addRow(QStringLiteral("Интервал"), interval_);
+  interval_->setAccessibleName(ui::qtText(production::words::kIntervalName));
+  form->addRow(ui::qtText(production::words::kInterval), interval_);
   layout->addWidget(setup_);
 
-  start_ = new QPushButton(QStringLiteral("&Начать (F5)"), this);
-  stop_ = new QPushButton(QStringLiteral("&Остановить (Shift+F5)"), this);
+  start_ = new QPushButton(ui::qtText(production::words::kStart), this);
+  stop_ = new QPushButton(ui::qtText(production::words::kStop), this);
   stop_->setEnabled(false);
   status_ = new QLabel(this);
   status_->setObjectName(QStringLiteral("status"));
@@ -114,11 +117,12 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidge
   totals_->setFont(big);
   layout->addWidget(totals_);
 
-  lines_ = new QTableWidget(0, 6, this);
+  lines_ = new QTableWidget(0, std::size(production::words::kRowHeadings), this);
   lines_->setObjectName(QStringLiteral("reportLines"));
-  lines_->setAccessibleName(QStringLiteral("Последние строки отчёта"));
-  lines_->setHorizontalHeaderLabels({QStringLiteral("Время"), QStringLiteral("Порт"), QStringLiteral("Устройство"),
-                                     QStringLiteral("Итог"), QStringLiteral("Длительность"), QStringLiteral("Отчёт")});
+  lines_->setAccessibleName(ui::qtText(production::words::kRowsName));
+  QStringList headings;
+  for (std::string_view h : production::words::kRowHeadings) headings << ui::qtText(h);
+  lines_->setHorizontalHeaderLabels(headings);
   lines_->horizontalHeader()->setStretchLastSection(true);
   lines_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lines_->verticalHeader()->setVisible(false);
@@ -155,61 +159,35 @@ StationSettings StationWindow::settings() const {
   return {file_->text(), ports_->chosen(), report_->text(), interval_->value(), comPorts_};
 }
 
-void StationWindow::showFacts(const QString& text, bool bad) {
-  fileFacts_->setText(text);
-  fileFacts_->setStyleSheet(bad ? QStringLiteral("color: #a00000") : QString());
-}
-
 // The file is read at once, and again at each start: a file that cannot
 // hold an image is refused before any device is in sight, and what the
 // window says of the image is what the line programs.
 bool StationWindow::loadImage(const QString& path) {
   file_->setText(path);
-  std::string lines;
-  image_.choose(path.toStdString(), lines);
-  const bool opened = image_.fileOpen();
-  imageOk_ = opened && image_.fileCanHoldImage() && image_.makeReady(lines);
-  if (!imageOk_) {
-    showFacts(opened ? QStringLiteral("Файл не подходит: в нём нет %1 байт").arg(wire::kImageSize)
-                     : QStringLiteral("Файл не открыт: ") + fromUtf8(openFailure(image_.openError())),
-              true);
-    return false;
-  }
-  facts_ = production::imageFacts(path.toStdString(), image_);
-  std::error_code ec;
-  fileSize_ = std::filesystem::file_size(path.toStdString(), ec);
-  fileTime_ = std::filesystem::last_write_time(path.toStdString(), ec);
-  QString text = QStringLiteral("%1 байт, SHA-256 %2").arg(facts_.size).arg(fromUtf8(facts_.sha256.substr(0, 12)));
-  if (fileSize_ > facts_.size)
-    text +=
-        QStringLiteral("; файл длиннее образа (%1 байт): передаются только первые %2").arg(fileSize_).arg(facts_.size);
-  showFacts(text, false);
-  return true;
+  image_ = production::readImageFile(path.toStdString());
+  fileFacts_->setText(fromUtf8(production::factsWords(*image_)));
+  fileFacts_->setStyleSheet(image_->whole ? QString() : QStringLiteral("color: #a00000"));
+  return image_->whole;
 }
 
 // While the line runs it keeps the image it loaded; a file changed on disk
 // since is said, so that nobody thinks the new one is being programmed.
 void StationWindow::checkFile() {
-  if (!running() || !imageOk_) return;
-  std::error_code size, time;
-  const auto bytes = std::filesystem::file_size(file_->text().toStdString(), size);
-  const auto when = std::filesystem::last_write_time(file_->text().toStdString(), time);
-  if (!size && !time && bytes == fileSize_ && when == fileTime_) return;
+  if (!running() || fileChanged_->isVisible() || !image_->changedOnDisk()) return;
   fileChanged_->setVisible(true);
-  fileChanged_->setText(
-      QStringLiteral("Файл программы изменён на диске; программируется образ, загруженный при запуске "
-                     "(SHA-256 %1). Новый файл будет прочитан при следующем запуске.")
-          .arg(fromUtf8(facts_.sha256.substr(0, 12))));
+  fileChanged_->setText(fromUtf8(production::changedWords(*image_)));
 }
 
 void StationWindow::chooseFile() {
-  const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Файл программы"), file_->text(),
-                                                    QStringLiteral("Файл программы (*.isp);;Все файлы (*)"));
+  const QString path =
+      QFileDialog::getOpenFileName(this, ui::qtText(production::words::kFile), file_->text(),
+                                   ui::qtText(production::words::kFileFilter) + QStringLiteral(";;") +
+                                       ui::qtText(production::words::kAllFiles) + QStringLiteral(" (*)"));
   if (!path.isEmpty()) loadImage(path);
 }
 
 void StationWindow::chooseReport() {
-  const QString dir = QFileDialog::getExistingDirectory(this, QStringLiteral("Папка отчётов"),
+  const QString dir = QFileDialog::getExistingDirectory(this, ui::qtText(production::words::kReportFolder),
                                                         QFileInfo(report_->text()).absolutePath());
   if (!dir.isEmpty()) report_->setText(dir + QLatin1Char('/') + QFileInfo(defaultReport()).fileName());
 }

@@ -10,13 +10,11 @@
 #include <stop_token>
 #include <thread>
 
-#include <filesystem>
-
-#include "gui/station/pending_changes.h"
+#include "production/image_file.h"
+#include "production/line_view.h"
 #include "production/os.h"
 #include "production/record.h"
 #include "production/station.h"
-#include "programming/firmware_image.h"
 
 class QCheckBox;
 class QGridLayout;
@@ -46,7 +44,7 @@ struct StationSettings {
 // tile per port while the station core programs each device as it comes.
 // The core runs on threads of its own; its state changes reach the window
 // queued on the window's thread, so the window never waits for a device.
-class StationWindow final : public QWidget, private production::StationObserver {
+class StationWindow final : public QWidget {
   Q_OBJECT
  public:
   explicit StationWindow(StationSettings settings, QWidget* parent = nullptr);
@@ -75,11 +73,8 @@ class StationWindow final : public QWidget, private production::StationObserver 
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void changed(const production::PortState& state) override;
   void showChanges();
   void checkFile();
-  void showFacts(const QString& text, bool bad);
-  void finished(const production::JobResult& job, const std::string& recordError) override;
   void chooseFile();
   void chooseReport();
   bool loadImage(const QString& path);
@@ -101,24 +96,17 @@ class StationWindow final : public QWidget, private production::StationObserver 
   QWidget* setup_;
   QGridLayout* tiles_;
   QTableWidget* lines_;
-  std::map<std::string, PortTile*> tileOf_;
-  std::map<std::string, production::PortState::Kind> kindOf_;
-  PendingChanges changes_;
+  std::vector<PortTile*> tileOf_;
+  std::unique_ptr<production::LineView> view_;
 
   std::function<std::unique_ptr<SerialPlatform>()> comPorts_;
-  FirmwareImage image_;
-  production::ImageFacts facts_;
-  bool imageOk_ = false;
-  // The firmware file as it was when read, to notice it changed on disk.
-  std::filesystem::file_time_type fileTime_{};
-  std::uintmax_t fileSize_ = 0;
+  std::unique_ptr<production::ImageFile> image_;  // as read at the last choice or start
   std::unique_ptr<production::ProductionRecord> record_;
   std::unique_ptr<production::Station> station_;
   std::stop_source stop_source_;
   std::unique_ptr<std::thread> thread_;
   bool closeWhenEnded_ = false;
   int quitStatus_ = -1;  // the program's end once the line has ended; -1: none asked
-  int completed_ = 0, failed_ = 0, stopped_ = 0;
   QElapsedTimer since_;
   QTimer clock_;
   QTimer refresh_;  // the port list, while the set-up shows

@@ -1,0 +1,251 @@
+#include "production/line_view.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "link/protocol.h"
+#include "link/result_codes.h"
+#include "production/timestamp.h"
+#include "programming/messages.h"
+
+namespace isp::production {
+
+namespace {
+
+using Kind = PortState::Kind;
+
+// "HH:MM:SS" in local time.
+std::string clockOf(std::chrono::system_clock::time_point t) { return timestamp(t, Zone::Local).substr(11, 8); }
+
+TileKind kindOf(const PortState& s, Kind before) {
+  switch (s.kind) {
+    case Kind::Waiting:
+      switch (s.reason) {
+        case WaitReason::NotLookedAt: return TileKind::Checking;
+        case WaitReason::NoAdapter: return TileKind::NoAdapter;
+        case WaitReason::CannotOpen: return TileKind::CannotOpen;
+        case WaitReason::Held: return TileKind::Held;
+        case WaitReason::NotInProgrammingMode: return TileKind::NotReady;
+        case WaitReason::DamagedReplies: return TileKind::DamagedReplies;
+        case WaitReason::NoAnswer: return TileKind::NoAnswer;
+      }
+      break;
+    case Kind::Identifying: return TileKind::Identifying;
+    case Kind::Programming: return TileKind::Programming;
+    case Kind::Completed: return TileKind::Completed;
+    case Kind::Failed: return TileKind::Failed;
+    case Kind::Gone: return before == Kind::Failed ? TileKind::Failed : TileKind::Unplugged;
+  }
+  return TileKind::Checking;
+}
+
+// "завершено", "Ошибка 256, блок 100", ...: a finished device in a word.
+std::string resultWords(const JobResult& job) {
+  switch (job.result) {
+    case Outcome::Completed: return "завершено";
+    case Outcome::NotCompleted: return msg::recordError(job.code, job.failedRecord);
+    case Outcome::NotIdentified: return "не опознано";
+    default: return "остановлено";
+  }
+}
+
+// Seconds to a tenth, with a point whatever the locale.
+std::string tenths(double seconds) {
+  char text[32];
+  const auto r = std::to_chars(text, text + sizeof text, std::max(seconds, 0.0), std::chars_format::fixed, 1);
+  return std::string(text, r.ptr) + " с";
+}
+
+std::string lower(std::string s) {
+  // The result texts begin with one capital letter, Cyrillic or Latin.
+  if (s.size() >= 2 && static_cast<unsigned char>(s[0]) == 0xD0) {
+    const auto c = static_cast<unsigned char>(s[1]);
+    if (c >= 0x90 && c <= 0x9F)
+      s[1] = static_cast<char>(c + 0x20);  // А..П
+    else if (c >= 0xA0 && c <= 0xAF)
+      s[0] = static_cast<char>(0xD1), s[1] = static_cast<char>(c - 0x20);  // Р..Я
+  } else if (!s.empty() && s[0] >= 'A' && s[0] <= 'Z') {
+    s[0] = static_cast<char>(s[0] - 'A' + 'a');
+  }
+  return s;
+}
+
+}  // namespace
+
+std::uint32_t tileColour(TileKind kind) {
+  switch (kind) {
+    case TileKind::Checking: return 0xececec;
+    case TileKind::NoAdapter: return 0xcfcfcf;
+    case TileKind::CannotOpen: return 0xe2c6f2;
+    case TileKind::Held: return 0xf7cf9a;
+    case TileKind::NotReady: return 0xa9e4dd;
+    case TileKind::DamagedReplies: return 0xe3c9a8;
+    case TileKind::NoAnswer: return 0xececec;
+    case TileKind::Identifying: return 0xfff1a8;
+    case TileKind::Programming: return 0xb9d7ff;
+    case TileKind::Completed: return 0xb5e6ad;
+    case TileKind::Failed: return 0xf5b3b3;
+    case TileKind::Unplugged: return 0xececec;
+  }
+  return 0xececec;
+}
+
+std::string Tile::description() const {
+  std::string d = state;
+  if (!detail.empty()) d += ": " + detail;
+  if (!previous.empty()) d += "; " + previous;
+  return d;
+}
+
+std::string LineView::stateWords(const PortState& s, Kind before, const std::string& clock) {
+  switch (s.kind) {
+    case Kind::Waiting:
+      switch (s.reason) {
+        case WaitReason::NotLookedAt: return "проверка порта";
+        case WaitReason::NoAdapter: return "нет адаптера";
+        case WaitReason::CannotOpen: return "порт не открывается";
+        case WaitReason::Held: return "порт занят другой программой";
+        case WaitReason::NotInProgrammingMode:
+          return std::string(msg::kDevice) + msg::escapeControls(s.detail) + std::string(msg::kNotReadyForProgramming);
+        case WaitReason::DamagedReplies: return "ответ устройства искажён: " + msg::resultText(s.code);
+        case WaitReason::NoAnswer: return "ожидание устройства: нет ответа";
+      }
+      break;
+    case Kind::Identifying: return "опознание устройства";
+    case Kind::Programming:
+      return "программирование, блок " + std::to_string(std::max(s.records - 1, 0)) + " из " +
+             std::to_string(wire::kDataRecords);
+    case Kind::Completed: return "завершено в " + clock;
+    case Kind::Failed:
+      // No record failed: the device did not answer a second time, or the
+      // transfer was stopped before it began.
+      if (s.failedRecord < 0 && s.code == 0) return std::string(msg::kTransferStopped);
+      if (s.failedRecord < 0 && s.code == rc::kNotInProgrammingMode)
+        return "устройство" + std::string(msg::kNotReadyForProgramming);
+      if (s.failedRecord < 0) return msg::resultText(s.code);
+      return msg::recordError(s.code, s.failedRecord) + ": " + lower(msg::resultText(s.code));
+    case Kind::Gone: return before == Kind::Failed ? "отключено во время программирования" : "устройство отключено";
+  }
+  return {};
+}
+
+LineView::LineView(const std::vector<PortEntry>& ports, std::function<void()> wake, Now now)
+    : wake_(std::move(wake)), now_(std::move(now)) {
+  for (const PortEntry& p : ports) {
+    index_[p.port] = tiles_.size();
+    // A device path is shown by its last part; the whole path goes beside it.
+    const std::size_t slash = p.port.rfind('/');
+    Tile t{.port = p.port,
+           .name = msg::escapeControls(slash == std::string::npos ? p.port : p.port.substr(slash + 1)),
+           .where = msg::escapeControls(slash == std::string::npos ? p.adapter : p.port + " " + p.adapter)};
+    t.state = stateWords({}, Kind::Waiting, {});
+    tiles_.push_back(std::move(t));
+  }
+  last_.assign(tiles_.size(), Kind::Waiting);
+  outcome_.assign(tiles_.size(), {});
+}
+
+// On a port's thread. A run of progress counts is one change, the newest,
+// so that a busy line cannot flood the window.
+void LineView::changed(const PortState& state) {
+  bool wake;
+  {
+    std::lock_guard lock(mu_);
+    std::vector<PortState>& queue = told_.states[state.port];
+    if (!queue.empty() && queue.back().kind == Kind::Programming && state.kind == Kind::Programming)
+      queue.back() = state;
+    else
+      queue.push_back(state);
+    wake = !std::exchange(told_.woken, true);
+  }
+  if (wake && wake_) wake_();
+}
+
+void LineView::finished(const JobResult& job, const std::string& recordError) {
+  bool wake;
+  {
+    std::lock_guard lock(mu_);
+    told_.ended.emplace_back(job, recordError);
+    wake = !std::exchange(told_.woken, true);
+  }
+  if (wake && wake_) wake_();
+}
+
+LineView::Update LineView::update() {
+  Told told;
+  {
+    std::lock_guard lock(mu_);
+    told = std::exchange(told_, {});
+  }
+  Update out;
+  for (const auto& [port, states] : told.states) {
+    const auto it = index_.find(port);
+    if (it == index_.end()) continue;
+    for (const PortState& s : states) show(tiles_[it->second], s);
+    out.tiles.push_back(it->second);
+  }
+  for (const auto& [job, recordError] : told.ended) addRow(job, recordError, out);
+  return out;
+}
+
+void LineView::show(Tile& tile, const PortState& s) {
+  const std::size_t i = index_.at(tile.port);
+  const std::string words = stateWords(s, last_[i], clockOf(now_()));
+  tile.kind = kindOf(s, last_[i]);
+  // What the system said of a port that cannot be had, under the words.
+  const bool why = s.kind == Kind::Waiting && (s.reason == WaitReason::CannotOpen || s.reason == WaitReason::Held);
+  tile.detail = why ? msg::escapeControls(s.detail) : std::string();
+  // A device's end stays in view until the next one is identified: an
+  // unplug in the middle is not lost to the waiting.
+  std::string& outcome = outcome_[i];
+  if (s.kind == Kind::Completed || s.kind == Kind::Failed) outcome = words;
+  if (s.kind == Kind::Gone && last_[i] == Kind::Failed) outcome = words + ", " + outcome;
+  if (s.kind == Kind::Identifying) outcome.clear();
+  if (s.kind != Kind::Gone) last_[i] = s.kind;
+  tile.previous = s.kind == Kind::Waiting && !outcome.empty() ? "предыдущее: " + outcome : std::string();
+  tile.state = words;
+  tile.device = msg::escapeControls(s.device);
+  tile.records = s.records;
+}
+
+void LineView::addRow(const JobResult& job, const std::string& recordError, Update& out) {
+  if (!recordError.empty())
+    out.alarms.push_back("Строка отчёта для " + msg::escapeControls(job.port) +
+                         " не записана: " + msg::escapeControls(recordError));
+  ++(job.result == Outcome::Completed                                              ? completed_
+     : job.result == Outcome::NotCompleted || job.result == Outcome::NotIdentified ? failed_
+                                                                                   : stopped_);
+  rows_.push_front({.time = clockOf(job.ended),
+                    .port = msg::escapeControls(job.port),
+                    .device = msg::escapeControls(job.device),
+                    .result = resultWords(job),
+                    .seconds = tenths(std::chrono::duration<double>(job.ended - job.started).count()),
+                    .recorded = recordError.empty() ? "записано" : "НЕ ЗАПИСАНО: " + msg::escapeControls(recordError),
+                    .notRecorded = !recordError.empty()});
+  if (rows_.size() > kShownRows) rows_.pop_back();
+  out.rows = true;
+}
+
+std::string LineView::totals(std::chrono::milliseconds running) const {
+  const long long s = running.count() / 60000 * 60;  // whole minutes: a line at rest redraws once a minute
+  const int devices = completed_ + failed_;
+  std::string perHour = "—";
+  if (s >= 60) {
+    char text[32];
+    const auto r =
+        std::to_chars(text, text + sizeof text, devices * 3600.0 / static_cast<double>(s), std::chars_format::fixed, 1);
+    perHour.assign(text, r.ptr);
+  }
+  const long long minutes = s / 60 % 60;
+  return "Завершено: " + std::to_string(completed_) + "    С ошибкой: " + std::to_string(failed_) +
+         "    Остановлено: " + std::to_string(stopped_) + "    Устройств в час: " + perHour +
+         "    С начала: " + std::to_string(s / 3600) + " ч " + (minutes < 10 ? "0" : "") + std::to_string(minutes) +
+         " мин";
+}
+
+bool LineView::programming() const {
+  return std::any_of(tiles_.begin(), tiles_.end(),
+                     [](const Tile& t) { return t.kind == TileKind::Identifying || t.kind == TileKind::Programming; });
+}
+
+}  // namespace isp::production

@@ -1,0 +1,122 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "production/station.h"
+
+// A line of ports as any window draws it, with no toolkit: the station's
+// observer on one side, tiles of words, rows of the report and the totals on
+// the other. The ports' threads only queue what they tell; the window, woken
+// once for whatever piled up, applies it on its own thread and redraws the
+// tiles that changed. Every word of the station windows is made here.
+namespace isp::production {
+
+// What colour a tile wears: one per state and per reason to wait. The words
+// always say the same; colour is never alone.
+enum class TileKind {
+  Checking,
+  NoAdapter,
+  CannotOpen,
+  Held,
+  NotReady,
+  DamagedReplies,
+  NoAnswer,
+  Identifying,
+  Programming,
+  Completed,
+  Failed,
+  Unplugged,
+};
+
+// A tile's background, 0xRRGGBB: light enough for black type to read from afar.
+std::uint32_t tileColour(TileKind kind);
+
+// One port's tile, in words ready to draw: UTF-8, control characters escaped.
+struct Tile {
+  std::string port{};      // as named: COM7 or a device path
+  std::string name{};      // in large type: the port, a path by its last part
+  std::string where{};     // beside it: the adapter, after the whole path for a path
+  std::string state{};     // what happens there: the largest text after the name
+  std::string detail{};    // what the system said of a port that cannot be had
+  std::string previous{};  // how the last device ended, while the port waits for the next
+  std::string device{};    // the device's name
+  int records = 0;         // of wire::kRecords, while programming
+  TileKind kind = TileKind::Checking;
+  bool programming() const { return kind == TileKind::Programming; }
+  // For a screen reader after the port's name: the state, why, the last end.
+  std::string description() const;
+};
+
+// A device that ended, as a row of the report table; newest first.
+struct ReportRow {
+  std::string time{}, port{}, device{}, result{}, seconds{}, recorded{};
+  bool notRecorded = false;  // the record does not hold it: shown, and marked
+};
+
+struct PortEntry {
+  std::string port{};     // as the station names it
+  std::string adapter{};  // what the listing says of it; may be empty
+};
+
+class LineView final : public StationObserver {
+ public:
+  using Now = std::function<std::chrono::system_clock::time_point()>;
+  static constexpr std::size_t kShownRows = 200;
+
+  // wake: on a port's thread, once for each batch the window has not yet
+  // taken; the window then calls update() on its own thread.
+  LineView(const std::vector<PortEntry>& ports, std::function<void()> wake, Now now = std::chrono::system_clock::now);
+
+  struct Update {
+    std::vector<std::size_t> tiles;   // indexes of the tiles that changed
+    bool rows = false;                // rows and totals changed
+    std::vector<std::string> alarms;  // a device's line not in the record: said, and kept said
+  };
+  // On the window's thread: everything told since the last call.
+  Update update();
+
+  const std::vector<Tile>& tiles() const { return tiles_; }
+  const std::deque<ReportRow>& rows() const { return rows_; }
+  // "Завершено: 3    С ошибкой: 1 ...", in whole minutes since the start.
+  std::string totals(std::chrono::milliseconds running) const;
+  // A device is being identified or programmed somewhere on the line.
+  bool programming() const;
+  int completed() const { return completed_; }
+  int failed() const { return failed_; }
+  int stopped() const { return stopped_; }
+
+  // The state's words, given how the port's last device went.
+  static std::string stateWords(const PortState& state, PortState::Kind before, const std::string& clock);
+
+ private:
+  void changed(const PortState& state) override;
+  void finished(const JobResult& job, const std::string& recordError) override;
+  void show(Tile& tile, const PortState& state);
+  void addRow(const JobResult& job, const std::string& recordError, Update& out);
+
+  struct Told {
+    std::map<std::string, std::vector<PortState>> states;
+    std::vector<std::pair<JobResult, std::string>> ended;
+    bool woken = false;
+  };
+  std::mutex mu_;
+  Told told_;
+  std::function<void()> wake_;
+  Now now_;
+
+  std::vector<Tile> tiles_;
+  std::map<std::string, std::size_t> index_;
+  std::vector<PortState::Kind> last_;  // per tile: the last state other than Gone
+  std::vector<std::string> outcome_;   // per tile: the last device's end
+  std::deque<ReportRow> rows_;
+  int completed_ = 0, failed_ = 0, stopped_ = 0;
+};
+
+}  // namespace isp::production

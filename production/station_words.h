@@ -1,0 +1,59 @@
+#pragma once
+#include <string_view>
+
+// The station windows' own words, in UTF-8: the Qt window and the Win32 one
+// say the same things the same way. What a tile or a report row says is
+// made by the view of the line (line_view.h).
+namespace isp::production::words {
+
+inline constexpr std::string_view kTitle = "Станция программирования";
+inline constexpr std::string_view kAbout =
+    "Станция программирования: каждое устройство на выбранных портах программируется один раз, как только его "
+    "подключат.";
+
+// The set-up.
+inline constexpr std::string_view kFile = "Файл программы";
+inline constexpr std::string_view kChooseFile = "Файл…";
+inline constexpr std::string_view kFileFilter = "Файл программы (*.isp)";
+inline constexpr std::string_view kAllFiles = "Все файлы";
+inline constexpr std::string_view kPorts = "Порты";
+inline constexpr std::string_view kNoAdapter = "   (нет адаптера)";
+inline constexpr std::string_view kReport = "Отчёт";
+inline constexpr std::string_view kChooseFolder = "Папка…";
+inline constexpr std::string_view kReportFolder = "Папка отчётов";
+inline constexpr std::string_view kInterval = "Интервал";
+inline constexpr std::string_view kIntervalName = "Интервал между блоками";
+inline constexpr std::string_view kMs = " мс";
+inline constexpr std::string_view kStart = "&Начать (F5)";
+inline constexpr std::string_view kStop = "&Остановить (Shift+F5)";
+
+// The firmware file's facts: "%1 байт, SHA-256 %2" and the rest, in parts.
+inline constexpr std::string_view kBytes = " байт, SHA-256 ";
+inline constexpr std::string_view kLongerThanImage = "; файл длиннее образа (";
+inline constexpr std::string_view kOnlyFirst = " байт): передаются только первые ";
+inline constexpr std::string_view kTooShort = "Файл не подходит: в нём нет ";
+inline constexpr std::string_view kBytesEnd = " байт";
+inline constexpr std::string_view kNotOpened = "Файл не открыт: ";
+inline constexpr std::string_view kFileChanged =
+    "Файл программы изменён на диске; программируется образ, загруженный при запуске (SHA-256 ";
+inline constexpr std::string_view kFileChangedEnd = "). Новый файл будет прочитан при следующем запуске.";
+
+// Starting, running and stopping.
+inline constexpr std::string_view kNoFile = "Нет файла программы";
+inline constexpr std::string_view kNoPort = "Не выбран ни один порт";
+inline constexpr std::string_view kFolderNotMade = "Папка отчёта не создана: ";
+inline constexpr std::string_view kReportNotWritable = "Отчёт не может быть записан: ";
+inline constexpr std::string_view kRunning = "Станция работает; отчёт: ";
+inline constexpr std::string_view kStopping = "Остановка…";
+inline constexpr std::string_view kStopped = "Станция остановлена";
+inline constexpr std::string_view kStoppedLinesMissing = "Станция остановлена; в отчёте не хватает строк: ";
+inline constexpr std::string_view kCloseWhileProgramming =
+    "Идёт программирование устройств. Остановить передачу и закрыть окно?";
+inline constexpr std::string_view kYes = "Да";
+inline constexpr std::string_view kNo = "Нет";
+
+// The table of the last report lines.
+inline constexpr std::string_view kRowsName = "Последние строки отчёта";
+inline constexpr std::string_view kRowHeadings[] = {"Время", "Порт", "Устройство", "Итог", "Длительность", "Отчёт"};
+
+}  // namespace isp::production::words

@@ -1,0 +1,154 @@
+// The line as a window draws it, without a window: what the station tells
+// goes in, tiles, report rows and totals come out.
+#include <gtest/gtest.h>
+
+#include "link/result_codes.h"
+#include "production/line_view.h"
+
+namespace isp::test {
+namespace {
+
+using production::LineView;
+using production::PortState;
+using production::TileKind;
+using Kind = PortState::Kind;
+using Reason = production::WaitReason;
+
+// One view of ports A and B whose wakes are counted; its tile A after a run of states.
+struct Line {
+  int wakes = 0;
+  LineView view{{{"A", "FT232R"}, {"/dev/serial/by-id/x", "CP2102"}}, [this] { ++wakes; }};
+  const production::Tile& after(std::initializer_list<PortState> states) {
+    for (PortState s : states) static_cast<production::StationObserver&>(view).changed((s.port = "A", s));
+    view.update();
+    return view.tiles()[0];
+  }
+  void ended(production::JobResult job, const std::string& recordError = {}) {
+    static_cast<production::StationObserver&>(view).finished(job, recordError);
+  }
+};
+
+// What a tile says of each state and the colour it wears: the record it
+// names is the last one the device took, each reason to wait has words of
+// its own, and a device's bytes never reach the screen as controls.
+TEST(LineView, EachStateInWordsAndColour) {
+  const struct {
+    PortState state;
+    const char* words;
+    TileKind kind;
+  } cases[] = {
+      {{.kind = Kind::Programming, .records = 1}, "программирование, блок 0 из 512", TileKind::Programming},
+      {{.kind = Kind::Programming, .records = 131}, "программирование, блок 130 из 512", TileKind::Programming},
+      {{.kind = Kind::Failed, .failedRecord = 100, .code = 4},
+       "Ошибка 4, блок 100: устройство не готово",
+       TileKind::Failed},
+      {{.kind = Kind::Failed, .failedRecord = 7, .code = rc::kBadReply},
+       "Ошибка 257, блок 7: ошибка контрольной суммы",
+       TileKind::Failed},
+      {{.kind = Kind::Failed, .code = rc::kNotInProgrammingMode},
+       "устройство не готово к программированию",
+       TileKind::Failed},
+      {{.kind = Kind::Failed}, "Передача остановлена", TileKind::Failed},
+      {{.kind = Kind::Waiting}, "проверка порта", TileKind::Checking},
+      {{.kind = Kind::Waiting, .reason = Reason::NoAdapter}, "нет адаптера", TileKind::NoAdapter},
+      {{.kind = Kind::Waiting, .reason = Reason::CannotOpen}, "порт не открывается", TileKind::CannotOpen},
+      {{.kind = Kind::Waiting, .reason = Reason::Held}, "порт занят другой программой", TileKind::Held},
+      {{.kind = Kind::Waiting, .reason = Reason::NotInProgrammingMode, .detail = "APP\x1b"},
+       "Устройство APP\\x1b не готово к программированию",
+       TileKind::NotReady},
+      {{.kind = Kind::Waiting, .code = rc::kBadReply, .reason = Reason::DamagedReplies},
+       "ответ устройства искажён: Ошибка контрольной суммы",
+       TileKind::DamagedReplies},
+      {{.kind = Kind::Waiting, .reason = Reason::NoAnswer}, "ожидание устройства: нет ответа", TileKind::NoAnswer},
+      {{.kind = Kind::Identifying, .device = "SIM\r\n-1"}, "опознание устройства", TileKind::Identifying},
+      {{.kind = Kind::Gone}, "устройство отключено", TileKind::Unplugged},
+  };
+  for (const auto& c : cases) {
+    Line line;
+    const production::Tile& tile = line.after({c.state});
+    EXPECT_EQ(tile.state, c.words);
+    EXPECT_EQ(tile.kind, c.kind) << c.words;
+    EXPECT_EQ(tile.device.find_first_of("\r\n\x1b"), std::string::npos) << tile.device;
+  }
+  Line line;
+  EXPECT_EQ(line.after({{.kind = Kind::Completed}}).state.rfind("завершено в ", 0), 0u);
+  // Every kind has a colour of its own, but for the two that mean "nothing yet".
+  EXPECT_NE(production::tileColour(TileKind::Completed), production::tileColour(TileKind::Failed));
+  EXPECT_NE(production::tileColour(TileKind::Held), production::tileColour(TileKind::NoAdapter));
+}
+
+// A device's end stays on its tile, under the waiting, until the next
+// device is identified; a device unplugged after it failed is said so, in red.
+TEST(LineView, ADeviceEndStaysUntilTheNext) {
+  Line line;
+  EXPECT_EQ(line.after({{.kind = Kind::Identifying},
+                        {.kind = Kind::Programming, .records = 6},
+                        {.kind = Kind::Failed, .failedRecord = 5, .code = 4},
+                        {.kind = Kind::Gone}})
+                .kind,
+            TileKind::Failed);
+  const production::Tile& t = line.after({{.kind = Kind::Waiting, .reason = Reason::NoAnswer}});
+  EXPECT_EQ(t.previous, "предыдущее: отключено во время программирования, Ошибка 4, блок 5: устройство не готово");
+  EXPECT_EQ(t.description(), "ожидание устройства: нет ответа; " + t.previous);
+  EXPECT_EQ(line.after({{.kind = Kind::Identifying}, {.kind = Kind::Waiting}}).previous, "");
+  // Why a port cannot be had, in the system's words, goes with its state.
+  const production::Tile& held = line.after({{.kind = Kind::Waiting, .reason = Reason::Held, .detail = "PID 42"}});
+  EXPECT_EQ(held.description(), "порт занят другой программой: PID 42");
+  // A path is named by its last part in large type, the whole of it beside.
+  EXPECT_EQ(line.view.tiles()[1].name, "x");
+  EXPECT_EQ(line.view.tiles()[1].where, "/dev/serial/by-id/x CP2102");
+  EXPECT_EQ(line.view.tiles()[0].where, "FT232R");
+}
+
+// Progress told faster than a window draws is one change, the newest count;
+// the window is woken once for whatever piled up, and only changed tiles redraw.
+TEST(LineView, ProgressFoldedToTheNewest) {
+  Line line;
+  auto& observer = static_cast<production::StationObserver&>(line.view);
+  for (int k = 1; k <= 40; ++k) observer.changed({.kind = Kind::Programming, .port = "A", .records = k});
+  EXPECT_EQ(line.wakes, 1);
+  const LineView::Update u = line.view.update();
+  EXPECT_EQ(u.tiles, std::vector<std::size_t>{0});
+  EXPECT_EQ(line.view.tiles()[0].records, 40);
+  EXPECT_TRUE(line.view.programming());
+  observer.changed({.kind = Kind::Completed, .port = "A"});
+  EXPECT_EQ(line.wakes, 2);
+  line.view.update();
+  EXPECT_FALSE(line.view.programming());
+}
+
+// Each device that ended is a row, newest first, counted once in the
+// totals; one whose line the record lacks is marked and raised.
+TEST(LineView, RowsAndTotals) {
+  Line line;
+  const auto t0 = std::chrono::system_clock::now();
+  line.ended({.port = "A",
+              .device = "SIM-1",
+              .result = Outcome::Completed,
+              .started = t0,
+              .ended = t0 + std::chrono::milliseconds(129'460)});
+  line.ended({.port = "A",
+              .device = "SIM\x1b",
+              .result = Outcome::NotCompleted,
+              .failedRecord = 100,
+              .code = 256,
+              .started = t0,
+              .ended = t0});
+  line.ended({.port = "A", .result = Outcome::Stopped}, "No space left on device");
+  const LineView::Update u = line.view.update();
+  ASSERT_EQ(line.view.rows().size(), 3u);
+  const production::ReportRow& last = line.view.rows()[2];
+  EXPECT_EQ(last.result + "|" + last.seconds + "|" + last.recorded, "завершено|129.5 с|записано");
+  EXPECT_EQ(line.view.rows()[1].result, "Ошибка 256, блок 100");
+  EXPECT_EQ(line.view.rows()[1].device, "SIM\\x1b");
+  EXPECT_TRUE(line.view.rows()[0].notRecorded);
+  EXPECT_EQ(line.view.rows()[0].recorded, "НЕ ЗАПИСАНО: No space left on device");
+  EXPECT_EQ(u.alarms, std::vector<std::string>{"Строка отчёта для A не записана: No space left on device"});
+  EXPECT_EQ(line.view.totals(std::chrono::seconds(59)),
+            "Завершено: 1    С ошибкой: 1    Остановлено: 1    Устройств в час: —    С начала: 0 ч 00 мин");
+  EXPECT_EQ(line.view.totals(std::chrono::minutes(125) + std::chrono::seconds(59)),
+            "Завершено: 1    С ошибкой: 1    Остановлено: 1    Устройств в час: 1.0    С начала: 2 ч 05 мин");
+}
+
+}  // namespace
+}  // namespace isp::test
