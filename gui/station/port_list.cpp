@@ -4,16 +4,13 @@
 #include <vector>
 
 #include "gui/common/qt_text.h"
-#include "production/os.h"
-#include "programming/messages.h"
-#include "serial/port_target.h"
+#include "production/line_setup.h"
+#include "production/station_words.h"
 
 namespace isp::station {
 
 QString portName(const QString& given) {
-  const std::optional<int> n = portNumber(given.toStdString());
-  if (!n) return {};
-  return *n == 0 ? given : QString::fromStdString(comName(*n));
+  return QString::fromStdString(production::stationPortName(given.toStdString()));
 }
 
 namespace {
@@ -22,38 +19,16 @@ struct Row {
   QString name, where, place;
 };
 
-// The node and the adapter.
-QString placeText(const Port& p) {
-  QString text;
-  if (p.name != p.node && !p.node.empty()) text += QString::fromStdString(p.node);
-  if (!p.adapter.empty()) text += QStringLiteral("   ") + ui::qtText(msg::escapeControls(p.adapter));
-  return text.trimmed();
+std::vector<std::string> utf8(const QStringList& names) {
+  std::vector<std::string> out;
+  for (const QString& n : names) out.push_back(n.toStdString());
+  return out;
 }
 
-// The node, the adapter and why the port cannot be had, as the list shows them.
-QString whereText(const Port& p, const PortStatus& status) {
-  QString text = placeText(p);
-  if (status.error == SerialError::NotFound)
-    text += QStringLiteral("   (нет адаптера)");
-  else if (!status)
-    text += QStringLiteral("   (") + ui::qtText(msg::escapeControls(status.why)) + QStringLiteral(")");
-  return text.trimmed();
-}
-
-std::vector<Row> listing(SerialPlatform& platform, const QStringList& chosen, const QStringList& paths) {
-  std::vector<Row> rows;
-  for (int n = kFirstPort; n <= kLastPort; ++n) {
-    const PortStatus status = platform.check(n);
-    const QString name = QString::fromStdString(comName(n));
-    if (status.error != SerialError::NotFound || chosen.contains(name))
-      rows.push_back({name, whereText(platform.port(n), status), placeText(platform.port(n))});
-  }
-  for (const QString& name : paths) {
-    const auto one = production::serialPlatform(name.toStdString());
-    const Port p = one->port(kFirstPort);
-    rows.push_back({name, whereText(p, one->check(kFirstPort)), placeText(p)});
-  }
-  return rows;
+QStringList qt(const std::vector<std::string>& names) {
+  QStringList out;
+  for (const std::string& n : names) out << QString::fromStdString(n);
+  return out;
 }
 
 }  // namespace
@@ -61,15 +36,10 @@ std::vector<Row> listing(SerialPlatform& platform, const QStringList& chosen, co
 PortList::PortList(const QStringList& chosen, std::function<std::unique_ptr<SerialPlatform>()> comPorts,
                    QWidget* parent)
     : QListWidget(parent), comPorts_(std::move(comPorts)) {
-  setAccessibleName(QStringLiteral("Порты"));
-  const bool all = chosen.contains(QStringLiteral("all"), Qt::CaseInsensitive);
-  for (const QString& given : chosen)
-    if (const QString name = portName(given); !name.isEmpty() && !chosen_.contains(name)) chosen_ << name;
-  for (const QString& name : chosen_)
-    if (portNumber(name.toStdString()) == 0) paths_ << name;
-  if (all)
-    for (const Row& row : listing(*comPorts_(), {}, {}))
-      if (!chosen_.contains(row.name)) chosen_ << row.name;
+  setAccessibleName(ui::qtText(production::words::kPorts));
+  const std::vector<std::string> names = production::chosenPorts(utf8(chosen), *comPorts_());
+  chosen_ = qt(names);
+  paths_ = qt(production::devicePaths(names));
   connect(this, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
     const QString name = item->data(Qt::UserRole).toString();
     chosen_.removeAll(name);
@@ -79,7 +49,9 @@ PortList::PortList(const QStringList& chosen, std::function<std::unique_ptr<Seri
 }
 
 void PortList::refresh() {
-  const std::vector<Row> rows = listing(*comPorts_(), chosen_, paths_);
+  std::vector<Row> rows;
+  for (const production::PortChoice& c : production::portChoices(*comPorts_(), utf8(chosen_), utf8(paths_)))
+    rows.push_back({QString::fromStdString(c.name), QString::fromStdString(c.where), QString::fromStdString(c.place)});
   bool same = static_cast<int>(rows.size()) == count();
   for (int i = 0; same && i < count(); ++i)
     same = item(i)->data(Qt::UserRole).toString() == rows[i].name &&

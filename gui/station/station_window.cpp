@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QColor>
 #include <QCoreApplication>
-#include <QDate>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
@@ -27,6 +26,7 @@
 #include "gui/common/qt_text.h"
 #include "gui/station/port_list.h"
 #include "gui/station/port_tile.h"
+#include "production/line_setup.h"
 #include "production/os.h"
 #include "production/station_words.h"
 #include "programming/file_access.h"
@@ -42,8 +42,7 @@ QString fromUtf8(const std::string& s) { return QString::fromStdString(s); }
 
 QString defaultReport() {
   return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-         QStringLiteral("/isp-programmer/reports/") + QDate::currentDate().toString(Qt::ISODate) +
-         QStringLiteral(".jsonl");
+         QStringLiteral("/isp-programmer/reports/") + QString::fromStdString(production::dailyReportName());
 }
 
 StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidget(parent) {

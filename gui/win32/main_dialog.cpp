@@ -3,8 +3,8 @@
 #include <commctrl.h>
 
 #include "gui/win32/about_box.h"
-#include "gui/win32/file_dialog.h"
 #include "gui/win32/resource.h"
+#include "gui/win32_common/file_dialog.h"
 #include "programming/about_text.h"
 #include "text/utf16.h"
 

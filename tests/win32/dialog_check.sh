@@ -27,33 +27,10 @@ done
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/../../cmake/wine-env"
 
-# The window probes COM1 to COM20 as it opens, and Wine gives every serial
-# device it finds the first free COM number: COM1 would be a real UART here.
-# So all twenty are spoken for in the registry, which pushes what Wine finds
-# beyond them: COM7 through a link of ours, the others to nowhere. The
-# registry holds from the next Wine start on; the links hold now.
-nowhere=/nonexistent/isp-no-port
+# COM7 is ours, the other nineteen lead nowhere (wine_ports.sh).
+. "$here/wine_ports.sh"
+wine_ports 7
 com7="$WINEPREFIX/com7-device"
-# wineserver -w: the registry is on disk, and read afresh, once the server is gone.
-[ -f "$WINEPREFIX/system.reg" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
-if ! grep -q "$nowhere" "$WINEPREFIX/system.reg"; then
-  reg="$(mktemp --suffix=.reg)"
-  {
-    printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
-    for n in $(seq 1 20); do
-      dev=$nowhere
-      [ "$n" -eq 7 ] && dev=$com7
-      printf '"COM%d"="%s"\n' "$n" "$dev"
-    done
-    # No window manager on the virtual display: Wine draws the frames.
-    printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n'
-  } >"$reg"
-  wine regedit /S "$reg" >/dev/null 2>&1
-  rm -f "$reg"
-  wineserver -w
-fi
-for n in $(seq 1 20); do ln -sfn "$nowhere" "$WINEPREFIX/dosdevices/com$n"; done
-ln -sfn "$com7" "$WINEPREFIX/dosdevices/com7"
 if [ -z "$port" ]; then rm -f "$com7"; elif [ "$port" != "$com7" ]; then ln -sfn "$port" "$com7"; fi
 
 [ -n "$shots" ] && mkdir -p "$shots"

@@ -1,6 +1,7 @@
-#include "gui/win32/file_dialog.h"
+#include "gui/win32_common/file_dialog.h"
 
 #include <commdlg.h>
+#include <shlobj.h>
 
 #include "programming/messages.h"
 #include "text/utf16.h"
@@ -30,6 +31,26 @@ std::optional<std::string> chooseFirmwareFile(HWND owner) {
   ofn.nMaxFile = static_cast<DWORD>(path.size());
   ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
   if (!GetOpenFileNameW(&ofn)) return std::nullopt;
+  path.resize(path.find(L'\0'));
+  return toUtf8(path);
+}
+
+}  // namespace isp::win32
+
+namespace isp::win32 {
+
+std::optional<std::string> chooseFolder(HWND owner, const std::string& title) {
+  const std::wstring caption = toUtf16(title);
+  BROWSEINFOW info{};
+  info.hwndOwner = owner;
+  info.lpszTitle = caption.c_str();
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+  if (!chosen) return std::nullopt;
+  std::wstring path(32768, L'\0');
+  const bool ok = SHGetPathFromIDListEx(chosen, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT);
+  CoTaskMemFree(chosen);
+  if (!ok) return std::nullopt;
   path.resize(path.find(L'\0'));
   return toUtf8(path);
 }

@@ -4,10 +4,15 @@
 #include <optional>
 #include <string>
 
+// The system's own choosers, shared by every Win32 window of the project.
 namespace isp::win32 {
 
 // The standard open-file dialog with the firmware filters; the chosen
 // file's full path in UTF-8, or nothing when the user cancels.
 std::optional<std::string> chooseFirmwareFile(HWND owner);
+
+// The system's folder chooser, titled `title` (UTF-8), starting nowhere in
+// particular; the folder's path in UTF-8, or nothing when the user cancels.
+std::optional<std::string> chooseFolder(HWND owner, const std::string& title);
 
 }  // namespace isp::win32

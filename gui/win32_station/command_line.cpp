@@ -1,0 +1,71 @@
+#include "gui/win32_station/command_line.h"
+
+#include "production/line_setup.h"
+#include "production/station_words.h"
+#include "resources/isp_version.h"
+
+namespace isp::win32 {
+
+namespace {
+
+constexpr const char* kUsage =
+    "isp-station.exe [--file FILE] [--port LIST] [--report FILE] [--interval MS] [--start]\n\n"
+    "  --file FILE    файл программы\n"
+    "  --port LIST    порты через запятую (COM5, 5), или all\n"
+    "  --report FILE  файл отчёта\n"
+    "  --interval MS  мс между блоками, 0-60000\n"
+    "  --start        начать сразу\n"
+    "  --help, --version";
+
+CommandLine ending(int status, std::string message) { return {false, status, std::move(message)}; }
+
+}  // namespace
+
+CommandLine readCommandLine(const std::vector<std::string>& args, StationSettings& s) {
+  CommandLine out;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    std::string name = args[i], value;
+    const bool takesValue = name.starts_with("--file") || name.starts_with("--port") || name.starts_with("--report") ||
+                            name.starts_with("--interval");
+    if (const std::size_t eq = name.find('='); takesValue && eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name.resize(eq);
+    } else if (takesValue && (name == "--file" || name == "--port" || name == "--report" || name == "--interval")) {
+      if (i + 1 == args.size()) return ending(2, "isp-station: " + name + " needs a value\n\n" + kUsage);
+      value = args[++i];
+    }
+    if (name == "--help" || name == "-h") return ending(0, std::string(production::words::kAbout) + "\n\n" + kUsage);
+    if (name == "--version") return ending(0, "isp-station " ISP_VERSION_FULL);
+    if (name == "--start") {
+      out.start = true;
+    } else if (name == "--file") {
+      s.file = value;
+    } else if (name == "--report") {
+      s.report = value;
+    } else if (name == "--port") {
+      s.ports.clear();
+      for (std::size_t at = 0; at <= value.size();) {
+        const std::size_t end = std::min(value.find(',', at), value.size());
+        const std::string port = value.substr(at, end - at);
+        at = end + 1;
+        if (port.empty()) continue;
+        if (production::stationPortName(port).empty() && !production::namesEveryPort(port))
+          return ending(2,
+                        "isp-station: --port takes COM1 to COM20, 1 to 20, a device path, a comma-separated list "
+                        "of these or all: " +
+                            port);
+        s.ports.push_back(port);
+      }
+    } else if (name == "--interval") {
+      std::string error;
+      const auto ms = production::parseInterval(value, &error);
+      if (!ms) return ending(2, "isp-station: " + error);
+      s.intervalMs = *ms;
+    } else {
+      return ending(2, "isp-station: unknown option " + name + "\n\n" + kUsage);
+    }
+  }
+  return out;
+}
+
+}  // namespace isp::win32

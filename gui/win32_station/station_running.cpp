@@ -1,0 +1,245 @@
+// The station window while the line runs: the start, the tiles as the
+// ports change, the last report lines and the totals, the stop.
+// windows.h first: commctrl.h needs its types.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "gui/win32_station/resource.h"
+#include "gui/win32_station/station_window.h"
+#include "production/station_words.h"
+#include "text/utf16.h"
+
+namespace isp::win32 {
+
+namespace w = production::words;
+
+namespace {
+
+constexpr UINT_PTR kClock = 1;
+constexpr UINT_PTR kRefresh = 2;
+
+// A disabled control that keeps the focus would leave the keyboard dead.
+void enable(HWND window, int id, bool enabled) {
+  HWND c = GetDlgItem(window, id);
+  if (!enabled && GetFocus() == c) SendMessageW(window, WM_NEXTDLGCTL, 0, FALSE);
+  EnableWindow(c, enabled);
+}
+
+}  // namespace
+
+StationSettings StationWindow::settings() const {
+  std::string unused;
+  const auto ms = production::parseInterval(text(IDC_INTERVAL), &unused);
+  return {text(IDC_FILE), ports_->chosen(), text(IDC_REPORT), ms.value_or(production::kDefaultIntervalMs)};
+}
+
+// The file is read at once, and again at each start: a file that cannot
+// hold an image is refused before any device is in sight, and what the
+// window says of the image is what the line programs.
+bool StationWindow::loadImage(const std::string& path) {
+  SetDlgItemTextW(hwnd_, IDC_FILE, toUtf16(path).c_str());
+  image_ = production::readImageFile(path);
+  factsAlarm_ = !image_->whole;
+  SetDlgItemTextW(hwnd_, IDC_FILE_FACTS, toUtf16(production::factsWords(*image_)).c_str());
+  return image_->whole;
+}
+
+// While the line runs it keeps the image it loaded; a file changed on disk
+// since is said, so that nobody thinks the new one is being programmed.
+void StationWindow::checkFile() {
+  HWND changed = GetDlgItem(hwnd_, IDC_FILE_CHANGED);
+  if (!running() || IsWindowVisible(changed) || !image_->changedOnDisk()) return;
+  SetWindowTextW(changed, toUtf16(production::changedWords(*image_)).c_str());
+  ShowWindow(changed, SW_SHOWNA);
+  layout();
+}
+
+bool StationWindow::start() {
+  if (running()) return true;
+  if (text(IDC_FILE).empty() || !loadImage(text(IDC_FILE))) {
+    refuse(std::string(w::kNoFile));
+    return false;
+  }
+  std::string error;
+  const auto ms = production::parseInterval(text(IDC_INTERVAL), &error);
+  if (!ms) {
+    refuse(std::string(w::kBadInterval));
+    return false;
+  }
+  StationSettings s = settings();
+  std::vector<PortTarget> targets;
+  for (const std::string& name : s.ports) targets.push_back({name, portNumber(name).value_or(0)});
+  if (targets.empty()) {
+    refuse(std::string(w::kNoPort));
+    return false;
+  }
+  // The record is opened before any device is touched, as isp-flash does.
+  // Folders under the user's profile are the user's alone already.
+  std::error_code ec;
+  if (const std::string folder = folderOf(s.report); !folder.empty()) {
+    std::filesystem::create_directories(std::filesystem::path(toUtf16(folder)), ec);
+    if (ec) {
+      refuse(std::string(w::kFolderNotMade) + folder + ": " + ec.message());
+      return false;
+    }
+  }
+  auto file = production::RecordFile::open(s.report, &error);
+  if (!file) {
+    refuse(std::string(w::kReportNotWritable) + error);
+    return false;
+  }
+  record_ = std::make_unique<production::ProductionRecord>(std::move(file));
+  report_ = s.report;
+
+  tiles_.clear();
+  std::vector<production::PortEntry> entries;
+  for (const PortTarget& t : targets) entries.push_back({t.name, ports_->placeOf(t.name)});
+  // The view is told on the ports' threads and wakes the window once for
+  // whatever piled up, however fast the devices go.
+  view_ = std::make_unique<production::LineView>(entries, [hwnd = hwnd_] { PostMessageW(hwnd, kViewChanged, 0, 0); });
+  const TileFonts fonts{font_, big_, bigger_};
+  HWND after = GetDlgItem(hwnd_, IDC_STOP);  // Tab goes from Stop across the tiles
+  for (std::size_t i = 0; i < view_->tiles().size(); ++i) {
+    tiles_.push_back(std::make_unique<PortTile>(hwnd_, IDC_FIRST_TILE + static_cast<int>(i), view_->tiles()[i], fonts));
+    SetWindowPos(tiles_.back()->window(), after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    after = tiles_.back()->window();
+  }
+  ListView_DeleteAllItems(GetDlgItem(hwnd_, IDC_ROWS));
+  closeWhenEnded_ = false;
+  stop_source_ = std::stop_source();
+  station_ = std::make_unique<production::Station>(
+      production::StationSetup{
+          .ports = targets, .stop = stop_source_.get_token(), .period = milliseconds(*ms), .observer = view_.get()},
+      image_->image, image_->facts, record_.get());
+  thread_ = std::make_unique<std::thread>([this, hwnd = hwnd_] {
+    station_->run();
+    PostMessageW(hwnd, kLineEnded, 0, 0);
+  });
+  if (!tiles_.empty()) SetFocus(tiles_.front()->window());
+  for (HWND c : setup_) ShowWindow(c, SW_HIDE);
+  enable(hwnd_, IDC_START, false);
+  enable(hwnd_, IDC_STOP, true);
+  say(std::string(w::kRunning) + s.report, false);
+  KillTimer(hwnd_, kRefresh);
+  SetTimer(hwnd_, kClock, 1000, nullptr);
+  since_ = std::chrono::steady_clock::now();
+  showTotals();
+  layout();
+  remember(s);  // the next run's; a registry that refuses costs only that
+  return true;
+}
+
+void StationWindow::stop() {
+  if (!running()) return;
+  stop_source_.request_stop();
+  enable(hwnd_, IDC_STOP, false);
+  say(std::string(w::kStopping), false);
+}
+
+void StationWindow::stopNow() {
+  if (!thread_) return;
+  stop_source_.request_stop();
+  thread_->join();
+  thread_.reset();
+  station_.reset();
+  record_.reset();
+}
+
+void StationWindow::stopAndQuit(int status) {
+  quitStatus_ = status;
+  if (!running()) return (void)DestroyWindow(hwnd_);
+  stop();
+}
+
+void StationWindow::ended() {
+  if (!thread_) return;  // ended already, by stopNow
+  thread_->join();
+  thread_.reset();
+  station_.reset();
+  KillTimer(hwnd_, kClock);
+  ports_->refresh();
+  SetTimer(hwnd_, kRefresh, 2000, nullptr);
+  for (HWND c : setup_) ShowWindow(c, SW_SHOWNA);
+  ShowWindow(GetDlgItem(hwnd_, IDC_FILE_CHANGED), SW_HIDE);
+  enable(hwnd_, IDC_START, true);
+  enable(hwnd_, IDC_STOP, false);
+  if (record_->lineMissing())
+    refuse(std::string(w::kStoppedLinesMissing) + report_);
+  else
+    say(std::string(w::kStopped), false);
+  record_.reset();
+  layout();
+  if (quitStatus_ >= 0 || closeWhenEnded_) DestroyWindow(hwnd_);
+}
+
+// Closing while a device is programmed asks first; then the line stops,
+// and the window closes once every transfer has ended.
+void StationWindow::close() {
+  if (running() && view_->programming()) {
+    const std::wstring title = toUtf16(w::kTitle), question = toUtf16(w::kCloseWhileProgramming),
+                       yes = toUtf16(w::kYes), no = toUtf16(w::kNo);
+    const TASKDIALOG_BUTTON buttons[] = {{IDYES, yes.c_str()}, {IDNO, no.c_str()}};
+    TASKDIALOGCONFIG ask{};
+    ask.cbSize = sizeof ask;
+    ask.hwndParent = hwnd_;
+    ask.pszWindowTitle = title.c_str();
+    ask.pszContent = question.c_str();
+    ask.pButtons = buttons;
+    ask.cButtons = 2;
+    ask.nDefaultButton = IDNO;
+    int answer = IDNO;
+    if (FAILED(TaskDialogIndirect(&ask, &answer, nullptr, nullptr)) || answer != IDYES) return;
+  }
+  if (!running()) return (void)DestroyWindow(hwnd_);  // ended while the question was asked
+  closeWhenEnded_ = true;
+  stop();
+}
+
+void StationWindow::showChanges() {
+  if (!view_) return;
+  const production::LineView::Update u = view_->update();
+  for (std::size_t i : u.tiles) tiles_[i]->show(view_->tiles()[i]);
+  // A device without its line in the record is said, and stays said.
+  for (const std::string& alarm : u.alarms) refuse(alarm);
+  if (!u.rows) return;
+  showRows();
+  showTotals();
+}
+
+void StationWindow::showRows() {
+  HWND list = GetDlgItem(hwnd_, IDC_ROWS);
+  SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  ListView_DeleteAllItems(list);
+  int r = 0;
+  for (const production::ReportRow& row : view_->rows()) {
+    const std::string* cells[] = {&row.time, &row.port, &row.device, &row.result, &row.seconds, &row.recorded};
+    for (int c = 0; c < 6; ++c) {
+      std::wstring cell = toUtf16(*cells[c]);
+      LVITEMW item{};
+      item.mask = LVIF_TEXT;
+      item.iItem = r;
+      item.iSubItem = c;
+      item.pszText = cell.data();
+      if (c == 0)
+        ListView_InsertItem(list, &item);
+      else
+        ListView_SetItem(list, &item);
+    }
+    ++r;
+  }
+  SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+}
+
+void StationWindow::showTotals() {
+  const auto ms = running()
+                      ? std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since_)
+                      : std::chrono::milliseconds(0);
+  const std::string now = view_ ? view_->totals(ms) : production::LineView({}, {}).totals({});
+  if (now != text(IDC_TOTALS)) SetDlgItemTextW(hwnd_, IDC_TOTALS, toUtf16(now).c_str());  // no flicker at rest
+}
+
+}  // namespace isp::win32

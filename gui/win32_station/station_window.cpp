@@ -1,0 +1,286 @@
+// The station window: its controls, their places, and the messages it takes.
+#include "gui/win32_station/station_window.h"
+
+#include <commctrl.h>
+
+#include <cmath>
+
+#include "gui/win32_common/file_dialog.h"
+#include "gui/win32_station/resource.h"
+#include "production/station_words.h"
+#include "text/utf16.h"
+
+namespace isp::win32 {
+
+namespace w = production::words;
+
+namespace {
+
+constexpr UINT_PTR kClock = 1;    // the totals and the firmware file, every second
+constexpr UINT_PTR kRefresh = 2;  // the port list, while the set-up shows
+constexpr int kMargin = 10;
+
+HFONT scaled(const LOGFONTW& base, double times, bool bold) {
+  LOGFONTW f = base;
+  f.lfHeight = static_cast<LONG>(std::lround(f.lfHeight * times));
+  if (bold) f.lfWeight = FW_BOLD;
+  return CreateFontIndirectW(&f);
+}
+
+int fontHeight(HWND w, HFONT font) {
+  HDC dc = GetDC(w);
+  HGDIOBJ old = SelectObject(dc, font);
+  TEXTMETRICW m{};
+  GetTextMetricsW(dc, &m);
+  SelectObject(dc, old);
+  ReleaseDC(w, dc);
+  return m.tmHeight;
+}
+
+}  // namespace
+
+StationWindow::StationWindow(const StationSettings& settings) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  font_ = CreateFontIndirectW(&metrics.lfMessageFont);
+  big_ = scaled(metrics.lfMessageFont, 1.45, true);
+  bigger_ = scaled(metrics.lfMessageFont, 1.9, true);
+  PortTile::registerClass();
+  WNDCLASSEXW c{};
+  c.cbSize = sizeof c;
+  c.lpfnWndProc = procedure;
+  c.hInstance = GetModuleHandleW(nullptr);
+  c.hIcon = LoadIconW(c.hInstance, MAKEINTRESOURCEW(IDI_MAIN));
+  c.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  c.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  c.lpszClassName = kClass;
+  RegisterClassExW(&c);
+  CreateWindowExW(0, kClass, toUtf16(w::kTitle).c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
+                  CW_USEDEFAULT, 1100, 800, nullptr, nullptr, c.hInstance, this);
+  create(settings);
+}
+
+StationWindow::~StationWindow() {
+  stopNow();
+  if (hwnd_) DestroyWindow(hwnd_);
+  for (HFONT f : {font_, big_, bigger_}) DeleteObject(f);
+}
+
+HWND StationWindow::control(const wchar_t* cls, const std::string& text, DWORD style, int id, HFONT font) {
+  HWND c = CreateWindowExW(0, cls, toUtf16(text).c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, hwnd_,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font ? font : font_), FALSE);
+  return c;
+}
+
+void StationWindow::create(const StationSettings& s) {
+  constexpr DWORD tab = WS_TABSTOP, label = SS_LEFT | SS_NOPREFIX;
+  // Each label comes just before its field, so that a screen reader names the field by it.
+  setup_ = {
+      control(L"Static", std::string(w::kFile), label, IDC_LABEL),
+      control(L"Edit", {}, tab | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, IDC_FILE),
+      control(L"Button", std::string(w::kChooseFile), tab | BS_PUSHBUTTON, IDC_CHOOSE_FILE),
+      control(L"Static", {}, label, IDC_FILE_FACTS),
+      control(L"Static", std::string(w::kPorts), label, IDC_LABEL + 1),
+      control(WC_LISTVIEWW, {}, tab | WS_BORDER | LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+              IDC_PORTS),
+      control(L"Static", std::string(w::kReport), label, IDC_LABEL + 2),
+      control(L"Edit", s.report.empty() ? defaultReport() : s.report, tab | WS_BORDER | ES_AUTOHSCROLL, IDC_REPORT),
+      control(L"Button", std::string(w::kChooseFolder), tab | BS_PUSHBUTTON, IDC_CHOOSE_FOLDER),
+      control(L"Static", std::string(w::kIntervalName), label, IDC_LABEL + 3),
+      control(L"Edit", std::to_string(s.intervalMs), tab | WS_BORDER | ES_NUMBER, IDC_INTERVAL),
+      control(UPDOWN_CLASSW, {}, UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS | UDS_AUTOBUDDY,
+              IDC_INTERVAL_SPIN),
+      control(L"Static", std::string(w::kMs), label, IDC_LABEL + 4),
+  };
+  SendDlgItemMessageW(hwnd_, IDC_INTERVAL_SPIN, UDM_SETRANGE32, 0, production::kMaxIntervalMs);
+  SendDlgItemMessageW(hwnd_, IDC_INTERVAL_SPIN, UDM_SETPOS32, 0, s.intervalMs);
+  ports_ = std::make_unique<PortList>(GetDlgItem(hwnd_, IDC_PORTS), s.ports);
+  control(L"Button", std::string(w::kStart), tab | BS_PUSHBUTTON, IDC_START);
+  control(L"Button", std::string(w::kStop), tab | BS_PUSHBUTTON | WS_DISABLED, IDC_STOP);
+  control(L"Static", {}, label, IDC_STATUS);
+  control(L"Static", {}, label, IDC_FILE_CHANGED);
+  ShowWindow(GetDlgItem(hwnd_, IDC_FILE_CHANGED), SW_HIDE);
+  control(L"Static", {}, label, IDC_TOTALS, bigger_);
+  control(L"Static", std::string(w::kRowsName), label, IDC_LABEL + 5);
+  HWND rows = control(WC_LISTVIEWW, {}, tab | WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_NOSORTHEADER, IDC_ROWS);
+  ListView_SetExtendedListViewStyle(rows, LVS_EX_FULLROWSELECT);
+  const int widths[] = {80, 110, 220, 260, 100, 300};
+  for (int i = 0; i < static_cast<int>(std::size(w::kRowHeadings)); ++i) {
+    std::wstring heading = toUtf16(w::kRowHeadings[i]);
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH;
+    column.cx = widths[i];
+    column.pszText = heading.data();
+    ListView_InsertColumn(rows, i, &column);
+  }
+  if (!s.file.empty()) loadImage(s.file);
+  showTotals();
+  SetTimer(hwnd_, kRefresh, 2000, nullptr);  // adapters come and go while the line is set up
+  layout();
+}
+
+int StationWindow::layoutSetup(int y, int width) {
+  const int h = fontHeight(hwnd_, font_), row = h + 10, labelW = h * 11, button = h * 7;
+  const int fieldX = kMargin + labelW, fieldW = width - fieldX - button - 2 * kMargin;
+  const auto place = [&](int id, int x, int top, int cx, int cy) {
+    MoveWindow(GetDlgItem(hwnd_, id), x, top, cx, cy, TRUE);
+  };
+  place(IDC_LABEL, kMargin, y + 4, labelW, h);
+  place(IDC_FILE, fieldX, y, fieldW, row);
+  place(IDC_CHOOSE_FILE, width - kMargin - button, y, button, row);
+  y += row + 4;
+  place(IDC_FILE_FACTS, fieldX, y, width - fieldX - kMargin, h);
+  y += h + 8;
+  place(IDC_LABEL + 1, kMargin, y + 4, labelW, h);
+  place(IDC_PORTS, fieldX, y, width - fieldX - kMargin, h * 8);
+  y += h * 8 + 8;
+  place(IDC_LABEL + 2, kMargin, y + 4, labelW, h);
+  place(IDC_REPORT, fieldX, y, fieldW, row);
+  place(IDC_CHOOSE_FOLDER, width - kMargin - button, y, button, row);
+  y += row + 8;
+  place(IDC_LABEL + 3, kMargin, y + 4, labelW, h);
+  place(IDC_INTERVAL, fieldX, y, h * 6, row);
+  SendDlgItemMessageW(hwnd_, IDC_INTERVAL_SPIN, UDM_SETBUDDY, reinterpret_cast<WPARAM>(GetDlgItem(hwnd_, IDC_INTERVAL)),
+                      0);
+  place(IDC_LABEL + 4, fieldX + h * 6 + 4, y + 4, h * 3, h);
+  return y + row + 10;
+}
+
+void StationWindow::layout() {
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  const int width = client.right, height = client.bottom, h = fontHeight(hwnd_, font_);
+  int y = kMargin;
+  if (!running()) y = layoutSetup(y, width);
+  const int row = h + 12;
+  MoveWindow(GetDlgItem(hwnd_, IDC_START), kMargin, y, h * 11, row, TRUE);
+  MoveWindow(GetDlgItem(hwnd_, IDC_STOP), kMargin + h * 11 + 8, y, h * 15, row, TRUE);
+  const int statusX = kMargin + h * 26 + 24;
+  MoveWindow(GetDlgItem(hwnd_, IDC_STATUS), statusX, y + 4, width - statusX - kMargin, row, TRUE);
+  y += row + 8;
+  if (IsWindowVisible(GetDlgItem(hwnd_, IDC_FILE_CHANGED))) {
+    MoveWindow(GetDlgItem(hwnd_, IDC_FILE_CHANGED), kMargin, y, width - 2 * kMargin, h * 2, TRUE);
+    y += h * 2 + 4;
+  }
+  // From the bottom: the last report lines (a few are enough at a glance),
+  // their label, the totals; the tiles get the rest.
+  const int rowsTop = height - kMargin - h * 9, labelTop = rowsTop - h - 4;
+  const int totalsTop = labelTop - fontHeight(hwnd_, bigger_) - 10;
+  MoveWindow(GetDlgItem(hwnd_, IDC_ROWS), kMargin, rowsTop, width - 2 * kMargin, h * 9, TRUE);
+  MoveWindow(GetDlgItem(hwnd_, IDC_LABEL + 5), kMargin, labelTop, width - 2 * kMargin, h, TRUE);
+  MoveWindow(GetDlgItem(hwnd_, IDC_TOTALS), kMargin, totalsTop, width - 2 * kMargin, fontHeight(hwnd_, bigger_) + 4,
+             TRUE);
+  layoutTiles({kMargin, y, width - kMargin, totalsTop - 8});
+}
+
+// An even grid: as many columns as rows, or one more.
+void StationWindow::layoutTiles(const RECT& area) {
+  const int n = static_cast<int>(tiles_.size());
+  if (n == 0) return;
+  const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(n))));
+  const int rows = (n + columns - 1) / columns, gap = 8;
+  const int w = (area.right - area.left - gap * (columns - 1)) / columns;
+  const int h = (area.bottom - area.top - gap * (rows - 1)) / rows;
+  for (int i = 0; i < n; ++i)
+    MoveWindow(tiles_[static_cast<std::size_t>(i)]->window(), area.left + i % columns * (w + gap),
+               area.top + i / columns * (h + gap), w, std::max(h, 0), TRUE);
+}
+
+LRESULT CALLBACK StationWindow::procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<StationWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<StationWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    self->hwnd_ = nullptr;
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+  return self->handle(message, wParam, lParam);
+}
+
+LRESULT StationWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SIZE: layout(); return 0;
+    case WM_COMMAND: command(LOWORD(wParam), HIWORD(wParam)); return 0;
+    case WM_TIMER:
+      if (wParam == kClock) showTotals(), checkFile();
+      if (wParam == kRefresh) ports_->refresh();
+      return 0;
+    case WM_NOTIFY: {
+      const auto* n = reinterpret_cast<const NMHDR*>(lParam);
+      if (n->idFrom == IDC_PORTS && n->code == LVN_ITEMCHANGED && ports_)
+        ports_->changed(*reinterpret_cast<const NMLISTVIEW*>(n));
+      if (n->idFrom == IDC_ROWS && n->code == NM_CUSTOMDRAW) {
+        auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(lParam);
+        if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+        // A device whose line the record does not hold is marked.
+        const std::size_t r = draw->nmcd.dwItemSpec;
+        if (view_ && r < view_->rows().size() && view_->rows()[r].notRecorded) draw->clrTextBk = RGB(0xf5, 0xb3, 0xb3);
+        return CDRF_DODEFAULT;
+      }
+      return 0;
+    }
+    case WM_CTLCOLORSTATIC: {
+      HDC dc = reinterpret_cast<HDC>(wParam);
+      const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
+      const bool red = (id == IDC_STATUS && alarm_) || (id == IDC_FILE_FACTS && factsAlarm_) || id == IDC_FILE_CHANGED;
+      if (red) SetTextColor(dc, RGB(0xa0, 0, 0));
+      SetBkColor(dc, GetSysColor(id == IDC_FILE ? COLOR_WINDOW : COLOR_BTNFACE));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(id == IDC_FILE ? COLOR_WINDOW : COLOR_BTNFACE));
+    }
+    case kViewChanged: showChanges(); return 0;
+    case kLineEnded: ended(); return 0;
+    case kStopAsked: stopAndQuit(static_cast<int>(wParam)); return 0;
+    case WM_CLOSE: close(); return 0;
+    // The session ends: a Stop, every report line written before the
+    // system may end the process.
+    case WM_QUERYENDSESSION: return TRUE;
+    case WM_ENDSESSION:
+      if (wParam) stopNow();
+      return 0;
+    case WM_DESTROY:
+      stopNow();
+      PostQuitMessage(exitStatus());
+      return 0;
+    default: return DefWindowProcW(hwnd_, message, wParam, lParam);
+  }
+}
+
+void StationWindow::command(int id, int code) {
+  // Buttons say BN_CLICKED (0); the keys F5 and Shift+F5 come as accelerators (1).
+  if (code != BN_CLICKED && code != 1) return;
+  switch (id) {
+    case IDC_START: start(); break;
+    case IDC_STOP: stop(); break;
+    case IDC_CHOOSE_FILE:
+      if (const auto path = chooseFirmwareFile(hwnd_)) loadImage(*path);
+      break;
+    case IDC_CHOOSE_FOLDER:
+      if (const auto folder = chooseFolder(hwnd_, std::string(w::kReportFolder)))
+        SetDlgItemTextW(hwnd_, IDC_REPORT, toUtf16(reportIn(*folder)).c_str());
+      break;
+    default: break;
+  }
+}
+
+std::string StationWindow::text(int id) const {
+  HWND c = GetDlgItem(hwnd_, id);
+  std::wstring t(static_cast<std::size_t>(GetWindowTextLengthW(c)) + 1, L'\0');
+  t.resize(static_cast<std::size_t>(GetWindowTextW(c, t.data(), static_cast<int>(t.size()))));
+  return toUtf8(t);
+}
+
+void StationWindow::say(const std::string& words, bool alarm) {
+  alarm_ = alarm;
+  SetDlgItemTextW(hwnd_, IDC_STATUS, toUtf16(words).c_str());
+}
+
+void StationWindow::refuse(const std::string& why) { say(why, true); }
+
+}  // namespace isp::win32

@@ -1,0 +1,91 @@
+#pragma once
+#include <windows.h>
+
+#include <chrono>
+#include <memory>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gui/win32_station/port_list.h"
+#include "gui/win32_station/port_tile.h"
+#include "gui/win32_station/station_settings.h"
+#include "production/image_file.h"
+#include "production/line_view.h"
+#include "production/record.h"
+#include "production/station.h"
+
+namespace isp::win32 {
+
+// Messages the window posts itself from other threads: it never waits for them.
+inline constexpr UINT kViewChanged = WM_APP + 1;  // the view of the line has news
+inline constexpr UINT kLineEnded = WM_APP + 2;    // the station's run has returned
+inline constexpr UINT kStopAsked = WM_APP + 3;    // a stop from outside: wParam the exit status
+
+// The station window: set-up (firmware, ports, report, interval), then one
+// tile per port while the station programs each device as it comes. The
+// station runs on threads of its own and reaches the window only through
+// posted messages; the window never waits for a device.
+class StationWindow {
+ public:
+  static constexpr const wchar_t* kClass = L"IspStationWindow";
+  explicit StationWindow(const StationSettings& settings);
+  ~StationWindow();
+  StationWindow(const StationWindow&) = delete;
+  StationWindow& operator=(const StationWindow&) = delete;
+
+  HWND window() const { return hwnd_; }
+  // Starts the station; false, with the reason shown, when it cannot.
+  bool start();
+  void stop();
+  // Waits until the line has ended, every report line written: for an end
+  // no message loop will see (the session's end).
+  void stopNow();
+  bool running() const { return static_cast<bool>(thread_); }
+  // The program's end status once the window is gone.
+  int exitStatus() const { return quitStatus_ < 0 ? 0 : quitStatus_; }
+
+ private:
+  static LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void create(const StationSettings& settings);
+  HWND control(const wchar_t* cls, const std::string& text, DWORD style, int id, HFONT font = nullptr);
+  void layout();
+  int layoutSetup(int y, int width);
+  void layoutTiles(const RECT& area);
+  void command(int id, int code);
+  void close();
+  void stopAndQuit(int status);
+
+  bool loadImage(const std::string& path);
+  void checkFile();
+  void showChanges();
+  void showRows();
+  void showTotals();
+  void ended();
+  void refuse(const std::string& why);
+  void say(const std::string& words, bool alarm);
+  StationSettings settings() const;
+  std::string text(int id) const;
+
+  HWND hwnd_ = nullptr;
+  HFONT font_ = nullptr, big_ = nullptr, bigger_ = nullptr;
+  std::vector<HWND> setup_;  // hidden while the line runs: the tiles get the room
+  std::unique_ptr<PortList> ports_;
+  bool alarm_ = false, factsAlarm_ = false;
+  std::vector<std::unique_ptr<PortTile>> tiles_;
+  std::unique_ptr<production::LineView> view_;
+
+  std::unique_ptr<production::ImageFile> image_;  // as read at the last choice or start
+  std::unique_ptr<production::ProductionRecord> record_;
+  std::unique_ptr<production::Station> station_;
+  std::stop_source stop_source_;
+  std::unique_ptr<std::thread> thread_;
+  std::string report_;  // the running line's
+  bool closeWhenEnded_ = false;
+  int quitStatus_ = -1;  // the program's end once the line has ended; -1: none asked
+  std::chrono::steady_clock::time_point since_{};
+};
+
+}  // namespace isp::win32

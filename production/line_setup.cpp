@@ -1,0 +1,90 @@
+#include "production/line_setup.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "production/os.h"
+#include "production/station_words.h"
+#include "production/timestamp.h"
+#include "programming/messages.h"
+#include "serial/port_target.h"
+
+namespace isp::production {
+
+std::string stationPortName(const std::string& given) {
+  const std::optional<int> n = portNumber(given);
+  if (!n) return {};
+  return *n == 0 ? given : comName(*n);
+}
+
+namespace {
+
+bool contains(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// The node and the adapter.
+std::string placeText(const Port& p) {
+  std::string text;
+  if (p.name != p.node && !p.node.empty()) text += msg::escapeControls(p.node);
+  if (!p.adapter.empty()) text += (text.empty() ? "" : "   ") + msg::escapeControls(p.adapter);
+  return text;
+}
+
+// The node, the adapter and why the port cannot be had.
+std::string whereText(const Port& p, const PortStatus& status) {
+  std::string text = placeText(p);
+  if (status.error == SerialError::NotFound)
+    text += words::kNoAdapter;
+  else if (!status)
+    text += "   (" + msg::escapeControls(status.why) + ")";
+  return text.substr(std::min(text.find_first_not_of(' '), text.size()));
+}
+
+}  // namespace
+
+bool namesEveryPort(std::string given) {
+  std::transform(given.begin(), given.end(), given.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return given == "all";
+}
+
+std::vector<std::string> chosenPorts(const std::vector<std::string>& given, SerialPlatform& comPorts) {
+  std::vector<std::string> chosen;
+  for (const std::string& g : given)
+    if (const std::string name = stationPortName(g); !name.empty() && !contains(chosen, name)) chosen.push_back(name);
+  if (std::any_of(given.begin(), given.end(), namesEveryPort))
+    for (const PortChoice& p : portChoices(comPorts, {}, {}))
+      if (!contains(chosen, p.name)) chosen.push_back(p.name);
+  return chosen;
+}
+
+std::vector<std::string> devicePaths(const std::vector<std::string>& chosen) {
+  std::vector<std::string> paths;
+  for (const std::string& name : chosen)
+    if (portNumber(name) == 0) paths.push_back(name);
+  return paths;
+}
+
+std::vector<PortChoice> portChoices(SerialPlatform& comPorts, const std::vector<std::string>& chosen,
+                                    const std::vector<std::string>& paths) {
+  std::vector<PortChoice> rows;
+  for (int n = kFirstPort; n <= kLastPort; ++n) {
+    const PortStatus status = comPorts.check(n);
+    const std::string name = comName(n);
+    if (status.error != SerialError::NotFound || contains(chosen, name))
+      rows.push_back({name, whereText(comPorts.port(n), status), placeText(comPorts.port(n))});
+  }
+  for (const std::string& name : paths) {
+    const auto one = serialPlatform(name);
+    const Port p = one->port(kFirstPort);
+    rows.push_back({name, whereText(p, one->check(kFirstPort)), placeText(p)});
+  }
+  return rows;
+}
+
+std::string dailyReportName(std::chrono::system_clock::time_point now) {
+  return timestamp(now, Zone::Local).substr(0, 10) + ".jsonl";
+}
+
+}  // namespace isp::production
