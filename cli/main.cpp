@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +13,7 @@
 #include "cli/exit_status.h"
 #include "cli/options.h"
 #include "cli/terminal.h"
+#include "production/image_file.h"
 #include "production/os.h"
 #include "production/port_job.h"
 #include "production/port_listing.h"
@@ -92,28 +92,20 @@ std::optional<std::pair<std::string, std::string>> samePortTwice(const std::vect
 // lines come first, but with one port "Файл считан" is said after the
 // identification, where the dialog says it. Its size and fingerprint are
 // those of the bytes that are sent.
-std::optional<ImageFacts> loadImage(const Options& o, Terminal& terminal, isp::FirmwareImage& image,
-                                    std::string* readLines) {
-  std::string lines, read;
-  image.choose(o.file, lines);
-  const bool opened = image.fileOpen(), fits = opened && image.fileCanHoldImage();
-  const bool whole = fits && image.makeReady(read);  // makeReady logs its own read error
-  if (opened && !fits) (read += isp::msg::kFileReadError) += isp::msg::kEol;
-  if (!readLines || !whole) lines += read;
-  TerminalLog(terminal).append(lines);
-  if (!whole) {
-    terminal.note(opened ? o.file + " is not a firmware image: it must hold " + std::to_string(isp::wire::kImageSize) +
-                               " bytes"
-                         : "cannot open " + o.file + ": " + image.openWhy());
-    return std::nullopt;
+std::unique_ptr<ImageFile> loadImage(const Options& o, Terminal& terminal, std::string* readLines) {
+  std::unique_ptr<ImageFile> f = readImageFile(o.file);
+  TerminalLog(terminal).append(f->openLines + (!readLines || !f->whole ? f->readLines : std::string()));
+  if (!f->whole) {
+    terminal.note(f->opened ? o.file + " is not a firmware image: it must hold " +
+                                  std::to_string(isp::wire::kImageSize) + " bytes"
+                            : "cannot open " + o.file + ": " + f->image.openWhy());
+    return nullptr;
   }
-  if (readLines) *readLines = read;
-  const ImageFacts f = imageFacts(o.file, image);
-  terminal.note(o.file + ": " + std::to_string(f.size) + " bytes, SHA-256 " + f.sha256);
-  std::error_code ec;
-  if (const auto size = std::filesystem::file_size(o.file, ec); !ec && size > f.size)
-    terminal.note(o.file + ": the file holds " + std::to_string(size) + " bytes; only the first " +
-                  std::to_string(f.size) + " are sent");
+  if (readLines) *readLines = f->readLines;
+  terminal.note(o.file + ": " + std::to_string(f->facts.size) + " bytes, SHA-256 " + f->facts.sha256);
+  if (f->fileSize > f->facts.size)
+    terminal.note(o.file + ": the file holds " + std::to_string(f->fileSize) + " bytes; only the first " +
+                  std::to_string(f->facts.size) + " are sent");
   return f;
 }
 
@@ -253,15 +245,13 @@ int run(const Options& o) {
     terminal.note("no port can be had now");
     return kNotIdentified;
   }
-  isp::FirmwareImage image;
-  std::optional<ImageFacts> facts;
+  std::unique_ptr<ImageFile> file;
   std::string imageLines;
   const bool flash = o.mode == Options::Mode::Flash;
-  if (flash && !(facts = loadImage(o, terminal, image, several(o) || o.station ? nullptr : &imageLines)))
-    return kFileError;
-  const int status = o.station ? runStation(o, ports, image, *facts, terminal, record.get(), stop)
-                               : runJobs(o, ports, flash ? &image : nullptr, facts ? &*facts : nullptr, imageLines,
-                                         terminal, record.get(), stop);
+  if (flash && !(file = loadImage(o, terminal, several(o) || o.station ? nullptr : &imageLines))) return kFileError;
+  const int status = o.station ? runStation(o, ports, file->image, file->facts, terminal, record.get(), stop)
+                               : runJobs(o, ports, flash ? &file->image : nullptr, flash ? &file->facts : nullptr,
+                                         imageLines, terminal, record.get(), stop);
   if (status == kCompleted && record && record->lineMissing()) {
     terminal.note("the report " + o.reportFile + " lacks a device's line");
     return kRecordMissing;

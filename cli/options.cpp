@@ -81,26 +81,6 @@ std::string helpText() {
 
 namespace {
 
-// The ports of --port: one, a comma-separated list, or none for "all".
-// Split here rather than by CLI11's delimiter, which drops an empty last
-// name without a word: "A," would quietly be "A".
-std::vector<PortTarget> portList(const std::string& list, std::string* error) {
-  std::vector<PortTarget> ports;
-  if (list == "all") return ports;
-  for (std::size_t from = 0, comma = 0; comma != std::string::npos; from = comma + 1) {
-    comma = list.find(',', from);
-    const std::string name = list.substr(from, comma - from);
-    const auto n = portNumber(name);
-    if (name.empty()) *error = "--port has an empty name in its list: " + list;
-    if (!name.empty() && !n)
-      *error = "--port takes COM" + std::to_string(kFirstPort) + " to COM" + std::to_string(kLastPort) + ", " +
-               std::to_string(kFirstPort) + " to " + std::to_string(kLastPort) +
-               ", a device path, a comma-separated list of these or all: " + name;
-    if (!error->empty()) return {};
-    ports.push_back({name, *n});
-  }
-  return ports;
-}
 
 }  // namespace
 

@@ -53,15 +53,7 @@ void MainDialogRules::OnFile(const std::optional<std::string>& path) {
 }
 
 std::int32_t MainDialogRules::identifyAndLog() {
-  m_rec.identityText.clear();
-  m_rec.deviceName.clear();
-  for (auto& s : m_rec.spareText) s.clear();
-  const Identity id = isp::identifyAndLog(m_link, m_rec.selectedPort, m_rec.deviceAddress, *this);
-  if (id.code == rc::kOk || id.code == rc::kNotInProgrammingMode) {
-    m_rec.identityText = id.text;
-    m_rec.deviceName = id.name;
-  }
-  return id.code;
+  return isp::identifyAndLog(m_link, m_rec.selectedPort, m_rec.deviceAddress, *this).code;
 }
 
 void MainDialogRules::OnTransmit() {
@@ -78,8 +70,6 @@ void MainDialogRules::OnTransmit() {
     return;
   }
   m_transfer.emplace(m_link, m_rec.selectedPort, m_rec.deviceAddress, m_image, static_cast<LogSink&>(*this));
-  m_nBlock = -1;
-  m_nStatus = NotCompleted;
   m_bInTimer = false;
   m_bRunning = true;
   m_view.startRecordTimer(kTimerId, m_timerPeriodMs);
@@ -96,25 +86,18 @@ void MainDialogRules::OnTimer(int id) {
   // A tick that comes while another is being handled does nothing.
   if (id != kTimerId || m_bInTimer || !m_bRunning) return;
   m_bInTimer = true;
-  if (m_nBlock < 0) {
-    m_nStatus = NotCompleted;
-    m_view.setProgressRange(0, wire::kDataRecords);
-  }
-  m_view.setProgress(std::max(m_nBlock, 0));
+  if (m_transfer->block() < 0) m_view.setProgressRange(0, wire::kDataRecords);
+  m_view.setProgress(block());
   const std::size_t logged = m_strLog.size();
   m_transfer->step();
-  m_nBlock = std::max(m_transfer->block(), 0);
   if (m_strLog.size() != logged) refresh();
-  if (!m_transfer->running()) {
-    m_nStatus = static_cast<Status>(m_transfer->status());
-    if (m_nStatus == Completed) m_nBlock = 0;
-    EndTransfer();
-  }
+  if (!m_transfer->running()) EndTransfer();
   m_bInTimer = false;
 }
 
 int MainDialogRules::EndTransfer() {
-  logEnd(*this, static_cast<TransferStatus>(m_nStatus));
+  // A Stop with no transfer begun ends none: it is said as a stop all the same.
+  logEnd(*this, m_transfer ? m_transfer->status() : TransferStatus::Stopped);
   m_view.stopRecordTimer(kTimerId);
   m_bRunning = false;
   m_bInTimer = false;
@@ -123,8 +106,12 @@ int MainDialogRules::EndTransfer() {
   return 0;
 }
 
+int MainDialogRules::block() const {
+  if (!m_transfer || m_transfer->status() == TransferStatus::Completed) return 0;
+  return std::max(m_transfer->block(), 0);
+}
+
 void MainDialogRules::OnStop() {
-  m_nStatus = Stopped;
   if (m_transfer) m_transfer->stop();
   EndTransfer();
 }

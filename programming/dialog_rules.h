@@ -4,8 +4,8 @@
 #include <string>
 
 #include "link/link.h"
-#include "link/link_record.h"
 #include "programming/firmware_image.h"
+#include "programming/link_record.h"
 #include "programming/transfer.h"
 #include "programming/transfer_view.h"
 
@@ -18,8 +18,6 @@ class MainDialogRules final : private LogSink {
  public:
   static constexpr int kTimerId = 1;
   static constexpr int kTimerPeriodMs = 250;
-
-  enum Status { NotCompleted = 0, Completed = 1, Stopped = 2 };
 
   MainDialogRules(Link& link, TransferView& view, int timerPeriodMs = kTimerPeriodMs)
       : m_link(link), m_view(view), m_timerPeriodMs(timerPeriodMs) {}
@@ -42,8 +40,10 @@ class MainDialogRules final : private LogSink {
   std::int32_t identifyAndLog();
 
   bool running() const { return m_bRunning; }
-  int block() const { return m_nBlock; }
-  int status() const { return m_nStatus; }
+  // Read from the transfer, never kept beside it: the last record the device
+  // took (0 before the first and once all are in), and how it ended.
+  int block() const;
+  TransferStatus status() const { return m_transfer ? m_transfer->status() : TransferStatus::NotCompleted; }
   const std::string& log() const { return m_strLog; }
   const LinkRecord& linkRecord() const { return m_rec; }
   FirmwareImage& image() { return m_image; }
@@ -61,9 +61,7 @@ class MainDialogRules final : private LogSink {
   FirmwareImage m_image;
   std::optional<Transfer> m_transfer;
   std::string m_strLog;
-  int m_nBlock = 0;
   bool m_bInTimer = false;
-  int m_nStatus = NotCompleted;
   bool m_bRunning = false;
 };
 

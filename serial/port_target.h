@@ -1,6 +1,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 // A port as a user names it, on any command line or in any window.
 namespace isp {
@@ -13,5 +14,9 @@ struct PortTarget {
 
 // COMn, comn or n with n a port number; 0 for a device path; nothing otherwise.
 std::optional<int> portNumber(const std::string& port);
+
+// The ports of a --port option: one, a comma-separated list, or none for
+// "all"; on a name that is none of these, nothing, with *error saying why.
+std::vector<PortTarget> portList(const std::string& list, std::string* error);
 
 }  // namespace isp

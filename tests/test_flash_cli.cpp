@@ -458,13 +458,5 @@ TEST_F(FlashCli, VersionAndHelp) {
   EXPECT_EQ(flash({"--help"}), 0);
 }
 
-// The one whole transfer at the normal 250 ms pace: about 128 s, so it runs
-// only under the label "slow". It checks the result; the benchmark measures
-// the time.
-TEST_F(FlashCli, NormalPace) {
-  EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_}), 0) << out_ << err_;
-  EXPECT_EQ(sim_->image(), image_);
-}
-
 }  // namespace
 }  // namespace isp::test

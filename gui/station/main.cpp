@@ -71,15 +71,15 @@ int main(int argc, char** argv) {
       remembered.value(QStringLiteral("interval"), isp::production::kDefaultIntervalMs).toInt()};
   if (parser.isSet(file)) s.file = parser.value(file);
   if (parser.isSet(port)) {
-    s.ports = parser.value(port).split(QLatin1Char(','), Qt::SkipEmptyParts);
-    for (const QString& name : s.ports)
-      if (name.compare(QStringLiteral("all"), Qt::CaseInsensitive) != 0 && isp::station::portName(name).isEmpty()) {
-        qCritical(
-            "isp-station: --port takes COM1 to COM20, 1 to 20, a device path, a comma-separated list of these "
-            "or all: %s",
-            qPrintable(name));
-        return 2;
-      }
+    std::string error;
+    const std::vector<isp::PortTarget> targets = isp::portList(parser.value(port).toStdString(), &error);
+    if (!error.empty()) {
+      qCritical("isp-station: %s", error.c_str());
+      return 2;
+    }
+    s.ports.clear();
+    for (const isp::PortTarget& t : targets) s.ports << QString::fromStdString(t.name);
+    if (targets.empty()) s.ports << QStringLiteral("all");
   }
   if (parser.isSet(report)) s.report = parser.value(report);
   if (parser.isSet(interval)) {
