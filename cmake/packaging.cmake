@@ -1,6 +1,6 @@
 # What a user installs, and the package made of it: on Linux the programs,
 # their man pages and completion, the desktop entry, icons and metainfo, as a
-# Debian package; on Windows the two .exe files and the read-me files, as a
+# Debian package; on Windows the three .exe files and the read-me files, as a
 # zip. CPack names both and takes the version from project().
 include(GNUInstallDirs)
 

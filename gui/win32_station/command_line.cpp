@@ -1,8 +1,8 @@
 #include "gui/win32_station/command_line.h"
 
-#include "production/line_setup.h"
 #include "production/station_words.h"
 #include "resources/isp_version.h"
+#include "serial/port_target.h"
 
 namespace isp::win32 {
 
@@ -25,12 +25,10 @@ CommandLine readCommandLine(const std::vector<std::string>& args, StationSetting
   CommandLine out;
   for (std::size_t i = 1; i < args.size(); ++i) {
     std::string name = args[i], value;
-    const bool takesValue = name.starts_with("--file") || name.starts_with("--port") || name.starts_with("--report") ||
-                            name.starts_with("--interval");
-    if (const std::size_t eq = name.find('='); takesValue && eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name.resize(eq);
-    } else if (takesValue && (name == "--file" || name == "--port" || name == "--report" || name == "--interval")) {
+    const std::size_t eq = name.find('=');
+    const bool given = name.starts_with("--") && eq != std::string::npos;  // --file=F
+    if (given) value = name.substr(eq + 1), name.resize(eq);
+    if (!given && (name == "--file" || name == "--port" || name == "--report" || name == "--interval")) {
       if (i + 1 == args.size()) return ending(2, "isp-station: " + name + " needs a value\n\n" + kUsage);
       value = args[++i];
     }
@@ -43,19 +41,12 @@ CommandLine readCommandLine(const std::vector<std::string>& args, StationSetting
     } else if (name == "--report") {
       s.report = value;
     } else if (name == "--port") {
+      std::string error;
+      const std::vector<PortTarget> targets = portList(value, &error);
+      if (!error.empty()) return ending(2, "isp-station: " + error);
       s.ports.clear();
-      for (std::size_t at = 0; at <= value.size();) {
-        const std::size_t end = std::min(value.find(',', at), value.size());
-        const std::string port = value.substr(at, end - at);
-        at = end + 1;
-        if (port.empty()) continue;
-        if (production::stationPortName(port).empty() && !production::namesEveryPort(port))
-          return ending(2,
-                        "isp-station: --port takes COM1 to COM20, 1 to 20, a device path, a comma-separated list "
-                        "of these or all: " +
-                            port);
-        s.ports.push_back(port);
-      }
+      for (const PortTarget& t : targets) s.ports.push_back(t.name);
+      if (targets.empty()) s.ports.push_back("all");
     } else if (name == "--interval") {
       std::string error;
       const auto ms = production::parseInterval(value, &error);
