@@ -86,10 +86,16 @@ void PortTile::describe(const std::string& words) {
   std::wstring text = toUtf16(words);
   if (text == described_) return;
   described_ = std::move(text);
-  IAccPropServices* services = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
-                              reinterpret_cast<void**>(&services))))
-    return;
+  // One for the window's thread, made once: made anew for each change it
+  // costs a look in the registry.
+  static IAccPropServices* const services = [] {
+    IAccPropServices* made = nullptr;
+    return SUCCEEDED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
+                                      reinterpret_cast<void**>(&made)))
+               ? made
+               : nullptr;
+  }();
+  if (!services) return;
   services->SetHwndPropStr(hwnd_, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, PROPID_ACC_DESCRIPTION,
                            described_.c_str());
   services->SetHwndPropStr(hwnd_, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, PROPID_ACC_VALUE, described_.c_str());
@@ -97,7 +103,6 @@ void PortTile::describe(const std::string& words) {
   role.vt = VT_I4;
   role.lVal = ROLE_SYSTEM_GROUPING;
   services->SetHwndProp(hwnd_, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, PROPID_ACC_ROLE, role);
-  services->Release();
 }
 
 void PortTile::layout() {

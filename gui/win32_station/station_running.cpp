@@ -19,9 +19,6 @@ namespace w = production::words;
 
 namespace {
 
-constexpr UINT_PTR kClock = 1;
-constexpr UINT_PTR kRefresh = 2;
-
 // A disabled control that keeps the focus would leave the keyboard dead.
 void enable(HWND window, int id, bool enabled) {
   HWND c = GetDlgItem(window, id);
@@ -199,8 +196,17 @@ void StationWindow::close() {
   stop();
 }
 
+// Until the news is taken (update()), the view posts no more: the queue
+// empties, and the tiles are painted and the keys answered in between.
+void StationWindow::viewChanged() {
+  const auto wait = kFramePeriod - (std::chrono::steady_clock::now() - shown_);
+  if (wait <= std::chrono::milliseconds(0)) return showChanges();
+  SetTimer(hwnd_, kFrame, static_cast<UINT>(std::chrono::ceil<std::chrono::milliseconds>(wait).count()), nullptr);
+}
+
 void StationWindow::showChanges() {
   if (!view_) return;
+  shown_ = std::chrono::steady_clock::now();
   const production::LineView::Update u = view_->update();
   for (std::size_t i : u.tiles) tiles_[i]->show(view_->tiles()[i]);
   // A device without its line in the record is said, and stays said.

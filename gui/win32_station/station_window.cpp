@@ -16,8 +16,6 @@ namespace w = production::words;
 
 namespace {
 
-constexpr UINT_PTR kClock = 1;    // the totals and the firmware file, every second
-constexpr UINT_PTR kRefresh = 2;  // the port list, while the set-up shows
 constexpr int kMargin = 10;
 
 HFONT scaled(const LOGFONTW& base, double times, bool bold) {
@@ -211,6 +209,7 @@ LRESULT StationWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
       if (wParam == kClock) showTotals(), checkFile();
       if (wParam == kRefresh) ports_->refresh();
+      if (wParam == kFrame) KillTimer(hwnd_, kFrame), showChanges();
       return 0;
     case WM_NOTIFY: {
       const auto* n = reinterpret_cast<const NMHDR*>(lParam);
@@ -234,7 +233,7 @@ LRESULT StationWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       SetBkColor(dc, GetSysColor(id == IDC_FILE ? COLOR_WINDOW : COLOR_BTNFACE));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(id == IDC_FILE ? COLOR_WINDOW : COLOR_BTNFACE));
     }
-    case kViewChanged: showChanges(); return 0;
+    case kViewChanged: viewChanged(); return 0;
     case kLineEnded: ended(); return 0;
     case kStopAsked: stopAndQuit(static_cast<int>(wParam)); return 0;
     case WM_CLOSE: close(); return 0;

@@ -23,6 +23,15 @@ inline constexpr UINT kViewChanged = WM_APP + 1;  // the view of the line has ne
 inline constexpr UINT kLineEnded = WM_APP + 2;    // the station's run has returned
 inline constexpr UINT kStopAsked = WM_APP + 3;    // a stop from outside: wParam the exit status
 
+// The window's timers.
+inline constexpr UINT_PTR kClock = 1;    // the totals and the firmware file, every second
+inline constexpr UINT_PTR kRefresh = 2;  // the port list, while the set-up shows
+inline constexpr UINT_PTR kFrame = 3;    // news of the line held back until the next frame
+// News of the line is drawn at most this often. Windows makes paint and
+// timer messages only when no posted message waits: news taken as fast as
+// 16 ports bring it would keep the tiles from ever being painted.
+inline constexpr std::chrono::milliseconds kFramePeriod{40};
+
 // The station window: set-up (firmware, ports, report, interval), then one
 // tile per port while the station programs each device as it comes. The
 // station runs on threads of its own and reaches the window only through
@@ -60,6 +69,7 @@ class StationWindow {
 
   bool loadImage(const std::string& path);
   void checkFile();
+  void viewChanged();
   void showChanges();
   void showRows();
   void showTotals();
@@ -86,6 +96,7 @@ class StationWindow {
   bool closeWhenEnded_ = false;
   int quitStatus_ = -1;  // the program's end once the line has ended; -1: none asked
   std::chrono::steady_clock::time_point since_{};
+  std::chrono::steady_clock::time_point shown_{};  // the last news drawn
 };
 
 }  // namespace isp::win32
