@@ -3,7 +3,9 @@
 # COM8 and COM9. Started with --port COM7,COM8 --start, it must program both
 # devices byte for byte, write two report lines and say "завершено" on both
 # tiles (read from the tiles' controls); started again on COM9, whose
-# device refuses record 100, its tile must say so. A prefix of its own
+# device refuses record 100, its tile must say so; started on COM7 at the
+# normal pace, the session's end mid-transfer must stop it with the
+# device's "stopped" line written. A prefix of its own
 # (build/wine-station): the window probes COM1 to COM20.
 #
 #   tests/win32/station_check.sh ISP-STATION.EXE READ-TILES.EXE NATIVE-ISP-SIM [--shots DIR]
@@ -86,3 +88,14 @@ echo "COM7 and COM8 programmed, two report lines, both tiles say so"
 run COM9 3
 grep -q "^COM9	COM9	.*Ошибка 5, блок 100" "$work/tiles" || fail "the tile of COM9 does not say its device failed at record 100"
 echo "the device that refused record 100 is shown as failed"
+
+wine "$exe" --port COM7 --file "$(win "$work/fw.isp")" --report "$(win "$report")" --interval 250 --start &
+station=$!
+for _ in $(seq 100); do tiles 2>/dev/null | grep -q "^COM7	.*программирование" && break; sleep 0.1; done
+wine wineboot --end-session
+for _ in $(seq 100); do kill -0 "$station" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$station" 2>/dev/null && fail "the session's end did not end the window"
+station=""
+[ "$(lines)" -eq 4 ] && tail -1 "$report" | grep -q '"result":"stopped"' ||
+  fail "the session's end did not leave the device's stopped line"
+echo "the session's end stopped the line, its report line written"
