@@ -98,7 +98,7 @@ bool StationWindow::start() {
   // The view is told on the ports' threads and wakes the window once for
   // whatever piled up, however fast the devices go.
   view_ = std::make_unique<production::LineView>(entries, [hwnd = hwnd_] { PostMessageW(hwnd, kViewChanged, 0, 0); });
-  const TileFonts fonts{font_, big_, bigger_};
+  const TileFonts fonts{.text = font_, .name = bigger_, .state = big_};
   HWND after = GetDlgItem(hwnd_, IDC_STOP);  // Tab goes from Stop across the tiles
   for (std::size_t i = 0; i < view_->tiles().size(); ++i) {
     tiles_.push_back(std::make_unique<PortTile>(hwnd_, IDC_FIRST_TILE + static_cast<int>(i), view_->tiles()[i], fonts));
