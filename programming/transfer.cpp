@@ -11,7 +11,7 @@ void LogSink::line(std::string_view text) {
   append(msg::kEol);
 }
 
-Identity identifyAndLog(Link& link, int port, int address, LogSink& log) {
+Identity identifyAndLog(Link& link, const PortTarget& port, int address, LogSink& log) {
   log.append(msg::kPortLine);
   log.line(link.port(port).name);
   const Identity id = identify(link, port, address);
@@ -57,7 +57,7 @@ void Transfer::stop() {
   running_ = false;
 }
 
-Outcome identifyOutcome(Link& link, int port, LogSink& log, const RunSetup& s) {
+Outcome identifyOutcome(Link& link, const PortTarget& port, LogSink& log, const RunSetup& s) {
   Outcome out{.port = link.port(port)};
   const Identity id = identifyAndLog(link, port, s.address, log);
   out.device = msg::fromCp1251(id.name);
@@ -72,7 +72,7 @@ Outcome identifyOutcome(Link& link, int port, LogSink& log, const RunSetup& s) {
   return out;
 }
 
-Outcome run(Link& link, int port, const FirmwareImage& image, LogSink& log, const RunSetup& s) {
+Outcome run(Link& link, const PortTarget& port, const FirmwareImage& image, LogSink& log, const RunSetup& s) {
   if (s.stop.stop_requested()) {
     logEnd(log, TransferStatus::Stopped);
     return {.kind = Outcome::Stopped, .port = link.port(port)};

@@ -28,7 +28,7 @@ class LogSink {
 
 // Asks the device who it is, with the log lines Transmit gives it: the port,
 // then the device and whether it is ready, or why it did not answer.
-Identity identifyAndLog(Link& link, int port, int address, LogSink& log);
+Identity identifyAndLog(Link& link, const PortTarget& port, int address, LogSink& log);
 
 // The values are the main window's status numbers.
 enum class TransferStatus { NotCompleted = 0, Completed = 1, Stopped = 2 };
@@ -41,8 +41,8 @@ void logEnd(LogSink& log, TransferStatus status);
 // that fails (logged with its code and record), or when stopped.
 class Transfer {
  public:
-  Transfer(Link& link, int port, int address, const FirmwareImage& image, LogSink& log)
-      : link_(link), port_(port), address_(address), image_(image), log_(log) {}
+  Transfer(Link& link, PortTarget port, int address, const FirmwareImage& image, LogSink& log)
+      : link_(link), port_(std::move(port)), address_(address), image_(image), log_(log) {}
 
   void step();
   void stop();
@@ -58,7 +58,8 @@ class Transfer {
 
  private:
   Link& link_;
-  int port_, address_;
+  PortTarget port_;
+  int address_;
   const FirmwareImage& image_;
   LogSink& log_;
   bool running_ = true;
@@ -90,10 +91,10 @@ struct RunSetup {
 
 // The identification alone, as a run begins: Completed when the device is in
 // programming mode, NotIdentified with the exchange's code, or Stopped.
-Outcome identifyOutcome(Link& link, int port, LogSink& log, const RunSetup& setup);
+Outcome identifyOutcome(Link& link, const PortTarget& port, LogSink& log, const RunSetup& setup);
 
 // A whole transfer of a loaded image to the device on COM`port`, paced by
 // the steady clock: identification, the records, the end line.
-Outcome run(Link& link, int port, const FirmwareImage& image, LogSink& log, const RunSetup& setup);
+Outcome run(Link& link, const PortTarget& port, const FirmwareImage& image, LogSink& log, const RunSetup& setup);
 
 }  // namespace isp

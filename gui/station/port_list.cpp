@@ -49,9 +49,10 @@ std::vector<Row> listing(SerialPlatform& platform, const QStringList& chosen, co
       rows.push_back({name, whereText(platform.port(n), status), placeText(platform.port(n))});
   }
   for (const QString& name : paths) {
-    const auto one = production::serialPlatform(name.toStdString());
-    const Port p = one->port(kFirstPort);
-    rows.push_back({name, whereText(p, one->check(kFirstPort)), placeText(p)});
+    const PortTarget path{name.toStdString(), 0};
+    const auto one = production::serialPlatform();
+    const Port p = one->port(path);
+    rows.push_back({name, whereText(p, one->check(path)), placeText(p)});
   }
   return rows;
 }
