@@ -99,9 +99,9 @@ Port Win32SerialPlatform::port(const PortTarget& target) const {
   Port p{comName(n), "\\\\.\\" + comName(n)};
   // The kernel device behind the name ("\Device\Serial0", "\Device\VCP0")
   // says which driver, and so which adapter, it is; no installer needed.
-  wchar_t target[512];
-  if (::QueryDosDeviceW(toUtf16(p.name).c_str(), target, sizeof target / sizeof target[0]) > 0)
-    p.adapter = toUtf8(target);
+  wchar_t device[512];
+  if (::QueryDosDeviceW(toUtf16(p.name).c_str(), device, sizeof device / sizeof device[0]) > 0)
+    p.adapter = toUtf8(device);
   return p;
 }
 
@@ -162,8 +162,8 @@ PortStatus Win32SerialPlatform::whyGone(const PortTarget& target) {
   const Port p = port(target);
   std::string name = p.node;
   if (name.starts_with(R"(\\.\)") || name.starts_with("//./")) name = name.substr(4);
-  wchar_t target[512];
-  if (::QueryDosDeviceW(toUtf16(name).c_str(), target, sizeof target / sizeof target[0]) == 0 &&
+  wchar_t device[512];
+  if (::QueryDosDeviceW(toUtf16(name).c_str(), device, sizeof device / sizeof device[0]) == 0 &&
       ::GetLastError() == ERROR_FILE_NOT_FOUND)
     return portStatus(p, SerialError::Unplugged, {});
   return portStatus(p, SerialError::Disconnected, "the device stopped answering");
