@@ -61,7 +61,7 @@ JobResult runJob(const JobSetup& s) {
       if (!out.portStatus) r.why = out.portStatus.why;
       break;
     case Outcome::NotCompleted:
-      r.failedRecord = out.record;
+      r.failedRecord = out.failedRecord;
       r.code = out.code;
       r.why = msg::recordFailure(r.failedRecord, r.code, out.portStatus);
       break;

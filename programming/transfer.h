@@ -30,11 +30,20 @@ class LogSink {
 // then the device and whether it is ready, or why it did not answer.
 Identity identifyAndLog(Link& link, const PortTarget& port, int address, LogSink& log);
 
-// The values are the main window's status numbers.
-enum class TransferStatus { NotCompleted = 0, Completed = 1, Stopped = 2 };
+// How a device's turn ended: the one word for it in every layer, from the
+// transfer core and the main window's rules to a port's job, the station,
+// the production record and isp-flash's exit status.
+struct Outcome {
+  enum Kind { Completed, NotCompleted, NotIdentified, Stopped } kind = NotIdentified;
+  int failedRecord = -1;  // NotCompleted: the record whose exchange failed
+  std::int32_t code = 0;  // that exchange's result code, or the identification's
+  std::string device{};   // the name the device gave, in UTF-8
+  Port port{};
+  PortStatus portStatus{};  // why the port was lost, when it was
+};
 
-// The line a transfer ends with.
-void logEnd(LogSink& log, TransferStatus status);
+// The line a transfer ends with: Completed, NotCompleted or Stopped.
+void logEnd(LogSink& log, Outcome::Kind kind);
 
 // The records of one transfer, one exchange a step: the header record, then
 // data records 1 to 512. It ends at the last record, at the first exchange
@@ -50,7 +59,8 @@ class Transfer {
   bool running() const { return running_; }
   // The last record the device took; -1 before the header record.
   int block() const { return block_; }
-  TransferStatus status() const { return status_; }
+  // NotCompleted until it completes or is stopped.
+  Outcome::Kind status() const { return status_; }
   // The record whose exchange ended the transfer, and its result code;
   // -1 and 0 when none failed.
   int failedRecord() const { return failedRecord_; }
@@ -64,18 +74,9 @@ class Transfer {
   LogSink& log_;
   bool running_ = true;
   int block_ = -1;
-  TransferStatus status_ = TransferStatus::NotCompleted;
+  Outcome::Kind status_ = Outcome::NotCompleted;
   int failedRecord_ = -1;
   std::int32_t code_ = 0;
-};
-
-struct Outcome {
-  enum Kind { Completed, NotCompleted, NotIdentified, Stopped } kind = NotIdentified;
-  int record = -1;        // NotCompleted: the record whose exchange failed
-  std::int32_t code = 0;  // that exchange's result code, or the identification's
-  std::string device{};   // the name the device gave, in UTF-8
-  Port port{};
-  PortStatus portStatus{};  // why the port failed, when it did
 };
 
 struct RunSetup {
