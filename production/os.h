@@ -8,7 +8,8 @@
 #include "serial/clock.h"
 #include "serial/serial_port.h"
 
-// What isp-flash needs from the operating system; one file per system.
+// What the programs of the production line need from the operating system;
+// one file per system.
 namespace isp::production {
 
 // The command line in UTF-8; standard output and error set up to show it.
