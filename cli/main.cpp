@@ -80,7 +80,7 @@ bool summary(const std::vector<JobResult>& jobs) {
 std::optional<std::pair<std::string, std::string>> samePortTwice(const std::vector<PortTarget>& ports) {
   std::vector<std::string> devices;
   for (const PortTarget& t : ports) {
-    const std::string node = platformFor(t)->port(portNumberOf(t)).node;
+    const std::string node = platformFor(t)->port(t).node;
     devices.push_back(node.empty() ? t.name : deviceIdentity(node));
     for (std::size_t i = 0; i + 1 < devices.size(); ++i)
       if (devices[i] == devices.back()) return std::pair{ports[i].name, t.name};

@@ -79,11 +79,6 @@ std::string helpText() {
 #endif
 }
 
-namespace {
-
-
-}  // namespace
-
 std::optional<Options> parse(int argc, const char* const* argv, std::string* error) {
   Options o;
   bool identify = false, list = false, help = false, version = false;

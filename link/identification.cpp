@@ -5,7 +5,7 @@
 
 namespace isp {
 
-Identity identify(Link& link, int port, int address) {
+Identity identify(Link& link, const PortTarget& port, int address) {
   const Reply reply = link.exchange(port, address, wire::Request::identify());
   Identity id{.code = reply.code};
   if (reply.code != rc::kOk) return id;

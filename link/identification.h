@@ -15,7 +15,7 @@ struct Identity {
   std::string name{};  // the text after its first four bytes
 };
 
-// Asks the device on COM`port` who it is.
-Identity identify(Link& link, int port, int address);
+// Asks the device on `port` who it is.
+Identity identify(Link& link, const PortTarget& port, int address);
 
 }  // namespace isp

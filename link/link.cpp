@@ -7,10 +7,10 @@
 
 namespace isp {
 
-std::int32_t Link::open(int port) {
+std::int32_t Link::open(const PortTarget& port) {
   if (port_ && openPort_ == port) return rc::kOk;
   close();
-  if (port < kFirstPort || port > kLastPort) {
+  if (port.name.empty() || (port.number != 0 && (port.number < kFirstPort || port.number > kLastPort))) {
     portStatus_ = {SerialError::NotFound, "no port is selected"};
     return rc::kPortNotOpen;
   }
@@ -24,10 +24,11 @@ std::int32_t Link::open(int port) {
 
 void Link::close() {
   port_.reset();
-  openPort_ = 0;
+  openPort_ = {};
 }
 
-Reply Link::exchange(int port, int address, const wire::Request& request, std::span<const std::uint8_t> payload) {
+Reply Link::exchange(const PortTarget& port, int address, const wire::Request& request,
+                     std::span<const std::uint8_t> payload) {
   assert(payload.size() <= wire::kMaxPayload);
   payload = payload.first(std::min(payload.size(), wire::kMaxPayload));
   const auto addr = static_cast<std::uint8_t>(address);

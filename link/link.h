@@ -27,16 +27,17 @@ class Link {
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 
-  // Sends one request with its payload to the device at `address` on COM`port`
+  // Sends one request with its payload to the device at `address` on `port`
   // and reads its reply. The port is opened when it is not; another port
   // that is open is closed first.
-  Reply exchange(int port, int address, const wire::Request& request, std::span<const std::uint8_t> payload = {});
+  Reply exchange(const PortTarget& port, int address, const wire::Request& request,
+                 std::span<const std::uint8_t> payload = {});
   void close();
-  // The port open now, 0 for none.
-  int openPort() const { return openPort_; }
+  // The port open now; none (0) when none is.
+  const PortTarget& openPort() const { return openPort_; }
 
-  // What COMn is called and which node stands for it.
-  Port port(int n) const { return platform_.port(n); }
+  // What a port is called and which node stands for it.
+  Port port(const PortTarget& target) const { return platform_.port(target); }
   SerialPlatform& platform() { return platform_; }
   // Why the port failed the last exchange (an open refused, the device gone
   // away), for front ends that can say more than the result code; empty
@@ -44,12 +45,12 @@ class Link {
   const PortStatus& portStatus() const { return portStatus_; }
 
  private:
-  std::int32_t open(int port);
+  std::int32_t open(const PortTarget& port);
   std::int32_t validate(const Reply& reply, std::uint8_t address, const wire::Request& request) const;
 
   SerialPlatform& platform_;
   std::unique_ptr<SerialPort> port_;
-  int openPort_ = 0;
+  PortTarget openPort_{};
   PortStatus portStatus_;
   std::array<std::uint8_t, wire::kMaxPayload + wire::kOverhead> request_{};
 };

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "production/os.h"
 #include "production/station_words.h"
 #include "production/timestamp.h"
 #include "programming/messages.h"
@@ -76,9 +75,9 @@ std::vector<PortChoice> portChoices(SerialPlatform& comPorts, const std::vector<
       rows.push_back({name, whereText(comPorts.port(n), status), placeText(comPorts.port(n))});
   }
   for (const std::string& name : paths) {
-    const auto one = serialPlatform(name);
-    const Port p = one->port(kFirstPort);
-    rows.push_back({name, whereText(p, one->check(kFirstPort)), placeText(p)});
+    const PortTarget path{name, 0};
+    const Port p = comPorts.port(path);
+    rows.push_back({name, whereText(p, comPorts.check(path)), placeText(p)});
   }
   return rows;
 }

@@ -148,24 +148,25 @@ LineView::LineView(const std::vector<PortEntry>& ports, std::function<void()> wa
 // On a port's thread. A run of progress counts is one change, the newest,
 // so that a busy line cannot flood the window.
 void LineView::changed(const PortState& state) {
-  bool wake;
-  {
-    std::lock_guard lock(mu_);
-    std::vector<PortState>& queue = told_.states[state.port];
+  tell([&](Told& told) {
+    std::vector<PortState>& queue = told.states[state.port];
     if (!queue.empty() && queue.back().kind == Kind::Programming && state.kind == Kind::Programming)
       queue.back() = state;
     else
       queue.push_back(state);
-    wake = !std::exchange(told_.woken, true);
-  }
-  if (wake && wake_) wake_();
+  });
 }
 
 void LineView::finished(const JobResult& job, const std::string& recordError) {
+  tell([&](Told& told) { told.ended.emplace_back(job, recordError); });
+}
+
+// The window is woken for the first of a batch only: it takes them all.
+void LineView::tell(const std::function<void(Told&)>& add) {
   bool wake;
   {
     std::lock_guard lock(mu_);
-    told_.ended.emplace_back(job, recordError);
+    add(told_);
     wake = !std::exchange(told_.woken, true);
   }
   if (wake && wake_) wake_();
@@ -181,15 +182,15 @@ LineView::Update LineView::update() {
   for (const auto& [port, states] : told.states) {
     const auto it = index_.find(port);
     if (it == index_.end()) continue;
-    for (const PortState& s : states) show(tiles_[it->second], s);
+    for (const PortState& s : states) show(it->second, s);
     out.tiles.push_back(it->second);
   }
   for (const auto& [job, recordError] : told.ended) addRow(job, recordError, out);
   return out;
 }
 
-void LineView::show(Tile& tile, const PortState& s) {
-  const std::size_t i = index_.at(tile.port);
+void LineView::show(std::size_t i, const PortState& s) {
+  Tile& tile = tiles_[i];
   const std::string words = stateWords(s, last_[i], clockOf(now_()));
   tile.kind = kindOf(s, last_[i]);
   // What the system said of a port that cannot be had, under the words.

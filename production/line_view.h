@@ -98,7 +98,7 @@ class LineView final : public StationObserver {
  private:
   void changed(const PortState& state) override;
   void finished(const JobResult& job, const std::string& recordError) override;
-  void show(Tile& tile, const PortState& state);
+  void show(std::size_t tile, const PortState& state);
   void addRow(const JobResult& job, const std::string& recordError, Update& out);
 
   struct Told {
@@ -106,6 +106,7 @@ class LineView final : public StationObserver {
     std::vector<std::pair<JobResult, std::string>> ended;
     bool woken = false;
   };
+  void tell(const std::function<void(Told&)>& add);
   std::mutex mu_;
   Told told_;
   std::function<void()> wake_;

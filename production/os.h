@@ -8,14 +8,15 @@
 #include "serial/clock.h"
 #include "serial/serial_port.h"
 
-// What isp-flash needs from the operating system; one file per system.
+// What the programs of the production line need from the operating system;
+// one file per system.
 namespace isp::production {
 
 // The command line in UTF-8; standard output and error set up to show it.
 std::vector<std::string> startProgram(int argc, char** argv);
 
-// The serial ports: all of COM1 to COM20, or only the device at `path`.
-std::unique_ptr<SerialPlatform> serialPlatform(const std::string& path = {});
+// The serial ports: COM1 to COM20 by the system's table, a device path as it is.
+std::unique_ptr<SerialPlatform> serialPlatform();
 
 // From now on the user's interrupt (Ctrl-C and its kin) asks every transfer
 // to stop, like the Stop button, through the token returned.

@@ -35,8 +35,8 @@ std::vector<std::string> startProgram(int argc, char** argv) {
   return {argv, argv + argc};
 }
 
-std::unique_ptr<SerialPlatform> serialPlatform(const std::string& path) {
-  return std::make_unique<PosixSerialPlatform>(path.empty() ? PortMap::linuxDefault() : PortMap::onlyDevice(path));
+std::unique_ptr<SerialPlatform> serialPlatform() {
+  return std::make_unique<PosixSerialPlatform>(PortMap::linuxDefault());
 }
 
 std::stop_token installStopHandlers() {

@@ -61,9 +61,7 @@ std::vector<std::string> startProgram(int argc, char** argv) {
   return args;
 }
 
-std::unique_ptr<SerialPlatform> serialPlatform(const std::string& path) {
-  return std::make_unique<Win32SerialPlatform>(path);
-}
+std::unique_ptr<SerialPlatform> serialPlatform() { return std::make_unique<Win32SerialPlatform>(); }
 
 std::stop_token installStopHandlers() {
   ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);

@@ -28,11 +28,7 @@ class NoLog final : public LogSink {
 
 }  // namespace
 
-std::unique_ptr<SerialPlatform> platformFor(const PortTarget& target) {
-  return serialPlatform(target.number == 0 ? target.name : std::string());
-}
-
-int portNumberOf(const PortTarget& target) { return target.number == 0 ? kFirstPort : target.number; }
+std::unique_ptr<SerialPlatform> platformFor(const PortTarget&) { return serialPlatform(); }
 
 JobResult runJob(const JobSetup& s) {
   std::unique_ptr<SerialPlatform> platform;
@@ -42,18 +38,18 @@ JobResult runJob(const JobSetup& s) {
     ownLink.emplace(*platform);
   }
   Link& link = s.link ? *s.link : *ownLink;
-  const int n = portNumberOf(s.target);
   NoLog none;
   LogSink& log = s.log ? *s.log : none;
 
   JobResult r;
-  const Port port = link.port(n);
+  const Port port = link.port(s.target);
   r.port = port.name;
   r.node = port.node;
   r.adapter = port.adapter;
   r.started = std::chrono::system_clock::now();
   r.identifyOnly = !s.image;
-  const Outcome out = r.identifyOnly ? identifyOutcome(link, n, log, s.run) : run(link, n, *s.image, log, s.run);
+  const Outcome out =
+      r.identifyOnly ? identifyOutcome(link, s.target, log, s.run) : run(link, s.target, *s.image, log, s.run);
   r.ended = std::chrono::system_clock::now();
   r.device = out.device;
   r.result = out.kind;
@@ -65,7 +61,7 @@ JobResult runJob(const JobSetup& s) {
       if (!out.portStatus) r.why = out.portStatus.why;
       break;
     case Outcome::NotCompleted:
-      r.failedRecord = out.record;
+      r.failedRecord = out.failedRecord;
       r.code = out.code;
       r.why = msg::recordFailure(r.failedRecord, r.code, out.portStatus);
       break;

@@ -37,7 +37,6 @@ struct JobSetup {
 
 // The platform and the port number that stand for a target.
 std::unique_ptr<SerialPlatform> platformFor(const PortTarget& target);
-int portNumberOf(const PortTarget& target);
 
 JobResult runJob(const JobSetup& setup);
 

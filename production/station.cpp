@@ -70,7 +70,6 @@ std::string waitingWords(const PortState& s) {
 
 void Station::watch(const PortTarget& target) {
   const auto platform = setup_.platformFor(target);
-  const int n = portNumberOf(target);
   Link link(*platform);
   // The identification of the device that has had its transfer, while it
   // answers every poll with it.
@@ -109,13 +108,13 @@ void Station::watch(const PortTarget& target) {
     next = polled + setup_.poll;
     // Until it is open, the port is only looked at: an open raises DTR and RTS.
     if (link.openPort() == 0) {
-      if (const PortStatus status = platform->check(n); !status) {
+      if (const PortStatus status = platform->check(target); !status) {
         wait(waitingFor(status, {}));
         next = polled + setup_.look;
         continue;
       }
     }
-    const Identity id = identify(link, n, 0);
+    const Identity id = identify(link, target, 0);
     if (id.code != rc::kOk) {
       if (setup_.stop.stop_requested()) break;  // asked while it waited for the reply
       wait(waitingFor(link.portStatus(), id));

@@ -97,7 +97,7 @@ void MainDialogRules::OnTimer(int id) {
 
 int MainDialogRules::EndTransfer() {
   // A Stop with no transfer begun ends none: it is said as a stop all the same.
-  logEnd(*this, m_transfer ? m_transfer->status() : TransferStatus::Stopped);
+  logEnd(*this, m_transfer ? m_transfer->status() : Outcome::Stopped);
   m_view.stopRecordTimer(kTimerId);
   m_bRunning = false;
   m_bInTimer = false;
@@ -107,7 +107,7 @@ int MainDialogRules::EndTransfer() {
 }
 
 int MainDialogRules::block() const {
-  if (!m_transfer || m_transfer->status() == TransferStatus::Completed) return 0;
+  if (!m_transfer || m_transfer->status() == Outcome::Completed) return 0;
   return std::max(m_transfer->block(), 0);
 }
 

@@ -43,7 +43,7 @@ class MainDialogRules final : private LogSink {
   // Read from the transfer, never kept beside it: the last record the device
   // took (0 before the first and once all are in), and how it ended.
   int block() const;
-  TransferStatus status() const { return m_transfer ? m_transfer->status() : TransferStatus::NotCompleted; }
+  Outcome::Kind status() const { return m_transfer ? m_transfer->status() : Outcome::NotCompleted; }
   const std::string& log() const { return m_strLog; }
   const LinkRecord& linkRecord() const { return m_rec; }
   FirmwareImage& image() { return m_image; }

@@ -11,7 +11,7 @@ void LogSink::line(std::string_view text) {
   append(msg::kEol);
 }
 
-Identity identifyAndLog(Link& link, int port, int address, LogSink& log) {
+Identity identifyAndLog(Link& link, const PortTarget& port, int address, LogSink& log) {
   log.append(msg::kPortLine);
   log.line(link.port(port).name);
   const Identity id = identify(link, port, address);
@@ -25,11 +25,11 @@ Identity identifyAndLog(Link& link, int port, int address, LogSink& log) {
   return id;
 }
 
-void logEnd(LogSink& log, TransferStatus status) {
-  switch (status) {
-    case TransferStatus::Stopped: log.line(msg::kTransferStopped); break;
-    case TransferStatus::NotCompleted: log.line(msg::kProgrammingNotCompleted); break;
-    case TransferStatus::Completed: log.line(msg::kProgrammingCompleted); break;
+void logEnd(LogSink& log, Outcome::Kind kind) {
+  switch (kind) {
+    case Outcome::Stopped: log.line(msg::kTransferStopped); break;
+    case Outcome::Completed: log.line(msg::kProgrammingCompleted); break;
+    default: log.line(msg::kProgrammingNotCompleted); break;
   }
 }
 
@@ -47,17 +47,17 @@ void Transfer::step() {
   block_ = k;
   if (k == 0) log_.line(msg::kProgrammingStarted);
   if (k == wire::kDataRecords) {
-    status_ = TransferStatus::Completed;
+    status_ = Outcome::Completed;
     running_ = false;
   }
 }
 
 void Transfer::stop() {
-  status_ = TransferStatus::Stopped;
+  status_ = Outcome::Stopped;
   running_ = false;
 }
 
-Outcome identifyOutcome(Link& link, int port, LogSink& log, const RunSetup& s) {
+Outcome identifyOutcome(Link& link, const PortTarget& port, LogSink& log, const RunSetup& s) {
   Outcome out{.port = link.port(port)};
   const Identity id = identifyAndLog(link, port, s.address, log);
   out.device = msg::fromCp1251(id.name);
@@ -72,9 +72,9 @@ Outcome identifyOutcome(Link& link, int port, LogSink& log, const RunSetup& s) {
   return out;
 }
 
-Outcome run(Link& link, int port, const FirmwareImage& image, LogSink& log, const RunSetup& s) {
+Outcome run(Link& link, const PortTarget& port, const FirmwareImage& image, LogSink& log, const RunSetup& s) {
   if (s.stop.stop_requested()) {
-    logEnd(log, TransferStatus::Stopped);
+    logEnd(log, Outcome::Stopped);
     return {.kind = Outcome::Stopped, .port = link.port(port)};
   }
   Outcome out = identifyOutcome(link, port, log, s);
@@ -95,16 +95,12 @@ Outcome run(Link& link, int port, const FirmwareImage& image, LogSink& log, cons
   }
   logEnd(log, transfer.status());
   // After the last line, so that the progress shown last is the whole.
-  if (s.progress && transfer.status() == TransferStatus::Completed) s.progress(wire::kRecords);
-  switch (transfer.status()) {
-    case TransferStatus::Completed: out.kind = Outcome::Completed; break;
-    case TransferStatus::Stopped: out.kind = Outcome::Stopped; break;
-    case TransferStatus::NotCompleted:
-      out.kind = Outcome::NotCompleted;
-      out.record = transfer.failedRecord();
-      out.code = transfer.code();
-      out.portStatus = link.portStatus();
-      break;
+  if (s.progress && transfer.status() == Outcome::Completed) s.progress(wire::kRecords);
+  out.kind = transfer.status();
+  if (out.kind == Outcome::NotCompleted) {
+    out.failedRecord = transfer.failedRecord();
+    out.code = transfer.code();
+    out.portStatus = link.portStatus();
   }
   return out;
 }

@@ -28,21 +28,30 @@ class LogSink {
 
 // Asks the device who it is, with the log lines Transmit gives it: the port,
 // then the device and whether it is ready, or why it did not answer.
-Identity identifyAndLog(Link& link, int port, int address, LogSink& log);
+Identity identifyAndLog(Link& link, const PortTarget& port, int address, LogSink& log);
 
-// The values are the main window's status numbers.
-enum class TransferStatus { NotCompleted = 0, Completed = 1, Stopped = 2 };
+// How a device's turn ended: the one word for it in every layer, from the
+// transfer core and the main window's rules to a port's job, the station,
+// the production record and isp-flash's exit status.
+struct Outcome {
+  enum Kind { Completed, NotCompleted, NotIdentified, Stopped } kind = NotIdentified;
+  int failedRecord = -1;  // NotCompleted: the record whose exchange failed
+  std::int32_t code = 0;  // that exchange's result code, or the identification's
+  std::string device{};   // the name the device gave, in UTF-8
+  Port port{};
+  PortStatus portStatus{};  // why the port was lost, when it was
+};
 
-// The line a transfer ends with.
-void logEnd(LogSink& log, TransferStatus status);
+// The line a transfer ends with: Completed, NotCompleted or Stopped.
+void logEnd(LogSink& log, Outcome::Kind kind);
 
 // The records of one transfer, one exchange a step: the header record, then
 // data records 1 to 512. It ends at the last record, at the first exchange
 // that fails (logged with its code and record), or when stopped.
 class Transfer {
  public:
-  Transfer(Link& link, int port, int address, const FirmwareImage& image, LogSink& log)
-      : link_(link), port_(port), address_(address), image_(image), log_(log) {}
+  Transfer(Link& link, PortTarget port, int address, const FirmwareImage& image, LogSink& log)
+      : link_(link), port_(std::move(port)), address_(address), image_(image), log_(log) {}
 
   void step();
   void stop();
@@ -50,7 +59,8 @@ class Transfer {
   bool running() const { return running_; }
   // The last record the device took; -1 before the header record.
   int block() const { return block_; }
-  TransferStatus status() const { return status_; }
+  // NotCompleted until it completes or is stopped.
+  Outcome::Kind status() const { return status_; }
   // The record whose exchange ended the transfer, and its result code;
   // -1 and 0 when none failed.
   int failedRecord() const { return failedRecord_; }
@@ -58,23 +68,15 @@ class Transfer {
 
  private:
   Link& link_;
-  int port_, address_;
+  PortTarget port_;
+  int address_;
   const FirmwareImage& image_;
   LogSink& log_;
   bool running_ = true;
   int block_ = -1;
-  TransferStatus status_ = TransferStatus::NotCompleted;
+  Outcome::Kind status_ = Outcome::NotCompleted;
   int failedRecord_ = -1;
   std::int32_t code_ = 0;
-};
-
-struct Outcome {
-  enum Kind { Completed, NotCompleted, NotIdentified, Stopped } kind = NotIdentified;
-  int record = -1;        // NotCompleted: the record whose exchange failed
-  std::int32_t code = 0;  // that exchange's result code, or the identification's
-  std::string device{};   // the name the device gave, in UTF-8
-  Port port{};
-  PortStatus portStatus{};  // why the port failed, when it did
 };
 
 struct RunSetup {
@@ -90,10 +92,10 @@ struct RunSetup {
 
 // The identification alone, as a run begins: Completed when the device is in
 // programming mode, NotIdentified with the exchange's code, or Stopped.
-Outcome identifyOutcome(Link& link, int port, LogSink& log, const RunSetup& setup);
+Outcome identifyOutcome(Link& link, const PortTarget& port, LogSink& log, const RunSetup& setup);
 
 // A whole transfer of a loaded image to the device on COM`port`, paced by
 // the steady clock: identification, the records, the end line.
-Outcome run(Link& link, int port, const FirmwareImage& image, LogSink& log, const RunSetup& setup);
+Outcome run(Link& link, const PortTarget& port, const FirmwareImage& image, LogSink& log, const RunSetup& setup);
 
 }  // namespace isp

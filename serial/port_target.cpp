@@ -17,6 +17,8 @@ constexpr const char* kPathMarks = "/";
 
 }  // namespace
 
+PortTarget::PortTarget(int n) : name(n == 0 ? std::string() : comName(n)), number(n) {}
+
 std::optional<int> portNumber(const std::string& port) {
   if (port.find_first_of(kPathMarks) != std::string::npos) return 0;
   const auto is = [&](std::size_t i, char upper) { return std::toupper(static_cast<unsigned char>(port[i])) == upper; };

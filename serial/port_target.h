@@ -1,14 +1,19 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A port as a user names it, on any command line or in any window.
 namespace isp {
 
 struct PortTarget {
-  std::string name;  // as given: "COM5", "5" or a device path
-  int number = 0;    // 1 to 20, or 0 for a device path
+  std::string name{};  // as given: "COM5", "5" or a device path; empty for none
+  int number = 0;      // 1 to 20, or 0 for a device path
+  PortTarget() = default;
+  PortTarget(std::string given, int n) : name(std::move(given)), number(n) {}
+  // COMn, as the main window and the port listing count ports; 0 is none.
+  PortTarget(int n);  // NOLINT(google-explicit-constructor): a COM number names a port
   bool operator==(const PortTarget&) const = default;
 };
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "serial/clock.h"
+#include "serial/port_target.h"
 
 // The platform's serial operations. This is the only interface that knows an
 // operating system exists; one implementation per platform lives beside it.
@@ -91,18 +92,19 @@ struct OpenResult {
 class SerialPlatform {
  public:
   virtual ~SerialPlatform() = default;
-  // What COMn is called and which node stands for it.
-  virtual Port port(int n) const = 0;
-  // Opens COMn exclusively and configures it as 19200 8N1, raw, no flow
+  // What a port is called and which node stands for it: COMn's from the
+  // system's table, a device path's the path itself.
+  virtual Port port(const PortTarget& target) const = 0;
+  // Opens the port exclusively and configures it as 19200 8N1, raw, no flow
   // control, DTR and RTS inactive. Never waits for carrier. Closing the port
   // puts back the settings it had.
-  virtual OpenResult open(int n) = 0;
-  // Whether COMn could be opened right now, told without opening it where the
+  virtual OpenResult open(const PortTarget& target) = 0;
+  // Whether the port could be opened right now, told without opening it where the
   // system allows: an open raises DTR and RTS, which resets some boards.
-  virtual PortStatus check(int n) = 0;
-  // Why COMn's device stopped answering, asked after a hang-up: whether the
+  virtual PortStatus check(const PortTarget& target) = 0;
+  // Why the port's device stopped answering, asked after a hang-up: whether the
   // adapter was pulled out or the line merely hung up.
-  virtual PortStatus whyGone(int n) = 0;
+  virtual PortStatus whyGone(const PortTarget& target) = 0;
 };
 
 }  // namespace isp

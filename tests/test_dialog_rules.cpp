@@ -73,7 +73,7 @@ TEST(DialogRules, CompleteTransferAndAgain) {
             kIdentified + "Файл считан\r\nПрограммирование устройства начато\r\nПрограммирование завершено\r\n");
   EXPECT_TRUE(r.view.transferring(false));
   EXPECT_EQ(std::tuple(r.view.range, r.view.progress, r.rules.status(), r.rules.block()),
-            std::tuple(512, 511, TransferStatus::Completed, 0));
+            std::tuple(512, 511, Outcome::Completed, 0));
   EXPECT_EQ(r.device->image(), r.image);
   EXPECT_TRUE(r.device->faults().empty()) << "records went in order with the right flags";
 
@@ -83,7 +83,7 @@ TEST(DialogRules, CompleteTransferAndAgain) {
   r.rules.OnFile(r.files.write("missing/x.isp", {}));
   r.transmit();
   EXPECT_TRUE(r.view.shown.starts_with(kIdentified + "Программирование устройства начато")) << r.view.shown;
-  EXPECT_EQ(r.rules.status(), TransferStatus::Completed);
+  EXPECT_EQ(r.rules.status(), Outcome::Completed);
   EXPECT_EQ(r.device->framesHandled(), 2 * (1 + 513));
 }
 
@@ -102,7 +102,7 @@ TEST(DialogRules, StopAndStrayTicks) {
   r.rules.OnStop();
   EXPECT_TRUE(r.view.shown.ends_with("Программирование устройства начато\r\nПередача остановлена\r\n"));
   EXPECT_TRUE(r.view.transferring(false));
-  EXPECT_EQ(r.rules.status(), TransferStatus::Stopped);
+  EXPECT_EQ(r.rules.status(), Outcome::Stopped);
   r.rules.OnTimer(1);
   EXPECT_EQ(r.device->recordCount(), 2u) << "no record after Stop";
 }
@@ -131,7 +131,7 @@ TEST(DialogRules, EachFailureEndsWithItsLogLine) {
     r.transmit();
     EXPECT_TRUE(r.view.shown.ends_with(lastLines)) << r.view.shown;
     EXPECT_EQ(r.view.progress, progress);
-    EXPECT_NE(r.rules.status(), TransferStatus::Completed);
+    EXPECT_NE(r.rules.status(), Outcome::Completed);
     if (progress != -100) {
       EXPECT_TRUE(r.view.transferring(false));
       continue;

@@ -183,9 +183,8 @@ TEST_F(Station, AWaitingPortSaysWhy) {
   };
   std::vector<PortTarget> ports;
   for (const auto& [port, reason, detail] : cases) ports.push_back({port, 0});
-  startStation(ports, 20ms, [&](const PortTarget& t) {
-    return std::make_unique<PosixSerialPlatform>(PortMap::onlyDevice(t.name), "/sys", lockDir);
-  });
+  startStation(ports, 20ms,
+               [&](const PortTarget&) { return std::make_unique<PosixSerialPlatform>(PortMap(), "/sys", lockDir); });
   const bool programmed = waitFor([&] { return states_.of(damaged->path()).ends_with('C'); });
   std::this_thread::sleep_for(200ms);  // ten polls more
   const std::string out = stopStation();

@@ -1,10 +1,11 @@
-// The transfer core: a run stopped, its record clock, the image's
-// fingerprint and device text made safe for a terminal.
+// The transfer core: a run to its end or stopped, its record clock, the
+// image's fingerprint and device text made safe for a terminal.
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <tuple>
 
+#include "link/result_codes.h"
 #include "programming/messages.h"
 #include "programming/sha256.h"
 #include "programming/tick_schedule.h"
@@ -45,6 +46,47 @@ TEST(TransferCore, StopEndsTheWait) {
   const int frames = device->framesHandled();
   EXPECT_EQ(run(link, 1, image, log, {.stop = stop.get_token()}).kind, Outcome::Stopped);
   EXPECT_EQ(device->framesHandled(), frames);
+}
+
+// A whole run ends as its device does: completed with every record in it,
+// or not completed at the record that failed, with that exchange's code and,
+// for a device gone away, why; a device not ready is not identified.
+TEST(TransferCore, RunEndsAsTheDeviceDoes) {
+  TempDir dir;
+  FirmwareImage image;
+  std::string lines;
+  image.choose(dir.write("fw.isp", sampleImage()), lines);
+  ASSERT_TRUE(image.makeReady(lines));
+  const struct {
+    sim::DeviceOptions device;
+    Outcome::Kind kind;
+    int failedRecord;
+    std::int32_t code;
+    const char* lastLine;
+  } cases[] = {
+      {{}, Outcome::Completed, -1, 0, "Программирование завершено"},
+      {{.errorAt = 100, .errorCode = 7}, Outcome::NotCompleted, 100, 7, "Программирование не завершено"},
+      {{.hangupAt = 50}, Outcome::NotCompleted, 50, rc::kNoReply, "Программирование не завершено"},
+      {{.notReady = true}, Outcome::NotIdentified, -1, rc::kNotInProgrammingMode, "не готово к программированию"},
+  };
+  for (const auto& c : cases) {
+    auto device = startSimulator({.device = c.device});
+    PosixSerialPlatform platform(PortMap().set(1, device->path()));
+    Link link(platform);
+    TextLog log;
+    int shown = 0;
+    const Outcome out = run(link, 1, image, log, {.period = {}, .progress = [&](int k) { shown = k; }});
+    EXPECT_EQ(std::tuple(out.kind, out.failedRecord, out.code), std::tuple(c.kind, c.failedRecord, c.code))
+        << c.lastLine;
+    EXPECT_TRUE(log.text.ends_with(std::string(c.lastLine) + "\r\n")) << log.text;
+    if (c.kind == Outcome::Completed) {
+      EXPECT_EQ(out.device, "SIM-1");
+      EXPECT_EQ(std::pair(shown, device->image()), std::pair(wire::kRecords, sampleImage()));
+    }
+    if (c.code == rc::kNoReply) {
+      EXPECT_FALSE(out.portStatus) << "a device gone away is named";
+    }
+  }
 }
 
 // What a terminal or a line-based file gets of a device's text: every

@@ -91,8 +91,7 @@ bool StationWindow::start() {
   station_ = std::make_unique<production::Station>(
       production::StationSetup{
           .ports = targets,
-          .platformFor =
-              [this](const PortTarget& t) { return t.number ? comPorts_() : production::serialPlatform(t.name); },
+          .platformFor = [this](const PortTarget& t) { return t.number ? comPorts_() : production::serialPlatform(); },
           .stop = stop_source_.get_token(),
           .period = milliseconds(s.intervalMs),
           .observer = view_.get()},

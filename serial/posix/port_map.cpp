@@ -10,13 +10,9 @@ PortMap PortMap::linuxDefault() {
   return m;
 }
 
-PortMap PortMap::onlyDevice(const std::string& path) {
-  PortMap m;
-  m.ports_[kFirstPort] = Port{path, path};
-  return m;
-}
-
-Port PortMap::port(int n) const {
+Port PortMap::port(const PortTarget& target) const {
+  if (target.number == 0 && !target.name.empty()) return Port{target.name, target.name};
+  const int n = target.number;
   if (n < kFirstPort || n > kLastPort) return Port{comName(n), {}};
   const Port& p = ports_[static_cast<std::size_t>(n)];
   return p.name.empty() ? Port{comName(n), {}} : p;

@@ -11,13 +11,11 @@ namespace isp {
 class PortMap {
  public:
   static PortMap linuxDefault();
-  // A table of one port, the device the user named by its path; it is
-  // called by that path, not by a COM name.
-  static PortMap onlyDevice(const std::string& path);
   PortMap() = default;
 
-  // COMn, with an empty node when COMn has none on this machine.
-  Port port(int n) const;
+  // COMn, with an empty node when COMn has none on this machine; a device
+  // path, called by that path.
+  Port port(const PortTarget& target) const;
   PortMap& set(int n, std::string node);
 
  private:

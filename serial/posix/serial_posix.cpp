@@ -199,8 +199,8 @@ int configure(int fd, const LineSettings& line) {
 PosixSerialPlatform::PosixSerialPlatform(PortMap map, std::string sysfsRoot, std::string lockDir)
     : map_(std::move(map)), sysfsRoot_(std::move(sysfsRoot)), lockDir_(std::move(lockDir)) {}
 
-Port PosixSerialPlatform::port(int n) const {
-  Port p = map_.port(n);
+Port PosixSerialPlatform::port(const PortTarget& target) const {
+  Port p = map_.port(target);
   if (!p.node.empty()) p.adapter = sysfs::usbAdapter(sysfsRoot_, p.node);
   return p;
 }
@@ -216,8 +216,8 @@ PortStatus lockRefusal(const Port& p, const PortLock::Result& lock) {
 }
 }  // namespace
 
-OpenResult PosixSerialPlatform::open(int n) {
-  const Port p = map_.port(n);
+OpenResult PosixSerialPlatform::open(const PortTarget& target) {
+  const Port p = map_.port(target);
   if (p.node.empty()) return {nullptr, portStatusFromErrno(p, ENOENT)};
   // Our programs meet at the lock file before anything touches the line:
   // the open alone would raise DTR and RTS under a running transfer.
@@ -241,8 +241,8 @@ OpenResult PosixSerialPlatform::open(int n) {
 
 // Presence from the node and sysfs, permission from access(), our own
 // programs' hold from the lock file: nothing here opens the device.
-PortStatus PosixSerialPlatform::check(int n) {
-  const Port p = map_.port(n);
+PortStatus PosixSerialPlatform::check(const PortTarget& target) {
+  const Port p = map_.port(target);
   if (p.node.empty()) return portStatusFromErrno(p, ENOENT);
   if (sysfs::emptyUartSlot(sysfsRoot_, p.node)) return {SerialError::NotFound, p.node + " has no UART behind it"};
   struct stat st {};
@@ -254,8 +254,8 @@ PortStatus PosixSerialPlatform::check(int n) {
   return {};
 }
 
-PortStatus PosixSerialPlatform::whyGone(int n) {
-  const Port p = map_.port(n);
+PortStatus PosixSerialPlatform::whyGone(const PortTarget& target) {
+  const Port p = map_.port(target);
   // An adapter's node goes a moment after its line hangs up, once the
   // kernel has taken the device down.
   SteadyClock& clock = SteadyClock::instance();

@@ -6,7 +6,8 @@
 
 namespace isp {
 
-// termios serial ports. COMn is found through a PortMap.
+// termios serial ports. COMn is found through a PortMap; a device path is
+// opened as it is.
 class PosixSerialPlatform final : public SerialPlatform {
  public:
   // sysfsRoot is where the kernel's device tree is read, lockDir where the
@@ -14,10 +15,10 @@ class PosixSerialPlatform final : public SerialPlatform {
   explicit PosixSerialPlatform(PortMap map = PortMap::linuxDefault(), std::string sysfsRoot = "/sys",
                                std::string lockDir = "/run/lock");
 
-  Port port(int n) const override;
-  OpenResult open(int n) override;
-  PortStatus check(int n) override;
-  PortStatus whyGone(int n) override;
+  Port port(const PortTarget& target) const override;
+  OpenResult open(const PortTarget& target) override;
+  PortStatus check(const PortTarget& target) override;
+  PortStatus whyGone(const PortTarget& target) override;
 
  private:
   PortMap map_;

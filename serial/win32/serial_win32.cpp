@@ -90,18 +90,18 @@ PortStatus portStatusFromWin32(const Port& port, DWORD err) {
   return portStatus(port, serialErrorFromWin32(err), systemMessage(err));
 }
 
-Win32SerialPlatform::Win32SerialPlatform(std::string onlyPath, LineSettings line)
-    : onlyPath_(std::move(onlyPath)), line_(line) {}
+Win32SerialPlatform::Win32SerialPlatform(LineSettings line) : line_(line) {}
 
-Port Win32SerialPlatform::port(int n) const {
-  if (!onlyPath_.empty()) return n == kFirstPort ? Port{onlyPath_, onlyPath_} : Port{comName(n), {}};
+Port Win32SerialPlatform::port(const PortTarget& target) const {
+  if (target.number == 0 && !target.name.empty()) return Port{target.name, target.name};
+  const int n = target.number;
   if (n < kFirstPort || n > kLastPort) return Port{comName(n), {}};
   Port p{comName(n), "\\\\.\\" + comName(n)};
   // The kernel device behind the name ("\Device\Serial0", "\Device\VCP0")
   // says which driver, and so which adapter, it is; no installer needed.
-  wchar_t target[512];
-  if (::QueryDosDeviceW(toUtf16(p.name).c_str(), target, sizeof target / sizeof target[0]) > 0)
-    p.adapter = toUtf8(target);
+  wchar_t device[512];
+  if (::QueryDosDeviceW(toUtf16(p.name).c_str(), device, sizeof device / sizeof device[0]) > 0)
+    p.adapter = toUtf8(device);
   return p;
 }
 
@@ -133,8 +133,8 @@ class SystemCommCalls final : public CommCalls {
 };
 }  // namespace
 
-OpenResult Win32SerialPlatform::open(int n) {
-  const Port p = port(n);
+OpenResult Win32SerialPlatform::open(const PortTarget& target) {
+  const Port p = port(target);
   PortStatus status;
   UniqueHandle h = openSerial(p, status);
   if (!h) return {nullptr, status};
@@ -151,19 +151,19 @@ OpenResult Win32SerialPlatform::open(int n) {
   return {std::make_unique<Win32Port>(std::move(h)), {}};
 }
 
-PortStatus Win32SerialPlatform::check(int n) {
+PortStatus Win32SerialPlatform::check(const PortTarget& target) {
   PortStatus status;
-  openSerial(port(n), status);
+  openSerial(port(target), status);
   return status;
 }
 
 // A USB adapter pulled out takes its COM name with it.
-PortStatus Win32SerialPlatform::whyGone(int n) {
-  const Port p = port(n);
+PortStatus Win32SerialPlatform::whyGone(const PortTarget& target) {
+  const Port p = port(target);
   std::string name = p.node;
   if (name.starts_with(R"(\\.\)") || name.starts_with("//./")) name = name.substr(4);
-  wchar_t target[512];
-  if (::QueryDosDeviceW(toUtf16(name).c_str(), target, sizeof target / sizeof target[0]) == 0 &&
+  wchar_t device[512];
+  if (::QueryDosDeviceW(toUtf16(name).c_str(), device, sizeof device / sizeof device[0]) == 0 &&
       ::GetLastError() == ERROR_FILE_NOT_FOUND)
     return portStatus(p, SerialError::Unplugged, {});
   return portStatus(p, SerialError::Disconnected, "the device stopped answering");

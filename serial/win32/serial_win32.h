@@ -7,19 +7,18 @@
 
 namespace isp {
 
-// Win32 serial ports: COMn is the device \\.\COMn.
+// Win32 serial ports: COMn is the device \\.\COMn; a device path is
+// opened as it is.
 class Win32SerialPlatform final : public SerialPlatform {
  public:
-  // Given a path, the one port there is is that path, called by it.
-  explicit Win32SerialPlatform(std::string onlyPath = {}, LineSettings line = {});
+  explicit Win32SerialPlatform(LineSettings line = {});
 
-  Port port(int n) const override;
-  OpenResult open(int n) override;
-  PortStatus check(int n) override;
-  PortStatus whyGone(int n) override;
+  Port port(const PortTarget& target) const override;
+  OpenResult open(const PortTarget& target) override;
+  PortStatus check(const PortTarget& target) override;
+  PortStatus whyGone(const PortTarget& target) override;
 
  private:
-  std::string onlyPath_;
   LineSettings line_;
 };
 

@@ -47,13 +47,15 @@ class ScriptedPort final : public SerialPort {
 
 }  // namespace
 
-PortStatus ScriptedPlatform::check(int n) {
+PortStatus ScriptedPlatform::check(const PortTarget& t) {
+  const int n = t.number;
   if (presentPorts.count(n) == 0) return {SerialError::NotFound, "absent"};
   return {};
 }
 
-OpenResult ScriptedPlatform::open(int n) {
-  PortStatus status = check(n);
+OpenResult ScriptedPlatform::open(const PortTarget& t) {
+  const int n = t.number;
+  PortStatus status = check(t);
   if (!status) return {nullptr, status};
   journal.push_back("open " + std::to_string(n));
   return {std::make_unique<ScriptedPort>(*this, n), {}};

@@ -25,10 +25,10 @@ class ScriptedPlatform final : public SerialPlatform {
 
   void queue(const Bytes& reply) { replies.push_back(reply); }
 
-  Port port(int n) const override { return {comName(n), "scripted" + std::to_string(n)}; }
-  OpenResult open(int n) override;
-  PortStatus check(int n) override;
-  PortStatus whyGone(int n) override { return portStatus(port(n), SerialError::Disconnected, "gone"); }
+  Port port(const PortTarget& t) const override { return {t.name, "scripted" + std::to_string(t.number)}; }
+  OpenResult open(const PortTarget& t) override;
+  PortStatus check(const PortTarget& t) override;
+  PortStatus whyGone(const PortTarget& t) override { return portStatus(port(t), SerialError::Disconnected, "gone"); }
 };
 
 std::string hex(const Bytes& b);

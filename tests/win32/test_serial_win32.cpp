@@ -120,12 +120,12 @@ TEST(Win32Serial, ErrorWords) {
 TEST(Win32Serial, FailedOpens) {
   EXPECT_EQ(Win32SerialPlatform().port(12).node, R"(\\.\COM12)");
   const std::string absent = R"(\\.\ISPNOSUCHPORT)";
-  EXPECT_EQ(Win32SerialPlatform(absent).open(1).status.why, absent + " does not exist");
+  EXPECT_EQ(Win32SerialPlatform().open({absent, 0}).status.why, absent + " does not exist");
 
   wchar_t dir[MAX_PATH], file[MAX_PATH];
   ::GetTempPathW(MAX_PATH, dir);
   ::GetTempFileNameW(dir, L"isp", 0, file);
-  const OpenResult o = Win32SerialPlatform(toUtf8(file)).open(1);
+  const OpenResult o = Win32SerialPlatform().open({toUtf8(file), 0});
   EXPECT_FALSE(o.port);
   EXPECT_EQ(o.status.error, SerialError::NotASerialPort) << o.status.why;
   ::DeleteFileW(file);
