@@ -19,6 +19,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 143" INT TERM  # the clean-up runs on a time-out too
 . "$root/tests/win32/wine_ports.sh"
 wine_ports $(seq 5 20)
 # A server of our own, quiet: a stand-in's pseudo-terminal that closes may

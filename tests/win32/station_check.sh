@@ -30,6 +30,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 143" INT TERM  # the clean-up runs on a time-out too
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 . "$here/wine_ports.sh"
