@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "link/result_codes.h"
+#include "production/line_setup.h"
 #include "production/line_view.h"
+#include "tests/support/scripted_port.h"
 
 namespace isp::test {
 namespace {
@@ -148,6 +150,26 @@ TEST(LineView, RowsAndTotals) {
             "Завершено: 1    С ошибкой: 1    Остановлено: 1    Устройств в час: —    С начала: 0 ч 00 мин");
   EXPECT_EQ(line.view.totals(std::chrono::minutes(125) + std::chrono::seconds(59)),
             "Завершено: 1    С ошибкой: 1    Остановлено: 1    Устройств в час: 1.0    С начала: 2 ч 05 мин");
+}
+
+}  // namespace
+}  // namespace isp::test
+
+namespace isp::test {
+namespace {
+
+// The set-up's ports as both windows offer them: each named once as the
+// station keeps it, "all" as the ports there are now, a chosen port whose
+// adapter is not plugged in yet listed all the same, and said so.
+TEST(LineSetup, PortsOffered) {
+  ScriptedPlatform platform;
+  platform.presentPorts = {5, 7};
+  const std::vector<std::string> chosen = production::chosenPorts({"6", "com7", "COM7", "ALL"}, platform);
+  EXPECT_EQ(chosen, (std::vector<std::string>{"COM6", "COM7", "COM5"}));
+  std::vector<std::string> rows;
+  for (const production::PortChoice& c : production::portChoices(platform, {"COM6"}, {}))
+    rows.push_back(c.name + ": " + c.where);
+  EXPECT_EQ(rows, (std::vector<std::string>{"COM5: scripted5", "COM6: scripted6   (нет адаптера)", "COM7: scripted7"}));
 }
 
 }  // namespace
