@@ -13,7 +13,7 @@ PortList::PortList(HWND list, const std::vector<std::string>& given) : list_(lis
   ListView_SetExtendedListViewStyle(list_, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
   LVCOLUMNW column{};
   column.mask = LVCF_WIDTH;
-  column.cx = 2000;
+  column.cx = 400;
   ListView_InsertColumn(list_, 0, &column);
   refresh();
 }
@@ -41,6 +41,7 @@ void PortList::refresh() {
     ListView_SetCheckState(list_, static_cast<int>(i),
                            std::find(chosen_.begin(), chosen_.end(), row.name) != chosen_.end());
   }
+  ListView_SetColumnWidth(list_, 0, LVSCW_AUTOSIZE);  // a scroll bar only for what does not fit
   if (current >= 0 && current < ListView_GetItemCount(list_))
     ListView_SetItemState(list_, current, LVIS_FOCUSED, LVIS_FOCUSED);
   SendMessageW(list_, WM_SETREDRAW, TRUE, 0);

@@ -120,7 +120,7 @@ void StationWindow::create(const StationSettings& s) {
 }
 
 int StationWindow::layoutSetup(int y, int width) {
-  const int h = fontHeight(hwnd_, font_), row = h + 10, labelW = h * 11, button = h * 7;
+  const int h = fontHeight(hwnd_, font_), row = h + 10, labelW = h * 13, button = h * 7;
   const int fieldX = kMargin + labelW, fieldW = width - fieldX - button - 2 * kMargin;
   const auto place = [&](int id, int x, int top, int cx, int cy) {
     MoveWindow(GetDlgItem(hwnd_, id), x, top, cx, cy, TRUE);
@@ -132,8 +132,8 @@ int StationWindow::layoutSetup(int y, int width) {
   place(IDC_FILE_FACTS, fieldX, y, width - fieldX - kMargin, h);
   y += h + 8;
   place(IDC_LABEL + 1, kMargin, y + 4, labelW, h);
-  place(IDC_PORTS, fieldX, y, width - fieldX - kMargin, h * 8);
-  y += h * 8 + 8;
+  place(IDC_PORTS, fieldX, y, width - fieldX - kMargin, h * 14);
+  y += h * 14 + 8;
   place(IDC_LABEL + 2, kMargin, y + 4, labelW, h);
   place(IDC_REPORT, fieldX, y, fieldW, row);
   place(IDC_CHOOSE_FOLDER, width - kMargin - button, y, button, row);
