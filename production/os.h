@@ -53,5 +53,8 @@ std::string deviceIdentity(const std::string& node);
 std::string fileIdentity(const std::string& path);
 // The path made absolute, for a record read far from where it was written.
 std::string absolutePath(const std::string& path);
+// Makes the missing folders above a report's file, for this user alone;
+// nothing when done, else why not, naming the path.
+std::string makeReportFolder(const std::string& reportPath);
 
 }  // namespace isp::production

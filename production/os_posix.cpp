@@ -216,4 +216,10 @@ std::string absolutePath(const std::string& path) {
   return out;
 }
 
+std::string makeReportFolder(const std::string& reportPath) {
+  std::error_code ec;
+  const std::filesystem::path whole = std::filesystem::absolute(reportPath, ec);
+  return makePrivateFolder((ec ? std::filesystem::path(reportPath) : whole).parent_path().string());
+}
+
 }  // namespace isp::production

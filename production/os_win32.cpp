@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "production/os.h"
 #include "serial/win32/serial_win32.h"
@@ -209,6 +210,14 @@ bool stderrShowsProgress() {
   const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
   DWORD mode = 0;
   return ::GetConsoleMode(err, &mode) && ::SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
+// Folders under the user's profile are the user's alone already.
+std::string makeReportFolder(const std::string& reportPath) {
+  const std::filesystem::path folder = std::filesystem::path(toUtf16(reportPath)).parent_path();
+  std::error_code ec;
+  if (folder.empty() || std::filesystem::create_directories(folder, ec) || !ec) return {};
+  return toUtf8(folder.wstring()) + ": " + ec.message();
 }
 
 }  // namespace isp::production

@@ -29,12 +29,9 @@ QString fromUtf8(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
 void StationWindow::stopNow() {
-  if (!thread_) return;
-  stop_source_.request_stop();
-  thread_->join();
-  thread_.reset();
-  station_.reset();
-  record_.reset();
+  if (!run_) return;
+  run_->stop();
+  run_->finish();
 }
 
 bool StationWindow::start() {
@@ -44,63 +41,46 @@ bool StationWindow::start() {
     return false;
   }
   const StationSettings s = settings();
-  std::vector<PortTarget> targets;
-  for (const QString& name : s.ports)
-    targets.push_back({name.toStdString(), portNumber(name.toStdString()).value_or(0)});
-  if (targets.empty()) {
-    refuse(ui::qtText(production::words::kNoPort));
+  std::vector<production::PortEntry> entries;
+  for (const QString& name : s.ports) entries.push_back({name.toStdString(), ports_->whereOf(name).toStdString()});
+  std::string why;
+  auto run = production::LineRun::start(
+      {.ports = entries,
+       .report = s.report.toStdString(),
+       .period = milliseconds(s.intervalMs),
+       .platformFor = [this](const PortTarget& t) { return t.number ? comPorts_() : production::serialPlatform(); },
+       // Woken once for whatever piled up, however fast the devices go.
+       .wake =
+           [this] {
+             QMetaObject::invokeMethod(
+                 this, [this] { showChanges(); }, Qt::QueuedConnection);
+           },
+       .ended =
+           [this] {
+             QMetaObject::invokeMethod(
+                 this, [this] { ended(); }, Qt::QueuedConnection);
+           }},
+      image_, &why);
+  if (!run) {
+    refuse(fromUtf8(why));
     return false;
   }
-  // The record is opened before any device is touched, as isp-flash does.
-  std::string error = makePrivateFolder(QFileInfo(s.report).absolutePath().toStdString());
-  if (!error.empty()) {
-    refuse(ui::qtText(production::words::kFolderNotMade) + fromUtf8(error));
-    return false;
-  }
-  auto file = production::RecordFile::open(s.report.toStdString(), &error);
-  if (!file) {
-    refuse(ui::qtText(production::words::kReportNotWritable) + fromUtf8(error));
-    return false;
-  }
-  record_ = std::make_unique<production::ProductionRecord>(std::move(file));
-
   for (PortTile* tile : tileOf_) delete tile;
   tileOf_.clear();
-  std::vector<production::PortEntry> entries;
-  for (const PortTarget& t : targets) entries.push_back({t.name, ports_->whereOf(fromUtf8(t.name)).toStdString()});
-  // The view is told on the ports' threads and wakes the window once for
-  // whatever piled up, however fast the devices go.
-  view_ = std::make_unique<production::LineView>(entries, [this] {
-    QMetaObject::invokeMethod(
-        this, [this] { showChanges(); }, Qt::QueuedConnection);
-  });
+  run_ = std::move(run);
   // An even grid: as many columns as rows, or one more.
-  const int n = static_cast<int>(targets.size());
+  const int n = static_cast<int>(entries.size());
   const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(n))));
   for (int c = 0; c < tiles_->columnCount(); ++c) tiles_->setColumnStretch(c, 0);
   for (int r = 0; r < tiles_->rowCount(); ++r) tiles_->setRowStretch(r, 0);
   for (int i = 0; i < n; ++i) {
-    auto* tile = new PortTile(view_->tiles()[static_cast<std::size_t>(i)]);
+    auto* tile = new PortTile(run_->view().tiles()[static_cast<std::size_t>(i)]);
     tiles_->addWidget(tile, i / columns, i % columns);
     tiles_->setColumnStretch(i % columns, 1);
     tiles_->setRowStretch(i / columns, 1);
     tileOf_.push_back(tile);
   }
   closeWhenEnded_ = false;
-  stop_source_ = std::stop_source();
-  station_ = std::make_unique<production::Station>(
-      production::StationSetup{
-          .ports = targets,
-          .platformFor = [this](const PortTarget& t) { return t.number ? comPorts_() : production::serialPlatform(); },
-          .stop = stop_source_.get_token(),
-          .period = milliseconds(s.intervalMs),
-          .observer = view_.get()},
-      image_->image, image_->facts, record_.get());
-  thread_ = std::make_unique<std::thread>([this] {
-    station_->run();
-    QMetaObject::invokeMethod(
-        this, [this] { ended(); }, Qt::QueuedConnection);
-  });
   setup_->setVisible(false);  // the tiles get the room while the line runs
   start_->setEnabled(false);
   stop_->setEnabled(true);
@@ -117,7 +97,7 @@ bool StationWindow::start() {
 
 void StationWindow::stop() {
   if (!running()) return;
-  stop_source_.request_stop();
+  run_->stop();
   stop_->setEnabled(false);
   status_->setText(ui::qtText(production::words::kStopping));
 }
@@ -129,10 +109,8 @@ void StationWindow::stopAndQuit(int status) {
 }
 
 void StationWindow::ended() {
-  if (!thread_) return;  // ended already, by stopNow
-  thread_->join();
-  thread_.reset();
-  station_.reset();
+  if (!running()) return;  // ended already, by stopNow
+  const bool whole = run_->finish();
   clock_.stop();
   ports_->refresh();
   refresh_.start();
@@ -140,17 +118,16 @@ void StationWindow::ended() {
   fileChanged_->setVisible(false);
   start_->setEnabled(true);
   stop_->setEnabled(false);
-  if (record_->lineMissing())
+  if (!whole)
     refuse(ui::qtText(production::words::kStoppedLinesMissing) + report_->text());
   else
     status_->setText(ui::qtText(production::words::kStopped));
-  record_.reset();
   emit stationEnded();
   if (quitStatus_ >= 0) return QCoreApplication::exit(quitStatus_);
   if (closeWhenEnded_) close();
 }
 
-bool StationWindow::programming() const { return view_ && view_->programming(); }
+bool StationWindow::programming() const { return run_ && run_->view().programming(); }
 
 void StationWindow::closeEvent(QCloseEvent* event) {
   if (!running()) return event->accept();
@@ -169,12 +146,12 @@ void StationWindow::closeEvent(QCloseEvent* event) {
 }
 
 void StationWindow::showChanges() {
-  const production::LineView::Update u = view_->update();
-  for (std::size_t i : u.tiles) tileOf_[i]->show(view_->tiles()[i]);
+  const production::LineView::Update u = run_->view().update();
+  for (std::size_t i : u.tiles) tileOf_[i]->show(run_->view().tiles()[i]);
   // A device without its line in the record is said, and stays said.
   for (const std::string& alarm : u.alarms) refuse(fromUtf8(alarm));
   if (!u.rows) return;
-  const auto& rows = view_->rows();
+  const auto& rows = run_->view().rows();
   lines_->setRowCount(static_cast<int>(rows.size()));
   for (std::size_t r = 0; r < rows.size(); ++r) {
     const production::ReportRow& row = rows[r];
@@ -189,8 +166,8 @@ void StationWindow::showChanges() {
 }
 
 void StationWindow::showTotals() {
-  const auto running = std::chrono::milliseconds(thread_ ? since_.elapsed() : 0);
-  totals_->setText(fromUtf8(view_ ? view_->totals(running) : production::LineView({}, {}).totals({})));
+  const auto ms = std::chrono::milliseconds(running() ? since_.elapsed() : 0);
+  totals_->setText(fromUtf8(run_ ? run_->view().totals(ms) : production::LineView({}, {}).totals({})));
 }
 
 }  // namespace isp::station

@@ -6,12 +6,9 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <stop_token>
-#include <thread>
 
 #include "production/image_file.h"
-#include "production/line_view.h"
+#include "production/line_run.h"
 #include "production/os.h"
 #include "production/record.h"
 #include "production/station.h"
@@ -60,7 +57,7 @@ class StationWindow final : public QWidget {
   // Waits until the line has ended, every report line written: for an end
   // of the program that no event loop will see (the display gone).
   void stopNow();
-  bool running() const { return static_cast<bool>(thread_); }
+  bool running() const { return run_ && run_->running(); }
   // What the user chose: the ports checked, present or not.
   StationSettings settings() const;
   // Told when a start succeeds, so that the settings can be remembered.
@@ -97,14 +94,10 @@ class StationWindow final : public QWidget {
   QGridLayout* tiles_;
   QTableWidget* lines_;
   std::vector<PortTile*> tileOf_;
-  std::unique_ptr<production::LineView> view_;
 
   std::function<std::unique_ptr<SerialPlatform>()> comPorts_;
-  std::unique_ptr<production::ImageFile> image_;  // as read at the last choice or start
-  std::unique_ptr<production::ProductionRecord> record_;
-  std::unique_ptr<production::Station> station_;
-  std::stop_source stop_source_;
-  std::unique_ptr<std::thread> thread_;
+  std::shared_ptr<production::ImageFile> image_;  // as read at the last choice or start
+  std::unique_ptr<production::LineRun> run_;      // the last line started, its view kept once ended
   bool closeWhenEnded_ = false;
   int quitStatus_ = -1;  // the program's end once the line has ended; -1: none asked
   QElapsedTimer since_;

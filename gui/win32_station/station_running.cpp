@@ -68,54 +68,33 @@ bool StationWindow::start() {
     return false;
   }
   StationSettings s = settings();
-  std::vector<PortTarget> targets;
-  for (const std::string& name : s.ports) targets.push_back({name, portNumber(name).value_or(0)});
-  if (targets.empty()) {
-    refuse(std::string(w::kNoPort));
-    return false;
-  }
-  // The record is opened before any device is touched, as isp-flash does.
-  // Folders under the user's profile are the user's alone already.
-  std::error_code ec;
-  if (const std::string folder = folderOf(s.report); !folder.empty()) {
-    std::filesystem::create_directories(std::filesystem::path(toUtf16(folder)), ec);
-    if (ec) {
-      refuse(std::string(w::kFolderNotMade) + folder + ": " + ec.message());
-      return false;
-    }
-  }
-  auto file = production::RecordFile::open(s.report, &error);
-  if (!file) {
-    refuse(std::string(w::kReportNotWritable) + error);
-    return false;
-  }
-  record_ = std::make_unique<production::ProductionRecord>(std::move(file));
-  report_ = s.report;
-
-  tiles_.clear();
   std::vector<production::PortEntry> entries;
-  for (const PortTarget& t : targets) entries.push_back({t.name, ports_->placeOf(t.name)});
-  // The view is told on the ports' threads and wakes the window once for
-  // whatever piled up, however fast the devices go.
-  view_ = std::make_unique<production::LineView>(entries, [hwnd = hwnd_] { PostMessageW(hwnd, kViewChanged, 0, 0); });
+  for (const std::string& name : s.ports) entries.push_back({name, ports_->placeOf(name)});
+  std::string why;
+  auto run = production::LineRun::start({.ports = entries,
+                                         .report = s.report,
+                                         .period = milliseconds(*ms),
+                                         // Woken once for whatever piled up, however fast the devices go.
+                                         .wake = [hwnd = hwnd_] { PostMessageW(hwnd, kViewChanged, 0, 0); },
+                                         .ended = [hwnd = hwnd_] { PostMessageW(hwnd, kLineEnded, 0, 0); }},
+                                        image_, &why);
+  if (!run) {
+    refuse(why);
+    return false;
+  }
+  tiles_.clear();
+  run_ = std::move(run);
+  report_ = s.report;
   const TileFonts fonts{.text = font_, .name = bigger_, .state = big_};
   HWND after = GetDlgItem(hwnd_, IDC_STOP);  // Tab goes from Stop across the tiles
-  for (std::size_t i = 0; i < view_->tiles().size(); ++i) {
-    tiles_.push_back(std::make_unique<PortTile>(hwnd_, IDC_FIRST_TILE + static_cast<int>(i), view_->tiles()[i], fonts));
+  const auto& views = run_->view().tiles();
+  for (std::size_t i = 0; i < views.size(); ++i) {
+    tiles_.push_back(std::make_unique<PortTile>(hwnd_, IDC_FIRST_TILE + static_cast<int>(i), views[i], fonts));
     SetWindowPos(tiles_.back()->window(), after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     after = tiles_.back()->window();
   }
   ListView_DeleteAllItems(GetDlgItem(hwnd_, IDC_ROWS));
   closeWhenEnded_ = false;
-  stop_source_ = std::stop_source();
-  station_ = std::make_unique<production::Station>(
-      production::StationSetup{
-          .ports = targets, .stop = stop_source_.get_token(), .period = milliseconds(*ms), .observer = view_.get()},
-      image_->image, image_->facts, record_.get());
-  thread_ = std::make_unique<std::thread>([this, hwnd = hwnd_] {
-    station_->run();
-    PostMessageW(hwnd, kLineEnded, 0, 0);
-  });
   if (!tiles_.empty()) SetFocus(tiles_.front()->window());
   for (HWND c : setup_) ShowWindow(c, SW_HIDE);
   enable(hwnd_, IDC_START, false);
@@ -132,18 +111,15 @@ bool StationWindow::start() {
 
 void StationWindow::stop() {
   if (!running()) return;
-  stop_source_.request_stop();
+  run_->stop();
   enable(hwnd_, IDC_STOP, false);
   say(std::string(w::kStopping), false);
 }
 
 void StationWindow::stopNow() {
-  if (!thread_) return;
-  stop_source_.request_stop();
-  thread_->join();
-  thread_.reset();
-  station_.reset();
-  record_.reset();
+  if (!run_) return;
+  run_->stop();
+  run_->finish();
 }
 
 void StationWindow::stopAndQuit(int status) {
@@ -153,10 +129,8 @@ void StationWindow::stopAndQuit(int status) {
 }
 
 void StationWindow::ended() {
-  if (!thread_) return;  // ended already, by stopNow
-  thread_->join();
-  thread_.reset();
-  station_.reset();
+  if (!running()) return;  // ended already, by stopNow
+  const bool whole = run_->finish();
   KillTimer(hwnd_, kClock);
   ports_->refresh();
   SetTimer(hwnd_, kRefresh, 2000, nullptr);
@@ -164,11 +138,10 @@ void StationWindow::ended() {
   ShowWindow(GetDlgItem(hwnd_, IDC_FILE_CHANGED), SW_HIDE);
   enable(hwnd_, IDC_START, true);
   enable(hwnd_, IDC_STOP, false);
-  if (record_->lineMissing())
+  if (!whole)
     refuse(std::string(w::kStoppedLinesMissing) + report_);
   else
     say(std::string(w::kStopped), false);
-  record_.reset();
   layout();
   if (quitStatus_ >= 0 || closeWhenEnded_) DestroyWindow(hwnd_);
 }
@@ -176,7 +149,7 @@ void StationWindow::ended() {
 // Closing while a device is programmed asks first; then the line stops,
 // and the window closes once every transfer has ended.
 void StationWindow::close() {
-  if (running() && view_->programming()) {
+  if (running() && run_->view().programming()) {
     const std::wstring title = toUtf16(w::kTitle), question = toUtf16(w::kCloseWhileProgramming),
                        yes = toUtf16(w::kYes), no = toUtf16(w::kNo);
     const TASKDIALOG_BUTTON buttons[] = {{IDYES, yes.c_str()}, {IDNO, no.c_str()}};
@@ -205,10 +178,10 @@ void StationWindow::viewChanged() {
 }
 
 void StationWindow::showChanges() {
-  if (!view_) return;
+  if (!run_) return;
   shown_ = std::chrono::steady_clock::now();
-  const production::LineView::Update u = view_->update();
-  for (std::size_t i : u.tiles) tiles_[i]->show(view_->tiles()[i]);
+  const production::LineView::Update u = run_->view().update();
+  for (std::size_t i : u.tiles) tiles_[i]->show(run_->view().tiles()[i]);
   // A device without its line in the record is said, and stays said.
   for (const std::string& alarm : u.alarms) refuse(alarm);
   if (!u.rows) return;
@@ -221,7 +194,7 @@ void StationWindow::showRows() {
   SendMessageW(list, WM_SETREDRAW, FALSE, 0);
   ListView_DeleteAllItems(list);
   int r = 0;
-  for (const production::ReportRow& row : view_->rows()) {
+  for (const production::ReportRow& row : run_->view().rows()) {
     const std::string* cells[] = {&row.time, &row.port, &row.device, &row.result, &row.seconds, &row.recorded};
     for (int c = 0; c < 6; ++c) {
       std::wstring cell = toUtf16(*cells[c]);
@@ -244,7 +217,7 @@ void StationWindow::showTotals() {
   const auto ms = running()
                       ? std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since_)
                       : std::chrono::milliseconds(0);
-  const std::string now = view_ ? view_->totals(ms) : production::LineView({}, {}).totals({});
+  const std::string now = run_ ? run_->view().totals(ms) : production::LineView({}, {}).totals({});
   if (now != text(IDC_TOTALS)) SetDlgItemTextW(hwnd_, IDC_TOTALS, toUtf16(now).c_str());  // no flicker at rest
 }
 

@@ -220,7 +220,8 @@ LRESULT StationWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
         // A device whose line the record does not hold is marked.
         const std::size_t r = draw->nmcd.dwItemSpec;
-        if (view_ && r < view_->rows().size() && view_->rows()[r].notRecorded) draw->clrTextBk = RGB(0xf5, 0xb3, 0xb3);
+        if (run_ && r < run_->view().rows().size() && run_->view().rows()[r].notRecorded)
+          draw->clrTextBk = RGB(0xf5, 0xb3, 0xb3);
         return CDRF_DODEFAULT;
       }
       return 0;

@@ -3,18 +3,14 @@
 
 #include <chrono>
 #include <memory>
-#include <stop_token>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "gui/win32_station/port_list.h"
 #include "gui/win32_station/port_tile.h"
 #include "gui/win32_station/station_settings.h"
 #include "production/image_file.h"
-#include "production/line_view.h"
-#include "production/record.h"
-#include "production/station.h"
+#include "production/line_run.h"
 
 namespace isp::win32 {
 
@@ -51,7 +47,7 @@ class StationWindow {
   // Waits until the line has ended, every report line written: for an end
   // no message loop will see (the session's end).
   void stopNow();
-  bool running() const { return static_cast<bool>(thread_); }
+  bool running() const { return run_ && run_->running(); }
   // The program's end status once the window is gone.
   int exitStatus() const { return quitStatus_ < 0 ? 0 : quitStatus_; }
 
@@ -85,14 +81,10 @@ class StationWindow {
   std::unique_ptr<PortList> ports_;
   bool alarm_ = false, factsAlarm_ = false;
   std::vector<std::unique_ptr<PortTile>> tiles_;
-  std::unique_ptr<production::LineView> view_;
 
-  std::unique_ptr<production::ImageFile> image_;  // as read at the last choice or start
-  std::unique_ptr<production::ProductionRecord> record_;
-  std::unique_ptr<production::Station> station_;
-  std::stop_source stop_source_;
-  std::unique_ptr<std::thread> thread_;
-  std::string report_;  // the running line's
+  std::shared_ptr<production::ImageFile> image_;  // as read at the last choice or start
+  std::unique_ptr<production::LineRun> run_;      // the last line started, its view kept once ended
+  std::string report_;                            // the running line's
   bool closeWhenEnded_ = false;
   int quitStatus_ = -1;  // the program's end once the line has ended; -1: none asked
   std::chrono::steady_clock::time_point since_{};

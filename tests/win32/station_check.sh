@@ -92,11 +92,14 @@ echo "the device that refused record 100 is shown as failed"
 
 wine "$exe" --port COM7 --file "$(win "$work/fw.isp")" --report "$(win "$report")" --interval 250 --start &
 station=$!
-for _ in $(seq 100); do tiles 2>/dev/null | grep -q "^COM7	.*программирование" && break; sleep 0.1; done
+# The session ends once a transfer is under way, however slowly Wine came up.
+programming=""
+for _ in $(seq 600); do tiles 2>/dev/null | grep -q "^COM7	.*программирование" && programming=1 && break; sleep 0.1; done
+[ -n "$programming" ] || fail "the tile of COM7 never said it was programming"
 wine wineboot --end-session
 for _ in $(seq 100); do kill -0 "$station" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$station" 2>/dev/null && fail "the session's end did not end the window"
 station=""
 [ "$(lines)" -eq 4 ] && tail -1 "$report" | grep -q '"result":"stopped"' ||
-  fail "the session's end did not leave the device's stopped line"
+  fail "the session's end did not leave the device's stopped line: $(lines) lines, the last $(tail -1 "$report")"
 echo "the session's end stopped the line, its report line written"

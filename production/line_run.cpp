@@ -1,0 +1,43 @@
+#include "production/line_run.h"
+
+#include "production/station_words.h"
+
+namespace isp::production {
+
+std::unique_ptr<LineRun> LineRun::start(LineRunSetup setup, std::shared_ptr<const ImageFile> image, std::string* why) {
+  if (setup.ports.empty()) return *why = words::kNoPort, nullptr;
+  if (const std::string error = makeReportFolder(setup.report); !error.empty())
+    return *why = std::string(words::kFolderNotMade) + error, nullptr;
+  std::string error;
+  std::unique_ptr<RecordFile> file = RecordFile::open(setup.report, &error);
+  if (!file) return *why = std::string(words::kReportNotWritable) + error, nullptr;
+  return std::unique_ptr<LineRun>(new LineRun(std::move(setup), std::move(image), std::move(file)));
+}
+
+LineRun::LineRun(LineRunSetup setup, std::shared_ptr<const ImageFile> image, std::unique_ptr<RecordFile> file)
+    : setup_(std::move(setup)), image_(std::move(image)), record_(std::move(file)), view_(setup_.ports, setup_.wake) {
+  std::vector<PortTarget> targets;
+  for (const PortEntry& p : setup_.ports) targets.push_back({p.port, portNumber(p.port).value_or(0)});
+  station_ = std::make_unique<Station>(StationSetup{.ports = targets,
+                                                    .platformFor = setup_.platformFor,
+                                                    .stop = stop_.get_token(),
+                                                    .period = setup_.period,
+                                                    .observer = &view_},
+                                       image_->image, image_->facts, &record_);
+  thread_ = std::thread([this] {
+    station_->run();
+    if (setup_.ended) setup_.ended();
+  });
+}
+
+LineRun::~LineRun() {
+  stop();
+  finish();
+}
+
+bool LineRun::finish() {
+  if (thread_.joinable()) thread_.join();
+  return !record_.lineMissing();
+}
+
+}  // namespace isp::production
