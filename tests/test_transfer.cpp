@@ -21,14 +21,22 @@ struct TextLog final : LogSink {
   void append(std::string_view piece) override { text += piece; }
 };
 
+// The sample image, loaded from a file as a transfer takes it.
+struct SampleFile {
+  TempDir dir;
+  FirmwareImage image;
+  SampleFile() {
+    std::string lines;
+    image.choose(dir.write("fw.isp", sampleImage()), lines);
+    EXPECT_TRUE(image.makeReady(lines));
+  }
+};
+
 // A stop wakes the wait for the next record at once: here an hour, which
 // only the stop can end. A stop asked before the run sends nothing at all.
 TEST(TransferCore, StopEndsTheWait) {
-  TempDir dir;
-  FirmwareImage image;
-  std::string lines;
-  image.choose(dir.write("fw.isp", sampleImage()), lines);
-  ASSERT_TRUE(image.makeReady(lines));
+  const SampleFile file;
+  const FirmwareImage& image = file.image;
   auto device = startSimulator();
   PosixSerialPlatform platform(PortMap().set(1, device->path()));
   Link link(platform);
@@ -52,11 +60,8 @@ TEST(TransferCore, StopEndsTheWait) {
 // or not completed at the record that failed, with that exchange's code and,
 // for a device gone away, why; a device not ready is not identified.
 TEST(TransferCore, RunEndsAsTheDeviceDoes) {
-  TempDir dir;
-  FirmwareImage image;
-  std::string lines;
-  image.choose(dir.write("fw.isp", sampleImage()), lines);
-  ASSERT_TRUE(image.makeReady(lines));
+  const SampleFile file;
+  const FirmwareImage& image = file.image;
   const struct {
     sim::DeviceOptions device;
     Outcome::Kind kind;

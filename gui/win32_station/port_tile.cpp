@@ -13,7 +13,9 @@ namespace {
 
 COLORREF colourRef(std::uint32_t rgb) { return RGB(rgb >> 16 & 0xff, rgb >> 8 & 0xff, rgb & 0xff); }
 
-int lineHeight(HWND w, HFONT font) {
+}  // namespace
+
+int fontHeight(HWND w, HFONT font) {
   HDC dc = GetDC(w);
   HGDIOBJ old = SelectObject(dc, font);
   TEXTMETRICW m{};
@@ -22,8 +24,6 @@ int lineHeight(HWND w, HFONT font) {
   ReleaseDC(w, dc);
   return m.tmHeight;
 }
-
-}  // namespace
 
 void PortTile::registerClass() {
   WNDCLASSEXW c{};
@@ -109,8 +109,8 @@ void PortTile::layout() {
   RECT r{};
   GetClientRect(hwnd_, &r);
   const int m = 8, w = r.right - 2 * m;
-  const int text = lineHeight(hwnd_, fonts_.text), name = lineHeight(hwnd_, fonts_.name),
-            state = lineHeight(hwnd_, fonts_.state);
+  const int text = fontHeight(hwnd_, fonts_.text), name = fontHeight(hwnd_, fonts_.name),
+            state = fontHeight(hwnd_, fonts_.state);
   int y = m;
   MoveWindow(parts_[Name], m, y, w / 2, name, TRUE);
   MoveWindow(parts_[Where], m + w / 2, y, w - w / 2, name, TRUE);

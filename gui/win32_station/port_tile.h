@@ -18,6 +18,9 @@ struct TileFonts {
   HFONT text, name, state;
 };
 
+// The height of a line of text in font, as window w draws it.
+int fontHeight(HWND w, HFONT font);
+
 class PortTile {
  public:
   static constexpr const wchar_t* kClass = L"IspStationPortTile";

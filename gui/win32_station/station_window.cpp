@@ -25,16 +25,6 @@ HFONT scaled(const LOGFONTW& base, double times, bool bold) {
   return CreateFontIndirectW(&f);
 }
 
-int fontHeight(HWND w, HFONT font) {
-  HDC dc = GetDC(w);
-  HGDIOBJ old = SelectObject(dc, font);
-  TEXTMETRICW m{};
-  GetTextMetricsW(dc, &m);
-  SelectObject(dc, old);
-  ReleaseDC(w, dc);
-  return m.tmHeight;
-}
-
 }  // namespace
 
 StationWindow::StationWindow(const StationSettings& settings) {
