@@ -83,13 +83,20 @@ for n in 7 8; do
   cmp "$work/fw.isp" "$work/com$n.img" || fail "the device on COM$n did not get the image byte for byte"
   grep -q "^COM$n	COM$n	.*	завершено в " "$work/tiles" || fail "the tile of COM$n does not say completed"
 done
-[ "$(grep -c '"result":"completed"' "$report")" -eq 2 ] || fail "the report does not have two completed lines"
+# A poll that Wine answers too late ends "the same device", and the board is
+# programmed again (never taken for done unasked): a line each at least.
+for n in 7 8; do
+  grep -q "\"port\":\"COM$n\".*\"result\":\"completed\"" "$report" || fail "the report has no completed line for COM$n"
+done
 echo "COM7 and COM8 programmed, two report lines, both tiles say so"
 
 run COM9 3
 grep -q "^COM9	COM9	.*Ошибка 5, блок 100" "$work/tiles" || fail "the tile of COM9 does not say its device failed at record 100"
 echo "the device that refused record 100 is shown as failed"
 
+# The device that failed may have been programmed again before its window
+# closed (a failed board is never taken for done): count from here.
+before=$(lines)
 wine "$exe" --port COM7 --file "$(win "$work/fw.isp")" --report "$(win "$report")" --interval 250 --start &
 station=$!
 # The session ends once a transfer is under way, however slowly Wine came up.
@@ -100,6 +107,6 @@ wine wineboot --end-session
 for _ in $(seq 100); do kill -0 "$station" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$station" 2>/dev/null && fail "the session's end did not end the window"
 station=""
-[ "$(lines)" -eq 4 ] && tail -1 "$report" | grep -q '"result":"stopped"' ||
+[ "$(lines)" -eq $((before + 1)) ] && tail -1 "$report" | grep -q '"result":"stopped"' ||
   fail "the session's end did not leave the device's stopped line: $(lines) lines, the last $(tail -1 "$report")"
 echo "the session's end stopped the line, its report line written"
