@@ -131,9 +131,8 @@ int runStation(const Options& o, std::vector<PortTarget> ports, const isp::Firmw
                   image, facts, record);
   const std::vector<JobResult> jobs = station.run();
   const bool tabled = summary(jobs);
-  for (const JobResult& j : jobs)
-    if (j.result != isp::Outcome::Completed) return kNotCompleted;
-  return tabled ? kCompleted : kRecordMissing;
+  const int status = stationStatus(jobs);
+  return tabled || status != kCompleted ? status : kRecordMissing;
 }
 
 // One transfer per port, each on its own thread with its own link, all from

@@ -161,6 +161,42 @@ TEST_F(Station, ABoardSwappedOnAJigIsProgrammed) {
   EXPECT_EQ(results_.size(), 6u);
 }
 
+// Noise is asked again: a single damaged, late or missing poll reply from
+// a board that stays costs no transfer, while a board off its jig for 0.3 s,
+// however the gap falls between polls, is taken for a new one even under
+// the same name.
+TEST_F(Station, NoiseIsAskedAgainAShortSwapIsNot) {
+  const std::string noisy = at("ttyNoisy"), swapped = at("ttySwapped");
+  startStation({{noisy, 0}, {swapped, 0}}, production::kPollPeriod);
+  auto noise = plugIn(noisy);
+  auto jig = plugIn(swapped);
+  const sim::DeviceOptions glitches[] = {
+      {.badChecksumAt = sim::kAtIdentify},
+      {.delayAt = sim::kAtIdentify, .delay = 200ms},
+      {.partialAt = sim::kAtIdentify},
+  };
+  constexpr int kSwaps = 4;
+  for (int k = 0; k < kSwaps; ++k) {
+    // A glitch about every seventh poll, the swaps at phases that drift against the polls.
+    for (int g = 0; g < 2; ++g) {
+      noise->arm(glitches[(k + g) % std::size(glitches)]);
+      std::this_thread::sleep_for(7 * production::kPollPeriod);
+    }
+    jig->arm({.silent = true});
+    std::this_thread::sleep_for(300ms);
+    jig->arm({});
+    std::this_thread::sleep_for(std::chrono::milliseconds(37 * k));
+    ASSERT_TRUE(waitFor([&] {
+      const std::string seen = states_.of(swapped);
+      return std::count(seen.begin(), seen.end(), 'C') == k + 2;
+    })) << "swap "
+        << k << ": " << states_.of(swapped);
+  }
+  stopStation();
+  EXPECT_TRUE(std::regex_match(states_.of(noisy), std::regex("W?IPC")))
+      << "a glitch taken for a new board: " << states_.of(noisy);
+}
+
 // Why a port waits, each reason told once (not every poll) to the observer
 // and as a line of its own, until something else happens.
 TEST_F(Station, AWaitingPortSaysWhy) {
