@@ -83,7 +83,7 @@ inline constexpr milliseconds kLookPeriod{500};
 struct StationSetup {
   std::vector<PortTarget> ports;
   // The port table; tests give one of their own, with nodes they plug and unplug.
-  std::function<std::unique_ptr<SerialPlatform>(const PortTarget&)> platformFor = production::platformFor;
+  PlatformFor platformFor = production::platformFor;
   std::stop_token stop{};
   milliseconds period{kDefaultIntervalMs};  // between records
   milliseconds poll{kPollPeriod};

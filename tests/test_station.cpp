@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "link/result_codes.h"
+#include "production/line_run.h"
 #include "production/station.h"
 #include "programming/sha256.h"
 #include "serial/posix/serial_posix.h"
@@ -237,6 +238,33 @@ TEST_F(Station, AWaitingPortSaysWhy) {
   }
   EXPECT_EQ(states_.waits[damaged->path()][0].code, rc::kBadReply);
   EXPECT_EQ(results_.size(), 1u) << "only the damaged reply's device, once its replies were whole";
+}
+
+// A window's line refuses to start, in the window's words, before any
+// device is touched: no image, one that cannot be programmed, no port, one
+// device under two names.
+TEST(LineRun, RefusedBeforeAnyDevice) {
+  TempDir dir;
+  const std::string link = (dir.path() / "nullLink").string();
+  std::filesystem::create_symlink("/dev/null", link);
+  const auto whole =
+      std::shared_ptr<const production::ImageFile>(production::readImageFile(dir.write("fw.isp", sampleImage())));
+  const auto shortFile =
+      std::shared_ptr<const production::ImageFile>(production::readImageFile(dir.write("short.isp", {1, 2, 3})));
+  const std::tuple<std::shared_ptr<const production::ImageFile>, std::vector<production::PortEntry>, std::string>
+      cases[] = {
+          {nullptr, {{"/dev/null"}}, "Нет файла программы"},
+          {shortFile, {{"/dev/null"}}, "Файл не подходит: в нём нет 66690 байт"},
+          {whole, {}, "Не выбран ни один порт"},
+          {whole, {{"/dev/null"}, {link}}, "Одно устройство выбрано под двумя именами: /dev/null и " + link},
+      };
+  for (const auto& [image, ports, says] : cases) {
+    std::string why;
+    EXPECT_FALSE(
+        production::LineRun::start({.ports = ports, .report = (dir.path() / "r.jsonl").string()}, image, &why));
+    EXPECT_EQ(why, says);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "r.jsonl"));
 }
 
 }  // namespace
