@@ -157,8 +157,9 @@ int runJobs(const Options& o, const std::vector<PortTarget>& ports, const isp::F
                                                 : [&, i](int records) { done[i] = records; }}});
       if (one) jobs[i].result == isp::Outcome::Completed ? terminal.endProgress() : terminal.clearProgress();
       if (!jobs[i].why.empty()) terminal.note(prefix + jobs[i].why);
-      std::string error;
-      if (record && !record->append(jobs[i], facts, o.intervalMs, &error)) terminal.note("the report: " + error);
+      FileError error;
+      if (record && !record->append(jobs[i], facts, o.intervalMs, &error))
+        terminal.note("the report: " + error.english);
       --running;
     });
   }
@@ -217,10 +218,10 @@ int run(const Options& o) {
   // without its line is what the record exists to prevent.
   std::unique_ptr<ProductionRecord> record;
   if (!o.reportFile.empty()) {
-    std::string error;
+    FileError error;
     auto file = RecordFile::open(o.reportFile, &error);
     if (!file) {
-      terminal.note("cannot keep the report " + error + "; no device was touched");
+      terminal.note("cannot keep the report " + error.english + "; no device was touched");
       return kRecordMissing;
     }
     record = std::make_unique<ProductionRecord>(std::move(file));

@@ -4,13 +4,13 @@
 
 namespace isp::production {
 
-std::unique_ptr<DailyRecordFile> DailyRecordFile::open(const std::string& folder, std::string* error, Now now) {
+std::unique_ptr<DailyRecordFile> DailyRecordFile::open(const std::string& folder, FileError* error, Now now) {
   std::unique_ptr<DailyRecordFile> daily(new DailyRecordFile(folder, std::move(now)));
   if (!daily->today(error)) return nullptr;
   return daily;
 }
 
-bool DailyRecordFile::today(std::string* error) {
+bool DailyRecordFile::today(FileError* error) {
   const std::string day = dailyReportName(now_());
   if (day == day_) return true;
   // Yesterday's file stays open until today's is had: a line that cannot
@@ -22,7 +22,7 @@ bool DailyRecordFile::today(std::string* error) {
   return true;
 }
 
-bool DailyRecordFile::append(const std::string& line, std::string* error) {
+bool DailyRecordFile::append(const std::string& line, FileError* error) {
   return today(error) && file_->append(line, error);
 }
 

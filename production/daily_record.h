@@ -15,14 +15,14 @@ class DailyRecordFile final : public RecordFile {
  public:
   using Now = std::function<std::chrono::system_clock::time_point()>;
   // Nothing, with why in *error, when today's file cannot be had.
-  static std::unique_ptr<DailyRecordFile> open(const std::string& folder, std::string* error,
+  static std::unique_ptr<DailyRecordFile> open(const std::string& folder, FileError* error,
                                                Now now = std::chrono::system_clock::now);
-  bool append(const std::string& line, std::string* error) override;
+  bool append(const std::string& line, FileError* error) override;
 
  private:
   DailyRecordFile(std::string folder, Now now) : folder_(std::move(folder)), now_(std::move(now)) {}
   // The file of the day it is now, opened when the day changed; false, with why, when it cannot be.
-  bool today(std::string* error);
+  bool today(FileError* error);
 
   std::string folder_;
   Now now_;

@@ -3,6 +3,7 @@
 #include "production/daily_record.h"
 #include "production/line_setup.h"
 #include "production/station_words.h"
+#include "production/system_words.h"
 
 namespace isp::production {
 
@@ -15,13 +16,12 @@ std::unique_ptr<LineRun> LineRun::start(LineRunSetup setup, std::shared_ptr<cons
   if (const auto twice = samePortTwice(targets, setup.platformFor))
     return *why = std::string(words::kSamePortTwice) + twice->first + " и " + twice->second, nullptr;
   const bool daily = !setup.reportFolder.empty();
-  if (const std::string error = makeReportFolder(daily ? setup.reportFolder + "/" + dailyReportName() : setup.report);
-      !error.empty())
-    return *why = std::string(words::kFolderNotMade) + error, nullptr;
-  std::string error;
+  if (const FileError error = makeReportFolder(daily ? setup.reportFolder + "/" + dailyReportName() : setup.report))
+    return *why = std::string(words::kFolderNotMade) + fileWords(error), nullptr;
+  FileError error;
   std::unique_ptr<RecordFile> file =
       daily ? DailyRecordFile::open(setup.reportFolder, &error) : RecordFile::open(setup.report, &error);
-  if (!file) return *why = std::string(words::kReportNotWritable) + error, nullptr;
+  if (!file) return *why = std::string(words::kReportNotWritable) + fileWords(error), nullptr;
   return std::unique_ptr<LineRun>(new LineRun(std::move(setup), std::move(image), std::move(file)));
 }
 

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "production/station_words.h"
+#include "production/system_words.h"
 #include "production/timestamp.h"
 #include "programming/messages.h"
 #include "serial/port_target.h"
@@ -36,7 +37,7 @@ std::string whereText(const Port& p, const PortStatus& status) {
   if (status.error == SerialError::NotFound)
     text += words::kNoAdapter;
   else if (!status)
-    text += "   (" + msg::escapeControls(status.why) + ")";
+    text += "   (" + portWords(status) + ")";
   return text.substr(std::min(text.find_first_not_of(' '), text.size()));
 }
 

@@ -5,6 +5,7 @@
 
 #include "link/protocol.h"
 #include "link/result_codes.h"
+#include "production/system_words.h"
 #include "production/timestamp.h"
 #include "programming/messages.h"
 
@@ -74,7 +75,8 @@ std::string lower(std::string s) {
 // has no words for is the device's own, and said as such.
 std::string causeWords(std::int32_t code) {
   const std::string text = msg::resultText(code);
-  return text == std::string(msg::kError) + std::to_string(code) ? "код устройства " + std::to_string(code) : lower(text);
+  return text == std::string(msg::kError) + std::to_string(code) ? "код устройства " + std::to_string(code)
+                                                                 : lower(text);
 }
 
 }  // namespace
@@ -193,7 +195,7 @@ void LineView::changed(const PortState& state) {
   });
 }
 
-void LineView::finished(const JobResult& job, const std::string& recordError) {
+void LineView::finished(const JobResult& job, const FileError& recordError) {
   tell([&](Told& told) { told.ended.emplace_back(job, recordError); });
 }
 
@@ -231,7 +233,7 @@ void LineView::show(std::size_t i, const PortState& s) {
   tile.kind = kindOf(s, last_[i]);
   // What the system said of a port that cannot be had, under the words.
   const bool why = s.kind == Kind::Waiting && (s.reason == WaitReason::CannotOpen || s.reason == WaitReason::Held);
-  tile.detail = why ? msg::escapeControls(s.detail) : std::string();
+  tile.detail = why ? portWords(s.status) : std::string();
   // A device's end stays in view until the next one is identified: an
   // unplug in the middle is not lost to the waiting.
   std::string& outcome = outcome_[i];
@@ -245,10 +247,10 @@ void LineView::show(std::size_t i, const PortState& s) {
   tile.records = s.records;
 }
 
-void LineView::addRow(const JobResult& job, const std::string& recordError, Update& out) {
-  if (!recordError.empty())
+void LineView::addRow(const JobResult& job, const FileError& recordError, Update& out) {
+  if (recordError)
     out.alarms.push_back("Строка отчёта для " + msg::escapeControls(job.port) +
-                         " не записана: " + msg::escapeControls(recordError));
+                         " не записана: " + fileWords(recordError));
   ++(job.result == Outcome::Completed                                              ? completed_
      : job.result == Outcome::NotCompleted || job.result == Outcome::NotIdentified ? failed_
                                                                                    : stopped_);
@@ -257,8 +259,8 @@ void LineView::addRow(const JobResult& job, const std::string& recordError, Upda
                     .device = msg::escapeControls(job.device),
                     .result = resultWords(job),
                     .seconds = tenths(std::chrono::duration<double>(job.ended - job.started).count()),
-                    .recorded = recordError.empty() ? "записано" : "НЕ ЗАПИСАНО: " + msg::escapeControls(recordError),
-                    .notRecorded = !recordError.empty()});
+                    .recorded = recordError ? "НЕ ЗАПИСАНО: " + fileWords(recordError) : "записано",
+                    .notRecorded = static_cast<bool>(recordError)});
   if (rows_.size() > kShownRows) rows_.pop_back();
   out.rows = true;
 }

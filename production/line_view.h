@@ -102,13 +102,13 @@ class LineView final : public StationObserver {
 
  private:
   void changed(const PortState& state) override;
-  void finished(const JobResult& job, const std::string& recordError) override;
+  void finished(const JobResult& job, const FileError& recordError) override;
   void show(std::size_t tile, const PortState& state);
-  void addRow(const JobResult& job, const std::string& recordError, Update& out);
+  void addRow(const JobResult& job, const FileError& recordError, Update& out);
 
   struct Told {
     std::map<std::string, std::vector<PortState>> states;
-    std::vector<std::pair<JobResult, std::string>> ended;
+    std::vector<std::pair<JobResult, FileError>> ended;
     bool woken = false;
   };
   void tell(const std::function<void(Told&)>& add);

@@ -29,6 +29,28 @@ bool stderrShowsProgress();
 
 // This machine's name, for the production record.
 std::string hostName();
+
+// Why a file of the line's could not be had or written: the path at fault
+// and the system's error behind it, and the English words isp-flash says;
+// a window says the same in its own words from the facts.
+struct FileError {
+  std::string path{};
+  int code = 0;  // errno; GetLastError() on Windows; 0 for a refusal of our own
+  SystemCause cause = SystemCause::None;
+  std::string english{};  // "<path>: No space left on device"
+  explicit operator bool() const { return cause != SystemCause::None; }
+};
+// The system's error `code` at path, with its English words.
+inline FileError fileError(const std::string& path, int code, const std::string& words) {
+  return {.path = path,
+          .code = code,
+          .cause = code ? systemCause(code) : SystemCause::Other,
+          .english = path + ": " + words};
+}
+inline FileError notARegularFile(const std::string& path) {
+  return {.path = path, .cause = SystemCause::NotARegularFile, .english = path + ": not a regular file"};
+}
+
 // The production record's file, opened for the whole run: a regular file
 // that is only appended to, where every line is whole or not there at all.
 class RecordFile {
@@ -37,13 +59,13 @@ class RecordFile {
   // it cannot be created or written, or is no regular file.
   // sync makes a written line durable: fsync(2) (FlushFileBuffers on
   // Windows), unless a test puts its own in its place.
-  static std::unique_ptr<RecordFile> open(const std::string& path, std::string* error,
+  static std::unique_ptr<RecordFile> open(const std::string& path, FileError* error,
                                           std::function<int(int fd)> sync = {});
   virtual ~RecordFile() = default;
   // Appends the line (with its "\n") and waits until it is on disk. A line
   // that cannot be written whole is taken back, and one that another writer
   // left without its end is ended first. False, with the reason, on failure.
-  virtual bool append(const std::string& line, std::string* error) = 0;
+  virtual bool append(const std::string& line, FileError* error) = 0;
 };
 // What tells one device from another, whatever name it was given: a COM
 // name, a path, a link to it.
@@ -54,7 +76,7 @@ std::string fileIdentity(const std::string& path);
 // The path made absolute, for a record read far from where it was written.
 std::string absolutePath(const std::string& path);
 // Makes the missing folders above a report's file, for this user alone;
-// nothing when done, else why not, naming the path.
-std::string makeReportFolder(const std::string& reportPath);
+// nothing when done, else why not.
+FileError makeReportFolder(const std::string& reportPath);
 
 }  // namespace isp::production

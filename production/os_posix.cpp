@@ -87,13 +87,17 @@ struct Opened {
   bool readable = true;
 };
 
-std::optional<Opened> openRecord(const std::string& path, std::string* error) {
+std::optional<Opened> openRecord(const std::string& path, FileError* error) {
   struct stat st {};
   std::string why;
   Opened o{UniqueFd(openNamedFile(path, O_RDWR | O_APPEND | O_CREAT, 0644, &why))};
   if (!o.fd && errno == EACCES) o = {UniqueFd(openNamedFile(path, O_WRONLY | O_APPEND | O_CREAT, 0644, &why)), false};
-  if (!o.fd || ::fstat(o.fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    *error = path + ": " + (o.fd ? "not a regular file" : why);
+  if (!o.fd) {
+    *error = fileError(path, errno, why);
+    return std::nullopt;
+  }
+  if (::fstat(o.fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    *error = notARegularFile(path);
     return std::nullopt;
   }
   return o;
@@ -104,7 +108,7 @@ class PosixRecordFile final : public RecordFile {
   PosixRecordFile(std::string path, Opened file, std::function<int(int)> sync)
       : path_(std::move(path)), file_(std::move(file)), sync_(sync ? std::move(sync) : ::fsync) {}
 
-  bool append(const std::string& line, std::string* error) override {
+  bool append(const std::string& line, FileError* error) override {
     // Rotated or removed while a station runs for days: the line goes to the
     // file now at the path, not to one nobody will read.
     struct stat atPath {
@@ -157,7 +161,7 @@ class PosixRecordFile final : public RecordFile {
   // so that the file parses line by line again and the next line is not
   // glued to a torn one. Only when they are still the file's end: whatever
   // another writer appended after them is not ours to cut.
-  bool cutBack(std::size_t done, int err, std::string* error) {
+  bool cutBack(std::size_t done, int err, FileError* error) {
     const int fd = file_.fd.get();
     const off_t end = ::lseek(fd, 0, SEEK_CUR);
     struct stat st {};
@@ -169,8 +173,8 @@ class PosixRecordFile final : public RecordFile {
     }
     return failed(err, error);
   }
-  bool failed(int err, std::string* error) const {
-    *error = path_ + ": " + std::strerror(err);
+  bool failed(int err, FileError* error) const {
+    *error = fileError(path_, err, std::strerror(err));
     return false;
   }
 
@@ -181,8 +185,7 @@ class PosixRecordFile final : public RecordFile {
 
 }  // namespace
 
-std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::string* error,
-                                             std::function<int(int)> sync) {
+std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, FileError* error, std::function<int(int)> sync) {
   // A line that outgrows a file size limit fails with EFBIG, to be taken
   // back like any other, instead of ending the program (the window too).
   signal(SIGXFSZ, SIG_IGN);
@@ -216,10 +219,16 @@ std::string absolutePath(const std::string& path) {
   return out;
 }
 
-std::string makeReportFolder(const std::string& reportPath) {
+FileError makeReportFolder(const std::string& reportPath) {
   std::error_code ec;
   const std::filesystem::path whole = std::filesystem::absolute(reportPath, ec);
-  return makePrivateFolder((ec ? std::filesystem::path(reportPath) : whole).parent_path().string());
+  const std::string folder = (ec ? std::filesystem::path(reportPath) : whole).parent_path().string();
+  int err = 0;
+  const std::string why = makePrivateFolder(folder, &err);
+  if (why.empty()) return {};
+  FileError e = fileError(folder, err, {});
+  e.english = why;  // it names the part of the path at fault
+  return e;
 }
 
 }  // namespace isp::production

@@ -83,7 +83,7 @@ class Win32RecordFile final : public RecordFile {
  public:
   Win32RecordFile(std::string path, UniqueHandle file) : path_(std::move(path)), file_(std::move(file)) {}
 
-  bool append(const std::string& line, std::string* error) override {
+  bool append(const std::string& line, FileError* error) override {
     // Other runs appending to the same record wait their turn, for a while.
     // The byte locked lies far past any end: a lock on Windows keeps readers
     // out of what it covers, and the record must stay readable.
@@ -100,7 +100,7 @@ class Win32RecordFile final : public RecordFile {
   }
 
  private:
-  bool write(const std::string& line, std::string* error) {
+  bool write(const std::string& line, FileError* error) {
     LARGE_INTEGER before{};
     if (!::GetFileSizeEx(file_.get(), &before)) return failed(error);
     char last = '\n';
@@ -130,8 +130,9 @@ class Win32RecordFile final : public RecordFile {
     ::SetLastError(err);
     return failed(error);
   }
-  bool failed(std::string* error) const {
-    *error = path_ + ": " + systemMessage(::GetLastError());
+  bool failed(FileError* error) const {
+    const DWORD err = ::GetLastError();
+    *error = fileError(path_, static_cast<int>(err), systemMessage(err));
     return false;
   }
 
@@ -154,12 +155,11 @@ bool namesADevice(const std::string& path) {
 }
 }  // namespace
 
-std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::string* error,
-                                             std::function<int(int)> sync) {
+std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, FileError* error, std::function<int(int)> sync) {
   (void)sync;  // a Windows handle is no descriptor: FlushFileBuffers it is
   // A device is never opened, not even to be refused: opening COM7 moves its lines.
   if (namesADevice(path)) {
-    *error = path + ": not a regular file";
+    *error = notARegularFile(path);
     return nullptr;
   }
   // Read to see how the last line ended, write to take back a torn one.
@@ -167,11 +167,12 @@ std::unique_ptr<RecordFile> RecordFile::open(const std::string& path, std::strin
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
   if (!file) {
-    *error = path + ": " + systemMessage(::GetLastError());
+    const DWORD err = ::GetLastError();
+    *error = fileError(path, static_cast<int>(err), systemMessage(err));
     return nullptr;
   }
   if (::GetFileType(file.get()) != FILE_TYPE_DISK) {
-    *error = path + ": not a regular file";
+    *error = notARegularFile(path);
     return nullptr;
   }
   return std::make_unique<Win32RecordFile>(path, std::move(file));
@@ -213,11 +214,11 @@ bool stderrShowsProgress() {
 }
 
 // Folders under the user's profile are the user's alone already.
-std::string makeReportFolder(const std::string& reportPath) {
+FileError makeReportFolder(const std::string& reportPath) {
   const std::filesystem::path folder = std::filesystem::path(toUtf16(reportPath)).parent_path();
   std::error_code ec;
   if (folder.empty() || std::filesystem::create_directories(folder, ec) || !ec) return {};
-  return toUtf8(folder.wstring()) + ": " + ec.message();
+  return fileError(toUtf8(folder.wstring()), ec.value(), ec.message());
 }
 
 }  // namespace isp::production

@@ -36,7 +36,7 @@ std::string reportLine(const JobResult& job, const ImageFacts* image, int interv
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-bool ProductionRecord::append(const JobResult& job, const ImageFacts* image, int intervalMs, std::string* error) {
+bool ProductionRecord::append(const JobResult& job, const ImageFacts* image, int intervalMs, FileError* error) {
   const std::string line = reportLine(job, image, intervalMs, hostName()) + "\n";
   std::lock_guard lock(mu_);
   if (file_->append(line, error)) return true;

@@ -30,7 +30,7 @@ class ProductionRecord {
  public:
   explicit ProductionRecord(std::unique_ptr<RecordFile> file) : file_(std::move(file)) {}
   // False, with the reason in *error, when the line could not be made durable.
-  bool append(const JobResult& job, const ImageFacts* image, int intervalMs, std::string* error);
+  bool append(const JobResult& job, const ImageFacts* image, int intervalMs, FileError* error);
   // A device's line is not in the record: the run must not end as if all were well.
   bool lineMissing() const { return missing_; }
 

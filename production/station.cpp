@@ -29,6 +29,7 @@ PortState waitingFor(const PortStatus& port, const Identity& id) {
   PortState w;
   if (!port) {
     w.detail = port.why;
+    w.status = port;
     switch (port.error) {
       case SerialError::NotFound:
       case SerialError::Unplugged: w.reason = WaitReason::NoAdapter; break;
@@ -166,10 +167,10 @@ void Station::finished(const JobResult& job) {
   // Whole, however long the name, and the name cannot start a line of its own.
   if (setup_.lines) setup_.lines->line(job.port + " " + msg::escapeControls(job.device) + " " + resultName(job) + took);
   if (!job.why.empty() && setup_.lines) setup_.lines->note(job.port + ": " + job.why);
-  std::string error;
+  FileError error;
   const int intervalMs = static_cast<int>(setup_.period.count());
   if (record_ && !record_->append(job, &facts_, intervalMs, &error) && setup_.lines)
-    setup_.lines->note("the report: " + error);
+    setup_.lines->note("the report: " + error.english);
   if (setup_.observer) setup_.observer->finished(job, error);
 }
 

@@ -44,6 +44,7 @@ struct PortState {
   // Waiting: what the system said of the port (CannotOpen, Held), or the
   // device's whole text (NotInProgrammingMode), in UTF-8, nothing escaped.
   std::string detail{};
+  PortStatus status{};  // Waiting for the port (NoAdapter, CannotOpen, Held): its facts, for words of another language
 };
 
 // Why a port waits, in a few English words for isp-flash's station lines.
@@ -54,8 +55,8 @@ class StationObserver {
   virtual ~StationObserver() = default;
   virtual void changed(const PortState& state) = 0;
   // A device's transfer ended; recordError is why its line is not in the
-  // record, empty when it is.
-  virtual void finished(const JobResult& job, const std::string& recordError) {
+  // record, none when it is.
+  virtual void finished(const JobResult& job, const FileError& recordError) {
     (void)job;
     (void)recordError;
   }

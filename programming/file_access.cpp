@@ -71,8 +71,9 @@ std::FILE* openFile(const std::string& utf8Path, const char* mode, std::string* 
   return f;
 }
 
-std::string makePrivateFolder(const std::string& utf8Path) {
+std::string makePrivateFolder(const std::string& utf8Path, int* err) {
   const WalkedPath made = makeFoldersWalked(utf8Path);
+  if (err) *err = made.err;
   return made.fd ? std::string() : utf8Path + ": " + made.why;
 }
 

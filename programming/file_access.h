@@ -18,8 +18,8 @@ std::string openFailure(int err);
 #ifndef _WIN32
 // Makes the missing folders of a path the program keeps its own files in,
 // 0700 whatever the umask (none for others to change); nothing when done,
-// else why not, naming the path.
-std::string makePrivateFolder(const std::string& utf8Path);
+// else why not, naming the path, with the errno value in *err when given.
+std::string makePrivateFolder(const std::string& utf8Path, int* err = nullptr);
 // A file the program keeps for its user alone (written by a toolkit that
 // heeds the umask): 0600, in a folder of 0700, when it is there. Nothing,
 // or why not.

@@ -17,17 +17,23 @@ std::string nodeWhich(const Port& p, const std::string& what) {
 }
 }  // namespace
 
-PortStatus portStatus(const Port& port, SerialError error, const std::string& systemText) {
+namespace {
+std::string portWords(const Port& port, SerialError error, const std::string& systemText) {
   switch (error) {
     case SerialError::None: return {};
     case SerialError::NotFound:
-      if (port.node.empty()) return {error, port.name + " has no device on this machine"};
-      return {error, nodeWhich(port, "does not exist")};
-    case SerialError::NotASerialPort: return {error, nodeWhich(port, "is not a serial port")};
-    case SerialError::Busy: return {error, label(port) + " is in use by another program"};
-    case SerialError::Unplugged: return {error, label(port) + ": the adapter was unplugged"};
-    default: return {error, label(port) + ": " + systemText};
+      if (port.node.empty()) return port.name + " has no device on this machine";
+      return nodeWhich(port, "does not exist");
+    case SerialError::NotASerialPort: return nodeWhich(port, "is not a serial port");
+    case SerialError::Busy: return label(port) + " is in use by another program";
+    case SerialError::Unplugged: return label(port) + ": the adapter was unplugged";
+    default: return label(port) + ": " + systemText;
   }
+}
+}  // namespace
+
+PortStatus portStatus(const Port& port, SerialError error, const std::string& systemText, int code) {
+  return {.error = error, .why = portWords(port, error, systemText), .code = code};
 }
 
 Duration LineSettings::lineTime(std::size_t bytes) const {

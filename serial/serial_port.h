@@ -30,6 +30,24 @@ enum class SerialError {
   Io,              // anything else
 };
 
+// What one of the system's error numbers (errno; GetLastError() on Windows)
+// means, alike on every system, so that each program says it in its own
+// words: one implementation per system.
+enum class SystemCause {
+  None,
+  Permission,       // no permission
+  Busy,             // in use
+  Absent,           // no such file, folder or device
+  NotASerialPort,   // a node that is no terminal
+  NotARegularFile,  // a folder, a device, a pipe where a file was wanted
+  UnsafePath,       // a link or folder another user could change: not followed
+  NoSpace,          // the disk (or the user's quota, or a size limit) is full
+  ReadOnly,         // a read-only file system or medium
+  Io,               // an input/output error
+  Other,            // said by its number
+};
+SystemCause systemCause(int code);
+
 // A port as the user knows it and as the system opens it.
 struct Port {
   std::string name;       // "COM5", or the path the user gave
@@ -42,15 +60,21 @@ std::string describe(const Port& port);
 
 // Whether a port can be had, and if not, why, in words the user can act on
 // (the system's own error text included).
+// The facts behind the words go with them, for a program that says them
+// in another language.
 struct PortStatus {
   SerialError error = SerialError::None;
-  std::string why;
+  std::string why{};
+  int code = 0;         // the system's error number behind it; 0 when none
+  long holder = 0;      // Busy: the PID of the program of ours that holds it
+  bool lock = false;    // Busy: a lock file that is no live holder's keeps it
+  std::string group{};  // AccessDenied: the group whose members may open it
   explicit operator bool() const { return error == SerialError::None; }
 };
 
 // The words for why a port cannot be had, the same on every system;
-// systemText is the operating system's own description of the error.
-PortStatus portStatus(const Port& port, SerialError error, const std::string& systemText);
+// systemText is the operating system's own description of the error code.
+PortStatus portStatus(const Port& port, SerialError error, const std::string& systemText, int code = 0);
 
 // Line and time-out settings, with the meaning they have on Windows: a read
 // waits up to readTotal for its bytes and ends early after readInterval of

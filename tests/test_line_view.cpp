@@ -2,11 +2,13 @@
 // goes in, tiles, report rows and totals come out.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <set>
 
 #include "link/result_codes.h"
 #include "production/line_setup.h"
 #include "production/line_view.h"
+#include "production/system_words.h"
 #include "tests/support/scripted_port.h"
 
 namespace isp::test {
@@ -27,7 +29,7 @@ struct Line {
     view.update();
     return view.tiles()[0];
   }
-  void ended(production::JobResult job, const std::string& recordError = {}) {
+  void ended(production::JobResult job, const production::FileError& recordError = {}) {
     static_cast<production::StationObserver&>(view).finished(job, recordError);
   }
 };
@@ -49,7 +51,9 @@ TEST(LineView, EachStateInWordsAndColour) {
       {{.kind = Kind::Failed, .failedRecord = 7, .code = rc::kBadReply},
        "Ошибка 257, блок 7: ошибка контрольной суммы",
        TileKind::Failed},
-      {{.kind = Kind::Failed, .failedRecord = 100, .code = 5}, "Ошибка 5, блок 100: код устройства 5", TileKind::Failed},
+      {{.kind = Kind::Failed, .failedRecord = 100, .code = 5},
+       "Ошибка 5, блок 100: код устройства 5",
+       TileKind::Failed},
       {{.kind = Kind::Failed, .code = rc::kNotInProgrammingMode},
        "устройство не готово к программированию",
        TileKind::Failed},
@@ -99,8 +103,9 @@ TEST(LineView, ADeviceEndStaysUntilTheNext) {
   EXPECT_EQ(t.description(), "ожидание устройства: нет ответа; " + t.previous);
   EXPECT_EQ(line.after({{.kind = Kind::Identifying}, {.kind = Kind::Waiting}}).previous, "");
   // Why a port cannot be had, in the system's words, goes with its state.
-  const production::Tile& held = line.after({{.kind = Kind::Waiting, .reason = Reason::Held, .detail = "PID 42"}});
-  EXPECT_EQ(held.description(), "порт занят другой программой: PID 42");
+  const production::Tile& held = line.after(
+      {{.kind = Kind::Waiting, .reason = Reason::Held, .status = {.error = SerialError::Busy, .holder = 42}}});
+  EXPECT_EQ(held.description(), "порт занят другой программой: порт занят программой с PID 42");
   // A path is named by its last part in large type, the whole of it beside.
   EXPECT_EQ(line.view.tiles()[1].name, "x");
   EXPECT_EQ(line.view.tiles()[1].where, "/dev/serial/by-id/x CP2102");
@@ -127,6 +132,33 @@ TEST(LineView, NamesThatTellPortsApart) {
        {"pci-0000:00:14.0-usb-0:1.2:1.0-port0", "COM5"}},  // one path has no neighbour
   };
   for (const auto& c : cases) EXPECT_EQ(production::tileNames(c.ports), c.names) << c.ports[0];
+}
+
+// What the system says of a port or a file reaches a window in Russian,
+// whatever words the system had: the facts the platform gives, not its text.
+TEST(SystemWords, RussianFromTheFacts) {
+  using production::portWords;
+  const std::pair<PortStatus, const char*> ports[] = {
+      {{.error = SerialError::AccessDenied, .why = "Permission denied", .code = EACCES, .group = "dialout"},
+       "нет прав доступа: пользователь должен быть в группе «dialout» (затем выйти из системы и войти снова)"},
+      {{.error = SerialError::AccessDenied, .code = EACCES},
+       "нет прав доступа: открыть порт может только его владелец"},
+      {{.error = SerialError::AccessDenied, .code = ELOOP},
+       "путь идёт через ссылку или папку, которую может изменить другой пользователь; он не используется"},
+      {{.error = SerialError::Busy, .why = "in use by another program (PID 7)", .holder = 7},
+       "порт занят программой с PID 7"},
+      {{.error = SerialError::Busy, .code = EBUSY}, "порт занят другой программой"},
+      {{.error = SerialError::NotFound, .code = ENOENT}, "нет такого устройства"},
+      {{.error = SerialError::NotASerialPort, .code = ENOTTY}, "это не последовательный порт"},
+      {{.error = SerialError::Io, .code = EIO}, "ошибка ввода-вывода"},
+      {{.error = SerialError::Io, .code = ENOSPC}, "нет места на диске"},
+      {{.error = SerialError::Io, .code = EROFS}, "диск только для чтения"},
+      {{.error = SerialError::Io, .code = EPROTO}, "ошибка системы 71"},
+  };
+  for (const auto& [status, words] : ports) EXPECT_EQ(portWords(status), words) << status.why;
+  EXPECT_EQ(production::fileWords(production::notARegularFile("/proc/self/mem")),
+            "/proc/self/mem: это не обычный файл");
+  EXPECT_EQ(production::fileWords(production::fileError("/r", EACCES, "Permission denied")), "/r: нет прав доступа");
 }
 
 // Progress told faster than a window draws is one change, the newest count;
@@ -163,7 +195,7 @@ TEST(LineView, RowsAndTotals) {
               .code = 256,
               .started = t0,
               .ended = t0});
-  line.ended({.port = "A", .result = Outcome::Stopped}, "No space left on device");
+  line.ended({.port = "A", .result = Outcome::Stopped}, production::fileError("/r/\x1b.jsonl", ENOSPC, "No space"));
   const LineView::Update u = line.view.update();
   ASSERT_EQ(line.view.rows().size(), 3u);
   const production::ReportRow& last = line.view.rows()[2];
@@ -171,8 +203,8 @@ TEST(LineView, RowsAndTotals) {
   EXPECT_EQ(line.view.rows()[1].result, "Ошибка 256, блок 100");
   EXPECT_EQ(line.view.rows()[1].device, "SIM\\x1b");
   EXPECT_TRUE(line.view.rows()[0].notRecorded);
-  EXPECT_EQ(line.view.rows()[0].recorded, "НЕ ЗАПИСАНО: No space left on device");
-  EXPECT_EQ(u.alarms, std::vector<std::string>{"Строка отчёта для A не записана: No space left on device"});
+  EXPECT_EQ(line.view.rows()[0].recorded, "НЕ ЗАПИСАНО: /r/\\x1b.jsonl: нет места на диске");
+  EXPECT_EQ(u.alarms, std::vector<std::string>{"Строка отчёта для A не записана: /r/\\x1b.jsonl: нет места на диске"});
   EXPECT_EQ(line.view.totals(std::chrono::seconds(59)),
             "Завершено: 1    С ошибкой: 1    Остановлено: 1    Устройств в час: —    С начала: 0 ч 00 мин");
   EXPECT_EQ(line.view.totals(std::chrono::minutes(125) + std::chrono::seconds(59)),

@@ -64,11 +64,11 @@ TEST(ReportLine, EveryFieldItsValue) {
 TEST(RecordFile, FollowsItsPath) {
   TempDir dir;
   const std::string path = (dir.path() / "r.jsonl").string(), rotated = path + ".1";
-  std::string error;
+  production::FileError error;
   const auto file = production::RecordFile::open(path, &error);
-  ASSERT_TRUE(file && file->append("1\n", &error)) << error;
+  ASSERT_TRUE(file && file->append("1\n", &error)) << error.english;
   std::filesystem::rename(path, rotated);
-  ASSERT_TRUE(file->append("2\n", &error)) << error;
+  ASSERT_TRUE(file->append("2\n", &error)) << error.english;
   EXPECT_EQ(contents(rotated) + contents(path), "1\n2\n");
 }
 
@@ -79,15 +79,15 @@ TEST(RecordFile, EachLineSyncedBeforeItCounts) {
   const std::string path = (dir.path() / "r.jsonl").string();
   std::vector<std::string> synced;
   bool fail = false;
-  std::string error;
+  production::FileError error;
   const auto file = production::RecordFile::open(path, &error, [&](int fd) {
     synced.push_back(contents(path));
     return fail ? (errno = EIO, -1) : ::fsync(fd);
   });
-  ASSERT_TRUE(file && file->append("1\n", &error)) << error;
+  ASSERT_TRUE(file && file->append("1\n", &error)) << error.english;
   fail = true;
   EXPECT_FALSE(file->append("2\n", &error));
-  EXPECT_EQ(error, path + ": " + std::strerror(EIO));
+  EXPECT_EQ(error.english, path + ": " + std::strerror(EIO));
   EXPECT_EQ(synced, (std::vector<std::string>{"1\n", "1\n2\n"}));
   EXPECT_EQ(contents(path), "1\n");
 }
@@ -99,12 +99,12 @@ TEST(DailyRecordFile, SplitsAtMidnight) {
   auto now = std::chrono::system_clock::now();
   const auto today = now;
   const std::string folder = dir.path().string();
-  std::string error;
+  production::FileError error;
   auto daily = production::DailyRecordFile::open(folder, &error, [&] { return now; });
-  ASSERT_TRUE(daily) << error;
-  EXPECT_TRUE(daily->append("{\"n\":1}\n", &error)) << error;
+  ASSERT_TRUE(daily) << error.english;
+  EXPECT_TRUE(daily->append("{\"n\":1}\n", &error)) << error.english;
   now += std::chrono::hours(24);
-  EXPECT_TRUE(daily->append("{\"n\":2}\n", &error)) << error;
+  EXPECT_TRUE(daily->append("{\"n\":2}\n", &error)) << error.english;
   EXPECT_EQ(contents(folder + "/" + production::dailyReportName(today)), "{\"n\":1}\n");
   EXPECT_EQ(contents(folder + "/" + production::dailyReportName(now)), "{\"n\":2}\n");
 }

@@ -10,6 +10,7 @@
 #include "link/result_codes.h"
 #include "production/line_run.h"
 #include "production/station.h"
+#include "production/system_words.h"
 #include "programming/sha256.h"
 #include "serial/posix/serial_posix.h"
 #include "sim/device.h"
@@ -232,6 +233,9 @@ TEST_F(Station, AWaitingPortSaysWhy) {
     ASSERT_EQ(waits.size(), 1u);
     EXPECT_EQ(waits[0].reason, reason);
     EXPECT_NE(waits[0].detail.find(detail), std::string::npos) << waits[0].detail;
+    if (reason == R::Held) {  // the facts a window says in its own words
+      EXPECT_EQ(production::portWords(waits[0].status), "порт занят программой с PID " + std::to_string(::getpid()));
+    }
     const std::string line = port + " waiting: " + production::waitingWords(waits[0]) + "\n";
     EXPECT_NE(out.find(line), std::string::npos) << out;
     EXPECT_EQ(out.find(line), out.rfind(line)) << "said more than once: " << line;

@@ -39,17 +39,39 @@ SerialError serialErrorFromErrno(int err) {
   }
 }
 
+SystemCause systemCause(int code) {
+  switch (code) {
+    case 0: return SystemCause::None;
+    case EACCES:
+    case EPERM: return SystemCause::Permission;
+    case EBUSY:
+    case EWOULDBLOCK:
+    case ETXTBSY: return SystemCause::Busy;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR: return SystemCause::Absent;
+    case ENOTTY: return SystemCause::NotASerialPort;
+    case EISDIR: return SystemCause::NotARegularFile;
+    case ELOOP: return SystemCause::UnsafePath;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return SystemCause::NoSpace;
+    case EROFS: return SystemCause::ReadOnly;
+    case EIO: return SystemCause::Io;
+    default: return SystemCause::Other;
+  }
+}
+
 namespace {
 
-// Who may open the node: the group is named only when its members may read
-// and write it, since joining it would not help otherwise.
-std::string accessHint(const std::string& node) {
+// The group whose members may open the node, when joining it would help:
+// its members may read and write it.
+std::string openingGroup(const std::string& node) {
   struct stat st {};
   if (::stat(node.c_str(), &st) != 0) return {};
   const group* g = ::getgrgid(st.st_gid);
-  if (g && (st.st_mode & S_IRGRP) && (st.st_mode & S_IWGRP))
-    return std::string(": the user must be in the group '") + g->gr_name + "' (then log out and in)";
-  return ": only its owner may open it";
+  return g && (st.st_mode & S_IRGRP) && (st.st_mode & S_IWGRP) ? g->gr_name : "";
 }
 
 }  // namespace
@@ -57,8 +79,12 @@ std::string accessHint(const std::string& node) {
 PortStatus portStatusFromErrno(const Port& port, int err) {
   if (err == 0) return {};
   const SerialError e = serialErrorFromErrno(err);
-  PortStatus status = portStatus(port, e, std::strerror(err));
-  if (e == SerialError::AccessDenied) status.why += accessHint(port.node);
+  PortStatus status = portStatus(port, e, std::strerror(err), err);
+  if (e == SerialError::AccessDenied) {
+    status.group = openingGroup(port.node);
+    status.why += status.group.empty() ? ": only its owner may open it"
+                                       : ": the user must be in the group '" + status.group + "' (then log out and in)";
+  }
   return status;
 }
 
@@ -209,9 +235,13 @@ namespace {
 // Why the lock keeps the port from us, when it does.
 PortStatus lockRefusal(const Port& p, const PortLock::Result& lock) {
   if (!lock.blocked.empty())
-    return {SerialError::Busy, portStatus(p, SerialError::Io, lock.blocked + "; the port is left alone").why};
+    return {.error = SerialError::Busy,
+            .why = portStatus(p, SerialError::Io, lock.blocked + "; the port is left alone").why,
+            .code = lock.error,
+            .lock = true};
   PortStatus s = portStatus(p, SerialError::Busy, {});
   s.why += " (PID " + std::to_string(lock.holder) + ")";
+  s.holder = lock.holder;
   return s;
 }
 }  // namespace
@@ -226,7 +256,8 @@ OpenResult PosixSerialPlatform::open(const PortTarget& target) {
   if (locked.error != 0) return {nullptr, portStatusFromErrno(p, locked.error)};
   Opened o = openExclusive(p.node);
   if (!o.fd && o.err == ELOOP && !o.refused.empty())
-    return {nullptr, {SerialError::AccessDenied, portStatus(p, SerialError::Io, o.refused).why}};
+    return {nullptr,
+            {.error = SerialError::AccessDenied, .why = portStatus(p, SerialError::Io, o.refused).why, .code = ELOOP}};
   if (!o.fd) return {nullptr, portStatusFromErrno(p, o.err)};
   const int fd = o.fd.get();
   ::ioctl(fd, TIOCEXCL);  // keeps out non-root openers that take no lock
@@ -244,7 +275,8 @@ OpenResult PosixSerialPlatform::open(const PortTarget& target) {
 PortStatus PosixSerialPlatform::check(const PortTarget& target) {
   const Port p = map_.port(target);
   if (p.node.empty()) return portStatusFromErrno(p, ENOENT);
-  if (sysfs::emptyUartSlot(sysfsRoot_, p.node)) return {SerialError::NotFound, p.node + " has no UART behind it"};
+  if (sysfs::emptyUartSlot(sysfsRoot_, p.node))
+    return {.error = SerialError::NotFound, .why = p.node + " has no UART behind it"};
   struct stat st {};
   if (::stat(p.node.c_str(), &st) != 0) return portStatusFromErrno(p, errno);
   if (!S_ISCHR(st.st_mode)) return portStatusFromErrno(p, ENOTTY);

@@ -8,6 +8,31 @@
 
 namespace isp {
 
+SystemCause systemCause(int code) {
+  switch (static_cast<DWORD>(code)) {
+    case ERROR_SUCCESS: return SystemCause::None;
+    case ERROR_ACCESS_DENIED: return SystemCause::Permission;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_BUSY: return SystemCause::Busy;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH: return SystemCause::Absent;
+    case ERROR_DIRECTORY: return SystemCause::NotARegularFile;
+    case ERROR_CANT_ACCESS_FILE:
+    case ERROR_CANT_RESOLVE_FILENAME: return SystemCause::UnsafePath;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_FILE_TOO_LARGE: return SystemCause::NoSpace;
+    case ERROR_WRITE_PROTECT: return SystemCause::ReadOnly;
+    case ERROR_GEN_FAILURE:
+    case ERROR_IO_DEVICE:
+    case ERROR_CRC: return SystemCause::Io;
+    default: return SystemCause::Other;
+  }
+}
+
 SerialError serialErrorFromWin32(DWORD err) {
   switch (err) {
     case ERROR_SUCCESS: return SerialError::None;
@@ -87,7 +112,7 @@ class Win32Port final : public SerialPort {
 }  // namespace
 
 PortStatus portStatusFromWin32(const Port& port, DWORD err) {
-  return portStatus(port, serialErrorFromWin32(err), systemMessage(err));
+  return portStatus(port, serialErrorFromWin32(err), systemMessage(err), static_cast<int>(err));
 }
 
 Win32SerialPlatform::Win32SerialPlatform(LineSettings line) : line_(line) {}
@@ -117,7 +142,8 @@ static UniqueHandle openSerial(const Port& p, PortStatus& status) {
   DCB current{};
   current.DCBlength = sizeof current;
   if (!::GetCommState(h.get(), &current)) {
-    status = portStatus(p, SerialError::NotASerialPort, systemMessage(::GetLastError()));
+    const DWORD err = ::GetLastError();
+    status = portStatus(p, SerialError::NotASerialPort, systemMessage(err), static_cast<int>(err));
     return UniqueHandle();
   }
   return h;
