@@ -1,4 +1,7 @@
 #pragma once
+#include <algorithm>
+#include <vector>
+
 #include "production/os.h"
 #include "production/port_job.h"
 
@@ -28,6 +31,18 @@ inline int exitStatus(const production::JobResult& job) {
     case Outcome::Stopped: break;
   }
   return production::stopStatus() ? production::stopStatus() : kInterrupted;
+}
+
+// A station's run, which only a stop ends: a transfer the stop broke off
+// gives the stop's status, as one port's run does; else 1 when a device
+// did not complete, 0 when every one did (or none came).
+inline int stationStatus(const std::vector<production::JobResult>& jobs) {
+  const auto is = [](Outcome::Kind kind) {
+    return [kind](const production::JobResult& j) { return j.result == kind; };
+  };
+  if (const auto stopped = std::find_if(jobs.begin(), jobs.end(), is(Outcome::Stopped)); stopped != jobs.end())
+    return exitStatus(*stopped);
+  return std::all_of(jobs.begin(), jobs.end(), is(Outcome::Completed)) ? kCompleted : kNotCompleted;
 }
 
 }  // namespace isp::cli

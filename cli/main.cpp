@@ -75,19 +75,6 @@ bool summary(const std::vector<JobResult>& jobs) {
   return std::fflush(stderr) == 0 && !std::ferror(stderr);
 }
 
-// Two names in one --port list for one device would run two transfers into
-// it at once: the second name, and the first, when that is so.
-std::optional<std::pair<std::string, std::string>> samePortTwice(const std::vector<PortTarget>& ports) {
-  std::vector<std::string> devices;
-  for (const PortTarget& t : ports) {
-    const std::string node = platformFor(t)->port(t).node;
-    devices.push_back(node.empty() ? t.name : deviceIdentity(node));
-    for (std::size_t i = 0; i + 1 < devices.size(); ++i)
-      if (devices[i] == devices.back()) return std::pair{ports[i].name, t.name};
-  }
-  return std::nullopt;
-}
-
 // The image, read once and checked before any device is touched; its
 // lines come first, but with one port "Файл считан" is said after the
 // identification, where the dialog says it. Its size and fingerprint are
@@ -131,9 +118,8 @@ int runStation(const Options& o, std::vector<PortTarget> ports, const isp::Firmw
                   image, facts, record);
   const std::vector<JobResult> jobs = station.run();
   const bool tabled = summary(jobs);
-  for (const JobResult& j : jobs)
-    if (j.result != isp::Outcome::Completed) return kNotCompleted;
-  return tabled ? kCompleted : kRecordMissing;
+  const int status = stationStatus(jobs);
+  return tabled || status != kCompleted ? status : kRecordMissing;
 }
 
 // One transfer per port, each on its own thread with its own link, all from

@@ -5,7 +5,13 @@
 namespace isp::production {
 
 std::unique_ptr<LineRun> LineRun::start(LineRunSetup setup, std::shared_ptr<const ImageFile> image, std::string* why) {
+  if (!image) return *why = words::kNoFile, nullptr;
+  if (!image->whole) return *why = factsWords(*image), nullptr;
   if (setup.ports.empty()) return *why = words::kNoPort, nullptr;
+  std::vector<PortTarget> targets;
+  for (const PortEntry& p : setup.ports) targets.push_back({p.port, portNumber(p.port).value_or(0)});
+  if (const auto twice = samePortTwice(targets, setup.platformFor))
+    return *why = std::string(words::kSamePortTwice) + twice->first + " и " + twice->second, nullptr;
   if (const std::string error = makeReportFolder(setup.report); !error.empty())
     return *why = std::string(words::kFolderNotMade) + error, nullptr;
   std::string error;

@@ -21,15 +21,16 @@ struct LineRunSetup {
   std::vector<PortEntry> ports;  // as chosen: COMn names or device paths
   std::string report;            // the record's file; its folder is made if need be
   milliseconds period{kDefaultIntervalMs};
-  std::function<std::unique_ptr<SerialPlatform>(const PortTarget&)> platformFor = production::platformFor;
+  PlatformFor platformFor = production::platformFor;
   std::function<void()> wake{};   // on a port's thread: the view has news for the window
   std::function<void()> ended{};  // on the station's thread: time to call finish()
 };
 
 class LineRun {
  public:
-  // Nothing, with why in the window's words, when the record cannot be kept
-  // or no port is chosen; no device has been touched then.
+  // Nothing, with why in the window's words, when the image cannot be
+  // programmed, no port is chosen, two names stand for one device, or the
+  // record cannot be kept; no device has been touched then.
   static std::unique_ptr<LineRun> start(LineRunSetup setup, std::shared_ptr<const ImageFile> image, std::string* why);
   ~LineRun();  // stops the line and waits for it
 

@@ -129,15 +129,43 @@ std::string LineView::stateWords(const PortState& s, Kind before, const std::str
   return {};
 }
 
+std::vector<std::string> tileNames(const std::vector<std::string>& ports) {
+  const auto lastPart = [](const std::string& port) {
+    const std::size_t slash = port.rfind('/');
+    return slash == std::string::npos ? port : port.substr(slash + 1);
+  };
+  std::vector<std::string> names;
+  std::string common;  // the beginning every path's last part shares
+  int paths = 0;
+  for (const std::string& port : ports) {
+    names.push_back(lastPart(port));
+    if (port.find('/') == std::string::npos) continue;
+    if (++paths == 1) {
+      common = names.back();
+      continue;
+    }
+    common.erase(std::mismatch(common.begin(), common.end(), names.back().begin(), names.back().end()).first,
+                 common.end());
+  }
+  // Cut where the name's own parts meet: "1.2:1.0-port0", never "2:1.0-port0".
+  const std::size_t cut = paths < 2 ? 0 : common.find_last_of("-_:") + 1;
+  for (std::size_t i = 0; i < ports.size(); ++i)
+    if (cut > 0 && ports[i].find('/') != std::string::npos && names[i].size() > cut) names[i].erase(0, cut);
+  return names;
+}
+
 LineView::LineView(const std::vector<PortEntry>& ports, std::function<void()> wake, Now now)
     : wake_(std::move(wake)), now_(std::move(now)) {
+  std::vector<std::string> given;
+  for (const PortEntry& p : ports) given.push_back(p.port);
+  const std::vector<std::string> names = tileNames(given);
   for (const PortEntry& p : ports) {
-    index_[p.port] = tiles_.size();
-    // A device path is shown by its last part; the whole path goes beside it.
-    const std::size_t slash = p.port.rfind('/');
+    // A device path is shown by what tells it from the others; the whole path goes beside it.
+    const bool path = p.port.find('/') != std::string::npos;
     Tile t{.port = p.port,
-           .name = msg::escapeControls(slash == std::string::npos ? p.port : p.port.substr(slash + 1)),
-           .where = msg::escapeControls(slash == std::string::npos ? p.adapter : p.port + " " + p.adapter)};
+           .name = msg::escapeControls(names[tiles_.size()]),
+           .where = msg::escapeControls(path ? p.port + " " + p.adapter : p.adapter)};
+    index_[p.port] = tiles_.size();
     t.state = stateWords({}, Kind::Waiting, {});
     tiles_.push_back(std::move(t));
   }

@@ -65,6 +65,11 @@ struct PortEntry {
   std::string adapter{};  // what the listing says of it; may be empty
 };
 
+// The large names of a line's tiles: a device path by the end of its last
+// part where the line's paths begin alike (by-path and by-id names share
+// long beginnings), any other name as it is.
+std::vector<std::string> tileNames(const std::vector<std::string>& ports);
+
 class LineView final : public StationObserver {
  public:
   using Now = std::function<std::chrono::system_clock::time_point()>;

@@ -30,6 +30,18 @@ class NoLog final : public LogSink {
 
 std::unique_ptr<SerialPlatform> platformFor(const PortTarget&) { return serialPlatform(); }
 
+std::optional<std::pair<std::string, std::string>> samePortTwice(const std::vector<PortTarget>& ports,
+                                                                 const PlatformFor& platformFor) {
+  std::vector<std::string> devices;
+  for (const PortTarget& t : ports) {
+    const std::string node = platformFor(t)->port(t).node;
+    devices.push_back(node.empty() ? t.name : deviceIdentity(node));
+    for (std::size_t i = 0; i + 1 < devices.size(); ++i)
+      if (devices[i] == devices.back()) return std::pair{ports[i].name, t.name};
+  }
+  return std::nullopt;
+}
+
 JobResult runJob(const JobSetup& s) {
   std::unique_ptr<SerialPlatform> platform;
   std::optional<Link> ownLink;

@@ -1,8 +1,11 @@
 #pragma once
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "link/link.h"
 #include "programming/firmware_image.h"
@@ -39,6 +42,14 @@ struct JobSetup {
 std::unique_ptr<SerialPlatform> platformFor(const PortTarget& target);
 
 JobResult runJob(const JobSetup& setup);
+
+using PlatformFor = std::function<std::unique_ptr<SerialPlatform>(const PortTarget&)>;
+
+// Two names in one list for one device (a COM name and its node, a link
+// and what it names) would run two transfers into it at once: the first
+// such pair, when there is one.
+std::optional<std::pair<std::string, std::string>> samePortTwice(
+    const std::vector<PortTarget>& ports, const PlatformFor& platformFor = production::platformFor);
 
 // "completed", "identified", "not completed", "not identified", "stopped".
 std::string resultName(const JobResult& job);

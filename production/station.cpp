@@ -114,7 +114,14 @@ void Station::watch(const PortTarget& target) {
         continue;
       }
     }
-    const Identity id = identify(link, target, 0);
+    Identity id = identify(link, target, 0);
+    // A device that has had its transfer is asked again at once when a poll
+    // gets no reply or a damaged one: noise on the line is not a new board.
+    // Silence on both, or other words, is; with the poll's period that holds
+    // for any board off its jig for 0.3 s.
+    if (attempted && (id.code == rc::kNoReply || id.code == rc::kBadReply) && link.openPort() != 0 &&
+        !setup_.stop.stop_requested())
+      id = identify(link, target, 0);
     if (id.code != rc::kOk) {
       if (setup_.stop.stop_requested()) break;  // asked while it waited for the reply
       wait(waitingFor(link.portStatus(), id));
@@ -150,11 +157,12 @@ void Station::watch(const PortTarget& target) {
 void Station::finished(const JobResult& job) {
   std::lock_guard lock(mu_);
   results_.push_back(job);
-  if (job.result == Outcome::Completed) ++completed_;
-  const int failed = static_cast<int>(results_.size()) - completed_;
-  char took[64];
-  std::snprintf(took, sizeof took, " in %.1f s  (%d completed, %d failed)",
-                std::chrono::duration<double>(job.ended - job.started).count(), completed_, failed);
+  ++(job.result == Outcome::Completed ? completed_ : job.result == Outcome::Stopped ? stopped_ : failed_);
+  char took[96];
+  // A stop is no failure; it is counted only once there is one.
+  std::snprintf(took, sizeof took, " in %.1f s  (%d completed, %d failed%s)",
+                std::chrono::duration<double>(job.ended - job.started).count(), completed_, failed_,
+                stopped_ ? (", " + std::to_string(stopped_) + " stopped").c_str() : "");
   // Whole, however long the name, and the name cannot start a line of its own.
   if (setup_.lines) setup_.lines->line(job.port + " " + msg::escapeControls(job.device) + " " + resultName(job) + took);
   if (!job.why.empty() && setup_.lines) setup_.lines->note(job.port + ": " + job.why);

@@ -72,16 +72,18 @@ class StationLines {
   virtual void note(const std::string& text) = 0;
 };
 
-// An open port is asked who is on the line this often: a board off its jig
-// for half a second misses at least one poll. A port without its node is
-// looked at less often; an adapter plugged in is seen within half a second.
-inline constexpr milliseconds kPollPeriod{250};
+// An open port is asked who is on the line this often. A poll that fails is
+// asked again at once (after the reply's 150 ms time-out); a board off its
+// jig for 0.3 s misses both, wherever the gap falls, since a poll starts in
+// its first 100 ms. A port without its node is looked at less often; an
+// adapter plugged in is seen within half a second.
+inline constexpr milliseconds kPollPeriod{100};
 inline constexpr milliseconds kLookPeriod{500};
 
 struct StationSetup {
   std::vector<PortTarget> ports;
   // The port table; tests give one of their own, with nodes they plug and unplug.
-  std::function<std::unique_ptr<SerialPlatform>(const PortTarget&)> platformFor = production::platformFor;
+  PlatformFor platformFor = production::platformFor;
   std::stop_token stop{};
   milliseconds period{kDefaultIntervalMs};  // between records
   milliseconds poll{kPollPeriod};
@@ -108,7 +110,7 @@ class Station {
   ProductionRecord* record_;
   std::mutex mu_;
   std::vector<JobResult> results_;
-  int completed_ = 0;
+  int completed_ = 0, failed_ = 0, stopped_ = 0;
 };
 
 }  // namespace isp::production

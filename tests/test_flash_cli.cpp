@@ -412,6 +412,8 @@ TEST_F(FlashCli, SignalsStop) {
       // A station ends with its devices' status: 0 here only when the signal was caught.
       {{"--station", "--file", firmware_}, SIGINT, 0, "frame"},
       {{"--station", "--file", firmware_}, SIGTERM, 0, "frame"},
+      // A transfer a station's stop breaks off is a stop, not a failure.
+      {{"--station", "--file", firmware_, "--interval", "20"}, SIGTERM, 143, "record 20"},
       {{"--file", firmware_, "--interval", "20", "--log", log}, SIGHUP, 129, "record 20"},  // the last case
   };
   for (const auto& [mode, signal, status, frame] : cases) {
@@ -428,6 +430,10 @@ TEST_F(FlashCli, SignalsStop) {
     args.insert(args.end(), mode.begin(), mode.end());
     EXPECT_EQ(flash(args, [&](pid_t pid) { asker = pid; }), status) << out_ << err_;
     EXPECT_LT(std::chrono::steady_clock::now() - stopped.load(), 1s);
+    if (status == 143 && mode[0] == "--station") {
+      EXPECT_NE((out_ + err_).find(" stopped in "), std::string::npos) << out_ << err_;
+      EXPECT_NE((out_ + err_).find("(0 completed, 0 failed, 1 stopped)"), std::string::npos) << out_ << err_;
+    }
   }
   EXPECT_TRUE(out_.ends_with("Программирование устройства начато\nПередача остановлена\n")) << out_;
   EXPECT_TRUE(contents(log).ends_with(" Передача остановлена\n")) << contents(log);

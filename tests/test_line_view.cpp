@@ -102,6 +102,28 @@ TEST(LineView, ADeviceEndStaysUntilTheNext) {
   EXPECT_EQ(line.view.tiles()[0].where, "FT232R");
 }
 
+// A tile's large name tells its port from the others on the line: paths
+// that begin alike (by-path, by-id) by their ends, other names as they are.
+TEST(LineView, NamesThatTellPortsApart) {
+  std::vector<std::string> byPath, ends;
+  for (int n = 1; n <= 16; ++n) {
+    byPath.push_back("/dev/serial/by-path/pci-0000:00:14.0-usb-0:1." + std::to_string(n) + ":1.0-port0");
+    ends.push_back("1." + std::to_string(n) + ":1.0-port0");
+  }
+  const struct {
+    std::vector<std::string> ports, names;
+  } cases[] = {
+      {byPath, ends},
+      {{"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K4XYZ-if00-port0",
+        "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A20B1QRS-if00-port0", "COM7"},
+       {"A10K4XYZ-if00-port0", "A20B1QRS-if00-port0", "COM7"}},
+      {{"/dev/ttyUSB0", "/dev/ttyUSB1"}, {"ttyUSB0", "ttyUSB1"}},  // no part in common: whole
+      {{"/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.2:1.0-port0", "COM5"},
+       {"pci-0000:00:14.0-usb-0:1.2:1.0-port0", "COM5"}},  // one path has no neighbour
+  };
+  for (const auto& c : cases) EXPECT_EQ(production::tileNames(c.ports), c.names) << c.ports[0];
+}
+
 // Progress told faster than a window draws is one change, the newest count;
 // the window is woken once for whatever piled up, and only changed tiles redraw.
 TEST(LineView, ProgressFoldedToTheNewest) {

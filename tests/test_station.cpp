@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "link/result_codes.h"
+#include "production/line_run.h"
 #include "production/station.h"
 #include "programming/sha256.h"
 #include "serial/posix/serial_posix.h"
@@ -161,6 +162,42 @@ TEST_F(Station, ABoardSwappedOnAJigIsProgrammed) {
   EXPECT_EQ(results_.size(), 6u);
 }
 
+// Noise is asked again: a single damaged, late or missing poll reply from
+// a board that stays costs no transfer, while a board off its jig for 0.3 s,
+// however the gap falls between polls, is taken for a new one even under
+// the same name.
+TEST_F(Station, NoiseIsAskedAgainAShortSwapIsNot) {
+  const std::string noisy = at("ttyNoisy"), swapped = at("ttySwapped");
+  startStation({{noisy, 0}, {swapped, 0}}, production::kPollPeriod);
+  auto noise = plugIn(noisy);
+  auto jig = plugIn(swapped);
+  const sim::DeviceOptions glitches[] = {
+      {.badChecksumAt = sim::kAtIdentify},
+      {.delayAt = sim::kAtIdentify, .delay = 200ms},
+      {.partialAt = sim::kAtIdentify},
+  };
+  constexpr int kSwaps = 4;
+  for (int k = 0; k < kSwaps; ++k) {
+    // A glitch about every seventh poll, the swaps at phases that drift against the polls.
+    for (int g = 0; g < 2; ++g) {
+      noise->arm(glitches[(k + g) % std::size(glitches)]);
+      std::this_thread::sleep_for(7 * production::kPollPeriod);
+    }
+    jig->arm({.silent = true});
+    std::this_thread::sleep_for(300ms);
+    jig->arm({});
+    std::this_thread::sleep_for(std::chrono::milliseconds(37 * k));
+    ASSERT_TRUE(waitFor([&] {
+      const std::string seen = states_.of(swapped);
+      return std::count(seen.begin(), seen.end(), 'C') == k + 2;
+    })) << "swap "
+        << k << ": " << states_.of(swapped);
+  }
+  stopStation();
+  EXPECT_TRUE(std::regex_match(states_.of(noisy), std::regex("W?IPC")))
+      << "a glitch taken for a new board: " << states_.of(noisy);
+}
+
 // Why a port waits, each reason told once (not every poll) to the observer
 // and as a line of its own, until something else happens.
 TEST_F(Station, AWaitingPortSaysWhy) {
@@ -201,6 +238,33 @@ TEST_F(Station, AWaitingPortSaysWhy) {
   }
   EXPECT_EQ(states_.waits[damaged->path()][0].code, rc::kBadReply);
   EXPECT_EQ(results_.size(), 1u) << "only the damaged reply's device, once its replies were whole";
+}
+
+// A window's line refuses to start, in the window's words, before any
+// device is touched: no image, one that cannot be programmed, no port, one
+// device under two names.
+TEST(LineRun, RefusedBeforeAnyDevice) {
+  TempDir dir;
+  const std::string link = (dir.path() / "nullLink").string();
+  std::filesystem::create_symlink("/dev/null", link);
+  const auto whole =
+      std::shared_ptr<const production::ImageFile>(production::readImageFile(dir.write("fw.isp", sampleImage())));
+  const auto shortFile =
+      std::shared_ptr<const production::ImageFile>(production::readImageFile(dir.write("short.isp", {1, 2, 3})));
+  const std::tuple<std::shared_ptr<const production::ImageFile>, std::vector<production::PortEntry>, std::string>
+      cases[] = {
+          {nullptr, {{"/dev/null"}}, "Нет файла программы"},
+          {shortFile, {{"/dev/null"}}, "Файл не подходит: в нём нет 66690 байт"},
+          {whole, {}, "Не выбран ни один порт"},
+          {whole, {{"/dev/null"}, {link}}, "Одно устройство выбрано под двумя именами: /dev/null и " + link},
+      };
+  for (const auto& [image, ports, says] : cases) {
+    std::string why;
+    EXPECT_FALSE(
+        production::LineRun::start({.ports = ports, .report = (dir.path() / "r.jsonl").string()}, image, &why));
+    EXPECT_EQ(why, says);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "r.jsonl"));
 }
 
 }  // namespace

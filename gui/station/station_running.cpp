@@ -36,10 +36,11 @@ void StationWindow::stopNow() {
 
 bool StationWindow::start() {
   if (running()) return true;
-  if (file_->text().isEmpty() || !loadImage(file_->text())) {
-    refuse(ui::qtText(production::words::kNoFile));
-    return false;
-  }
+  // Read again: what the line programs is the file as it is now.
+  if (file_->text().isEmpty())
+    image_.reset();
+  else
+    loadImage(file_->text());
   const StationSettings s = settings();
   std::vector<production::PortEntry> entries;
   for (const QString& name : s.ports) entries.push_back({name.toStdString(), ports_->whereOf(name).toStdString()});

@@ -57,10 +57,11 @@ void StationWindow::checkFile() {
 
 bool StationWindow::start() {
   if (running()) return true;
-  if (text(IDC_FILE).empty() || !loadImage(text(IDC_FILE))) {
-    refuse(std::string(w::kNoFile));
-    return false;
-  }
+  // Read again: what the line programs is the file as it is now.
+  if (text(IDC_FILE).empty())
+    image_.reset();
+  else
+    loadImage(text(IDC_FILE));
   std::string error;
   const auto ms = production::parseInterval(text(IDC_INTERVAL), &error);
   if (!ms) {
