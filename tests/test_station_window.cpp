@@ -116,7 +116,7 @@ TEST(StationWindow, SixteenPortsFitOnAScreen) {
   QStringList ports;
   for (int i = 1; i <= 16; ++i)
     ports << QString::fromStdString(
-        (dir.path() / ("pci-0000:00:14.0-usb-0:1." + std::to_string(i) + ":1.0-port0")).string());
+        (dir.path() / "serial/by-path" / ("pci-0000:00:14.0-usb-0:1." + std::to_string(i) + ":1.0-port0")).string());
   station::StationWindow window(
       {QString::fromStdString(dir.write("fw.isp", sampleImage())), ports, QString::fromStdString(dir.path() / "r"), 0});
   ASSERT_EQ(window.screen()->size(), QSize(1280, 1024));
