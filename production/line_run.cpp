@@ -1,5 +1,7 @@
 #include "production/line_run.h"
 
+#include "production/daily_record.h"
+#include "production/line_setup.h"
 #include "production/station_words.h"
 
 namespace isp::production {
@@ -12,10 +14,13 @@ std::unique_ptr<LineRun> LineRun::start(LineRunSetup setup, std::shared_ptr<cons
   for (const PortEntry& p : setup.ports) targets.push_back({p.port, portNumber(p.port).value_or(0)});
   if (const auto twice = samePortTwice(targets, setup.platformFor))
     return *why = std::string(words::kSamePortTwice) + twice->first + " и " + twice->second, nullptr;
-  if (const std::string error = makeReportFolder(setup.report); !error.empty())
+  const bool daily = !setup.reportFolder.empty();
+  if (const std::string error = makeReportFolder(daily ? setup.reportFolder + "/" + dailyReportName() : setup.report);
+      !error.empty())
     return *why = std::string(words::kFolderNotMade) + error, nullptr;
   std::string error;
-  std::unique_ptr<RecordFile> file = RecordFile::open(setup.report, &error);
+  std::unique_ptr<RecordFile> file =
+      daily ? DailyRecordFile::open(setup.reportFolder, &error) : RecordFile::open(setup.report, &error);
   if (!file) return *why = std::string(words::kReportNotWritable) + error, nullptr;
   return std::unique_ptr<LineRun>(new LineRun(std::move(setup), std::move(image), std::move(file)));
 }

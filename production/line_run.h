@@ -20,6 +20,9 @@ namespace isp::production {
 struct LineRunSetup {
   std::vector<PortEntry> ports;  // as chosen: COMn names or device paths
   std::string report;            // the record's file; its folder is made if need be
+  // Else, when given, the record's folder (made if need be): one file a
+  // day, each line in the file of the local date it is written on.
+  std::string reportFolder{};
   milliseconds period{kDefaultIntervalMs};
   PlatformFor platformFor = production::platformFor;
   std::function<void()> wake{};   // on a port's thread: the view has news for the window

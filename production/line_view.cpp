@@ -70,24 +70,32 @@ std::string lower(std::string s) {
   return s;
 }
 
+// What a result code means, in words that follow a colon: a code the log
+// has no words for is the device's own, and said as such.
+std::string causeWords(std::int32_t code) {
+  const std::string text = msg::resultText(code);
+  return text == std::string(msg::kError) + std::to_string(code) ? "код устройства " + std::to_string(code) : lower(text);
+}
+
 }  // namespace
 
 std::uint32_t tileColour(TileKind kind) {
   switch (kind) {
-    case TileKind::Checking: return 0xececec;
+    // None is a window's own grey: a tile never looks like an empty slot.
+    case TileKind::Checking: return 0xdfe4ea;
     case TileKind::NoAdapter: return 0xcfcfcf;
     case TileKind::CannotOpen: return 0xe2c6f2;
     case TileKind::Held: return 0xf7cf9a;
     case TileKind::NotReady: return 0xa9e4dd;
     case TileKind::DamagedReplies: return 0xe3c9a8;
-    case TileKind::NoAnswer: return 0xececec;
+    case TileKind::NoAnswer: return 0xf3ead2;
     case TileKind::Identifying: return 0xfff1a8;
     case TileKind::Programming: return 0xb9d7ff;
     case TileKind::Completed: return 0xb5e6ad;
     case TileKind::Failed: return 0xf5b3b3;
-    case TileKind::Unplugged: return 0xececec;
+    case TileKind::Unplugged: return 0xd9d4cc;
   }
-  return 0xececec;
+  return 0xdfe4ea;
 }
 
 std::string Tile::description() const {
@@ -107,7 +115,7 @@ std::string LineView::stateWords(const PortState& s, Kind before, const std::str
         case WaitReason::Held: return "порт занят другой программой";
         case WaitReason::NotInProgrammingMode:
           return std::string(msg::kDevice) + msg::escapeControls(s.detail) + std::string(msg::kNotReadyForProgramming);
-        case WaitReason::DamagedReplies: return "ответ устройства искажён: " + msg::resultText(s.code);
+        case WaitReason::DamagedReplies: return "ответ устройства искажён: " + causeWords(s.code);
         case WaitReason::NoAnswer: return "ожидание устройства: нет ответа";
       }
       break;
@@ -123,7 +131,7 @@ std::string LineView::stateWords(const PortState& s, Kind before, const std::str
       if (s.failedRecord < 0 && s.code == rc::kNotInProgrammingMode)
         return "устройство" + std::string(msg::kNotReadyForProgramming);
       if (s.failedRecord < 0) return msg::resultText(s.code);
-      return msg::recordError(s.code, s.failedRecord) + ": " + lower(msg::resultText(s.code));
+      return msg::recordError(s.code, s.failedRecord) + ": " + causeWords(s.code);
     case Kind::Gone: return before == Kind::Failed ? "отключено во время программирования" : "устройство отключено";
   }
   return {};

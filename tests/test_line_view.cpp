@@ -2,6 +2,8 @@
 // goes in, tiles, report rows and totals come out.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "link/result_codes.h"
 #include "production/line_setup.h"
 #include "production/line_view.h"
@@ -47,6 +49,7 @@ TEST(LineView, EachStateInWordsAndColour) {
       {{.kind = Kind::Failed, .failedRecord = 7, .code = rc::kBadReply},
        "Ошибка 257, блок 7: ошибка контрольной суммы",
        TileKind::Failed},
+      {{.kind = Kind::Failed, .failedRecord = 100, .code = 5}, "Ошибка 5, блок 100: код устройства 5", TileKind::Failed},
       {{.kind = Kind::Failed, .code = rc::kNotInProgrammingMode},
        "устройство не готово к программированию",
        TileKind::Failed},
@@ -59,7 +62,7 @@ TEST(LineView, EachStateInWordsAndColour) {
        "Устройство APP\\x1b не готово к программированию",
        TileKind::NotReady},
       {{.kind = Kind::Waiting, .code = rc::kBadReply, .reason = Reason::DamagedReplies},
-       "ответ устройства искажён: Ошибка контрольной суммы",
+       "ответ устройства искажён: ошибка контрольной суммы",
        TileKind::DamagedReplies},
       {{.kind = Kind::Waiting, .reason = Reason::NoAnswer}, "ожидание устройства: нет ответа", TileKind::NoAnswer},
       {{.kind = Kind::Identifying, .device = "SIM\r\n-1"}, "опознание устройства", TileKind::Identifying},
@@ -74,9 +77,11 @@ TEST(LineView, EachStateInWordsAndColour) {
   }
   Line line;
   EXPECT_EQ(line.after({{.kind = Kind::Completed}}).state.rfind("завершено в ", 0), 0u);
-  // Every kind has a colour of its own, but for the two that mean "nothing yet".
-  EXPECT_NE(production::tileColour(TileKind::Completed), production::tileColour(TileKind::Failed));
-  EXPECT_NE(production::tileColour(TileKind::Held), production::tileColour(TileKind::NoAdapter));
+  // Every kind has a colour of its own, and none is a window's background
+  // (Qt's and Windows' greys), where a tile would look like an empty slot.
+  std::set<std::uint32_t> colours = {0xefefef, 0xf0f0f0};
+  for (int k = 0; k <= static_cast<int>(TileKind::Unplugged); ++k)
+    EXPECT_TRUE(colours.insert(production::tileColour(static_cast<TileKind>(k))).second) << k;
 }
 
 // A device's end stays on its tile, under the waiting, until the next

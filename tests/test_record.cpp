@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <tuple>
 
+#include "production/daily_record.h"
+#include "production/line_setup.h"
 #include "production/record.h"
 #include "resources/isp_version.h"
 #include "tests/support/fixtures.h"
@@ -88,6 +90,23 @@ TEST(RecordFile, EachLineSyncedBeforeItCounts) {
   EXPECT_EQ(error, path + ": " + std::strerror(EIO));
   EXPECT_EQ(synced, (std::vector<std::string>{"1\n", "1\n2\n"}));
   EXPECT_EQ(contents(path), "1\n");
+}
+
+// A line's record of one file a day splits where the day does, whenever
+// the line was started: each line in the file of the date it is written on.
+TEST(DailyRecordFile, SplitsAtMidnight) {
+  TempDir dir;
+  auto now = std::chrono::system_clock::now();
+  const auto today = now;
+  const std::string folder = dir.path().string();
+  std::string error;
+  auto daily = production::DailyRecordFile::open(folder, &error, [&] { return now; });
+  ASSERT_TRUE(daily) << error;
+  EXPECT_TRUE(daily->append("{\"n\":1}\n", &error)) << error;
+  now += std::chrono::hours(24);
+  EXPECT_TRUE(daily->append("{\"n\":2}\n", &error)) << error;
+  EXPECT_EQ(contents(folder + "/" + production::dailyReportName(today)), "{\"n\":1}\n");
+  EXPECT_EQ(contents(folder + "/" + production::dailyReportName(now)), "{\"n\":2}\n");
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+#pragma once
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "production/os.h"
+
+// A line's record kept one file a day in a folder: each line goes into the
+// file named for the local date it is written on, so a shift that runs past
+// midnight splits there, whenever the line was started.
+namespace isp::production {
+
+class DailyRecordFile final : public RecordFile {
+ public:
+  using Now = std::function<std::chrono::system_clock::time_point()>;
+  // Nothing, with why in *error, when today's file cannot be had.
+  static std::unique_ptr<DailyRecordFile> open(const std::string& folder, std::string* error,
+                                               Now now = std::chrono::system_clock::now);
+  bool append(const std::string& line, std::string* error) override;
+
+ private:
+  DailyRecordFile(std::string folder, Now now) : folder_(std::move(folder)), now_(std::move(now)) {}
+  // The file of the day it is now, opened when the day changed; false, with why, when it cannot be.
+  bool today(std::string* error);
+
+  std::string folder_;
+  Now now_;
+  std::string day_;  // the name of the file open now
+  std::unique_ptr<RecordFile> file_;
+};
+
+}  // namespace isp::production
