@@ -51,10 +51,9 @@ bool StationWindow::start() {
   std::string why;
   auto run = production::LineRun::start(
       {.ports = entries,
-       // TODO(reportFolder): once LineRunSetup has reportFolder, give it
-       // s.reportFolder, so that a line running past midnight goes on in
-       // the next day's file; today's file until then.
-       .report = report.toStdString(),
+       // A folder: a line running past midnight goes on in the next day's file.
+       .report = s.report.toStdString(),
+       .reportFolder = s.reportFolder.toStdString(),
        .period = milliseconds(s.intervalMs),
        .platformFor = [this](const PortTarget& t) { return t.number ? comPorts_() : production::serialPlatform(); },
        // Woken once for whatever piled up, however fast the devices go.

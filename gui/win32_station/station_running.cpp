@@ -82,11 +82,10 @@ bool StationWindow::start() {
   for (const std::string& name : s.ports) entries.push_back({name, ports_->placeOf(name)});
   std::string why;
   auto run = production::LineRun::start({.ports = entries,
-                                         // TODO(reportFolder): once LineRunSetup has
-                                         // reportFolder, give it s.reportFolder, so that a
-                                         // line past midnight goes on in the next day's
-                                         // file; today's file until then.
-                                         .report = report,
+                                         // A folder: a line running past midnight goes
+                                         // on in the next day's file.
+                                         .report = s.report,
+                                         .reportFolder = s.reportFolder,
                                          .period = milliseconds(*ms),
                                          // Woken once for whatever piled up, however fast the devices go.
                                          .wake = [hwnd = hwnd_] { PostMessageW(hwnd, kViewChanged, 0, 0); },
