@@ -38,6 +38,17 @@ inline constexpr std::string_view kFileChanged =
     "Файл программы изменён на диске; программируется образ, загруженный при запуске (SHA-256 ";
 inline constexpr std::string_view kFileChangedEnd = "). Новый файл будет прочитан при следующем запуске.";
 
+// What the settings kept from the last run hold that cannot be used.
+inline constexpr std::string_view kKeptPorts = "Сохранённые порты не подходят: ";
+inline constexpr std::string_view kKeptPortsWhy = " (нужен COM1–COM20 или путь к устройству); отметьте порты заново";
+inline constexpr std::string_view kKeptReport = "Сохранённый отчёт не подходит: ";
+inline constexpr std::string_view kKeptReportWhy = " (нужен полный путь); выберите отчёт заново";
+inline constexpr std::string_view kKeptReportBoth =
+    "В сохранённых настройках и папка отчётов, и файл отчёта; выберите отчёт заново";
+inline constexpr std::string_view kKeptInterval = "Сохранённый интервал не подходит: ";
+inline constexpr std::string_view kKeptIntervalWhy = " (нужно число от 0 до 60000 мс); задайте интервал заново";
+inline constexpr std::string_view kFixKept = "Сохранённые настройки не подходят: исправьте то, что отмечено красным";
+
 // Starting, running and stopping.
 inline constexpr std::string_view kNoFile = "Нет файла программы";
 inline constexpr std::string_view kNoPort = "Не выбран ни один порт";

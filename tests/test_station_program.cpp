@@ -6,6 +6,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
 
 #include "tests/support/child_process.h"
 #include "tests/support/fixtures.h"
@@ -46,6 +49,46 @@ TEST(StationProgram, AStopFromOutsideIsAStop) {
     EXPECT_GE(device->recordCount(), 20u);
     EXPECT_LT(device->recordCount(), 513u);
   }
+}
+
+// What one run keeps for the next, as a station boots with --start alone:
+// the report file the user named is used again, and a kept interval that
+// cannot be used holds the line (no device touched, no report line) until
+// the operator corrects it.
+TEST(StationProgram, WhatARunKeepsForTheNext) {
+  TempDir dir;
+  const std::string firmware = dir.write("fw.isp", sampleImage()), report = (dir.path() / "line.jsonl").string();
+  const std::string port = (dir.path() / "ttyLine").string();
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+  ::setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+  const auto lines = [&] {
+    const std::string made = std::filesystem::exists(report) ? contents(report) : std::string();
+    return std::count(made.begin(), made.end(), '\n');
+  };
+  // Until `report` has n lines, or a few seconds when it must not grow.
+  const auto run = [&](std::vector<std::string> args, long n) {
+    auto device = startSimulator({.linkPath = port});
+    args.insert(args.begin(), ISP_STATION_PATH);
+    args.push_back("--start");
+    const Finished f = runProgram(args, [&](pid_t pid) {
+      if (n == lines())
+        std::this_thread::sleep_for(3s);  // time enough to start, if it would
+      else
+        waitFor([&] { return lines() >= n; });
+      ::kill(pid, SIGTERM);
+    });
+    EXPECT_EQ(f.status, 128 + SIGTERM) << f.err;
+    EXPECT_EQ(lines(), n);
+    return device->recordCount();
+  };
+  EXPECT_EQ(run({"--port", port, "--file", firmware, "--report", report, "--interval", "0"}, 1), 513u);
+  EXPECT_EQ(run({}, 2), 513u);
+  const std::filesystem::path kept = dir.path() / "isp-programmer" / "isp-station.conf";
+  const std::string settings = std::regex_replace(contents(kept), std::regex("interval=0"), "interval=abc");
+  std::ofstream(kept) << settings;
+  EXPECT_EQ(run({}, 2), 0u);
+  EXPECT_EQ(run({"--interval", "0"}, 3), 513u);  // given anew
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 
 #include <QAccessible>
 #include <QLabel>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
 #include <fstream>
@@ -92,20 +94,42 @@ TEST(StationWindow, ALineOfPorts) {
   EXPECT_EQ(results("made.jsonl"), "s");
 }
 
-// Sixteen ports fill a screen of 1280 x 1024 in an even grid, without scrolling.
+// Every text of a widget's labels shown whole: its words, wrapped where the
+// label wraps, within the label's own width and height.
+void expectWhole(const QList<QLabel*>& labels) {
+  for (const QLabel* l : labels) {
+    if (!l->isVisible()) continue;
+    const QRect room = l->contentsRect();
+    const QRect need = l->fontMetrics().boundingRect(QRect(0, 0, room.width(), 100000),
+                                                     l->wordWrap() ? Qt::TextWordWrap : 0, l->text());
+    EXPECT_LE(need.width(), room.width()) << l->text().toStdString();
+    EXPECT_LE(need.height(), room.height()) << l->text().toStdString();
+  }
+}
+
+// Sixteen ports named by their USB path fill a screen of 1280 x 1024 (the
+// window placed as at its first start) in an even grid, without scrolling,
+// every tile's words and the totals whole; so do the totals in the
+// narrowest window.
 TEST(StationWindow, SixteenPortsFitOnAScreen) {
   TempDir dir;
   QStringList ports;
-  for (int i = 0; i < 16; ++i) ports << QString::fromStdString((dir.path() / ("tty" + std::to_string(i))).string());
+  for (int i = 1; i <= 16; ++i)
+    ports << QString::fromStdString(
+        (dir.path() / "serial/by-path" / ("pci-0000:00:14.0-usb-0:1." + std::to_string(i) + ":1.0-port0")).string());
   station::StationWindow window(
       {QString::fromStdString(dir.write("fw.isp", sampleImage())), ports, QString::fromStdString(dir.path() / "r"), 0});
-  window.resize(1280, 1024);
+  ASSERT_EQ(window.screen()->size(), QSize(1280, 1024));
+  window.placeOnScreen({});
   window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   ASSERT_TRUE(window.start());
   const auto tiles = window.findChildren<station::PortTile*>();
   ASSERT_EQ(tiles.size(), 16);
   EXPECT_TRUE(QTest::qWaitFor(
       [&] { return tiles.back()->stateText() == QStringLiteral("нет адаптера") && tiles.back()->isVisible(); }, 5000));
+  QTest::qWait(50);  // the layout settles
+  EXPECT_LE(window.frameGeometry().height(), 1024);
   const auto* area = window.findChild<QScrollArea*>();
   EXPECT_EQ(area->verticalScrollBar()->maximum(), 0);
   EXPECT_EQ(area->horizontalScrollBar()->maximum(), 0);
@@ -117,6 +141,40 @@ TEST(StationWindow, SixteenPortsFitOnAScreen) {
     places.insert({tile->x(), tile->y()});
   }
   EXPECT_EQ(places.size(), 16u);
+  expectWhole(window.findChildren<QLabel*>());
+  window.stop();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.running(); }, 10000));
+  window.showNormal();
+  window.resize(window.minimumSizeHint());
+  QTest::qWait(50);
+  expectWhole({window.findChild<QLabel*>(QStringLiteral("totals"))});
+}
+
+// A kept interval that cannot be used is said in the set-up, and the line
+// does not start until the operator changes it; it then writes to the kept
+// report folder's file of the day.
+TEST(StationWindow, AKeptIntervalThatCannotBeUsed) {
+  TempDir dir;
+  const production::KeptSettings kept = production::readKept({.interval = "abc"});
+  station::StationWindow window({.file = QString::fromStdString(dir.write("fw.isp", sampleImage())),
+                                 .ports = {QString::fromStdString((dir.path() / "ttyA").string())},
+                                 .intervalMs = kept.intervalMs,
+                                 .reportFolder = QString::fromStdString((dir.path() / "reports").string()),
+                                 .problems = kept.problems});
+  const std::string today = production::dayFileIn((dir.path() / "reports").string());
+  window.show();
+  const auto* said = window.findChild<QLabel*>(QStringLiteral("keptProblems"));
+  EXPECT_TRUE(said->isVisible());
+  EXPECT_TRUE(said->text().contains(QStringLiteral("«abc»"))) << said->text().toStdString();
+  EXPECT_FALSE(window.start());
+  EXPECT_FALSE(window.running());
+  EXPECT_TRUE(window.findChild<QLabel*>(QStringLiteral("status"))->text().startsWith(QStringLiteral("Сохранённые")));
+  EXPECT_FALSE(std::filesystem::exists(today));
+  window.findChild<QSpinBox*>()->setValue(100);
+  EXPECT_FALSE(said->isVisible());
+  ASSERT_TRUE(window.start());
+  EXPECT_EQ(window.settings().intervalMs, 100);
+  EXPECT_TRUE(std::filesystem::exists(today));
   window.stop();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !window.running(); }, 10000));
 }

@@ -1,6 +1,7 @@
 // Renders the main window (idle, and in the middle of a transfer), the
-// about box and the station window to PNG files, offscreen, with stand-ins
-// as the devices.
+// about box and the station window (a line at work, and 16 ports named by
+// their USB paths waiting for their adapters) to PNG files, offscreen, with
+// stand-ins as the devices.
 //   isp-screenshots DIR
 #include <QApplication>
 #include <QPixmap>
@@ -89,6 +90,23 @@ int main(int argc, char** argv) {
   station.stop();
   ok = QTest::qWaitFor([&] { return !station.running(); }, 10000) && ok;
   devices.clear();
+
+  // A line of 16 ports named by their USB paths, none plugged in, the
+  // window placed as at its first start on the screen it is given.
+  QStringList byPath;
+  for (int n = 1; n <= 16; ++n)
+    byPath << QStringLiteral("/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.%1:1.0-port0").arg(n);
+  isp::station::StationWindow waiting(
+      {QString::fromStdString(firmware), byPath, QString::fromStdString((line / "waiting.jsonl").string()), 0});
+  waiting.placeOnScreen({});
+  waiting.show();
+  ok = QTest::qWaitForWindowExposed(&waiting) && waiting.start() && ok;
+  const auto* last = waiting.findChild<isp::station::PortTile*>(byPath.back());
+  ok = QTest::qWaitFor([&] { return last && last->stateText() == QStringLiteral("нет адаптера"); }, 10000) && ok;
+  QTest::qWait(100);  // the tiles' layouts settle
+  ok = waiting.grab().save(dir + QStringLiteral("/station-16-by-path.png")) && ok;
+  waiting.stop();
+  ok = QTest::qWaitFor([&] { return !waiting.running(); }, 10000) && ok;
 
   sim->stop();
   std::remove(firmware.c_str());

@@ -3,6 +3,7 @@
 // begins at once, so that a station can start with them when it boots.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFileInfo>
 #include <QIcon>
 #include <QSettings>
@@ -14,6 +15,7 @@
 #include "gui/station/station_window.h"
 #include "production/interval.h"
 #include "production/os.h"
+#include "production/station_settings.h"
 #include "programming/file_access.h"
 #include "resources/isp_version.h"
 
@@ -50,8 +52,8 @@ int main(int argc, char** argv) {
   parser.addOptions({file, port, report, interval, start});
   parser.process(app);
 
-  // The last run's settings, unless the command line gives others. The
-  // report's folder is kept, not its file: each day has a file of its own.
+  // The last run's settings, unless the command line gives others: the
+  // report's folder (a file a day in it) or the one file the user named.
   QSettings remembered;
   // The settings name the line's firmware: the user's alone, whatever the
   // umask, and refused where another user could have put them.
@@ -64,11 +66,25 @@ int main(int argc, char** argv) {
   };
   if (!keepPrivate()) return 1;
   remembered.remove(QStringLiteral("report"));  // a day's file, kept by an earlier version
-  const QString folder = remembered.value(QStringLiteral("reportFolder")).toString();
-  isp::station::StationSettings s{
-      remembered.value(QStringLiteral("file")).toString(), remembered.value(QStringLiteral("ports")).toStringList(),
-      folder.isEmpty() ? QString() : folder + QLatin1Char('/') + QFileInfo(isp::station::defaultReport()).fileName(),
-      remembered.value(QStringLiteral("interval"), isp::production::kDefaultIntervalMs).toInt()};
+  // Each value as text, judged by the production layer: one that cannot be
+  // used is shown in the set-up, and the line waits until it is corrected.
+  const auto kept = [&](const char* key) {
+    const QVariant v = remembered.value(QLatin1String(key));
+    return v.isValid() ? std::optional(v.toString().toStdString()) : std::nullopt;
+  };
+  std::optional<std::vector<std::string>> keptPorts;
+  if (const QVariant v = remembered.value(QStringLiteral("ports")); v.isValid()) {
+    keptPorts.emplace();
+    for (const QString& p : v.toStringList()) keptPorts->push_back(p.toStdString());
+  }
+  const isp::production::KeptSettings k =
+      isp::production::readKept({kept("file"), keptPorts, kept("reportFolder"), kept("reportFile"), kept("interval")});
+  isp::station::StationSettings s{.file = QString::fromStdString(k.file),
+                                  .report = QString::fromStdString(k.report.file),
+                                  .intervalMs = k.intervalMs,
+                                  .reportFolder = QString::fromStdString(k.report.folder),
+                                  .problems = k.problems};
+  for (const std::string& p : k.ports) s.ports << QString::fromStdString(p);
   if (parser.isSet(file)) s.file = parser.value(file);
   if (parser.isSet(port)) {
     std::string error;
@@ -78,10 +94,14 @@ int main(int argc, char** argv) {
       return 2;
     }
     s.ports.clear();
+    s.problems.erase(isp::production::Setting::Ports);
     for (const isp::PortTarget& t : targets) s.ports << QString::fromStdString(t.name);
     if (targets.empty()) s.ports << QStringLiteral("all");
   }
-  if (parser.isSet(report)) s.report = parser.value(report);
+  if (parser.isSet(report)) {
+    s.report = parser.value(report);
+    s.problems.erase(isp::production::Setting::Report);
+  }
   if (parser.isSet(interval)) {
     std::string error;
     const auto ms = isp::production::parseInterval(parser.value(interval).toStdString(), &error);
@@ -90,12 +110,17 @@ int main(int argc, char** argv) {
       return 2;
     }
     s.intervalMs = *ms;
+    s.problems.erase(isp::production::Setting::Interval);
   }
   isp::station::StationWindow window(s);
   window.onStarted = [&remembered, &keepPrivate](const isp::station::StationSettings& now) {
     remembered.setValue(QStringLiteral("file"), now.file);
     remembered.setValue(QStringLiteral("ports"), now.ports);
-    remembered.setValue(QStringLiteral("reportFolder"), QFileInfo(now.report).absolutePath());
+    // One of the two, whole: a path that means the same at the next boot.
+    remembered.setValue(QStringLiteral("reportFolder"),
+                        now.reportFolder.isEmpty() ? QString() : QDir(now.reportFolder).absolutePath());
+    remembered.setValue(QStringLiteral("reportFile"),
+                        now.report.isEmpty() ? QString() : QFileInfo(now.report).absoluteFilePath());
     remembered.setValue(QStringLiteral("interval"), now.intervalMs);
     keepPrivate();
   };
@@ -113,10 +138,13 @@ int main(int argc, char** argv) {
     QMetaObject::invokeMethod(
         &window, [&window] { window.stopAndQuit(isp::production::stopStatus()); }, Qt::QueuedConnection);
   });
+  window.placeOnScreen(remembered.value(QStringLiteral("geometry")).toByteArray());
   window.show();
   if (parser.isSet(start)) QTimer::singleShot(0, &window, &isp::station::StationWindow::start);
   const int status = QApplication::exec();
   window.stopNow();
+  remembered.setValue(QStringLiteral("geometry"), window.saveGeometry());
+  keepPrivate();
   g_window = nullptr;
   // A signal that came while the window closed still names the end.
   return isp::production::stopStatus() ? isp::production::stopStatus() : status;

@@ -1,8 +1,8 @@
 #include "gui/station/port_tile.h"
 
 #include <QAccessibleWidget>
+#include <QBoxLayout>
 #include <QFontMetrics>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -40,16 +40,16 @@ PortTile::PortTile(const production::Tile& tile, QWidget* parent) : QFrame(paren
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   auto* layout = new QVBoxLayout(this);
   layout->setSpacing(2);
-  auto* name = new QLabel(text(tile.name), this);
+  auto* name = name_ = new QLabel(text(tile.name), this);
   QFont big = font();
   big.setPointSizeF(big.pointSizeF() * 1.9);
   big.setBold(true);
   name->setFont(big);
-  auto* where = new QLabel(text(tile.where), this);
+  auto* where = where_ = new QLabel(text(tile.where), this);
   where->setWordWrap(true);
-  auto* head = new QHBoxLayout;
-  head->addWidget(name);
-  head->addWidget(where, 1);
+  head_ = new QBoxLayout(QBoxLayout::LeftToRight);
+  head_->addWidget(name);
+  head_->addWidget(where, 1);
   // The state is the largest text after the port's name: read from afar.
   state_ = new QLabel(this);
   big.setPointSizeF(big.pointSizeF() * 0.75);
@@ -65,7 +65,7 @@ PortTile::PortTile(const production::Tile& tile, QWidget* parent) : QFrame(paren
   progress_->setRange(0, wire::kRecords);
   progress_->setTextVisible(false);
   progress_->setMaximumHeight(QFontMetrics(font()).height());
-  layout->addLayout(head);
+  layout->addLayout(head_);
   for (QWidget* w : std::initializer_list<QWidget*>{state_, detail_, previous_, device_, progress_})
     layout->addWidget(w);
   layout->addStretch(1);
@@ -92,5 +92,14 @@ void PortTile::show(const production::Tile& tile) {
 }
 
 QString PortTile::stateText() const { return state_->text(); }
+
+// Where the port is goes beside its name, or under it when the name leaves
+// too little room for its longest word: neither is cut.
+void PortTile::resizeEvent(QResizeEvent* event) {
+  const int room = contentsRect().width() - layout()->contentsMargins().left() - layout()->contentsMargins().right();
+  const int beside = room - name_->sizeHint().width() - std::max(head_->spacing(), 0);
+  head_->setDirection(beside >= where_->minimumSizeHint().width() ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
+  QFrame::resizeEvent(event);
+}
 
 }  // namespace isp::station

@@ -4,6 +4,7 @@
 
 #include "production/line_view.h"
 
+class QBoxLayout;
 class QLabel;
 class QProgressBar;
 
@@ -20,7 +21,13 @@ class PortTile final : public QFrame {
   void show(const production::Tile& tile);
   QString stateText() const;
 
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
+  QBoxLayout* head_;  // the name, and where the port is
+  QLabel* name_;
+  QLabel* where_;
   QLabel* state_;
   QLabel* detail_;
   QLabel* previous_;

@@ -36,18 +36,24 @@ void StationWindow::stopNow() {
 
 bool StationWindow::start() {
   if (running()) return true;
+  if (!problems_.empty()) return refuse(ui::qtText(production::words::kFixKept)), false;
   // Read again: what the line programs is the file as it is now.
   if (file_->text().isEmpty())
     image_.reset();
   else
     loadImage(file_->text());
   const StationSettings s = settings();
+  // The field names the file a day written now goes into.
+  if (!reportFolder_.isEmpty()) report_->setText(fromUtf8(production::dayFileIn(reportFolder_.toStdString())));
+  const QString report = report_->text();
   std::vector<production::PortEntry> entries;
   for (const QString& name : s.ports) entries.push_back({name.toStdString(), ports_->whereOf(name).toStdString()});
   std::string why;
   auto run = production::LineRun::start(
       {.ports = entries,
+       // A folder: a line running past midnight goes on in the next day's file.
        .report = s.report.toStdString(),
+       .reportFolder = s.reportFolder.toStdString(),
        .period = milliseconds(s.intervalMs),
        .platformFor = [this](const PortTarget& t) { return t.number ? comPorts_() : production::serialPlatform(); },
        // Woken once for whatever piled up, however fast the devices go.
@@ -86,7 +92,7 @@ bool StationWindow::start() {
   start_->setEnabled(false);
   stop_->setEnabled(true);
   status_->setStyleSheet({});
-  status_->setText(ui::qtText(production::words::kRunning) + s.report);
+  status_->setText(ui::qtText(production::words::kRunning) + report);
   refresh_.stop();
   since_.start();
   clock_.start(1000);

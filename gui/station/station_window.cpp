@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
 #include <QSpinBox>
@@ -28,6 +29,7 @@
 #include "gui/station/port_tile.h"
 #include "production/line_setup.h"
 #include "production/os.h"
+#include "production/station_settings.h"
 #include "production/station_words.h"
 #include "programming/file_access.h"
 #include "programming/messages.h"
@@ -40,9 +42,9 @@ QString fromUtf8(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
-QString defaultReport() {
+QString defaultReportFolder() {
   return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-         QStringLiteral("/isp-programmer/reports/") + QString::fromStdString(production::dailyReportName());
+         QStringLiteral("/isp-programmer/reports");
 }
 
 StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidget(parent) {
@@ -70,7 +72,10 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidge
   ports_ = new PortList(settings.ports, comPorts_, setup_);
   ports_->setMaximumHeight(140);
   form->addRow(ui::qtText(production::words::kPorts), ports_);
-  report_ = new QLineEdit(settings.report.isEmpty() ? defaultReport() : settings.report, setup_);
+  if (settings.report.isEmpty())
+    reportFolder_ = settings.reportFolder.isEmpty() ? defaultReportFolder() : settings.reportFolder;
+  report_ = new QLineEdit(
+      reportFolder_.isEmpty() ? settings.report : fromUtf8(production::dayFileIn(reportFolder_.toStdString())), setup_);
   report_->setAccessibleName(ui::qtText(production::words::kReport));
   auto* chooseReport =
       withButton(ui::qtText(production::words::kReport), report_, ui::qtText(production::words::kChooseFolder));
@@ -80,6 +85,12 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidge
   interval_->setValue(settings.intervalMs);
   interval_->setAccessibleName(ui::qtText(production::words::kIntervalName));
   form->addRow(ui::qtText(production::words::kInterval), interval_);
+  kept_ = new QLabel(setup_);
+  kept_->setObjectName(QStringLiteral("keptProblems"));
+  kept_->setWordWrap(true);
+  kept_->setStyleSheet(QStringLiteral("color: #a00000"));
+  form->addRow(QString(), kept_);
+  problems_ = settings.problems;
   layout->addWidget(setup_);
 
   start_ = new QPushButton(ui::qtText(production::words::kStart), this);
@@ -114,6 +125,7 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidge
   big.setPointSizeF(big.pointSizeF() * 1.8);
   big.setBold(true);
   totals_->setFont(big);
+  totals_->setWordWrap(true);  // never cut, however narrow the window
   layout->addWidget(totals_);
 
   lines_ = new QTableWidget(0, std::size(production::words::kRowHeadings), this);
@@ -145,17 +157,42 @@ StationWindow::StationWindow(StationSettings settings, QWidget* parent) : QWidge
   // Adapters come and go while the line is set up.
   connect(&refresh_, &QTimer::timeout, ports_, &PortList::refresh);
   refresh_.start(2000);
+  // A kept value that cannot be used stands until the operator changes it.
+  connect(ports_, &QListWidget::itemChanged, this, [this] { corrected(production::Setting::Ports); });
+  connect(report_, &QLineEdit::textEdited, this, [this] {
+    reportFolder_.clear();  // a file the user names
+    corrected(production::Setting::Report);
+  });
+  connect(interval_, &QSpinBox::valueChanged, this, [this] { corrected(production::Setting::Interval); });
 
   for (QLabel* label : findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
   if (!settings.file.isEmpty()) loadImage(settings.file);
   showTotals();
-  resize(1100, 800);
+  showKept();
 }
 
 StationWindow::~StationWindow() { stopNow(); }
 
 StationSettings StationWindow::settings() const {
-  return {file_->text(), ports_->chosen(), report_->text(), interval_->value(), comPorts_};
+  return {file_->text(),      ports_->chosen(), reportFolder_.isEmpty() ? report_->text() : QString(),
+          interval_->value(), comPorts_,        reportFolder_,
+          problems_};
+}
+
+void StationWindow::placeOnScreen(const QByteArray& kept) {
+  if (!kept.isEmpty() && restoreGeometry(kept)) return;  // held within the screen it is now on
+  setGeometry(screen()->availableGeometry());
+  setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void StationWindow::corrected(production::Setting setting) {
+  problems_.erase(setting);
+  showKept();
+}
+
+void StationWindow::showKept() {
+  kept_->setText(fromUtf8(production::problemWords(problems_)));
+  kept_->setVisible(!problems_.empty());
 }
 
 // The file is read at once, and again at each start: a file that cannot
@@ -188,7 +225,10 @@ void StationWindow::chooseFile() {
 void StationWindow::chooseReport() {
   const QString dir = QFileDialog::getExistingDirectory(this, ui::qtText(production::words::kReportFolder),
                                                         QFileInfo(report_->text()).absolutePath());
-  if (!dir.isEmpty()) report_->setText(dir + QLatin1Char('/') + QFileInfo(defaultReport()).fileName());
+  if (dir.isEmpty()) return;
+  reportFolder_ = dir;
+  report_->setText(fromUtf8(production::dayFileIn(dir.toStdString())));
+  corrected(production::Setting::Report);
 }
 
 void StationWindow::refuse(const QString& why) {

@@ -12,6 +12,7 @@
 #include "production/os.h"
 #include "production/record.h"
 #include "production/station.h"
+#include "production/station_settings.h"
 
 class QCheckBox;
 class QGridLayout;
@@ -29,12 +30,15 @@ class PortTile;
 // What a station starts with: the line's settings, from the command line or
 // from the last run.
 struct StationSettings {
-  QString file;
-  QStringList ports;  // COMn names or device paths
-  QString report;
+  QString file{};
+  QStringList ports{};  // COMn names or device paths
+  QString report{};     // the one report file; empty: a file per day in reportFolder
   int intervalMs = production::kDefaultIntervalMs;
   // COM1 to COM20; tests give a table of their own, with nodes they plug in.
   std::function<std::unique_ptr<SerialPlatform>()> comPorts = [] { return production::serialPlatform(); };
+  QString reportFolder{};  // empty with no report: the default folder
+  // Kept values that cannot be used: shown, and no start until corrected.
+  production::SettingProblems problems = {};
 };
 
 // The station window: set-up (firmware, ports, report, interval), then one
@@ -58,6 +62,10 @@ class StationWindow final : public QWidget {
   // of the program that no event loop will see (the display gone).
   void stopNow();
   bool running() const { return run_ && run_->running(); }
+  // The window's place kept from the last run (QWidget::saveGeometry), or
+  // when there is none (or it is no use), the screen's free area: the size
+  // at which a line's tiles fit.
+  void placeOnScreen(const QByteArray& kept);
   // What the user chose: the ports checked, present or not.
   StationSettings settings() const;
   // Told when a start succeeds, so that the settings can be remembered.
@@ -79,15 +87,20 @@ class StationWindow final : public QWidget {
   void ended();
   bool programming() const;
   void refuse(const QString& why);
+  void corrected(production::Setting setting);
+  void showKept();
 
   QLineEdit* file_;
   QLabel* fileFacts_;
   PortList* ports_;
   QLineEdit* report_;
+  QString reportFolder_;  // the report is a file per day in it; empty once the user names a file
   QSpinBox* interval_;
   QPushButton* start_;
   QPushButton* stop_;
   QLabel* status_;
+  QLabel* kept_;  // what the kept settings hold that cannot be used
+  production::SettingProblems problems_;
   QLabel* fileChanged_;  // the firmware file changed on disk while the line runs
   QLabel* totals_;
   QWidget* setup_;
@@ -105,8 +118,8 @@ class StationWindow final : public QWidget {
   QTimer refresh_;  // the port list, while the set-up shows
 };
 
-// Where the report goes unless told otherwise: one file a day under the
-// user's data folder.
-QString defaultReport();
+// Where the report goes unless told otherwise: one file a day in this
+// folder under the user's data folder.
+QString defaultReportFolder();
 
 }  // namespace isp::station

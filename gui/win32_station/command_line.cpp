@@ -40,6 +40,7 @@ CommandLine readCommandLine(const std::vector<std::string>& args, StationSetting
       s.file = value;
     } else if (name == "--report") {
       s.report = value;
+      s.problems.erase(production::Setting::Report);
     } else if (name == "--port") {
       std::string error;
       const std::vector<PortTarget> targets = portList(value, &error);
@@ -47,11 +48,13 @@ CommandLine readCommandLine(const std::vector<std::string>& args, StationSetting
       s.ports.clear();
       for (const PortTarget& t : targets) s.ports.push_back(t.name);
       if (targets.empty()) s.ports.push_back("all");
+      s.problems.erase(production::Setting::Ports);
     } else if (name == "--interval") {
       std::string error;
       const auto ms = production::parseInterval(value, &error);
       if (!ms) return ending(2, "isp-station: " + error);
       s.intervalMs = *ms;
+      s.problems.erase(production::Setting::Interval);
     } else {
       return ending(2, "isp-station: unknown option " + name + "\n\n" + kUsage);
     }

@@ -60,7 +60,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     HWND hwnd = window.window();
     const std::stop_callback onStop(
         outside, [hwnd] { PostMessageW(hwnd, isp::win32::kStopAsked, isp::production::stopStatus(), 0); });
-    ShowWindow(hwnd, show);
+    window.showPlaced(show);
     if (line.start) PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_START, 1), 0);
     HACCEL keys = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_KEYS));
     MSG msg;

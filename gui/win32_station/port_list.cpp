@@ -48,14 +48,15 @@ void PortList::refresh() {
   filling_ = false;
 }
 
-void PortList::changed(const NMLISTVIEW& change) {
+bool PortList::changed(const NMLISTVIEW& change) {
   if (filling_ || !(change.uChanged & LVIF_STATE) || change.iItem < 0 ||
       change.iItem >= static_cast<int>(rows_.size()) ||
       ((change.uNewState ^ change.uOldState) & LVIS_STATEIMAGEMASK) == 0)
-    return;
+    return false;
   const std::string& name = rows_[static_cast<std::size_t>(change.iItem)].name;
   chosen_.erase(std::remove(chosen_.begin(), chosen_.end(), name), chosen_.end());
   if (checked(change.iItem)) chosen_.push_back(name);
+  return true;
 }
 
 std::vector<std::string> PortList::chosen() const {

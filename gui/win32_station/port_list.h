@@ -23,8 +23,8 @@ class PortList {
   // Where a port is, as the list knows it: its node and its adapter.
   std::string placeOf(const std::string& name) const;
   void refresh();
-  // The list view's LVN_ITEMCHANGED: a box checked or cleared.
-  void changed(const NMLISTVIEW& change);
+  // The list view's LVN_ITEMCHANGED: true when the user checked or cleared a box.
+  bool changed(const NMLISTVIEW& change);
 
  private:
   bool checked(int row) const;

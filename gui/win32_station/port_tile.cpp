@@ -4,6 +4,8 @@
 #include <initguid.h>
 #include <oleacc.h>
 
+#include <algorithm>
+
 #include "link/protocol.h"
 #include "text/utf16.h"
 
@@ -23,6 +25,28 @@ int fontHeight(HWND w, HFONT font) {
   SelectObject(dc, old);
   ReleaseDC(w, dc);
   return m.tmHeight;
+}
+
+namespace {
+
+// What `text` takes in font: wrapped at `width` as a static control wraps
+// it (SS_LEFT), or on one line when width is 0.
+SIZE textSize(HWND w, HFONT font, const std::wstring& text, int width) {
+  if (text.empty()) return {};
+  HDC dc = GetDC(w);
+  HGDIOBJ old = SelectObject(dc, font);
+  RECT r{0, 0, std::max(width, 1), 0};
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r,
+            DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS | (width ? DT_WORDBREAK : DT_SINGLELINE));
+  SelectObject(dc, old);
+  ReleaseDC(w, dc);
+  return {r.right, r.bottom};
+}
+
+}  // namespace
+
+int textHeight(HWND w, HFONT font, const std::string& text, int width) {
+  return textSize(w, font, toUtf16(text), width).cy;
 }
 
 void PortTile::registerClass() {
@@ -50,8 +74,10 @@ PortTile::PortTile(HWND parent, int id, const production::Tile& tile, const Tile
   progress_ = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD, 0, 0, 10, 10, hwnd_, nullptr,
                               GetModuleHandleW(nullptr), nullptr);
   SendMessageW(progress_, PBM_SETRANGE32, 0, wire::kRecords);
-  SetWindowTextW(parts_[Name], toUtf16(tile.name).c_str());
-  SetWindowTextW(parts_[Where], toUtf16(tile.where).c_str());
+  shown_[Name] = toUtf16(tile.name);
+  shown_[Where] = toUtf16(tile.where);
+  SetWindowTextW(parts_[Name], shown_[Name].c_str());
+  SetWindowTextW(parts_[Where], shown_[Where].c_str());
   show(tile);
 }
 
@@ -62,12 +88,15 @@ PortTile::~PortTile() {
 
 void PortTile::show(const production::Tile& tile) {
   const std::string* texts[] = {&tile.state, &tile.detail, &tile.previous, &tile.device};
+  bool moved = false;
   for (int p = State; p < kParts; ++p) {
     std::wstring now = toUtf16(*texts[p - State]);
     if (now == shown_[p]) continue;  // unchanged: no flicker
     shown_[p] = std::move(now);
     SetWindowTextW(parts_[p], shown_[p].c_str());
+    moved = moved || height(static_cast<Part>(p), width()) != heights_[p];
   }
+  if (moved) layout();  // the parts below take their new places
   ShowWindow(progress_, tile.programming() ? SW_SHOWNA : SW_HIDE);
   SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(tile.records), 0);
   if (const std::uint32_t now = production::tileColour(tile.kind); now != colour_) {
@@ -105,25 +134,40 @@ void PortTile::describe(const std::string& words) {
   services->SetHwndProp(hwnd_, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, PROPID_ACC_ROLE, role);
 }
 
-void PortTile::layout() {
+HFONT PortTile::fontOf(Part p) const { return p == Name ? fonts_.name : p == State ? fonts_.state : fonts_.text; }
+
+int PortTile::width() const {
   RECT r{};
   GetClientRect(hwnd_, &r);
-  const int m = 8, w = r.right - 2 * m;
-  const int text = fontHeight(hwnd_, fonts_.text), name = fontHeight(hwnd_, fonts_.name),
-            state = fontHeight(hwnd_, fonts_.state);
-  int y = m;
-  MoveWindow(parts_[Name], m, y, w / 2, name, TRUE);
-  MoveWindow(parts_[Where], m + w / 2, y, w - w / 2, name, TRUE);
-  y += name + 2;
-  MoveWindow(parts_[State], m, y, w, state * 2, TRUE);  // room for two lines, however long
-  y += state * 2 + 2;
-  for (Part p : {Detail, Previous}) {
-    MoveWindow(parts_[p], m, y, w, text * 2, TRUE);
-    y += text * 2;
+  return std::max<int>(r.right - 2 * kInside, 1);
+}
+
+int PortTile::height(Part p, int width) const {
+  const int lines = textSize(hwnd_, fontOf(p), shown_[p], width).cy;
+  // The state has room for two lines, however long: the tile does not jump as it changes.
+  return p == State ? std::max(lines, 2 * fontHeight(hwnd_, fonts_.state)) : lines;
+}
+
+// Each part as high as its words wrapped at the tile's width, one under
+// the other; where the port is goes beside its name, or under it when the
+// name leaves too little room.
+void PortTile::layout() {
+  const int m = kInside, w = width();
+  const int nameW = std::min<int>(textSize(hwnd_, fonts_.name, shown_[Name], 0).cx, w);
+  const int nameH = fontHeight(hwnd_, fonts_.name);
+  const bool beside = w - nameW - m >= w / 3;
+  const int whereX = beside ? m + nameW + m : m, whereW = beside ? w - nameW - m : w;
+  heights_[Name] = nameH;
+  heights_[Where] = height(Where, whereW);
+  MoveWindow(parts_[Name], m, m, nameW, nameH, TRUE);
+  MoveWindow(parts_[Where], whereX, beside ? m : m + nameH, whereW, heights_[Where], TRUE);
+  int y = m + (beside ? std::max(nameH, heights_[Where]) : nameH + heights_[Where]) + 2;
+  for (Part p : {State, Detail, Previous, Device}) {
+    heights_[p] = height(p, w);
+    MoveWindow(parts_[p], m, y, w, heights_[p], TRUE);
+    y += heights_[p] + (heights_[p] ? 2 : 0);
   }
-  MoveWindow(parts_[Device], m, y, w, text, TRUE);
-  y += text + 4;
-  MoveWindow(progress_, m, y, w, text * 3 / 4, TRUE);
+  MoveWindow(progress_, m, y + 2, w, fontHeight(hwnd_, fonts_.text) * 3 / 4, TRUE);
 }
 
 void PortTile::paint() {

@@ -20,6 +20,9 @@ struct TileFonts {
 
 // The height of a line of text in font, as window w draws it.
 int fontHeight(HWND w, HFONT font);
+// The height `text` takes in font, wrapped at `width` as a static control
+// wraps it: no lines at all for no text.
+int textHeight(HWND w, HFONT font, const std::string& text, int width);
 
 class PortTile {
  public:
@@ -37,14 +40,19 @@ class PortTile {
  private:
   static LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+  enum Part { Name, Where, State, Detail, Previous, Device, kParts };
+  static constexpr int kInside = 8;  // between the tile's edge and its parts
+  HFONT fontOf(Part p) const;
+  int width() const;  // of the parts
+  int height(Part p, int width) const;
   void layout();
   void paint();
   void describe(const std::string& words);
 
-  enum Part { Name, Where, State, Detail, Previous, Device, kParts };
   HWND hwnd_ = nullptr;
   std::array<HWND, kParts> parts_{};
   std::array<std::wstring, kParts> shown_{};
+  std::array<int, kParts> heights_{};  // as laid out
   HWND progress_ = nullptr;
   TileFonts fonts_;
   std::uint32_t colour_ = 0x1000000;  // none yet

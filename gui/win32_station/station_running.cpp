@@ -31,7 +31,12 @@ void enable(HWND window, int id, bool enabled) {
 StationSettings StationWindow::settings() const {
   std::string unused;
   const auto ms = production::parseInterval(text(IDC_INTERVAL), &unused);
-  return {text(IDC_FILE), ports_->chosen(), text(IDC_REPORT), ms.value_or(production::kDefaultIntervalMs)};
+  return {text(IDC_FILE),
+          ports_->chosen(),
+          reportFolder_.empty() ? text(IDC_REPORT) : std::string(),
+          ms.value_or(production::kDefaultIntervalMs),
+          reportFolder_,
+          problems_};
 }
 
 // The file is read at once, and again at each start: a file that cannot
@@ -57,6 +62,7 @@ void StationWindow::checkFile() {
 
 bool StationWindow::start() {
   if (running()) return true;
+  if (!problems_.empty()) return refuse(std::string(w::kFixKept)), false;
   // Read again: what the line programs is the file as it is now.
   if (text(IDC_FILE).empty())
     image_.reset();
@@ -69,11 +75,17 @@ bool StationWindow::start() {
     return false;
   }
   StationSettings s = settings();
+  // The field names the file a day written now goes into.
+  if (!reportFolder_.empty()) SetDlgItemTextW(hwnd_, IDC_REPORT, toUtf16(production::dayFileIn(reportFolder_)).c_str());
+  const std::string report = text(IDC_REPORT);
   std::vector<production::PortEntry> entries;
   for (const std::string& name : s.ports) entries.push_back({name, ports_->placeOf(name)});
   std::string why;
   auto run = production::LineRun::start({.ports = entries,
+                                         // A folder: a line running past midnight goes
+                                         // on in the next day's file.
                                          .report = s.report,
+                                         .reportFolder = s.reportFolder,
                                          .period = milliseconds(*ms),
                                          // Woken once for whatever piled up, however fast the devices go.
                                          .wake = [hwnd = hwnd_] { PostMessageW(hwnd, kViewChanged, 0, 0); },
@@ -85,7 +97,7 @@ bool StationWindow::start() {
   }
   tiles_.clear();
   run_ = std::move(run);
-  report_ = s.report;
+  report_ = report;
   const TileFonts fonts{.text = font_, .name = bigger_, .state = big_};
   HWND after = GetDlgItem(hwnd_, IDC_STOP);  // Tab goes from Stop across the tiles
   const auto& views = run_->view().tiles();
@@ -100,7 +112,7 @@ bool StationWindow::start() {
   for (HWND c : setup_) ShowWindow(c, SW_HIDE);
   enable(hwnd_, IDC_START, false);
   enable(hwnd_, IDC_STOP, true);
-  say(std::string(w::kRunning) + s.report, false);
+  say(std::string(w::kRunning) + report, false);
   KillTimer(hwnd_, kRefresh);
   SetTimer(hwnd_, kClock, 1000, nullptr);
   since_ = std::chrono::steady_clock::now();
@@ -219,7 +231,11 @@ void StationWindow::showTotals() {
                       ? std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since_)
                       : std::chrono::milliseconds(0);
   const std::string now = run_ ? run_->view().totals(ms) : production::LineView({}, {}).totals({});
-  if (now != text(IDC_TOTALS)) SetDlgItemTextW(hwnd_, IDC_TOTALS, toUtf16(now).c_str());  // no flicker at rest
+  if (now == text(IDC_TOTALS)) return;  // no flicker at rest
+  SetDlgItemTextW(hwnd_, IDC_TOTALS, toUtf16(now).c_str());
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  if (textHeight(hwnd_, bigger_, now, client.right - 2 * kMargin) != totalsHeight_) layout();
 }
 
 }  // namespace isp::win32

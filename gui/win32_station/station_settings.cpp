@@ -6,7 +6,6 @@
 
 #include <filesystem>
 
-#include "production/line_setup.h"
 #include "serial/win32/serial_win32.h"
 #include "text/utf16.h"
 
@@ -34,44 +33,53 @@ LSTATUS writeString(HKEY key, const wchar_t* name, const std::wstring& text, DWO
                         static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
+// A value as text, whatever its type: a number in decimal; nothing when it
+// is missing, an empty text when it holds no text.
+std::optional<std::string> keptText(HKEY key, const wchar_t* name) {
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return std::nullopt;
+  if (type == REG_DWORD) {
+    DWORD value = 0;
+    size = sizeof value;
+    RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    return std::to_string(value);
+  }
+  return readString(key, name, REG_SZ).value_or("");
+}
+
+std::wstring wholePath(const std::string& path) {
+  return path.empty() ? std::wstring() : std::filesystem::absolute(toUtf16(path)).wstring();
+}
+
 }  // namespace
 
-std::string folderOf(const std::string& path) {
-  return toUtf8(std::filesystem::path(toUtf16(path)).parent_path().wstring());
-}
-
-std::string reportIn(const std::string& folder) {
-  return toUtf8((std::filesystem::path(toUtf16(folder)) / toUtf16(production::dailyReportName())).wstring());
-}
-
-std::string defaultReport() {
+std::string defaultReportFolder() {
   PWSTR local = nullptr;
   std::wstring base;
   if (SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local) == S_OK) base = local;
   CoTaskMemFree(local);
-  return reportIn(toUtf8(base + L"\\isp-programmer\\reports"));
+  return toUtf8(base + L"\\isp-programmer\\reports");
 }
 
 StationSettings rememberedSettings() {
-  StationSettings s;
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return s;
-  s.file = readString(key, L"file").value_or("");
-  // Ports as REG_MULTI_SZ: one name a string; a name that is no port is dropped.
-  if (const auto ports = readString(key, L"ports", REG_MULTI_SZ))
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  production::KeptValues kept{.file = keptText(key, L"file"),
+                              .reportFolder = keptText(key, L"reportFolder"),
+                              .reportFile = keptText(key, L"reportFile"),
+                              .interval = keptText(key, L"interval")};
+  // Ports as REG_MULTI_SZ: one name a string.
+  if (const auto ports = readString(key, L"ports", REG_MULTI_SZ)) {
+    kept.ports.emplace();
     for (std::size_t at = 0; at < ports->size();) {
       const std::size_t end = std::min(ports->find('\0', at), ports->size());
-      if (const std::string name = production::stationPortName(ports->substr(at, end - at)); !name.empty())
-        s.ports.push_back(name);
+      kept.ports->push_back(ports->substr(at, end - at));
       at = end + 1;
     }
-  if (const auto folder = readString(key, L"reportFolder"); folder && !folder->empty()) s.report = reportIn(*folder);
-  DWORD interval = 0, type = 0, size = sizeof interval;
-  if (RegQueryValueExW(key, L"interval", nullptr, &type, reinterpret_cast<BYTE*>(&interval), &size) == ERROR_SUCCESS &&
-      type == REG_DWORD && interval <= static_cast<DWORD>(production::kMaxIntervalMs))
-    s.intervalMs = static_cast<int>(interval);
+  }
   RegCloseKey(key);
-  return s;
+  const production::KeptSettings k = production::readKept(kept);
+  return {k.file, k.ports, k.report.file, k.intervalMs, k.report.folder, k.problems};
 }
 
 std::string remember(const StationSettings& s) {
@@ -83,11 +91,25 @@ std::string remember(const StationSettings& s) {
   const DWORD interval = static_cast<DWORD>(s.intervalMs);
   for (LSTATUS st :
        {writeString(key, L"file", toUtf16(s.file)), writeString(key, L"ports", ports, REG_MULTI_SZ),
-        writeString(key, L"reportFolder", toUtf16(folderOf(s.report))),
+        writeString(key, L"reportFolder", wholePath(s.report.empty() ? s.reportFolder : std::string())),
+        writeString(key, L"reportFile", wholePath(s.report)),
         RegSetValueExW(key, L"interval", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&interval), sizeof interval)})
     if (st != ERROR_SUCCESS) status = st;
   RegCloseKey(key);
   return status == ERROR_SUCCESS ? std::string() : systemMessage(static_cast<DWORD>(status));
+}
+
+std::optional<WINDOWPLACEMENT> rememberedPlacement() {
+  WINDOWPLACEMENT p{};
+  DWORD type = 0, size = sizeof p;
+  if (RegGetValueW(HKEY_CURRENT_USER, kKey, L"placement", RRF_RT_REG_BINARY, &type, &p, &size) != ERROR_SUCCESS ||
+      size != sizeof p || p.length != sizeof p)
+    return std::nullopt;
+  return p;
+}
+
+void rememberPlacement(const WINDOWPLACEMENT& p) {
+  RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"placement", REG_BINARY, &p, sizeof p);
 }
 
 }  // namespace isp::win32

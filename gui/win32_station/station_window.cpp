@@ -16,8 +16,6 @@ namespace w = production::words;
 
 namespace {
 
-constexpr int kMargin = 10;
-
 HFONT scaled(const LOGFONTW& base, double times, bool bold) {
   LOGFONTW f = base;
   f.lfHeight = static_cast<LONG>(std::lround(f.lfHeight * times));
@@ -45,8 +43,30 @@ StationWindow::StationWindow(const StationSettings& settings) {
   c.lpszClassName = kClass;
   RegisterClassExW(&c);
   CreateWindowExW(0, kClass, toUtf16(w::kTitle).c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
-                  CW_USEDEFAULT, 1100, 800, nullptr, nullptr, c.hInstance, this);
+                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, c.hInstance, this);
   create(settings);
+}
+
+void StationWindow::showPlaced(int show) {
+  WINDOWPLACEMENT p{};
+  p.length = sizeof p;
+  GetWindowPlacement(hwnd_, &p);
+  const std::optional<WINDOWPLACEMENT> kept = rememberedPlacement();
+  MONITORINFO screen{};
+  screen.cbSize = sizeof screen;
+  GetMonitorInfoW(MonitorFromRect(kept ? &kept->rcNormalPosition : &p.rcNormalPosition, MONITOR_DEFAULTTOPRIMARY),
+                  &screen);
+  // The normal place is in the work area's coordinates.
+  const RECT& work = screen.rcWork;
+  const production::Place free{screen.rcMonitor.left, screen.rcMonitor.top, work.right - work.left,
+                               work.bottom - work.top};
+  const RECT r = kept ? kept->rcNormalPosition : RECT{};
+  const production::Place at = production::keptWithin({r.left, r.top, r.right - r.left, r.bottom - r.top}, free);
+  p.rcNormalPosition = {at.x, at.y, at.x + at.width, at.y + at.height};
+  p.flags = 0;
+  p.showCmd = !kept || kept->showCmd == SW_SHOWMAXIMIZED ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+  if (show == SW_SHOWMINNOACTIVE || show == SW_SHOWMINIMIZED || show == SW_MINIMIZE) p.showCmd = show;
+  SetWindowPlacement(hwnd_, &p);
 }
 
 StationWindow::~StationWindow() {
@@ -74,14 +94,18 @@ void StationWindow::create(const StationSettings& s) {
       control(WC_LISTVIEWW, {}, tab | WS_BORDER | LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
               IDC_PORTS),
       control(L"Static", std::string(w::kReport), label, IDC_LABEL + 2),
-      control(L"Edit", s.report.empty() ? defaultReport() : s.report, tab | WS_BORDER | ES_AUTOHSCROLL, IDC_REPORT),
+      control(L"Edit", {}, tab | WS_BORDER | ES_AUTOHSCROLL, IDC_REPORT),
       control(L"Button", std::string(w::kChooseFolder), tab | BS_PUSHBUTTON, IDC_CHOOSE_FOLDER),
       control(L"Static", std::string(w::kIntervalName), label, IDC_LABEL + 3),
       control(L"Edit", std::to_string(s.intervalMs), tab | WS_BORDER | ES_NUMBER, IDC_INTERVAL),
       control(UPDOWN_CLASSW, {}, UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS | UDS_AUTOBUDDY,
               IDC_INTERVAL_SPIN),
       control(L"Static", std::string(w::kMs), label, IDC_LABEL + 4),
+      control(L"Static", {}, label, IDC_KEPT),
   };
+  if (s.report.empty()) reportFolder_ = s.reportFolder.empty() ? defaultReportFolder() : s.reportFolder;
+  SetDlgItemTextW(hwnd_, IDC_REPORT,
+                  toUtf16(reportFolder_.empty() ? s.report : production::dayFileIn(reportFolder_)).c_str());
   SendDlgItemMessageW(hwnd_, IDC_INTERVAL_SPIN, UDM_SETRANGE32, 0, production::kMaxIntervalMs);
   SendDlgItemMessageW(hwnd_, IDC_INTERVAL_SPIN, UDM_SETPOS32, 0, s.intervalMs);
   ports_ = std::make_unique<PortList>(GetDlgItem(hwnd_, IDC_PORTS), s.ports);
@@ -104,6 +128,8 @@ void StationWindow::create(const StationSettings& s) {
     ListView_InsertColumn(rows, i, &column);
   }
   if (!s.file.empty()) loadImage(s.file);
+  problems_ = s.problems;
+  showKept();
   showTotals();
   SetTimer(hwnd_, kRefresh, 2000, nullptr);  // adapters come and go while the line is set up
   layout();
@@ -133,7 +159,11 @@ int StationWindow::layoutSetup(int y, int width) {
   SendDlgItemMessageW(hwnd_, IDC_INTERVAL_SPIN, UDM_SETBUDDY, reinterpret_cast<WPARAM>(GetDlgItem(hwnd_, IDC_INTERVAL)),
                       0);
   place(IDC_LABEL + 4, fieldX + h * 6 + 4, y + 4, h * 3, h);
-  return y + row + 10;
+  y += row + 10;
+  if (problems_.empty()) return y;
+  const int keptH = textHeight(hwnd_, font_, text(IDC_KEPT), width - fieldX - kMargin);
+  place(IDC_KEPT, fieldX, y, width - fieldX - kMargin, keptH);
+  return y + keptH + 10;
 }
 
 void StationWindow::layout() {
@@ -153,13 +183,15 @@ void StationWindow::layout() {
     y += h * 2 + 4;
   }
   // From the bottom: the last report lines (a few are enough at a glance),
-  // their label, the totals; the tiles get the rest.
-  const int rowsTop = height - kMargin - h * 9, labelTop = rowsTop - h - 4;
-  const int totalsTop = labelTop - fontHeight(hwnd_, bigger_) - 10;
-  MoveWindow(GetDlgItem(hwnd_, IDC_ROWS), kMargin, rowsTop, width - 2 * kMargin, h * 9, TRUE);
+  // their label, the totals (on as many lines as the width needs); the
+  // tiles get the rest.
+  const int rowsH = h * 15 / 2, rowsTop = height - kMargin - rowsH, labelTop = rowsTop - h - 4;
+  const int totalsH = textHeight(hwnd_, bigger_, text(IDC_TOTALS), width - 2 * kMargin);
+  const int totalsTop = labelTop - totalsH - 6;
+  totalsHeight_ = totalsH;
+  MoveWindow(GetDlgItem(hwnd_, IDC_ROWS), kMargin, rowsTop, width - 2 * kMargin, rowsH, TRUE);
   MoveWindow(GetDlgItem(hwnd_, IDC_LABEL + 5), kMargin, labelTop, width - 2 * kMargin, h, TRUE);
-  MoveWindow(GetDlgItem(hwnd_, IDC_TOTALS), kMargin, totalsTop, width - 2 * kMargin, fontHeight(hwnd_, bigger_) + 4,
-             TRUE);
+  MoveWindow(GetDlgItem(hwnd_, IDC_TOTALS), kMargin, totalsTop, width - 2 * kMargin, totalsH, TRUE);
   layoutTiles({kMargin, y, width - kMargin, totalsTop - 8});
 }
 
@@ -195,6 +227,12 @@ LRESULT CALLBACK StationWindow::procedure(HWND hwnd, UINT message, WPARAM wParam
 LRESULT StationWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SIZE: layout(); return 0;
+    case WM_GETMINMAXINFO: {
+      // Room for the set-up's fields and a line's buttons.
+      const int h = fontHeight(hwnd_, font_);
+      reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {h * 40, h * 34};
+      return 0;
+    }
     case WM_COMMAND: command(LOWORD(wParam), HIWORD(wParam)); return 0;
     case WM_TIMER:
       if (wParam == kClock) showTotals(), checkFile();
@@ -204,7 +242,7 @@ LRESULT StationWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NOTIFY: {
       const auto* n = reinterpret_cast<const NMHDR*>(lParam);
       if (n->idFrom == IDC_PORTS && n->code == LVN_ITEMCHANGED && ports_)
-        ports_->changed(*reinterpret_cast<const NMLISTVIEW*>(n));
+        if (ports_->changed(*reinterpret_cast<const NMLISTVIEW*>(n))) corrected(production::Setting::Ports);
       if (n->idFrom == IDC_ROWS && n->code == NM_CUSTOMDRAW) {
         auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(lParam);
         if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
@@ -219,7 +257,8 @@ LRESULT StationWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORSTATIC: {
       HDC dc = reinterpret_cast<HDC>(wParam);
       const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
-      const bool red = (id == IDC_STATUS && alarm_) || (id == IDC_FILE_FACTS && factsAlarm_) || id == IDC_FILE_CHANGED;
+      const bool red = (id == IDC_STATUS && alarm_) || (id == IDC_FILE_FACTS && factsAlarm_) ||
+                       id == IDC_FILE_CHANGED || id == IDC_KEPT;
       if (red) SetTextColor(dc, RGB(0xa0, 0, 0));
       SetBkColor(dc, GetSysColor(id == IDC_FILE ? COLOR_WINDOW : COLOR_BTNFACE));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(id == IDC_FILE ? COLOR_WINDOW : COLOR_BTNFACE));
@@ -234,15 +273,27 @@ LRESULT StationWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_ENDSESSION:
       if (wParam) stopNow();
       return 0;
-    case WM_DESTROY:
+    case WM_DESTROY: {
       stopNow();
+      WINDOWPLACEMENT p{};
+      p.length = sizeof p;
+      if (GetWindowPlacement(hwnd_, &p)) rememberPlacement(p);
       PostQuitMessage(exitStatus());
       return 0;
+    }
     default: return DefWindowProcW(hwnd_, message, wParam, lParam);
   }
 }
 
 void StationWindow::command(int id, int code) {
+  // A kept value that cannot be used stands until the operator changes it.
+  // The fields show the day's file and the default interval until then.
+  if (code == EN_CHANGE && id == IDC_REPORT && text(IDC_REPORT) != production::dayFileIn(reportFolder_)) {
+    reportFolder_.clear();  // a file the user names
+    corrected(production::Setting::Report);
+  }
+  if (code == EN_CHANGE && id == IDC_INTERVAL && text(IDC_INTERVAL) != std::to_string(production::kDefaultIntervalMs))
+    corrected(production::Setting::Interval);
   // Buttons say BN_CLICKED (0); the keys F5 and Shift+F5 come as accelerators (1).
   if (code != BN_CLICKED && code != 1) return;
   switch (id) {
@@ -252,8 +303,11 @@ void StationWindow::command(int id, int code) {
       if (const auto path = chooseFirmwareFile(hwnd_)) loadImage(*path);
       break;
     case IDC_CHOOSE_FOLDER:
-      if (const auto folder = chooseFolder(hwnd_, std::string(w::kReportFolder)))
-        SetDlgItemTextW(hwnd_, IDC_REPORT, toUtf16(reportIn(*folder)).c_str());
+      if (const auto folder = chooseFolder(hwnd_, std::string(w::kReportFolder))) {
+        reportFolder_ = *folder;
+        SetDlgItemTextW(hwnd_, IDC_REPORT, toUtf16(production::dayFileIn(*folder)).c_str());
+        corrected(production::Setting::Report);
+      }
       break;
     default: break;
   }
@@ -272,5 +326,15 @@ void StationWindow::say(const std::string& words, bool alarm) {
 }
 
 void StationWindow::refuse(const std::string& why) { say(why, true); }
+
+void StationWindow::corrected(production::Setting setting) {
+  if (problems_.erase(setting)) showKept();
+}
+
+void StationWindow::showKept() {
+  SetDlgItemTextW(hwnd_, IDC_KEPT, toUtf16(production::problemWords(problems_)).c_str());
+  ShowWindow(GetDlgItem(hwnd_, IDC_KEPT), problems_.empty() || running() ? SW_HIDE : SW_SHOWNA);
+  layout();
+}
 
 }  // namespace isp::win32

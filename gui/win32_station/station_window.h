@@ -27,6 +27,8 @@ inline constexpr UINT_PTR kFrame = 3;    // news of the line held back until the
 // timer messages only when no posted message waits: news taken as fast as
 // 16 ports bring it would keep the tiles from ever being painted.
 inline constexpr std::chrono::milliseconds kFramePeriod{40};
+// Between the window's edge and its controls, in pixels.
+inline constexpr int kMargin = 10;
 
 // The station window: set-up (firmware, ports, report, interval), then one
 // tile per port while the station programs each device as it comes. The
@@ -41,6 +43,10 @@ class StationWindow {
   StationWindow& operator=(const StationWindow&) = delete;
 
   HWND window() const { return hwnd_; }
+  // Shows the window where it was when it last closed, held within the
+  // screen as it is now; the first time, over the screen's free area, where
+  // a line's tiles fit. show: as the program was asked to show it.
+  void showPlaced(int show);
   // Starts the station; false, with the reason shown, when it cannot.
   bool start();
   void stop();
@@ -72,6 +78,8 @@ class StationWindow {
   void ended();
   void refuse(const std::string& why);
   void say(const std::string& words, bool alarm);
+  void corrected(production::Setting setting);
+  void showKept();
   StationSettings settings() const;
   std::string text(int id) const;
 
@@ -79,6 +87,8 @@ class StationWindow {
   HFONT font_ = nullptr, big_ = nullptr, bigger_ = nullptr;
   std::vector<HWND> setup_;  // hidden while the line runs: the tiles get the room
   std::unique_ptr<PortList> ports_;
+  std::string reportFolder_;  // the report is a file per day in it; empty once the user names a file
+  production::SettingProblems problems_;
   bool alarm_ = false, factsAlarm_ = false;
   std::vector<std::unique_ptr<PortTile>> tiles_;
 
@@ -89,6 +99,7 @@ class StationWindow {
   int quitStatus_ = -1;  // the program's end once the line has ended; -1: none asked
   std::chrono::steady_clock::time_point since_{};
   std::chrono::steady_clock::time_point shown_{};  // the last news drawn
+  int totalsHeight_ = 0;                           // as laid out: as many lines as the width needs
 };
 
 }  // namespace isp::win32

@@ -5,12 +5,16 @@
 # tiles (read from the tiles' controls); started again on COM9, whose
 # device refuses record 100, its tile must say so; started on COM7 at the
 # normal pace, the session's end mid-transfer must stop it with the
-# device's "stopped" line written. A prefix of its own
+# device's "stopped" line written. Started on 16 ports named by their USB
+# path, none plugged in, on a screen of 1280 x 1024, every tile must say
+# "нет адаптера" with no text cut, nor the totals. With a kept interval of
+# "abc", --start must not start the line. A prefix of its own
 # (build/wine-station): the window probes COM1 to COM20.
 #
 #   tests/win32/station_check.sh ISP-STATION.EXE READ-TILES.EXE NATIVE-ISP-SIM [--shots DIR]
 #
-# --shots DIR  the window with both devices programmed, as DIR/station-win32.png
+# --shots DIR  the window with both devices programmed, as DIR/station-win32.png,
+#              and the 16 ports as DIR/station-win32-16-by-path.png
 set -euo pipefail
 exe="$(realpath "$1")" reader="$(realpath "$2")" sim="$3"
 shots=""
@@ -35,7 +39,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 . "$here/wine_ports.sh"
 wine_ports 7 8 9
-Xvfb -displayfd 3 -screen 0 1100x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 xvfb=$!
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -1 "$work/display")"
@@ -55,22 +59,30 @@ report="$work/report.jsonl"
 lines() { [ -f "$report" ] && wc -l <"$report" || echo 0; }
 tiles() { wine "$reader" 'Станция программирования' "$@"; }
 
-# Runs the station on $1 until the report has $2 lines, then reads its tiles
-# into $work/tiles, maybe shoots it, and closes it.
+# Runs the station on $1 until the report has $2 lines (or, with 0, until
+# $3 tiles say "нет адаптера"), then reads its tiles into $work/tiles,
+# maybe shoots it as $shots/$4, and closes it.
 run() {
   wine "$exe" --port "$1" --file "$(win "$work/fw.isp")" --report "$(win "$report")" --interval 0 --start &
   station=$!
-  for _ in $(seq 600); do [ "$(lines)" -ge "$2" ] && break; sleep 0.1; done
-  [ "$(lines)" -ge "$2" ] || fail "on $1: $(lines) report lines, not $2"
+  if [ "$2" -gt 0 ]; then
+    for _ in $(seq 600); do [ "$(lines)" -ge "$2" ] && break; sleep 0.1; done
+    [ "$(lines)" -ge "$2" ] || fail "on $1: $(lines) report lines, not $2"
+  else
+    for _ in $(seq 600); do [ "$(tiles 2>/dev/null | grep -c 'нет адаптера')" -ge "$3" ] && break; sleep 0.1; done
+  fi
   sleep 1  # the window takes the last messages in
   tiles >"$work/tiles" || fail "no station window"
   cat "$work/tiles"
-  if [ -n "$shots" ] && [ "$1" = COM7,COM8 ]; then
+  if [ -n "$shots" ] && [ -n "${4:-}" ]; then
     mkdir -p "$shots"
     import -window root -crop "$(xdotool search --name '^Станция программирования$' getwindowgeometry --shell |
       awk -F= '/WIDTH/{w=$2} /HEIGHT/{h=$2} /^X/{x=$2} /^Y/{y=$2} END{print w "x" h "+" x "+" y}')" +repage \
-      "$shots/station-win32.png"
+      "$shots/$4"
   fi
+  close_station
+}
+close_station() {
   tiles --close >/dev/null
   for _ in $(seq 100); do kill -0 "$station" 2>/dev/null || break; sleep 0.1; done
   kill -0 "$station" 2>/dev/null && fail "the window did not close"
@@ -78,7 +90,7 @@ run() {
   station=""
 }
 
-run COM7,COM8 2
+run COM7,COM8 2 0 station-win32.png
 for n in 7 8; do
   cmp "$work/fw.isp" "$work/com$n.img" || fail "the device on COM$n did not get the image byte for byte"
   grep -q "^COM$n	COM$n	.*	завершено в " "$work/tiles" || fail "the tile of COM$n does not say completed"
@@ -93,6 +105,13 @@ echo "COM7 and COM8 programmed, two report lines, both tiles say so"
 run COM9 3
 grep -q "^COM9	COM9	.*Ошибка 5, блок 100" "$work/tiles" || fail "the tile of COM9 does not say its device failed at record 100"
 echo "the device that refused record 100 is shown as failed"
+
+byPath=""
+for n in $(seq 16); do byPath+="${byPath:+,}/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.$n:1.0-port0"; done
+run "$byPath" 0 16 station-win32-16-by-path.png
+[ "$(grep -c 'нет адаптера' "$work/tiles")" -eq 16 ] || fail "not 16 tiles waiting for their adapters"
+grep -q CLIPPED "$work/tiles" && fail "a text cut on a screen of 1280 x 1024"
+echo "16 ports by their USB paths fit a screen of 1280 x 1024, no text cut"
 
 # The device that failed may have been programmed again before its window
 # closed (a failed board is never taken for done): count from here.
@@ -110,3 +129,17 @@ station=""
 [ "$(lines)" -eq $((before + 1)) ] && tail -1 "$report" | grep -q '"result":"stopped"' ||
   fail "the session's end did not leave the device's stopped line: $(lines) lines, the last $(tail -1 "$report")"
 echo "the session's end stopped the line, its report line written"
+
+# A kept interval that cannot be used holds the line, even with --start:
+# no tile, no report line, until the operator corrects it.
+wine reg add 'HKCU\Software\isp-programmer\isp-station' /v interval /t REG_SZ /d abc /f >/dev/null 2>&1
+before=$(lines)
+wine "$exe" --port COM7 --file "$(win "$work/fw.isp")" --start &
+station=$!
+for _ in $(seq 300); do tiles >/dev/null 2>&1 && break; sleep 0.1; done
+sleep 2  # time enough to start, if it would
+tiles >"$work/tiles" || fail "no station window"
+grep -q "^COM7" "$work/tiles" && fail "the line started with a kept interval of abc"
+[ "$(lines)" -eq "$before" ] || fail "the line wrote to the report with a kept interval of abc"
+close_station
+echo "a kept interval of abc holds the line"
