@@ -91,9 +91,11 @@ class Station : public testing::Test {
     watching_.join();
     return lines_.lines;
   }
+  // A device plugged in, once the station has programmed it: its last reply
+  // read, not only its image in place (an unplug then would take the reply with it).
   std::unique_ptr<sim::Simulator> plugIn(const std::string& at, const std::string& name = "ISP SIM-1") {
     auto device = startSimulator({.device = {.identText = name}, .linkPath = at});
-    EXPECT_TRUE(waitFor([&] { return device->image() == image_; })) << at;
+    EXPECT_TRUE(waitFor([&] { return device->image() == image_ && states_.of(at).ends_with('C'); })) << at;
     return device;
   }
 
