@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
   isp::test::TempDir dir;
   const auto image = isp::test::sampleImage();
 
-  isp::sim::SimulatorOptions o;
+  isp::sim::SimulatorOptions o{.nice = isp::test::kStandInNice};
   o.linkPath = (dir.path() / "ttyDEV").string();  // a hung-up device comes back here
   o.reopenAfterMs = 0;
   const auto sim = isp::startStandIn("endurance", o);
@@ -97,11 +97,13 @@ int main(int argc, char** argv) {
       return 1;
     }
     done ? ++completed : ++failures;
-    // Let a late reply or a reopened line arrive before the next cycle.
-    if (faults.delayAt >= 0 || faults.hangupAt >= 0) std::this_thread::sleep_for(std::chrono::milliseconds(450));
-    // A hung-up line is back once the stand-in has opened its next one, which
-    // a loaded machine may take longer to do than the pause above.
-    for (int wait = 0; faults.hangupAt >= 0 && device.linesOpened() == lines && wait < 500; ++wait)
+    // A late reply is out before the next cycle (else it would be read as
+    // one of that cycle's), and a hung-up line is back once the stand-in
+    // has opened its next one: waited for, however long a loaded machine takes.
+    for (int wait = 0; (device.framesAnswered() < device.framesHandled() ||
+                        (faults.hangupAt >= 0 && device.linesOpened() == lines)) &&
+                       wait < 1000;
+         ++wait)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (cycle == 0) {
       fds = openDescriptors();

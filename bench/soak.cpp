@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     const Fault fault = order[static_cast<std::size_t>(run % kFaults)];
     const int k = static_cast<int>(random() % isp::wire::kRecords);
     const int code = 1 + static_cast<int>(random() % 255);
-    isp::sim::SimulatorOptions o;
+    isp::sim::SimulatorOptions o{.nice = isp::test::kStandInNice};
     const Expected want = inject(fault, k, code, o.device);
     const auto sim = isp::startStandIn("soak", o);
     const isp::test::Finished flash =

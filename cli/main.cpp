@@ -100,10 +100,8 @@ std::unique_ptr<ImageFile> loadImage(const Options& o, Terminal& terminal, std::
 bool several(const Options& o) { return o.allPorts || o.ports.size() > 1; }
 
 // Until stopped: each device programmed as it comes; then the table.
-int runStation(const Options& o, std::vector<PortTarget> ports, const isp::FirmwareImage& image,
+int runStation(const Options& o, const std::vector<PortTarget>& ports, const isp::FirmwareImage& image,
                const ImageFacts& facts, Terminal& terminal, ProductionRecord* record, std::stop_token stop) {
-  if (o.allPorts)
-    for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n) ports.push_back({isp::comName(n), n});
   terminal.note("a station on " + std::to_string(ports.size()) + (ports.size() == 1 ? " port" : " ports") +
                 "; Ctrl-C ends it");
   TerminalLines lines(terminal);
@@ -227,7 +225,7 @@ int run(const Options& o) {
     record = std::make_unique<ProductionRecord>(std::move(file));
   }
   const std::stop_token stop = installStopHandlers();
-  const std::vector<PortTarget> ports = o.allPorts && !o.station ? portsThere(*serialPlatform()) : o.ports;
+  const std::vector<PortTarget> ports = portsOf(o, *serialPlatform());
   if (ports.empty() && !o.station) {
     terminal.note("no port can be had now");
     return kNotIdentified;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "link/protocol.h"
+#include "production/port_listing.h"
 #include "resources/isp_version.h"
 #include "serial/serial_port.h"
 
@@ -132,6 +133,14 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
   if (error->empty() && !identify && o.file.empty()) *error = "--file is required";
   if (!error->empty()) return std::nullopt;
   return o;
+}
+
+std::vector<PortTarget> portsOf(const Options& o, SerialPlatform& platform) {
+  if (!o.allPorts) return o.ports;
+  if (!o.station) return production::portsThere(platform);
+  std::vector<PortTarget> every;
+  for (int n = kFirstPort; n <= kLastPort; ++n) every.push_back({comName(n), n});
+  return every;
 }
 
 }  // namespace isp::cli

@@ -5,6 +5,7 @@
 
 #include "production/interval.h"
 #include "serial/port_target.h"
+#include "serial/serial_port.h"
 
 namespace isp::cli {
 
@@ -23,6 +24,11 @@ struct Options {
 
 // Parses the command line; nothing on a usage error, with the reason in *error.
 std::optional<Options> parse(int argc, const char* const* argv, std::string* error);
+
+// The ports a run takes: its --port list, or for "all" every port that can
+// be had now; a station's "all" is every port there may be, so that an
+// adapter plugged in after its start is watched too.
+std::vector<PortTarget> portsOf(const Options& options, SerialPlatform& platform);
 
 // The text --help prints.
 std::string helpText();

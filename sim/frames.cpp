@@ -58,10 +58,12 @@ void Simulator::processFrames() {
 void Simulator::respond(const Response& r) {
   if (r.hangup) {
     hangUp();
+  } else if (r.delay.count() > 0 && !sleepInterruptible(steady_clock::now() + r.delay)) {
     return;
+  } else if (!r.bytes.empty()) {
+    writePaced(r.bytes);
   }
-  if (r.delay.count() > 0 && !sleepInterruptible(steady_clock::now() + r.delay)) return;
-  if (!r.bytes.empty()) writePaced(r.bytes);
+  ++framesAnswered_;
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -128,7 +129,10 @@ std::unique_ptr<Simulator> Simulator::started(SimulatorOptions options, Log log,
 
 void Simulator::start() {
   stopping_ = false;
-  thread_ = std::thread([this] { run(); });
+  thread_ = std::thread([this] {
+    if (opt_.nice != 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), opt_.nice);  // else as it is
+    run();
+  });
 }
 
 void Simulator::requestStop() {

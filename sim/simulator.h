@@ -24,6 +24,10 @@ struct SimulatorOptions {
   bool exitWhenComplete = false;            // stop once the image is written
   bool verbose = false;                     // log every frame answered
   std::chrono::milliseconds frameGap{200};  // a frame left incomplete this long is dropped
+  // The thread start() runs it on, at this nice value where the system
+  // allows; below 0 it answers ahead of the machine's other work, well
+  // within the link's reply time-out on a loaded machine.
+  int nice = 0;
 };
 
 // The device stand-in on a line: a pseudo-terminal it creates or a serial
@@ -62,6 +66,9 @@ class Simulator {
   std::size_t recordCount() const;
   std::vector<std::string> faults() const;
   int framesHandled() const;
+  // Frames whose reply has gone out whole, or that had none to give: once
+  // it equals framesHandled(), no late reply is still to come.
+  int framesAnswered() const { return framesAnswered_; }
   // How many times a line has been opened (a reopened pty may reuse its path).
   int linesOpened() const { return linesOpened_; }
 
@@ -89,6 +96,7 @@ class Simulator {
   std::atomic<bool> stopping_{false};
   std::atomic<bool> imageWritten_{false};
   std::atomic<int> linesOpened_{0};
+  std::atomic<int> framesAnswered_{0};
   std::vector<std::uint8_t> pending_;
   std::vector<std::chrono::steady_clock::time_point> acceptedAt_;
   std::chrono::steady_clock::time_point lineFree_{};

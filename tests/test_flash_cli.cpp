@@ -88,6 +88,12 @@ TEST_F(FlashCli, FileProblems) {
   EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--log", "/dev/null"}), 2);
   EXPECT_EQ(err_, "isp-flash: cannot open the log file /dev/null: a device, not a file\n");
   EXPECT_EQ(sim_->framesHandled(), 0) << "the device is not touched";
+  // Longer than an image: said before any port is tried, though only the start is sent.
+  const std::string longer = dir_.write("long.isp", sampleImage(66700));
+  EXPECT_EQ(flash({"--port", (dir_.path() / "ttyNone").string(), "--file", longer}), 3);
+  EXPECT_NE(err_.find("isp-flash: " + longer + ": the file holds 66700 bytes; only the first 66690 are sent\n"),
+            std::string::npos)
+      << err_;
   // A FIFO with nobody writing: read as empty, not waited on.
   const std::string fifo = (dir_.path() / "fifo.isp").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);

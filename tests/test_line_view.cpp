@@ -6,9 +6,12 @@
 #include <set>
 
 #include "link/result_codes.h"
+#include "production/image_file.h"
 #include "production/line_setup.h"
 #include "production/line_view.h"
 #include "production/system_words.h"
+#include "programming/sha256.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/scripted_port.h"
 
 namespace isp::test {
@@ -163,19 +166,23 @@ TEST(SystemWords, RussianFromTheFacts) {
 
 // Progress told faster than a window draws is one change, the newest count;
 // the window is woken once for whatever piled up, and only changed tiles redraw.
+// A count never takes the place of a state of another kind told before it:
+// a device's end told just before stays, to be shown under the next wait.
 TEST(LineView, ProgressFoldedToTheNewest) {
   Line line;
   auto& observer = static_cast<production::StationObserver&>(line.view);
+  observer.changed({.kind = Kind::Failed, .port = "A", .failedRecord = 5, .code = 4});
   for (int k = 1; k <= 40; ++k) observer.changed({.kind = Kind::Programming, .port = "A", .records = k});
   EXPECT_EQ(line.wakes, 1);
   const LineView::Update u = line.view.update();
   EXPECT_EQ(u.tiles, std::vector<std::size_t>{0});
   EXPECT_EQ(line.view.tiles()[0].records, 40);
   EXPECT_TRUE(line.view.programming());
-  observer.changed({.kind = Kind::Completed, .port = "A"});
+  observer.changed({.kind = Kind::Waiting, .port = "A", .reason = Reason::NoAnswer});
   EXPECT_EQ(line.wakes, 2);
   line.view.update();
   EXPECT_FALSE(line.view.programming());
+  EXPECT_EQ(line.view.tiles()[0].previous, "предыдущее: Ошибка 4, блок 5: устройство не готово");
 }
 
 // Each device that ended is a row, newest first, counted once in the
@@ -202,7 +209,9 @@ TEST(LineView, RowsAndTotals) {
   EXPECT_EQ(last.result + "|" + last.seconds + "|" + last.recorded, "завершено|129.5 с|записано");
   EXPECT_EQ(line.view.rows()[1].result, "Ошибка 256, блок 100");
   EXPECT_EQ(line.view.rows()[1].device, "SIM\\x1b");
-  EXPECT_TRUE(line.view.rows()[0].notRecorded);
+  std::vector<bool> marked;
+  for (const production::ReportRow& row : line.view.rows()) marked.push_back(row.notRecorded);
+  EXPECT_EQ(marked, (std::vector<bool>{true, false, false}));
   EXPECT_EQ(line.view.rows()[0].recorded, "НЕ ЗАПИСАНО: /r/\\x1b.jsonl: нет места на диске");
   EXPECT_EQ(u.alarms, std::vector<std::string>{"Строка отчёта для A не записана: /r/\\x1b.jsonl: нет места на диске"});
   EXPECT_EQ(line.view.totals(std::chrono::seconds(59)),
@@ -216,6 +225,23 @@ TEST(LineView, RowsAndTotals) {
 
 namespace isp::test {
 namespace {
+
+// The firmware file as both windows' set-up states it: a file longer than
+// an image is said to be, since only its start is sent.
+TEST(LineSetup, TheFileInWords) {
+  TempDir dir;
+  const auto image = sampleImage();
+  std::vector<std::uint8_t> longer = image;
+  longer.resize(image.size() + 10);
+  const std::string sha = sha256Hex(image).substr(0, 12);
+  const std::pair<std::vector<std::uint8_t>, std::string> cases[] = {
+      {image, "66690 байт, SHA-256 " + sha},
+      {longer, "66690 байт, SHA-256 " + sha + "; файл длиннее образа (66700 байт): передаются только первые 66690"},
+      {sampleImage(66689), "Файл не подходит: в нём нет 66690 байт"},
+  };
+  for (const auto& [bytes, words] : cases)
+    EXPECT_EQ(production::factsWords(*production::readImageFile(dir.write("fw.isp", bytes))), words);
+}
 
 // The set-up's ports as both windows offer them: each named once as the
 // station keeps it, "all" as the ports there are now, a chosen port whose

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "tests/support/scripted_port.h"
 
 namespace isp::test {
 namespace {
@@ -82,6 +83,23 @@ TEST(Options, EachRefusalSaysWhy) {
     EXPECT_FALSE(parse(args, &error));
     EXPECT_EQ(error, why);
   }
+}
+
+// "all" is every port that can be had now; a station's "all" is every port
+// there may be, so that an adapter plugged in after its start is watched too.
+TEST(Options, AllPorts) {
+  ScriptedPlatform platform;
+  platform.presentPorts = {7};
+  const auto names = [&](const std::vector<std::string>& args) {
+    std::string error, text;
+    const auto o = parse(args, &error);
+    for (const PortTarget& p : o ? cli::portsOf(*o, platform) : std::vector<PortTarget>{}) text += p.name + " ";
+    return text;
+  };
+  EXPECT_EQ(names({"--port", "all", "--identify"}), "COM7 ");
+  EXPECT_EQ(names({"--station", "--port", "COM9,7", "--file", "f"}), "COM9 7 ");
+  const std::string station = names({"--station", "--port", "all", "--file", "f"});
+  for (const char* port : {"COM7 ", "COM9 ", "COM20 "}) EXPECT_NE(station.find(port), std::string::npos) << station;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // swapped on a jig always programmed, and why a waiting port waits.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <regex>
@@ -15,6 +16,7 @@
 #include "serial/posix/serial_posix.h"
 #include "sim/device.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/scripted_port.h"
 
 namespace isp::test {
 namespace {
@@ -24,9 +26,11 @@ using namespace std::chrono_literals;
 // What a station tells its observer of each port, in short: one letter a
 // state (Waiting, Identifying, Programming, Completed, Failed, Gone), a
 // run of Programming as one letter; any record count out of order as '!'.
-// Each wait's reason and words are kept too.
+// Each wait's reason and words are kept too; `also` hears every state, on
+// the port's own thread, as it is told.
 struct StateLetters final : production::StationObserver {
   void changed(const production::PortState& s) override {
+    if (also) also(s);
     std::lock_guard lock(mu);
     std::string& seen = byPort[s.port];
     if (s.kind == production::PortState::Programming && s.records <= records[s.port]) seen += '!';
@@ -38,6 +42,7 @@ struct StateLetters final : production::StationObserver {
     std::lock_guard lock(mu);
     return byPort[port];
   }
+  std::function<void(const production::PortState&)> also;
   std::mutex mu;
   std::map<std::string, std::string> byPort;
   std::map<std::string, int> records;
@@ -88,9 +93,11 @@ class Station : public testing::Test {
     watching_.join();
     return lines_.lines;
   }
+  // A device plugged in, once the station has programmed it: its last reply
+  // read, not only its image in place (an unplug then would take the reply with it).
   std::unique_ptr<sim::Simulator> plugIn(const std::string& at, const std::string& name = "ISP SIM-1") {
     auto device = startSimulator({.device = {.identText = name}, .linkPath = at});
-    EXPECT_TRUE(waitFor([&] { return device->image() == image_; })) << at;
+    EXPECT_TRUE(waitFor([&] { return device->image() == image_ && states_.of(at).ends_with('C'); })) << at;
     return device;
   }
 
@@ -199,6 +206,30 @@ TEST_F(Station, NoiseIsAskedAgainAShortSwapIsNot) {
       << "a glitch taken for a new board: " << states_.of(noisy);
 }
 
+// A device that stops answering for good in the middle of its transfer
+// proves nothing of what answers next: a board that answers the next poll
+// under the same name is programmed, not taken for the one that failed.
+TEST_F(Station, ATransferWhoseDeviceWentSilentIsNotDone) {
+  const std::string s = at("ttyS");
+  auto jig = startSimulator({.linkPath = s});
+  bool silenced = false;
+  states_.also = [&](const production::PortState& state) {
+    if (state.kind == production::PortState::Programming && state.records >= 20 && !std::exchange(silenced, true))
+      jig->arm({.silent = true});
+    if (state.kind == production::PortState::Failed) jig->arm({});  // the next board, the same name
+  };
+  startStation({{s, 0}}, 20ms);
+  const std::regex programmedAgain("W?IPFG?IPC");
+  const bool again = waitFor([&] { return std::regex_match(states_.of(s), programmedAgain); }, 10s);
+  std::this_thread::sleep_for(200ms);  // ten polls more, answered: not programmed a third time
+  const std::string out = stopStation();
+  EXPECT_TRUE(again) << out;
+  EXPECT_TRUE(std::regex_match(states_.of(s), programmedAgain)) << states_.of(s);
+  ASSERT_EQ(results_.size(), 2u);
+  EXPECT_EQ(std::pair(results_[0].result, results_[0].code), std::pair(Outcome::NotCompleted, rc::kNoReply));
+  EXPECT_EQ(jig->image(), image_);
+}
+
 // Why a port waits, each reason told once (not every poll) to the observer
 // and as a line of its own, until something else happens.
 TEST_F(Station, AWaitingPortSaysWhy) {
@@ -211,23 +242,35 @@ TEST_F(Station, AWaitingPortSaysWhy) {
   const std::string lockDir = dir_.path().string();
   const OpenResult holder = PosixSerialPlatform(PortMap().set(1, held->path()), "/sys", lockDir).open(1);
   ASSERT_TRUE(holder.port);
-  const std::tuple<std::string, R, std::string> cases[] = {
-      {at("ttyNone"), R::NoAdapter, " does not exist"},
-      {file, R::CannotOpen, file + " is not a serial port"},
-      {held->path(), R::Held, "in use by another program (PID " + std::to_string(::getpid()) + ")"},
-      {notReady->path(), R::NotInProgrammingMode, "APP SIM-1"},
-      {damaged->path(), R::DamagedReplies, ""},
-      {silent->path(), R::NoAnswer, ""},
+  // A device that hung up while its node stays: the line is there, nothing answers.
+  const std::string hungUp = at("ttyHungUp");
+  // The port, why it waits, part of what the system or device said, and the
+  // station's words for it ("{}": all of what was said).
+  const std::tuple<std::string, R, std::string, std::string> cases[] = {
+      {at("ttyNone"), R::NoAdapter, " does not exist", "no adapter ({})"},
+      {file, R::CannotOpen, file + " is not a serial port", "the port cannot be opened: {}"},
+      {held->path(), R::Held, "in use by another program (PID " + std::to_string(::getpid()) + ")",
+       "held by another program: {}"},
+      {notReady->path(), R::NotInProgrammingMode, "APP SIM-1",
+       "a device answers but is not in programming mode: \"APP SIM-1\""},
+      {damaged->path(), R::DamagedReplies, "", "the device's replies are damaged (code 257)"},
+      {silent->path(), R::NoAnswer, "", "nothing answers"},
+      {hungUp, R::NoAnswer, "", "nothing answers"},
   };
   std::vector<PortTarget> ports;
-  for (const auto& [port, reason, detail] : cases) ports.push_back({port, 0});
-  startStation(ports, 20ms,
-               [&](const PortTarget&) { return std::make_unique<PosixSerialPlatform>(PortMap(), "/sys", lockDir); });
+  for (const auto& [port, reason, detail, words] : cases) ports.push_back({port, 0});
+  startStation(ports, 20ms, [&](const PortTarget& t) -> std::unique_ptr<SerialPlatform> {
+    if (t.name != hungUp) return std::make_unique<PosixSerialPlatform>(PortMap(), "/sys", lockDir);
+    auto line = std::make_unique<ScriptedPlatform>();
+    line->presentPorts = {0};
+    line->disconnectOnRead = true;
+    return line;
+  });
   const bool programmed = waitFor([&] { return states_.of(damaged->path()).ends_with('C'); });
   std::this_thread::sleep_for(200ms);  // ten polls more
   const std::string out = stopStation();
   EXPECT_TRUE(programmed) << out;
-  for (const auto& [port, reason, detail] : cases) {
+  for (const auto& [port, reason, detail, words] : cases) {
     SCOPED_TRACE(port);
     const std::vector<production::PortState>& waits = states_.waits[port];
     ASSERT_EQ(waits.size(), 1u);
@@ -236,7 +279,8 @@ TEST_F(Station, AWaitingPortSaysWhy) {
     if (reason == R::Held) {  // the facts a window says in its own words
       EXPECT_EQ(production::portWords(waits[0].status), "порт занят программой с PID " + std::to_string(::getpid()));
     }
-    const std::string line = port + " waiting: " + production::waitingWords(waits[0]) + "\n";
+    std::string line = port + " waiting: " + words + "\n";
+    if (const std::size_t said = line.find("{}"); said != std::string::npos) line.replace(said, 2, waits[0].detail);
     EXPECT_NE(out.find(line), std::string::npos) << out;
     EXPECT_EQ(out.find(line), out.rfind(line)) << "said more than once: " << line;
   }

@@ -45,13 +45,13 @@ QT_QPA_PLATFORM=xcb xvfb-run -a "$build/gui/station/isp-station" --port "$p1,$p2
   --interval 0 --start >"$work/station.log" 2>&1 &
 sleep 2
 # Plugged in, and left plugged in: a tile says "completed" while its device is there.
-"$build/sim/isp-sim" --link "$p1" --image "$work/p1.img" >/dev/null 2>&1 &
-"$build/sim/isp-sim" --link "$p2" --image "$work/p2.img" >/dev/null 2>&1 &
+nice -n -10 "$build/sim/isp-sim" --link "$p1" --image "$work/p1.img" >/dev/null 2>&1 &
+nice -n -10 "$build/sim/isp-sim" --link "$p2" --image "$work/p2.img" >/dev/null 2>&1 &
 /usr/bin/python3 "$here/read_tiles.py" 60 "завершено в" "$p1" "$p2" || { cat "$work/station.log"; exit 1; }
 kill %3
 wait %3 || true
 # A board at a real line's pace, and the display gone after its 20th record.
-"$build/sim/isp-sim" --link "$p1" --baud 19200 --verbose 2>"$work/p3.log" >/dev/null &
+nice -n -10 "$build/sim/isp-sim" --link "$p1" --baud 19200 --verbose 2>"$work/p3.log" >/dev/null &
 for _ in \$(seq 300); do
   [ "\$(grep -c 'record' "$work/p3.log")" -ge 20 ] && break
   sleep 0.1

@@ -51,6 +51,7 @@ std::vector<std::uint8_t> sampleImage(std::size_t size, unsigned seed) {
 
 std::unique_ptr<sim::Simulator> startSimulator(sim::SimulatorOptions options, sim::Simulator::Log log) {
   std::string error;
+  options.nice = kStandInNice;
   auto s = sim::Simulator::started(std::move(options), std::move(log), &error);
   if (!s) ADD_FAILURE() << error;
   return s;

@@ -36,8 +36,12 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit 
 // record shows.
 std::vector<std::uint8_t> sampleImage(std::size_t size = 66690, unsigned seed = 1);
 
-// The stand-in on a new pseudo-terminal, running on its own thread; log
-// hears what it says (with verbose, a line for every frame).
+// The nice value of a test's stand-in: its replies well within the link's
+// time-out however busy the machine, where the system allows.
+constexpr int kStandInNice = -10;
+
+// The stand-in on a new pseudo-terminal, running on its own thread at
+// kStandInNice; log hears what it says (with verbose, a line for every frame).
 std::unique_ptr<sim::Simulator> startSimulator(sim::SimulatorOptions options = {}, sim::Simulator::Log log = {});
 
 }  // namespace isp::test

@@ -11,7 +11,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 export WINEPREFIX="$here/../../build/wine-dialog"
 
 work=$(mktemp -d)
-"$sim" >"$work/out" 2>"$work/err" &
+nice -n -10 "$sim" >"$work/out" 2>"$work/err" &
 pid=$!
 trap 'kill -INT $pid 2>/dev/null || true; rm -rf "$work"' EXIT
 for _ in $(seq 50); do [ -s "$work/out" ] && break; sleep 0.1; done

@@ -31,7 +31,7 @@ winpath() { echo "Z:${1//\//\\}"; }
 # Starts the stand-in with the options given; its pseudo-terminal in $pty.
 start_sim() {
   local out="$work/sim.$RANDOM"
-  "$sim" "$@" >"$out" 2>/dev/null &
+  nice -n -10 "$sim" "$@" >"$out" 2>/dev/null &
   sims+=($!)
   for _ in $(seq 100); do
     pty=$(head -n 1 "$out" 2>/dev/null || true)

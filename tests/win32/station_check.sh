@@ -45,11 +45,11 @@ for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -1 "$work/display")"
 
 head -c 66690 /dev/urandom >"$work/fw.isp"
-"$sim" --link "$WINEPREFIX/com7-device" --image "$work/com7.img" >/dev/null &
+nice -n -10 "$sim" --link "$WINEPREFIX/com7-device" --image "$work/com7.img" >/dev/null &
 pids+=($!)
-"$sim" --link "$WINEPREFIX/com8-device" --image "$work/com8.img" >/dev/null &
+nice -n -10 "$sim" --link "$WINEPREFIX/com8-device" --image "$work/com8.img" >/dev/null &
 pids+=($!)
-"$sim" --link "$WINEPREFIX/com9-device" --error-at 100:5 >/dev/null &
+nice -n -10 "$sim" --link "$WINEPREFIX/com9-device" --error-at 100:5 >/dev/null &
 pids+=($!)
 for n in 7 8 9; do
   for _ in $(seq 50); do [ -e "$WINEPREFIX/com$n-device" ] && break; sleep 0.1; done
