@@ -33,6 +33,15 @@ inline int exitStatus(const production::JobResult& job) {
   return production::stopStatus() ? production::stopStatus() : kInterrupted;
 }
 
+// A run of several ports: 0 when every device completed, else the status
+// they share, and 1 when theirs differ.
+inline int combinedStatus(const std::vector<production::JobResult>& jobs) {
+  int status = jobs.empty() ? kNotIdentified : exitStatus(jobs.front());
+  for (const production::JobResult& j : jobs)
+    if (exitStatus(j) != status) return kNotCompleted;
+  return status;
+}
+
 // A station's run, which only a stop ends: a transfer the stop broke off
 // gives the stop's status, as one port's run does; else 1 when a device
 // did not complete, 0 when every one did (or none came).

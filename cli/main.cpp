@@ -51,15 +51,6 @@ int listPorts() {
   return written(kCompleted);
 }
 
-// The run's status: 0 when every device completed, else what they share,
-// and 1 when they differ.
-int combinedStatus(const std::vector<JobResult>& jobs) {
-  int status = jobs.empty() ? kNotIdentified : exitStatus(jobs.front());
-  for (const JobResult& j : jobs)
-    if (exitStatus(j) != status) return kNotCompleted;
-  return status;
-}
-
 // The table of the run on standard error; false when it could not be
 // written whole.
 bool summary(const std::vector<JobResult>& jobs) {

@@ -18,7 +18,10 @@ using Kind = PortState::Kind;
 // "HH:MM:SS" in local time.
 std::string clockOf(std::chrono::system_clock::time_point t) { return timestamp(t, Zone::Local).substr(11, 8); }
 
-TileKind kindOf(const PortState& s, Kind before) {
+// A failure stays red when its device is unplugged: the operator must see it.
+bool failed(std::optional<Outcome::Kind> end) { return end == Outcome::NotCompleted || end == Outcome::NotIdentified; }
+
+TileKind kindOf(const PortState& s, std::optional<Outcome::Kind> before) {
   switch (s.kind) {
     case Kind::Waiting:
       switch (s.reason) {
@@ -33,21 +36,10 @@ TileKind kindOf(const PortState& s, Kind before) {
       break;
     case Kind::Identifying: return TileKind::Identifying;
     case Kind::Programming: return TileKind::Programming;
-    case Kind::Completed: return TileKind::Completed;
-    case Kind::Failed: return TileKind::Failed;
-    case Kind::Gone: return before == Kind::Failed ? TileKind::Failed : TileKind::Unplugged;
+    case Kind::Ended: return endWords(s.outcome, s.failedRecord, s.code, {}).kind;
+    case Kind::Gone: return failed(before) ? TileKind::Failed : TileKind::Unplugged;
   }
   return TileKind::Checking;
-}
-
-// "завершено", "Ошибка 256, блок 100", ...: a finished device in a word.
-std::string resultWords(const JobResult& job) {
-  switch (job.result) {
-    case Outcome::Completed: return "завершено";
-    case Outcome::NotCompleted: return msg::recordError(job.code, job.failedRecord);
-    case Outcome::NotIdentified: return "не опознано";
-    default: return "остановлено";
-  }
 }
 
 // Seconds to a tenth, with a point whatever the locale.
@@ -81,6 +73,23 @@ std::string causeWords(std::int32_t code) {
 
 }  // namespace
 
+EndWords endWords(Outcome::Kind outcome, int failedRecord, std::int32_t code, const std::string& clock) {
+  switch (outcome) {
+    case Outcome::Completed: return {TileKind::Completed, "завершено в " + clock, "завершено"};
+    case Outcome::NotCompleted:
+      return {TileKind::Failed,
+              failedRecord < 0 ? msg::resultText(code) : msg::recordError(code, failedRecord) + ": " + causeWords(code),
+              msg::recordError(code, failedRecord)};
+    case Outcome::NotIdentified:
+      return {TileKind::Failed,
+              code == rc::kNotInProgrammingMode ? "устройство" + std::string(msg::kNotReadyForProgramming)
+                                                : msg::resultText(code),
+              "не опознано"};
+    case Outcome::Stopped: break;
+  }
+  return {TileKind::Stopped, std::string(msg::kTransferStopped), "остановлено"};
+}
+
 std::uint32_t tileColour(TileKind kind) {
   switch (kind) {
     // None is a window's own grey: a tile never looks like an empty slot.
@@ -95,6 +104,7 @@ std::uint32_t tileColour(TileKind kind) {
     case TileKind::Programming: return 0xb9d7ff;
     case TileKind::Completed: return 0xb5e6ad;
     case TileKind::Failed: return 0xf5b3b3;
+    case TileKind::Stopped: return 0xe8d0e0;
     case TileKind::Unplugged: return 0xd9d4cc;
   }
   return 0xdfe4ea;
@@ -107,7 +117,7 @@ std::string Tile::description() const {
   return d;
 }
 
-std::string LineView::stateWords(const PortState& s, Kind before, const std::string& clock) {
+std::string LineView::stateWords(const PortState& s, std::optional<Outcome::Kind> before, const std::string& clock) {
   switch (s.kind) {
     case Kind::Waiting:
       switch (s.reason) {
@@ -125,16 +135,11 @@ std::string LineView::stateWords(const PortState& s, Kind before, const std::str
     case Kind::Programming:
       return "программирование, блок " + std::to_string(std::max(s.records - 1, 0)) + " из " +
              std::to_string(wire::kDataRecords);
-    case Kind::Completed: return "завершено в " + clock;
-    case Kind::Failed:
-      // No record failed: the device did not answer a second time, or the
-      // transfer was stopped before it began.
-      if (s.failedRecord < 0 && s.code == 0) return std::string(msg::kTransferStopped);
-      if (s.failedRecord < 0 && s.code == rc::kNotInProgrammingMode)
-        return "устройство" + std::string(msg::kNotReadyForProgramming);
-      if (s.failedRecord < 0) return msg::resultText(s.code);
-      return msg::recordError(s.code, s.failedRecord) + ": " + causeWords(s.code);
-    case Kind::Gone: return before == Kind::Failed ? "отключено во время программирования" : "устройство отключено";
+    case Kind::Ended: return endWords(s.outcome, s.failedRecord, s.code, clock).tile;
+    case Kind::Gone:
+      if (before == Outcome::NotCompleted) return "отключено во время программирования";
+      if (before == Outcome::NotIdentified) return "отключено до опознания";
+      return "устройство отключено";
   }
   return {};
 }
@@ -176,10 +181,10 @@ LineView::LineView(const std::vector<PortEntry>& ports, std::function<void()> wa
            .name = msg::escapeControls(names[tiles_.size()]),
            .where = msg::escapeControls(path ? p.port + " " + p.adapter : p.adapter)};
     index_[p.port] = tiles_.size();
-    t.state = stateWords({}, Kind::Waiting, {});
+    t.state = stateWords({}, std::nullopt, {});
     tiles_.push_back(std::move(t));
   }
-  last_.assign(tiles_.size(), Kind::Waiting);
+  ended_.assign(tiles_.size(), std::nullopt);
   outcome_.assign(tiles_.size(), {});
 }
 
@@ -229,18 +234,17 @@ LineView::Update LineView::update() {
 
 void LineView::show(std::size_t i, const PortState& s) {
   Tile& tile = tiles_[i];
-  const std::string words = stateWords(s, last_[i], clockOf(now_()));
-  tile.kind = kindOf(s, last_[i]);
+  const std::string words = stateWords(s, ended_[i], clockOf(now_()));
+  tile.kind = kindOf(s, ended_[i]);
   // What the system said of a port that cannot be had, under the words.
   const bool why = s.kind == Kind::Waiting && (s.reason == WaitReason::CannotOpen || s.reason == WaitReason::Held);
   tile.detail = why ? portWords(s.status) : std::string();
   // A device's end stays in view until the next one is identified: an
   // unplug in the middle is not lost to the waiting.
   std::string& outcome = outcome_[i];
-  if (s.kind == Kind::Completed || s.kind == Kind::Failed) outcome = words;
-  if (s.kind == Kind::Gone && last_[i] == Kind::Failed) outcome = words + ", " + outcome;
-  if (s.kind == Kind::Identifying) outcome.clear();
-  if (s.kind != Kind::Gone) last_[i] = s.kind;
+  if (s.kind == Kind::Ended) outcome = words, ended_[i] = s.outcome;
+  if (s.kind == Kind::Gone && failed(ended_[i])) outcome = words + ", " + outcome;
+  if (s.kind == Kind::Identifying) outcome.clear(), ended_[i].reset();
   tile.previous = s.kind == Kind::Waiting && !outcome.empty() ? "предыдущее: " + outcome : std::string();
   tile.state = words;
   tile.device = msg::escapeControls(s.device);
@@ -251,13 +255,11 @@ void LineView::addRow(const JobResult& job, const FileError& recordError, Update
   if (recordError)
     out.alarms.push_back("Строка отчёта для " + msg::escapeControls(job.port) +
                          " не записана: " + fileWords(recordError));
-  ++(job.result == Outcome::Completed                                              ? completed_
-     : job.result == Outcome::NotCompleted || job.result == Outcome::NotIdentified ? failed_
-                                                                                   : stopped_);
+  tally_.add(job.result);
   rows_.push_front({.time = clockOf(job.ended),
                     .port = msg::escapeControls(job.port),
                     .device = msg::escapeControls(job.device),
-                    .result = resultWords(job),
+                    .result = endWords(job.result, job.failedRecord, job.code, {}).row,
                     .seconds = tenths(std::chrono::duration<double>(job.ended - job.started).count()),
                     .recorded = recordError ? "НЕ ЗАПИСАНО: " + fileWords(recordError) : "записано",
                     .notRecorded = static_cast<bool>(recordError)});
@@ -267,7 +269,7 @@ void LineView::addRow(const JobResult& job, const FileError& recordError, Update
 
 std::string LineView::totals(std::chrono::milliseconds running) const {
   const long long s = running.count() / 60000 * 60;  // whole minutes: a line at rest redraws once a minute
-  const int devices = completed_ + failed_;
+  const int devices = tally_.completed + tally_.failed;
   std::string perHour = "—";
   if (s >= 60) {
     char text[32];
@@ -276,8 +278,8 @@ std::string LineView::totals(std::chrono::milliseconds running) const {
     perHour.assign(text, r.ptr);
   }
   const long long minutes = s / 60 % 60;
-  return "Завершено: " + std::to_string(completed_) + "    С ошибкой: " + std::to_string(failed_) +
-         "    Остановлено: " + std::to_string(stopped_) + "    Устройств в час: " + perHour +
+  return "Завершено: " + std::to_string(tally_.completed) + "    С ошибкой: " + std::to_string(tally_.failed) +
+         "    Остановлено: " + std::to_string(tally_.stopped) + "    Устройств в час: " + perHour +
          "    С начала: " + std::to_string(s / 3600) + " ч " + (minutes < 10 ? "0" : "") + std::to_string(minutes) +
          " мин";
 }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,8 +33,17 @@ enum class TileKind {
   Programming,
   Completed,
   Failed,
+  Stopped,
   Unplugged,
 };
+
+// How a device's turn ended, in the words of each place that says it: the
+// tile (with the clock it ended at), the report table's row.
+struct EndWords {
+  TileKind kind;
+  std::string tile, row;
+};
+EndWords endWords(Outcome::Kind outcome, int failedRecord, std::int32_t code, const std::string& clock);
 
 // A tile's background, 0xRRGGBB: light enough for black type to read from afar.
 std::uint32_t tileColour(TileKind kind);
@@ -93,12 +103,10 @@ class LineView final : public StationObserver {
   std::string totals(std::chrono::milliseconds running) const;
   // A device is being identified or programmed somewhere on the line.
   bool programming() const;
-  int completed() const { return completed_; }
-  int failed() const { return failed_; }
-  int stopped() const { return stopped_; }
+  const Tally& tally() const { return tally_; }
 
-  // The state's words, given how the port's last device went.
-  static std::string stateWords(const PortState& state, PortState::Kind before, const std::string& clock);
+  // The state's words, given how the port's last device ended, if it has not gone.
+  static std::string stateWords(const PortState& state, std::optional<Outcome::Kind> before, const std::string& clock);
 
  private:
   void changed(const PortState& state) override;
@@ -119,10 +127,10 @@ class LineView final : public StationObserver {
 
   std::vector<Tile> tiles_;
   std::map<std::string, std::size_t> index_;
-  std::vector<PortState::Kind> last_;  // per tile: the last state other than Gone
-  std::vector<std::string> outcome_;   // per tile: the last device's end
+  std::vector<std::optional<Outcome::Kind>> ended_;  // per tile: how its last device ended, until the next
+  std::vector<std::string> outcome_;                 // per tile: the last device's end
   std::deque<ReportRow> rows_;
-  int completed_ = 0, failed_ = 0, stopped_ = 0;
+  Tally tally_;
 };
 
 }  // namespace isp::production

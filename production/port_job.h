@@ -54,4 +54,13 @@ std::optional<std::pair<std::string, std::string>> samePortTwice(
 // "completed", "identified", "not completed", "not identified", "stopped".
 std::string resultName(const JobResult& job);
 
+// How many devices' turns ended each way: the one count behind every total.
+// A stop is no failure.
+struct Tally {
+  int completed = 0, failed = 0, stopped = 0;
+  void add(Outcome::Kind kind) {
+    ++(kind == Outcome::Completed ? completed : kind == Outcome::Stopped ? stopped : failed);
+  }
+};
+
 }  // namespace isp::production

@@ -144,9 +144,10 @@ void Station::watch(const PortTarget& target) {
                                                 tell(PortState::Programming);
                                               }},
                                   .link = &link});
+    now.outcome = job.result;
     now.failedRecord = job.failedRecord;
     now.code = job.code;
-    tell(job.result == Outcome::Completed ? PortState::Completed : PortState::Failed);
+    tell(PortState::Ended);
     finished(job);
     // A transfer whose device stopped answering proves nothing of what
     // answers next: it is programmed, even under the same name.
@@ -158,12 +159,12 @@ void Station::watch(const PortTarget& target) {
 void Station::finished(const JobResult& job) {
   std::lock_guard lock(mu_);
   results_.push_back(job);
-  ++(job.result == Outcome::Completed ? completed_ : job.result == Outcome::Stopped ? stopped_ : failed_);
+  tally_.add(job.result);
   char took[96];
   // A stop is no failure; it is counted only once there is one.
   std::snprintf(took, sizeof took, " in %.1f s  (%d completed, %d failed%s)",
-                std::chrono::duration<double>(job.ended - job.started).count(), completed_, failed_,
-                stopped_ ? (", " + std::to_string(stopped_) + " stopped").c_str() : "");
+                std::chrono::duration<double>(job.ended - job.started).count(), tally_.completed, tally_.failed,
+                tally_.stopped ? (", " + std::to_string(tally_.stopped) + " stopped").c_str() : "");
   // Whole, however long the name, and the name cannot start a line of its own.
   if (setup_.lines) setup_.lines->line(job.port + " " + msg::escapeControls(job.device) + " " + resultName(job) + took);
   if (!job.why.empty() && setup_.lines) setup_.lines->note(job.port + ": " + job.why);

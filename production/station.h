@@ -33,13 +33,14 @@ enum class WaitReason {
 // What a station tells of a port each time its state changes, on that
 // port's own thread: enough for a window to show a line of ports.
 struct PortState {
-  enum Kind { Waiting, Identifying, Programming, Completed, Failed, Gone };
+  enum Kind { Waiting, Identifying, Programming, Ended, Gone };
   Kind kind = Waiting;
+  Outcome::Kind outcome = Outcome::Completed;   // Ended: the core's word for how the device's turn ended
   std::string port{};                           // as the command line names it
   std::string device{};                         // the name the device gave, in UTF-8, nothing escaped
   int records = 0;                              // Programming: records sent so far
-  int failedRecord = -1;                        // Failed: the record whose exchange failed; -1 when none did
-  std::int32_t code = 0;                        // Failed: that exchange's result code; Waiting: the damaged reply's
+  int failedRecord = -1;                        // Ended: the record whose exchange failed; -1 when none did
+  std::int32_t code = 0;                        // Ended: that exchange's result code; Waiting: the damaged reply's
   WaitReason reason = WaitReason::NotLookedAt;  // Waiting: why
   // Waiting: what the system said of the port (CannotOpen, Held), or the
   // device's whole text (NotInProgrammingMode), in UTF-8, nothing escaped.
@@ -111,7 +112,7 @@ class Station {
   ProductionRecord* record_;
   std::mutex mu_;
   std::vector<JobResult> results_;
-  int completed_ = 0, failed_ = 0, stopped_ = 0;
+  Tally tally_;
 };
 
 }  // namespace isp::production

@@ -48,19 +48,6 @@ TEST(LineView, EachStateInWordsAndColour) {
   } cases[] = {
       {{.kind = Kind::Programming, .records = 1}, "программирование, блок 0 из 512", TileKind::Programming},
       {{.kind = Kind::Programming, .records = 131}, "программирование, блок 130 из 512", TileKind::Programming},
-      {{.kind = Kind::Failed, .failedRecord = 100, .code = 4},
-       "Ошибка 4, блок 100: устройство не готово",
-       TileKind::Failed},
-      {{.kind = Kind::Failed, .failedRecord = 7, .code = rc::kBadReply},
-       "Ошибка 257, блок 7: ошибка контрольной суммы",
-       TileKind::Failed},
-      {{.kind = Kind::Failed, .failedRecord = 100, .code = 5},
-       "Ошибка 5, блок 100: код устройства 5",
-       TileKind::Failed},
-      {{.kind = Kind::Failed, .code = rc::kNotInProgrammingMode},
-       "устройство не готово к программированию",
-       TileKind::Failed},
-      {{.kind = Kind::Failed}, "Передача остановлена", TileKind::Failed},
       {{.kind = Kind::Waiting}, "проверка порта", TileKind::Checking},
       {{.kind = Kind::Waiting, .reason = Reason::NoAdapter}, "нет адаптера", TileKind::NoAdapter},
       {{.kind = Kind::Waiting, .reason = Reason::CannotOpen}, "порт не открывается", TileKind::CannotOpen},
@@ -82,8 +69,6 @@ TEST(LineView, EachStateInWordsAndColour) {
     EXPECT_EQ(tile.kind, c.kind) << c.words;
     EXPECT_EQ(tile.device.find_first_of("\r\n\x1b"), std::string::npos) << tile.device;
   }
-  Line line;
-  EXPECT_EQ(line.after({{.kind = Kind::Completed}}).state.rfind("завершено в ", 0), 0u);
   // Every kind has a colour of its own, and none is a window's background
   // (Qt's and Windows' greys), where a tile would look like an empty slot.
   std::set<std::uint32_t> colours = {0xefefef, 0xf0f0f0};
@@ -91,16 +76,87 @@ TEST(LineView, EachStateInWordsAndColour) {
     EXPECT_TRUE(colours.insert(production::tileColour(static_cast<TileKind>(k))).second) << k;
 }
 
+// How a device's turn ended, in every place that says it: the tile's
+// kind and words, and once its device is unplugged; the report table's
+// row; the totals. A stop is neither a failure nor red; a failure stays
+// red when its device goes, and says when it went.
+TEST(LineView, EachEndInEveryPlace) {
+  const struct {
+    PortState end;
+    const char *tile, *gone, *row;
+    TileKind kind, goneKind;
+    production::Tally counted;
+  } cases[] = {
+      {{.outcome = Outcome::Completed},
+       "завершено в ",
+       "устройство отключено",
+       "завершено",
+       TileKind::Completed,
+       TileKind::Unplugged,
+       {.completed = 1}},
+      {{.outcome = Outcome::NotCompleted, .failedRecord = 100, .code = 4},
+       "Ошибка 4, блок 100: устройство не готово",
+       "отключено во время программирования",
+       "Ошибка 4, блок 100",
+       TileKind::Failed,
+       TileKind::Failed,
+       {.failed = 1}},
+      {{.outcome = Outcome::NotCompleted, .failedRecord = 7, .code = rc::kBadReply},
+       "Ошибка 257, блок 7: ошибка контрольной суммы",
+       "отключено во время программирования",
+       "Ошибка 257, блок 7",
+       TileKind::Failed,
+       TileKind::Failed,
+       {.failed = 1}},
+      {{.outcome = Outcome::NotCompleted, .failedRecord = 100, .code = 5},
+       "Ошибка 5, блок 100: код устройства 5",
+       "отключено во время программирования",
+       "Ошибка 5, блок 100",
+       TileKind::Failed,
+       TileKind::Failed,
+       {.failed = 1}},
+      {{.outcome = Outcome::NotIdentified, .code = rc::kNotInProgrammingMode},
+       "устройство не готово к программированию",
+       "отключено до опознания",
+       "не опознано",
+       TileKind::Failed,
+       TileKind::Failed,
+       {.failed = 1}},
+      {{.outcome = Outcome::Stopped},
+       "Передача остановлена",
+       "устройство отключено",
+       "остановлено",
+       TileKind::Stopped,
+       TileKind::Unplugged,
+       {.stopped = 1}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.row);
+    Line line;
+    PortState end = c.end;
+    end.kind = Kind::Ended;
+    const production::Tile& tile = line.after({{.kind = Kind::Identifying}, end});
+    EXPECT_EQ(tile.state.rfind(c.tile, 0), 0u) << tile.state;
+    EXPECT_EQ(tile.kind, c.kind);
+    line.ended({.port = "A", .result = c.end.outcome, .failedRecord = c.end.failedRecord, .code = c.end.code});
+    line.view.update();
+    EXPECT_EQ(line.view.rows()[0].result, c.row);
+    const production::Tally& t = line.view.tally();
+    EXPECT_EQ(std::tuple(t.completed, t.failed, t.stopped),
+              std::tuple(c.counted.completed, c.counted.failed, c.counted.stopped));
+    EXPECT_EQ(line.after({{.kind = Kind::Gone}}).state, c.gone);
+    EXPECT_EQ(line.view.tiles()[0].kind, c.goneKind);
+  }
+}
+
 // A device's end stays on its tile, under the waiting, until the next
-// device is identified; a device unplugged after it failed is said so, in red.
+// device is identified.
 TEST(LineView, ADeviceEndStaysUntilTheNext) {
   Line line;
-  EXPECT_EQ(line.after({{.kind = Kind::Identifying},
-                        {.kind = Kind::Programming, .records = 6},
-                        {.kind = Kind::Failed, .failedRecord = 5, .code = 4},
-                        {.kind = Kind::Gone}})
-                .kind,
-            TileKind::Failed);
+  line.after({{.kind = Kind::Identifying},
+              {.kind = Kind::Programming, .records = 6},
+              {.kind = Kind::Ended, .outcome = Outcome::NotCompleted, .failedRecord = 5, .code = 4},
+              {.kind = Kind::Gone}});
   const production::Tile& t = line.after({{.kind = Kind::Waiting, .reason = Reason::NoAnswer}});
   EXPECT_EQ(t.previous, "предыдущее: отключено во время программирования, Ошибка 4, блок 5: устройство не готово");
   EXPECT_EQ(t.description(), "ожидание устройства: нет ответа; " + t.previous);
@@ -171,7 +227,7 @@ TEST(SystemWords, RussianFromTheFacts) {
 TEST(LineView, ProgressFoldedToTheNewest) {
   Line line;
   auto& observer = static_cast<production::StationObserver&>(line.view);
-  observer.changed({.kind = Kind::Failed, .port = "A", .failedRecord = 5, .code = 4});
+  observer.changed({.kind = Kind::Ended, .outcome = Outcome::NotCompleted, .port = "A", .failedRecord = 5, .code = 4});
   for (int k = 1; k <= 40; ++k) observer.changed({.kind = Kind::Programming, .port = "A", .records = k});
   EXPECT_EQ(line.wakes, 1);
   const LineView::Update u = line.view.update();

@@ -35,7 +35,8 @@ struct StateLetters final : production::StationObserver {
     std::string& seen = byPort[s.port];
     if (s.kind == production::PortState::Programming && s.records <= records[s.port]) seen += '!';
     records[s.port] = s.kind == production::PortState::Programming ? s.records : 0;
-    if (s.kind != production::PortState::Programming || !seen.ends_with('P')) seen += "WIPCFG"[s.kind];
+    const bool completed = s.kind == production::PortState::Ended && s.outcome == Outcome::Completed;
+    if (s.kind != production::PortState::Programming || !seen.ends_with('P')) seen += completed ? 'C' : "WIPFG"[s.kind];
     if (s.kind == production::PortState::Waiting) waits[s.port].push_back(s);
   }
   std::string of(const std::string& port) {
@@ -216,7 +217,7 @@ TEST_F(Station, ATransferWhoseDeviceWentSilentIsNotDone) {
   states_.also = [&](const production::PortState& state) {
     if (state.kind == production::PortState::Programming && state.records >= 20 && !std::exchange(silenced, true))
       jig->arm({.silent = true});
-    if (state.kind == production::PortState::Failed) jig->arm({});  // the next board, the same name
+    if (state.kind == production::PortState::Ended) jig->arm({});  // the next board, the same name
   };
   startStation({{s, 0}}, 20ms);
   const std::regex programmedAgain("W?IPFG?IPC");
