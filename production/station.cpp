@@ -142,7 +142,10 @@ void Station::watch(const PortTarget& target) {
                                               [&](int records) {
                                                 now.records = records;
                                                 tell(PortState::Programming);
-                                              }},
+                                              },
+                                          // The poll that found it is the turn's identification:
+                                          // the tile, the line and the record name one answer.
+                                          .identified = &id},
                                   .link = &link});
     now.outcome = job.result;
     now.failedRecord = job.failedRecord;

@@ -11,10 +11,10 @@ void LogSink::line(std::string_view text) {
   append(msg::kEol);
 }
 
-Identity identifyAndLog(Link& link, const PortTarget& port, int address, LogSink& log) {
+Identity identifyAndLog(Link& link, const PortTarget& port, int address, LogSink& log, const Identity* known) {
   log.append(msg::kPortLine);
   log.line(link.port(port).name);
-  const Identity id = identify(link, port, address);
+  const Identity id = known ? *known : identify(link, port, address);
   if (id.code == rc::kOk || id.code == rc::kNotInProgrammingMode) {
     log.append(msg::kDevice);
     log.appendDeviceText(msg::fromCp1251(id.code == rc::kOk ? id.name : id.text));
@@ -59,7 +59,7 @@ void Transfer::stop() {
 
 Outcome identifyOutcome(Link& link, const PortTarget& port, LogSink& log, const RunSetup& s) {
   Outcome out{.port = link.port(port)};
-  const Identity id = identifyAndLog(link, port, s.address, log);
+  const Identity id = identifyAndLog(link, port, s.address, log, s.identified);
   out.device = msg::fromCp1251(id.name);
   if (id.code == rc::kOk) {
     out.kind = Outcome::Completed;

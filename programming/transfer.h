@@ -27,8 +27,10 @@ class LogSink {
 };
 
 // Asks the device who it is, with the log lines Transmit gives it: the port,
-// then the device and whether it is ready, or why it did not answer.
-Identity identifyAndLog(Link& link, const PortTarget& port, int address, LogSink& log);
+// then the device and whether it is ready, or why it did not answer. A
+// caller that has just asked gives the answer it got, which is then logged
+// and not asked for again.
+Identity identifyAndLog(Link& link, const PortTarget& port, int address, LogSink& log, const Identity* known = nullptr);
 
 // How a device's turn ended: the one word for it in every layer, from the
 // transfer core and the main window's rules to a port's job, the station,
@@ -88,6 +90,9 @@ struct RunSetup {
   // Records sent so far, after each one.
   std::function<void(int)> progress{};
   int address = 0;
+  // The device's answer the caller got just now (a station's poll): the
+  // turn's one identification, logged as if asked here.
+  const Identity* identified = nullptr;
 };
 
 // The identification alone, as a run begins: Completed when the device is in

@@ -2,6 +2,7 @@
 // swapped on a jig always programmed, and why a waiting port waits.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -169,6 +170,28 @@ TEST_F(Station, ABoardSwappedOnAJigIsProgrammed) {
     EXPECT_EQ(std::count(seen.begin(), seen.end(), 'C'), 2) << name << ": " << seen;
   }
   EXPECT_EQ(results_.size(), 6u);
+}
+
+// A device is identified once a turn: the poll that finds it is the
+// transfer's identification, so the tile, the station's line and the
+// record name the one answer, even from a device that would answer the
+// next question otherwise.
+TEST_F(Station, OneIdentificationPerTurn) {
+  const std::string a = at("ttyOnce");
+  std::atomic<bool> renamed = false;
+  sim::Simulator* device = nullptr;
+  auto jig = startSimulator({.device = {.identText = "ISP SIM-A"}, .linkPath = a, .verbose = true},
+                            [&](const std::string& line) {
+                              if (line == "frame" && device && !renamed.exchange(true))
+                                device->arm({.identText = "ISP SIM-B"});
+                            });
+  device = jig.get();
+  startStation({{a, 0}}, 20ms);
+  ASSERT_TRUE(waitFor([&] { return states_.of(a).find('C') != std::string::npos; })) << states_.of(a);
+  const std::string out = stopStation();
+  ASSERT_FALSE(results_.empty());
+  EXPECT_EQ(results_[0].device, "SIM-A");
+  EXPECT_NE(out.find(a + " SIM-A completed in "), std::string::npos) << out;
 }
 
 // Noise is asked again: a single damaged, late or missing poll reply from
