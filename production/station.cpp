@@ -106,7 +106,7 @@ void Station::watch(const PortTarget& target) {
   SteadyClock& clock = SteadyClock::instance();
   for (TimePoint next = clock.now(); !setup_.stop.stop_requested(); sleepUntil(next, setup_.stop)) {
     const TimePoint polled = clock.now();
-    next = polled + setup_.poll;
+    next = polled + (attempted ? setup_.stay : setup_.poll);
     // Until it is open, the port is only looked at: an open raises DTR and RTS.
     if (link.openPort() == 0) {
       if (const PortStatus status = platform->check(target); !status) {

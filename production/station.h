@@ -74,12 +74,14 @@ class StationLines {
   virtual void note(const std::string& text) = 0;
 };
 
-// An open port is asked who is on the line this often. A poll that fails is
-// asked again at once (after the reply's 150 ms time-out); a board off its
-// jig for 0.3 s misses both, wherever the gap falls, since a poll starts in
-// its first 100 ms. A port without its node is looked at less often; an
-// adapter plugged in is seen within half a second.
-inline constexpr milliseconds kPollPeriod{100};
+// An open port is asked who is on the line this often, and a device that
+// has had its transfer, while it stays, more often: a poll of it that fails
+// is asked again at once (after the reply's 150 ms time-out), and a board
+// off its jig for 0.3 s misses both, wherever the gap falls, since a poll
+// starts in its first 100 ms. A port without its node is looked at less
+// often; an adapter plugged in is seen within half a second.
+inline constexpr milliseconds kPollPeriod{250};
+inline constexpr milliseconds kStayPeriod{100};
 inline constexpr milliseconds kLookPeriod{500};
 
 struct StationSetup {
@@ -89,6 +91,7 @@ struct StationSetup {
   std::stop_token stop{};
   milliseconds period{kDefaultIntervalMs};  // between records
   milliseconds poll{kPollPeriod};
+  milliseconds stay{kStayPeriod};
   milliseconds look{kLookPeriod};
   StationObserver* observer = nullptr;
   StationLines* lines = nullptr;

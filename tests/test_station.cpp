@@ -77,15 +77,17 @@ class Station : public testing::Test {
   std::string at(const char* name) const { return (dir_.path() / name).string(); }
   void startStation(std::vector<PortTarget> ports, milliseconds poll,
                     decltype(production::StationSetup::platformFor) platformFor = production::platformFor) {
-    station_ = std::make_unique<production::Station>(production::StationSetup{.ports = std::move(ports),
-                                                                              .platformFor = std::move(platformFor),
-                                                                              .stop = stop_.get_token(),
-                                                                              .period = 0ms,
-                                                                              .poll = poll,
-                                                                              .look = poll,
-                                                                              .observer = &states_,
-                                                                              .lines = &lines_},
-                                                     loaded_, facts_, nullptr);
+    station_ =
+        std::make_unique<production::Station>(production::StationSetup{.ports = std::move(ports),
+                                                                       .platformFor = std::move(platformFor),
+                                                                       .stop = stop_.get_token(),
+                                                                       .period = 0ms,
+                                                                       .poll = poll,
+                                                                       .stay = std::min(poll, production::kStayPeriod),
+                                                                       .look = poll,
+                                                                       .observer = &states_,
+                                                                       .lines = &lines_},
+                                              loaded_, facts_, nullptr);
     watching_ = std::thread([this] { results_ = station_->run(); });
   }
   // Stops the station; the lines it said.
@@ -213,7 +215,7 @@ TEST_F(Station, NoiseIsAskedAgainAShortSwapIsNot) {
     // A glitch about every seventh poll, the swaps at phases that drift against the polls.
     for (int g = 0; g < 2; ++g) {
       noise->arm(glitches[(k + g) % std::size(glitches)]);
-      std::this_thread::sleep_for(7 * production::kPollPeriod);
+      std::this_thread::sleep_for(7 * production::kStayPeriod);
     }
     jig->arm({.silent = true});
     std::this_thread::sleep_for(300ms);
