@@ -4,7 +4,9 @@
 // run by the soak (bench/soak.cpp), which the test command runs too.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <atomic>
 #include <chrono>
@@ -12,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <regex>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
@@ -224,6 +227,36 @@ TEST_F(FlashCli, HostilePaths) {
   fs::permissions(sticky / "line.jsonl",
                   fs::perms::all & ~fs::perms::owner_exec & ~fs::perms::group_exec & ~fs::perms::others_exec);
   const std::string planted = " is a link that another user put in a folder others may write; it is not followed";
+  // Another user's (uid 54321, no account needed) folder, readable by all;
+  // a folder of root's a group or an ACL entry lets others write; their
+  // folder mounted over one of root's.
+  const fs::path their = dir_.path() / "their", group = dir_.path() / "group", acl = dir_.path() / "acl",
+                 bound = dir_.path() / "bound";
+  for (const fs::path& d : {their, group, acl, bound}) fs::create_directory(d);
+  fs::permissions(their, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                             fs::perms::others_exec);
+  EXPECT_EQ(::chown(their.c_str(), 54321, 54321), 0);
+  EXPECT_EQ(::chown(group.c_str(), 0, 54321), 0);
+  fs::permissions(group, fs::perms::group_write, fs::perm_options::add);
+  std::ofstream(dir_.path() / "their.log").close();
+  std::ofstream(their / "r.jsonl").close();
+  EXPECT_EQ(::chown((their / "r.jsonl").c_str(), 54321, 54321), 0);
+  EXPECT_EQ(::chown((dir_.path() / "their.log").c_str(), 54321, 54321), 0);
+  // user::rwx user:54321:rwx group::r-x mask::rwx other::r-x, as the system keeps it.
+  const std::uint8_t entries[][8] = {{1, 0, 7, 0, 0xff, 0xff, 0xff, 0xff},
+                                     {2, 0, 7, 0, 0x31, 0xd4, 0, 0},
+                                     {4, 0, 5, 0, 0xff, 0xff, 0xff, 0xff},
+                                     {0x10, 0, 7, 0, 0xff, 0xff, 0xff, 0xff},
+                                     {0x20, 0, 5, 0, 0xff, 0xff, 0xff, 0xff}};
+  std::vector<std::uint8_t> xattr = {2, 0, 0, 0};
+  for (const auto& e : entries) xattr.insert(xattr.end(), e, e + 8);
+  const bool aclKept = ::setxattr(acl.c_str(), "system.posix_acl_access", xattr.data(), xattr.size(), 0) == 0;
+  // Unmounted pass or fail.
+  const bool mounted = ::mount(their.c_str(), bound.c_str(), nullptr, MS_BIND, nullptr) == 0;
+  const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
+      mounted ? &bound : nullptr, [](const fs::path* at) { ::umount2(at->c_str(), MNT_DETACH); });
+  fs::create_directory_symlink(their, dir_.path() / "mine");
+  const std::string owned = " is owned by user 54321, not by root or the user running the program";
   // The option, its value, the exit status and what standard error says.
   const std::tuple<std::string, std::string, int, std::string> cases[] = {
       {"--report", link(sticky / "line", victim) + "/r.jsonl", 5, (sticky / "line").string() + planted},
@@ -234,16 +267,46 @@ TEST_F(FlashCli, HostilePaths) {
        open.string() + " is a folder everybody may write without the sticky bit"},
       {"--file", link(open / "fw", dir_.path()) + "/fw.isp", 4, (open / "fw").string() + planted},
       {"--port", link(sticky / "ttyISP", sim_->path()), 3, (sticky / "ttyISP").string() + planted},
+      // Whoever owns a folder may swap what is in it, whatever its mode.
+      {"--report", link(their / "line", victim) + "/r.jsonl", 5, their.string() + owned},
+      {"--report", (their / "r.jsonl").string(), 5, their.string() + owned},
+      {"--log", (their / "flash.log").string(), 2, their.string() + owned},
+      {"--log", (dir_.path() / "mine" / "flash.log").string(), 2, their.string() + owned},
+      {"--log", (dir_.path() / "their.log").string(), 2, (dir_.path() / "their.log").string() + owned},
+      {"--report", (bound / "r.jsonl").string(), 5, mounted ? bound.string() + owned : "skipped: no bind mount"},
+      {"--report", (group / "r.jsonl").string(), 5, group.string() + ": another user or group may write it (group"},
+      {"--report", (acl / "r.jsonl").string(), 5,
+       aclKept ? acl.string() + ": another user or group may write it (ACL)" : "skipped: no ACL here"},
+      {"--file", link(group / "fw", firmware_), 4, (group / "fw").string() + planted},
+      // A file of the kernel's: 514 frames would go before the first write failed.
+      {"--report", "/proc/self/mem", 5, " is on proc, a file system of the kernel's, not on a disk"},
   };
   for (const auto& [option, path, status, says] : cases) {
+    if (says.starts_with("skipped")) continue;
     std::vector<std::string> args = flashArgs(firmware_);
     args.insert(args.end(), {option, path});
     EXPECT_EQ(flash(args), status) << path;
     EXPECT_NE(err_.find(says), std::string::npos) << err_;
   }
+  // A walk starts in the working folder: one everybody may write is no
+  // place for a relative report either.
+  const Finished relative = runProgram({"/usr/bin/env", "-C", open.string(), ISP_FLASH_PATH, "--port", sim_->path(),
+                                        "--file", firmware_, "--report", "r.jsonl"});
+  EXPECT_EQ(relative.status, 5);
+  EXPECT_NE(relative.err.find(". is a folder everybody may write without the sticky bit"), std::string::npos)
+      << relative.err;
   EXPECT_EQ(sim_->framesHandled(), 0);
   EXPECT_TRUE(fs::is_empty(victim));
   EXPECT_EQ(contents(sticky / "line.jsonl"), "");
+  EXPECT_EQ(contents(dir_.path() / "their.log"), "");
+  const auto names = [](const fs::path& d) {
+    std::set<std::string> in;
+    for (const auto& e : fs::directory_iterator(d)) in.insert(e.path().filename().string());
+    return in;
+  };
+  EXPECT_EQ(names(their), (std::set<std::string>{"line", "r.jsonl"})) << "nothing made there";
+  EXPECT_EQ(names(group), std::set<std::string>{"fw"});
+  EXPECT_TRUE(names(acl).empty());
   // A link of the user's own there is followed.
   fs::create_symlink(victim, sticky / "ours");
   EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--interval", "0", "--report",
@@ -267,9 +330,18 @@ TEST_F(FlashCli, HostilePaths) {
 // folders 0700, the window's settings 0600, records, logs and images 0644.
 TEST_F(FlashCli, ModesWhateverTheUmask) {
   namespace fs = std::filesystem;
-  const fs::path made = dir_.path() / "made";
+  const fs::path made = dir_.path() / "made", tight = dir_.path() / "tight";
   fs::create_directory(made);
-  const mode_t was = ::umask(0);
+  fs::create_directory(tight);
+  // The tightest umask takes nothing from a report's or a log's mode either.
+  const mode_t was = ::umask(077);
+  EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--interval", "0", "--log",
+                   (tight / "flash.log").string(), "--report", (tight / "flash.jsonl").string()}),
+            0)
+      << err_;
+  for (const char* name : {"flash.log", "flash.jsonl"})
+    EXPECT_EQ(fs::status(tight / name).permissions(), static_cast<fs::perms>(0644)) << name;
+  ::umask(0);
   sim_ = startSimulator({.imagePath = (made / "received.isp").string()});
   EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--interval", "0", "--log",
                    (made / "flash.log").string(), "--report", (made / "flash.jsonl").string()}),

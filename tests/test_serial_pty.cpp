@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -171,6 +172,15 @@ TEST(SerialPty, LockFilesBeforeTheOpen) {
         << "others see who holds it";
     o.port.reset();
     EXPECT_FALSE(fs::exists(name)) << "released on close";
+  }
+  // A full lock folder is said as such, not as the port's own fault.
+  fs::remove_all(dir);
+  fs::create_directory(dir);
+  if (::geteuid() == 0 && ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=4k,nr_inodes=1") == 0) {
+    const OpenResult o = PosixSerialPlatform(PortMap().set(1, pty.path), "/sys", dir).open(1);
+    ::umount2(dir.c_str(), MNT_DETACH);
+    EXPECT_EQ(std::pair(o.status.why, o.status.code),
+              std::pair(label + ": the lock folder " + dir.string() + ": No space left on device", ENOSPC));
   }
   for (pid_t child : children) ::kill(child, SIGKILL), ::waitpid(child, nullptr, 0);
 }

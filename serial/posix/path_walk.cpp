@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/limits.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +14,7 @@
 #include <cstring>
 #include <deque>
 #include <random>
+#include <vector>
 
 namespace isp {
 
@@ -36,6 +41,73 @@ bool othersIn(const struct stat& file, const struct stat& folder) {
 }
 std::string othersFileWords(const std::string& at) {
   return at + " belongs to another user, in a folder everybody may write; it is not written to";
+}
+
+// Root's or the running user's: nobody else may chmod, chown or fill it.
+bool trustedOwner(uid_t uid) { return uid == 0 || uid == ::geteuid(); }
+std::string ownerWords(const std::string& at, uid_t uid, const char* what) {
+  return at + " is owned by user " + std::to_string(uid) + ", not by root or the user running the program; " + what;
+}
+
+// Whether an entry of the folder's access ACL lets another user or any
+// group write it (named users and groups, the owning group, under the
+// mask). The mode's group bits show the mask, so the bits alone refuse such
+// a folder too; this says why.
+bool aclLetsOthersWrite(int dir) {
+  std::vector<char> buf(XATTR_SIZE_MAX);
+  const std::string proc = "/proc/self/fd/" + std::to_string(dir);
+  ssize_t n = ::getxattr(proc.c_str(), "system.posix_acl_access", buf.data(), buf.size());
+  if (n < 0 && errno != ENODATA && errno != ENOTSUP) {
+    // No /proc: the folder opened for reading, where we may.
+    UniqueFd open(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    n = open ? ::fgetxattr(open.get(), "system.posix_acl_access", buf.data(), buf.size()) : -1;
+  }
+  if (n < 4) return false;
+  const auto le = [&](std::size_t at, std::size_t size) {
+    unsigned v = 0;
+    for (std::size_t i = size; i-- > 0;) v = v << 8 | static_cast<unsigned char>(buf[at + i]);
+    return v;
+  };
+  constexpr unsigned kUser = 0x02, kGroupObj = 0x04, kGroup = 0x08, kMask = 0x10, kWrite = 0x02;
+  bool writers = false, maskWrites = true;
+  for (std::size_t at = 4; at + 8 <= static_cast<std::size_t>(n); at += 8) {
+    const unsigned tag = le(at, 2), perm = le(at + 2, 2), id = le(at + 4, 4);
+    if (tag == kMask) maskWrites = (perm & kWrite) != 0;
+    const bool other = (tag == kUser && !trustedOwner(static_cast<uid_t>(id))) || tag == kGroup || tag == kGroupObj;
+    if (other && (perm & kWrite)) writers = true;
+  }
+  return writers && maskWrites;
+}
+
+// A file system of the kernel's, whose files only look like files: what is
+// written there moves the system, or goes nowhere.
+const char* pseudoFileSystem(int fd) {
+  struct statfs fs {};
+  if (::fstatfs(fd, &fs) != 0) return nullptr;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC: return "proc";
+    case SYSFS_MAGIC: return "sysfs";
+    case DEBUGFS_MAGIC: return "debugfs";
+    case TRACEFS_MAGIC: return "tracefs";
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC: return "cgroup";
+    case SECURITYFS_MAGIC: return "securityfs";
+    case SELINUX_MAGIC: return "selinuxfs";
+    case SMACK_MAGIC: return "smackfs";
+    case BPF_FS_MAGIC: return "bpf";
+    case PSTOREFS_MAGIC: return "pstore";
+    case EFIVARFS_MAGIC: return "efivarfs";
+    case DEVPTS_SUPER_MAGIC: return "devpts";
+    case BINFMTFS_MAGIC: return "binfmt_misc";
+    case FUTEXFS_SUPER_MAGIC: return "futexfs";
+    case NSFS_MAGIC: return "nsfs";
+    case 0x62656570: return "configfs";
+    case 0x65735543: return "fusectl";
+    default: return nullptr;
+  }
+}
+std::string pseudoWords(const std::string& at, const char* fs) {
+  return at + " is on " + fs + ", a file system of the kernel's, not on a disk; it is not written to";
 }
 
 std::string joined(const std::string& at, const std::string& name) {
@@ -82,13 +154,24 @@ struct Walk {
     return st;
   }
 
-  // What is written here must stay ours: in a folder everybody may write
-  // without the sticky bit, anyone may swap it for a link under our feet.
+  // What is written here must stay ours: every folder on the way is root's
+  // or ours, and nobody else may write it, or anyone may swap what is in it
+  // for a link under our feet. A sticky folder everybody may write (/tmp)
+  // is the one exception: there only our own files and links are used.
   bool fitsUse() {
+    if (use != PathUse::Write) return true;
     const struct stat f = folder();
-    if (use == PathUse::Write && everybodyMayWrite(f) && !sticky(f))
-      return fail(EACCES, (shown.empty() ? std::string(".") : shown) +
-                              " is a folder everybody may write without the sticky bit: anyone may swap what is in it");
+    const std::string at = shown.empty() ? std::string(".") : shown;
+    if (everybodyMayWrite(f) && !sticky(f))
+      return fail(EACCES,
+                  at + " is a folder everybody may write without the sticky bit: anyone may swap what is in it");
+    if (!trustedOwner(f.st_uid)) return fail(EACCES, ownerWords(at, f.st_uid, "its owner may swap what is in it"));
+    if (everybodyMayWrite(f)) return true;
+    if (aclLetsOthersWrite(dir.get()))
+      return fail(EACCES, at + ": another user or group may write it (ACL); they may swap what is in it");
+    if (f.st_mode & S_IWGRP)
+      return fail(EACCES, at + ": another user or group may write it (group " + std::to_string(f.st_gid) +
+                              "); they may swap what is in it");
     return true;
   }
 
@@ -114,6 +197,7 @@ struct Walk {
     rest.pop_front();
     UniqueFd next(::openat(dir.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (!next && errno == ENOENT && makeMissing) {
+      if (const char* fs = pseudoFileSystem(dir.get())) return fail(EACCES, pseudoWords(joined(shown, name), fs));
       if (::mkdirat(dir.get(), name.c_str(), 0700) != 0 && errno != EEXIST) return fail(errno);
       // Made 0700 whatever the umask: opened as the folder just made, not a
       // link put there since.
@@ -175,6 +259,11 @@ bool openLast(Walk& w, int flags, mode_t mode) {
     const auto othersFile = [&](const struct stat& file) { return w.use == PathUse::Write && othersIn(file, f); };
     const std::string othersWords = othersFileWords(at);
     if (exists && othersFile(st)) return w.fail(EACCES, othersWords);
+    // Somebody else's file, in a folder of ours: theirs to read and change.
+    const auto notOurs = [&](const struct stat& file) { return w.use == PathUse::Write && !trustedOwner(file.st_uid); };
+    if (exists && notOurs(st)) return w.fail(EACCES, ownerWords(at, st.st_uid, "it is not written to"));
+    const char* pseudo = w.use == PathUse::Write ? pseudoFileSystem(w.dir.get()) : nullptr;
+    if (pseudo) return w.fail(EACCES, pseudoWords(at, pseudo));
     if (exists && (flags & O_EXCL) && create) return w.fail(EEXIST);
     // O_EXCL for a file that was not there, so that we know it is ours.
     int how = flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
@@ -189,6 +278,10 @@ bool openLast(Walk& w, int flags, mode_t mode) {
     if (::fstat(fd.get(), &st) != 0) return w.fail(errno);
     if (isDevice(st.st_mode) && w.use != PathUse::Port) return w.fail(ENODEV);
     if (othersFile(st)) return w.fail(EACCES, othersWords);
+    if (notOurs(st)) return w.fail(EACCES, ownerWords(at, st.st_uid, "it is not written to"));
+    // A file mounted over one of ours: judged by what was opened.
+    if (w.use == PathUse::Write && (pseudo = pseudoFileSystem(fd.get())))
+      return w.fail(EACCES, pseudoWords(at, pseudo));
     w.out.created = !exists && create;
     if (w.out.created && ::fchmod(fd.get(), mode) != 0) return w.fail(errno);
     // Never waited on while opening; the blocking as asked for from now on.

@@ -12,9 +12,13 @@
 // fs.protected_regular are on. Whatever those say:
 //  - a link in a folder others may write is followed only when it is ours
 //    or the folder owner's;
-//  - a file is written only where nobody else can swap it: never in a
-//    folder everybody may write without the sticky bit, and in a sticky one
-//    only when it is ours or the folder owner's.
+//  - a file is written only where nobody else can swap it: every folder on
+//    the way is root's or ours and no group, other or ACL entry lets anyone
+//    else write it, but for a sticky folder everybody may write (/tmp),
+//    where only our own (or root's) files are used; never in a folder
+//    everybody may write without the sticky bit;
+//  - a file written is ours or root's, on a disk: never on proc, sysfs and
+//    the like.
 // Nothing is waited on, and no device is opened unless a port is asked for.
 namespace isp {
 

@@ -172,6 +172,7 @@ PortLock::Result PortLock::take(const std::string& dir, const std::string& node)
   const Draft draft = writeDraft(dir);
   if (draft.path.empty()) {
     r.error = draft.error;
+    r.inFolder = r.error != 0 && r.error != EEXIST;
     return r;
   }
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -181,6 +182,7 @@ PortLock::Result PortLock::take(const std::string& dir, const std::string& node)
     }
     if (errno != EEXIST) {
       r.error = noLocksHere(errno) ? 0 : errno;
+      r.inFolder = r.error != 0;
       break;
     }
     const Found found = inspect(path);

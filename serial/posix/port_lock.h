@@ -49,6 +49,9 @@ struct PortLock::Result {
   pid_t holder = 0;
   std::string blocked;
   int error = 0;
+  // The error came from the lock folder (full, read-only, out of inodes):
+  // said with the folder's path, so that the user knows what to free.
+  bool inFolder = false;
 };
 
 }  // namespace isp

@@ -253,6 +253,9 @@ OpenResult PosixSerialPlatform::open(const PortTarget& target) {
   // the open alone would raise DTR and RTS under a running transfer.
   PortLock::Result locked = PortLock::take(lockDir_, p.node);
   if (locked.holder != 0 || !locked.blocked.empty()) return {nullptr, lockRefusal(p, locked)};
+  if (locked.error != 0 && locked.inFolder)
+    return {nullptr, portStatus(p, SerialError::Io, "the lock folder " + lockDir_ + ": " + std::strerror(locked.error),
+                                locked.error)};
   if (locked.error != 0) return {nullptr, portStatusFromErrno(p, locked.error)};
   Opened o = openExclusive(p.node);
   if (!o.fd && o.err == ELOOP && !o.refused.empty())
