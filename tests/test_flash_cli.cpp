@@ -333,11 +333,16 @@ TEST_F(FlashCli, OneFileOneRole) {
                     soft = (dir_.path() / "soft.jsonl").string();
   std::filesystem::create_hard_link(firmware_, hard);
   std::filesystem::create_symlink(log, soft);
+  // A file not there yet, and links that would create it: one through
+  // another, relative to their folder.
+  const std::string newLog = (dir_.path() / "new.log").string(), dangling = (dir_.path() / "dangling.jsonl").string(),
+                    twice = (dir_.path() / "twice.jsonl").string();
+  std::filesystem::create_symlink("new.log", dangling);
+  std::filesystem::create_symlink("dangling.jsonl", twice);
   const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
-      {"--log", log, "--report", log},
-      {"--log", soft, "--report", log},
-      {"--file", hard, "--report", firmware_},
-      {"--file", firmware_, "--log", hard},
+      {"--log", log, "--report", log},         {"--log", soft, "--report", log},
+      {"--file", hard, "--report", firmware_}, {"--file", firmware_, "--log", hard},
+      {"--log", newLog, "--report", dangling}, {"--log", twice, "--report", newLog},
   };
   for (const auto& [first, one, second, other] : cases) {
     EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--interval", "0", first, one, second, other}), 2);
@@ -347,6 +352,7 @@ TEST_F(FlashCli, OneFileOneRole) {
   EXPECT_EQ(sim_->framesHandled(), 0);
   EXPECT_EQ(contents(firmware_).size(), image_.size());
   EXPECT_EQ(contents(log), "");
+  EXPECT_FALSE(std::filesystem::exists(newLog));
 }
 
 // A write that fails is said, once, and the run does not end as a success;
