@@ -245,7 +245,8 @@ int main(int argc, char** argv) {
   std::string error;
   const auto options = isp::cli::parse(static_cast<int>(argp.size()), argp.data(), &error);
   if (!options) {
-    std::fprintf(stderr, "isp-flash: %s (see isp-flash --help)\n", error.c_str());
+    // The option's value is repeated as given: escaped, as every line here is.
+    std::fprintf(stderr, "isp-flash: %s (see isp-flash --help)\n", isp::msg::escapeControls(error).c_str());
     return kUsage;
   }
   switch (options->mode) {

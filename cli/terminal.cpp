@@ -70,7 +70,7 @@ void Terminal::noteLocked(const std::string& text) {
 void Terminal::progress(const std::string& text) {
   if (!showProgress_) return;
   std::lock_guard lock(mu_);
-  std::fprintf(stderr, "\r%s\033[K", text.c_str());
+  std::fprintf(stderr, "\r%s\033[K", msg::escapeControls(text).c_str());  // the ports' names in it
   std::fflush(stderr);
   progressShown_ = true;
 }

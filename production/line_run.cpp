@@ -2,8 +2,10 @@
 
 #include "production/daily_record.h"
 #include "production/line_setup.h"
+#include "production/os.h"
 #include "production/station_words.h"
 #include "production/system_words.h"
+#include "programming/messages.h"
 
 namespace isp::production {
 
@@ -16,7 +18,11 @@ std::unique_ptr<LineRun> LineRun::start(LineRunSetup setup, std::shared_ptr<cons
   if (const auto twice = samePortTwice(targets, setup.platformFor))
     return *why = std::string(words::kSamePortTwice) + twice->first + " и " + twice->second, nullptr;
   const bool daily = !setup.reportFolder.empty();
-  if (const FileError error = makeReportFolder(daily ? setup.reportFolder + "/" + dailyReportName() : setup.report))
+  const std::string report = daily ? setup.reportFolder + "/" + dailyReportName() : setup.report;
+  // The record appended to the firmware, by whatever name or link.
+  if (fileIdentity(report) == fileIdentity(image->facts.path))
+    return *why = std::string(words::kReportIsFirmware) + msg::escapeControls(report), nullptr;
+  if (const FileError error = makeReportFolder(report))
     return *why = std::string(words::kFolderNotMade) + fileWords(error), nullptr;
   FileError error;
   std::unique_ptr<RecordFile> file =

@@ -32,8 +32,9 @@ struct LineRunSetup {
 class LineRun {
  public:
   // Nothing, with why in the window's words, when the image cannot be
-  // programmed, no port is chosen, two names stand for one device, or the
-  // record cannot be kept; no device has been touched then.
+  // programmed, no port is chosen, two names stand for one device, the
+  // report is the firmware file, or the record cannot be kept; no device
+  // has been touched then.
   static std::unique_ptr<LineRun> start(LineRunSetup setup, std::shared_ptr<const ImageFile> image, std::string* why);
   ~LineRun();  // stops the line and waits for it
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <stop_token>
@@ -71,8 +72,14 @@ class RecordFile {
 // name, a path, a link to it.
 std::string deviceIdentity(const std::string& node);
 // What tells one file from another, whatever name or link it is reached
-// by, told without opening it; a file not there yet by its whole path.
+// by, told without opening it; a file not there yet by the whole path it
+// would be created at, through every link on the way, a dangling one too.
 std::string fileIdentity(const std::string& path);
+// A file that is there, by its volume (a device number) and its index on
+// that volume (an inode): one index on two volumes is two files.
+inline std::string fileIdentity(std::uint64_t volume, std::uint64_t index) {
+  return "file " + std::to_string(volume) + ":" + std::to_string(index);
+}
 // The path made absolute, for a record read far from where it was written.
 std::string absolutePath(const std::string& path);
 // Makes the missing folders above a report's file, for this user alone;

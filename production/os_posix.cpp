@@ -205,10 +205,23 @@ std::string deviceIdentity(const std::string& node) {
 std::string fileIdentity(const std::string& path) {
   // Looked at, not opened: a FIFO or a device is not touched.
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) return "file " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  if (::stat(path.c_str(), &st) == 0) return fileIdentity(st.st_dev, st.st_ino);
+  // Not there yet: where an open would create it. The folders' links are
+  // resolved as they stand; a dangling link at the end is read and followed
+  // as the open would follow it, again while its target is one, as many
+  // times as the system would (40) and no more.
+  namespace fs = std::filesystem;
   std::error_code ec;
-  const std::filesystem::path whole = std::filesystem::weakly_canonical(path, ec);
-  return ec ? absolutePath(path) : whole.string();
+  fs::path name = fs::absolute(path, ec);
+  if (ec) return absolutePath(path);
+  for (int hops = 0; hops <= 40; ++hops) {
+    name = fs::weakly_canonical(name, ec);
+    if (ec) return absolutePath(path);
+    const fs::path to = fs::read_symlink(name, ec);
+    if (ec) break;  // not a link: the name itself would be made
+    name = to.is_absolute() ? to : name.parent_path() / to;
+  }
+  return name.string();
 }
 
 std::string absolutePath(const std::string& path) {

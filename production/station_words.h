@@ -54,6 +54,7 @@ inline constexpr std::string_view kNoFile = "Нет файла программ�
 inline constexpr std::string_view kNoPort = "Не выбран ни один порт";
 inline constexpr std::string_view kSamePortTwice = "Одно устройство выбрано под двумя именами: ";
 inline constexpr std::string_view kBadInterval = "Интервал между блоками: от 0 до 60000 мс";
+inline constexpr std::string_view kReportIsFirmware = "Файл отчёта — это файл программы: ";
 inline constexpr std::string_view kFolderNotMade = "Папка отчёта не создана: ";
 inline constexpr std::string_view kReportNotWritable = "Отчёт не может быть записан: ";
 inline constexpr std::string_view kRunning = "Станция работает; отчёт: ";

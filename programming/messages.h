@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "serial/serial_port.h"
+#include "text/escape.h"
 
 // Every text the programming side shows, exactly as the user sees it (UTF-8).
 namespace isp::msg {
@@ -48,10 +49,7 @@ std::string recordFailure(int block, std::int32_t code, const PortStatus& port);
 // Device text arrives in code page 1251; the log is UTF-8.
 std::string fromCp1251(std::string_view bytes);
 
-// Device text made safe for a terminal or a line-based file: control
-// characters (C0, DEL and C1) shown as "\x1b" and marks of text direction as
-// "\u202e", so that a name can neither command the terminal, nor start a
-// line of its own, nor turn the rest of its line around.
-std::string escapeControls(std::string_view utf8);
+// Device text made safe for a terminal or a line-based file (text/escape.h).
+using ::isp::escapeControls;
 
 }  // namespace isp::msg

@@ -98,6 +98,7 @@ void Simulator::writeImage() {
   if (opt_.imagePath.empty()) return;
   std::string why;
   const bool ok = writeReplacing(opt_.imagePath, image(), &why);
+  imageLost_ = !ok;
   if (log_) log_(ok ? "image written to " + opt_.imagePath : "cannot write " + opt_.imagePath + ": " + why);
 }
 

@@ -13,6 +13,7 @@
 #include "programs/command_line.h"
 #include "sim/simulator.h"
 #include "text/decimal.h"
+#include "text/escape.h"
 
 namespace {
 
@@ -21,6 +22,10 @@ isp::sim::Simulator* g_sim = nullptr;
 void onSignal(int) {
   if (g_sim) g_sim->requestStop();
 }
+
+// Every line on standard error: a path or a name repeated from the command
+// line, or the device's text, cannot command the terminal.
+void say(const std::string& line) { std::cerr << isp::escapeControls("isp-sim: " + line) << std::endl; }
 
 const char* kUsage =
     "usage: isp-sim [options]\n"
@@ -136,17 +141,17 @@ int main(int argc, char** argv) {
   s.sim.device.delay = std::chrono::milliseconds(s.delayMs);
   ownerFromSudo(s.sim);
 
-  isp::sim::Simulator sim(s.sim, [](const std::string& line) { std::cerr << "isp-sim: " << line << std::endl; });
+  isp::sim::Simulator sim(s.sim, say);
   bool first = true;
   sim.onPath = [&first](const std::string& path) {
-    if (!first) std::cerr << "isp-sim: now at " << path << std::endl;
+    if (!first) say("now at " + path);
     std::cout << path << std::endl;
     first = false;
   };
   std::string error;
   const bool opened = s.device.empty() ? sim.openPty(&error) : sim.openDevice(s.device, &error);
   if (!opened) {
-    std::cerr << "isp-sim: " << error << "\n";
+    say(error);
     return 1;
   }
   if (!s.device.empty()) std::cout << s.device << std::endl;
@@ -159,7 +164,9 @@ int main(int argc, char** argv) {
   g_sim = nullptr;
 
   const auto faults = sim.faults();
-  std::cerr << "isp-sim: " << sim.framesHandled() << " frames, " << sim.recordCount() << " records, " << faults.size()
-            << " faults" << std::endl;
-  return faults.empty() ? 0 : 1;
+  say(std::to_string(sim.framesHandled()) + " frames, " + std::to_string(sim.recordCount()) + " records, " +
+      std::to_string(faults.size()) + " faults");
+  // The image not kept was said when it came; the status says it too.
+  if (sim.imageLost()) say("the image was not kept at " + s.sim.imagePath);
+  return faults.empty() && !sim.imageLost() ? 0 : 1;
 }

@@ -69,6 +69,9 @@ class Simulator {
   // Frames whose reply has gone out whole, or that had none to give: once
   // it equals framesHandled(), no late reply is still to come.
   int framesAnswered() const { return framesAnswered_; }
+  // An image that was to go to imagePath and could not: said in the log
+  // when it came.
+  bool imageLost() const { return imageLost_; }
   // How many times a line has been opened (a reopened pty may reuse its path).
   int linesOpened() const { return linesOpened_; }
 
@@ -95,6 +98,7 @@ class Simulator {
   std::thread thread_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> imageWritten_{false};
+  std::atomic<bool> imageLost_{false};
   std::atomic<int> linesOpened_{0};
   std::atomic<int> framesAnswered_{0};
   std::vector<std::uint8_t> pending_;

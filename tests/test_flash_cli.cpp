@@ -405,11 +405,16 @@ TEST_F(FlashCli, OneFileOneRole) {
                     soft = (dir_.path() / "soft.jsonl").string();
   std::filesystem::create_hard_link(firmware_, hard);
   std::filesystem::create_symlink(log, soft);
+  // A file not there yet, and links that would create it: one through
+  // another, relative to their folder.
+  const std::string newLog = (dir_.path() / "new.log").string(), dangling = (dir_.path() / "dangling.jsonl").string(),
+                    twice = (dir_.path() / "twice.jsonl").string();
+  std::filesystem::create_symlink("new.log", dangling);
+  std::filesystem::create_symlink("dangling.jsonl", twice);
   const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
-      {"--log", log, "--report", log},
-      {"--log", soft, "--report", log},
-      {"--file", hard, "--report", firmware_},
-      {"--file", firmware_, "--log", hard},
+      {"--log", log, "--report", log},         {"--log", soft, "--report", log},
+      {"--file", hard, "--report", firmware_}, {"--file", firmware_, "--log", hard},
+      {"--log", newLog, "--report", dangling}, {"--log", twice, "--report", newLog},
   };
   for (const auto& [first, one, second, other] : cases) {
     EXPECT_EQ(flash({"--port", sim_->path(), "--file", firmware_, "--interval", "0", first, one, second, other}), 2);
@@ -419,6 +424,7 @@ TEST_F(FlashCli, OneFileOneRole) {
   EXPECT_EQ(sim_->framesHandled(), 0);
   EXPECT_EQ(contents(firmware_).size(), image_.size());
   EXPECT_EQ(contents(log), "");
+  EXPECT_FALSE(std::filesystem::exists(newLog));
 }
 
 // A write that fails is said, once, and the run does not end as a success;
@@ -455,6 +461,67 @@ TEST_F(FlashCli, NoWriteLostInSilence) {
       std::string::npos)
       << shown.err;
   EXPECT_EQ(sim_->image(), image_);
+
+  // The other programs' help on a full output, and the stand-in's image that
+  // cannot be kept, are no success either.
+  const std::pair<std::vector<std::string>, std::string> others[] = {
+      {{ISP_SIM_PATH, "--help"}, "isp-sim: standard output: No space left on device\n"},
+#ifdef ISP_STATION_PATH
+      {{"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", ISP_STATION_PATH, "--help"},
+       "isp-station: standard output: No space left on device\n"},
+      {{"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", ISP_STATION_PATH, "--version"},
+       "isp-station: standard output: No space left on device\n"},
+#endif
+  };
+  for (auto [args, said] : others) {
+    args.insert(args.begin(), {"/bin/sh", "-c", "exec \"$@\" >/dev/full", "sh"});
+    const Finished f = runProgram(args);
+    EXPECT_EQ(f.status, 1) << args.back();
+    EXPECT_NE(f.err.find(said), std::string::npos) << f.err;
+  }
+  const std::string link = (dir_.path() / "ttyLost").string();
+  const Finished lost = runProgram({"/usr/bin/timeout", "30", ISP_SIM_PATH, "--link", link, "--image",
+                                    (dir_.path() / "gone\x1b[2J" / "image.bin").string(), "--exit-when-complete"},
+                                   [&](pid_t) {
+                                     waitFor([&] { return std::filesystem::exists(link); });
+                                     EXPECT_EQ(flash({"--port", link, "--file", firmware_, "--interval", "0"}), 0);
+                                   });
+  EXPECT_EQ(lost.status, 1) << lost.err;
+  EXPECT_NE(lost.err.find("isp-sim: the image was not kept at " + dir_.path().string() + "/gone\\x1b[2J/image.bin\n"),
+            std::string::npos)
+      << lost.err;
+}
+
+// Every name a program repeats, in a usage error or a refusal, has its
+// control characters escaped as a device's text has: it cannot retitle or
+// clear the terminal.
+TEST_F(FlashCli, NamesRepeatedEscaped) {
+  const std::string title = "\x1b]0;PWNED\a", clear = "\x1b[2J";
+  const std::string shownTitle = "\\x1b]0;PWNED\\x07", shownClear = "\\x1b[2J";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{ISP_FLASH_PATH, "--port", "COM5" + title, "--file", firmware_}, shownTitle},
+      {{ISP_FLASH_PATH, "--port", sim_->path(), "--identify", "--interval", "1" + clear}, shownClear},
+      {{ISP_FLASH_PATH, "--port", sim_->path(), "--identify", "--qu" + clear}, shownClear},
+      {{ISP_SIM_PATH, "--device", "/dev/tty" + title}, shownTitle},
+      {{ISP_SIM_PATH, "--link", (dir_.path() / ("no" + clear) / "ttyX").string()}, shownClear},
+      {{ISP_SIM_PATH, "--baud", "9" + clear}, shownClear},
+      {{ISP_SIM_PATH, "--silent" + title}, shownTitle},
+#ifdef ISP_STATION_PATH
+      {{"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", ISP_STATION_PATH, "--port", "COM5" + title}, shownTitle},
+      {{"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", ISP_STATION_PATH, "--interval", "1" + clear}, shownClear},
+      {{"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", ISP_STATION_PATH, "--port" + title}, shownTitle},
+#endif
+  };
+  for (const auto& [args, shown] : cases) {
+    // A program that took the name would run: ended, not waited for.
+    std::vector<std::string> timed = args;
+    timed.insert(timed.begin(), {"/usr/bin/timeout", "10"});
+    const Finished f = runProgram(timed);
+    EXPECT_NE(f.status, 0) << args[1];
+    EXPECT_EQ(f.err.find_first_of("\x1b\a"), std::string::npos) << f.err;
+    EXPECT_NE(f.err.find(shown), std::string::npos) << f.err;
+  }
+  EXPECT_EQ(sim_->framesHandled(), 0);
 }
 
 // One device twice in one list would be two transfers into it at once: a

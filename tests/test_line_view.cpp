@@ -191,6 +191,12 @@ TEST(LineView, NamesThatTellPortsApart) {
        {"pci-0000:00:14.0-usb-0:1.2:1.0-port0", "COM5"}},  // one path has no neighbour
   };
   for (const auto& c : cases) EXPECT_EQ(production::tileNames(c.ports), c.names) << c.ports[0];
+  // A port's name and what goes beside it reach the tile with their control
+  // characters escaped: a name cannot command the window's text.
+  const LineView view({{"/dev/tty\x1b]0;T\a", "FT\x1b[2J"}, {"COM5\r\x1b[2J"}}, [] {});
+  EXPECT_EQ(view.tiles()[0].name, "tty\\x1b]0;T\\x07");
+  EXPECT_EQ(view.tiles()[0].where, "/dev/tty\\x1b]0;T\\x07 FT\\x1b[2J");
+  EXPECT_EQ(view.tiles()[1].name, "COM5\\x0d\\x1b[2J");
 }
 
 // What the system says of a port or a file reaches a window in Russian,

@@ -10,6 +10,7 @@
 
 #include "production/daily_record.h"
 #include "production/line_setup.h"
+#include "production/os.h"
 #include "production/record.h"
 #include "resources/isp_version.h"
 #include "tests/support/fixtures.h"
@@ -57,6 +58,19 @@ TEST(ReportLine, EveryFieldItsValue) {
     job.ended = at + 39406612us;
     EXPECT_EQ(production::reportLine(job, withImage ? &image : nullptr, 250, "bench-3"), line);
   }
+}
+
+// One file in two roles is told by its volume and its index together: the
+// same inode on another file system is another file, and the numbers cannot
+// run into each other.
+TEST(FileIdentity, VolumeAndIndexBothCount) {
+  const std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t, bool> cases[] = {
+      {2049, 131, 2049, 131, true}, {2049, 131, 66, 131, false},     {2049, 131, 2049, 132, false},
+      {1, 23, 12, 3, false},        {0x1'0000'0001, 5, 1, 5, false},
+  };
+  for (const auto& [volume, index, otherVolume, otherIndex, one] : cases)
+    EXPECT_EQ(production::fileIdentity(volume, index) == production::fileIdentity(otherVolume, otherIndex), one)
+        << volume << ":" << index << " and " << otherVolume << ":" << otherIndex;
 }
 
 // A record rotated or removed while a station runs: the next line goes to

@@ -316,28 +316,31 @@ TEST_F(Station, AWaitingPortSaysWhy) {
 
 // A window's line refuses to start, in the window's words, before any
 // device is touched: no image, one that cannot be programmed, no port, one
-// device under two names.
+// device under two names, the firmware file as the report (by a link).
 TEST(LineRun, RefusedBeforeAnyDevice) {
   TempDir dir;
-  const std::string link = (dir.path() / "nullLink").string();
+  const std::string link = (dir.path() / "nullLink").string(), r = (dir.path() / "r.jsonl").string();
   std::filesystem::create_symlink("/dev/null", link);
-  const auto whole =
-      std::shared_ptr<const production::ImageFile>(production::readImageFile(dir.write("fw.isp", sampleImage())));
+  const std::string firmware = dir.write("fw.isp", sampleImage()), toFirmware = (dir.path() / "fw.jsonl").string();
+  std::filesystem::create_symlink(firmware, toFirmware);
+  const auto whole = std::shared_ptr<const production::ImageFile>(production::readImageFile(firmware));
   const auto shortFile =
       std::shared_ptr<const production::ImageFile>(production::readImageFile(dir.write("short.isp", {1, 2, 3})));
-  const std::tuple<std::shared_ptr<const production::ImageFile>, std::vector<production::PortEntry>, std::string>
+  const std::tuple<std::shared_ptr<const production::ImageFile>, std::vector<production::PortEntry>, std::string,
+                   std::string>
       cases[] = {
-          {nullptr, {{"/dev/null"}}, "Нет файла программы"},
-          {shortFile, {{"/dev/null"}}, "Файл не подходит: в нём нет 66690 байт"},
-          {whole, {}, "Не выбран ни один порт"},
-          {whole, {{"/dev/null"}, {link}}, "Одно устройство выбрано под двумя именами: /dev/null и " + link},
+          {nullptr, {{"/dev/null"}}, r, "Нет файла программы"},
+          {shortFile, {{"/dev/null"}}, r, "Файл не подходит: в нём нет 66690 байт"},
+          {whole, {}, r, "Не выбран ни один порт"},
+          {whole, {{"/dev/null"}, {link}}, r, "Одно устройство выбрано под двумя именами: /dev/null и " + link},
+          {whole, {{"/dev/null"}}, toFirmware, "Файл отчёта — это файл программы: " + toFirmware},
       };
-  for (const auto& [image, ports, says] : cases) {
+  for (const auto& [image, ports, report, says] : cases) {
     std::string why;
-    EXPECT_FALSE(
-        production::LineRun::start({.ports = ports, .report = (dir.path() / "r.jsonl").string()}, image, &why));
+    EXPECT_FALSE(production::LineRun::start({.ports = ports, .report = report}, image, &why));
     EXPECT_EQ(why, says);
   }
+  EXPECT_EQ(std::filesystem::file_size(firmware), sampleImage().size());
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "r.jsonl"));
 }
 

@@ -8,7 +8,10 @@
 #include <QIcon>
 #include <QSettings>
 #include <QTimer>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <stop_token>
 
 #include "gui/station/port_list.h"
@@ -17,11 +20,26 @@
 #include "production/os.h"
 #include "production/station_settings.h"
 #include "programming/file_access.h"
+#include "programming/messages.h"
 #include "resources/isp_version.h"
 
 namespace {
 // The window whose line must end before the program does.
 isp::station::StationWindow* g_window = nullptr;
+
+// A line on standard error, a value repeated from the command line escaped.
+void say(const std::string& line) { qCritical("isp-station: %s", isp::msg::escapeControls(line).c_str()); }
+
+// Help or the version on standard output, written to its end or said not to be.
+int written(const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  if (std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout) ==
+          static_cast<std::size_t>(bytes.size()) &&
+      std::fflush(stdout) == 0)
+    return 0;
+  say(std::string("standard output: ") + std::strerror(errno ? errno : EIO));
+  return 1;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -40,8 +58,8 @@ int main(int argc, char** argv) {
   parser.setApplicationDescription(
       QStringLiteral("Станция программирования: каждое устройство на выбранных портах "
                      "программируется один раз, как только его подключат."));
-  parser.addHelpOption();
-  parser.addVersionOption();
+  const QCommandLineOption help = parser.addHelpOption();
+  const QCommandLineOption version = parser.addVersionOption();
   const QCommandLineOption file(QStringLiteral("file"), QStringLiteral("файл программы"), QStringLiteral("FILE"));
   const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("порты через запятую, или all"),
                                 QStringLiteral("LIST"));
@@ -50,7 +68,16 @@ int main(int argc, char** argv) {
                                     QStringLiteral("MS"));
   const QCommandLineOption start(QStringLiteral("start"), QStringLiteral("начать сразу"));
   parser.addOptions({file, port, report, interval, start});
-  parser.process(app);
+  // Not process(): it would print the value it could not take as it came,
+  // and its help without telling whether standard output took it.
+  if (!parser.parse(QApplication::arguments())) {
+    say(parser.errorText().toStdString());
+    return 2;
+  }
+  if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) return written(parser.helpText());
+  if (parser.isSet(version))
+    return written(QApplication::applicationName() + QLatin1Char(' ') + QApplication::applicationVersion() +
+                   QLatin1Char('\n'));
 
   // The last run's settings, unless the command line gives others: the
   // report's folder (a file a day in it) or the one file the user named.
@@ -61,7 +88,7 @@ int main(int argc, char** argv) {
   const auto keepPrivate = [&] {
     std::string why = isp::makePrivateFolder(QFileInfo(remembered.fileName()).absolutePath().toStdString());
     if (why.empty()) remembered.sync(), why = isp::makePrivateFile(settingsFile);
-    if (!why.empty()) qCritical("isp-station: the settings: %s", why.c_str());
+    if (!why.empty()) say("the settings: " + why);
     return why.empty();
   };
   if (!keepPrivate()) return 1;
@@ -90,7 +117,7 @@ int main(int argc, char** argv) {
     std::string error;
     const std::vector<isp::PortTarget> targets = isp::portList(parser.value(port).toStdString(), &error);
     if (!error.empty()) {
-      qCritical("isp-station: %s", error.c_str());
+      say(error);
       return 2;
     }
     s.ports.clear();
@@ -106,7 +133,7 @@ int main(int argc, char** argv) {
     std::string error;
     const auto ms = isp::production::parseInterval(parser.value(interval).toStdString(), &error);
     if (!ms) {
-      qCritical("isp-station: %s", error.c_str());
+      say(error);
       return 2;
     }
     s.intervalMs = *ms;

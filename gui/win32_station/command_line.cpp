@@ -3,6 +3,7 @@
 #include "production/station_words.h"
 #include "resources/isp_version.h"
 #include "serial/port_target.h"
+#include "text/escape.h"
 
 namespace isp::win32 {
 
@@ -19,6 +20,12 @@ constexpr const char* kUsage =
 
 CommandLine ending(int status, std::string message) { return {false, status, std::move(message)}; }
 
+// A wrong command line: what was given is repeated with its control
+// characters escaped, the usage after it when it helps.
+CommandLine refused(const std::string& why, bool usage = false) {
+  return ending(2, escapeControls("isp-station: " + why) + (usage ? std::string("\n\n") + kUsage : ""));
+}
+
 }  // namespace
 
 CommandLine readCommandLine(const std::vector<std::string>& args, StationSettings& s) {
@@ -29,7 +36,7 @@ CommandLine readCommandLine(const std::vector<std::string>& args, StationSetting
     const bool given = name.starts_with("--") && eq != std::string::npos;  // --file=F
     if (given) value = name.substr(eq + 1), name.resize(eq);
     if (!given && (name == "--file" || name == "--port" || name == "--report" || name == "--interval")) {
-      if (i + 1 == args.size()) return ending(2, "isp-station: " + name + " needs a value\n\n" + kUsage);
+      if (i + 1 == args.size()) return refused(name + " needs a value", true);
       value = args[++i];
     }
     if (name == "--help" || name == "-h") return ending(0, std::string(production::words::kAbout) + "\n\n" + kUsage);
@@ -44,7 +51,7 @@ CommandLine readCommandLine(const std::vector<std::string>& args, StationSetting
     } else if (name == "--port") {
       std::string error;
       const std::vector<PortTarget> targets = portList(value, &error);
-      if (!error.empty()) return ending(2, "isp-station: " + error);
+      if (!error.empty()) return refused(error);
       s.ports.clear();
       for (const PortTarget& t : targets) s.ports.push_back(t.name);
       if (targets.empty()) s.ports.push_back("all");
@@ -52,11 +59,11 @@ CommandLine readCommandLine(const std::vector<std::string>& args, StationSetting
     } else if (name == "--interval") {
       std::string error;
       const auto ms = production::parseInterval(value, &error);
-      if (!ms) return ending(2, "isp-station: " + error);
+      if (!ms) return refused(error);
       s.intervalMs = *ms;
       s.problems.erase(production::Setting::Interval);
     } else {
-      return ending(2, "isp-station: unknown option " + name + "\n\n" + kUsage);
+      return refused("unknown option " + name, true);
     }
   }
   return out;
