@@ -52,6 +52,9 @@ inline constexpr std::string_view kFixKept = "Сохранённые настр�
 // Starting, running and stopping.
 inline constexpr std::string_view kNoFile = "Нет файла программы";
 inline constexpr std::string_view kNoPort = "Не выбран ни один порт";
+inline constexpr std::string_view kSettingsNotOurs =
+    "Настройки в папке, которая не принадлежит пользователю, не используются и не сохраняются: ";
+inline constexpr std::string_view kStartWaits = "; запуск по --start ждёт настройки пользователя";
 inline constexpr std::string_view kSamePortTwice = "Одно устройство выбрано под двумя именами: ";
 inline constexpr std::string_view kBadInterval = "Интервал между блоками: от 0 до 60000 мс";
 inline constexpr std::string_view kReportIsFirmware = "Файл отчёта — это файл программы: ";

@@ -7,11 +7,13 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTimer>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <stop_token>
 
 #include "gui/station/port_list.h"
@@ -19,6 +21,7 @@
 #include "production/interval.h"
 #include "production/os.h"
 #include "production/station_settings.h"
+#include "production/station_words.h"
 #include "programming/file_access.h"
 #include "programming/messages.h"
 #include "resources/isp_version.h"
@@ -81,26 +84,38 @@ int main(int argc, char** argv) {
 
   // The last run's settings, unless the command line gives others: the
   // report's folder (a file a day in it) or the one file the user named.
-  QSettings remembered;
   // The settings name the line's firmware: the user's alone, whatever the
-  // umask, and refused where another user could have put them.
-  const std::string settingsFile = remembered.fileName().toStdString();
-  const auto keepPrivate = [&] {
-    std::string why = isp::makePrivateFolder(QFileInfo(remembered.fileName()).absolutePath().toStdString());
-    if (why.empty()) remembered.sync(), why = isp::makePrivateFile(settingsFile);
-    if (!why.empty()) say("the settings: " + why);
-    return why.empty();
+  // umask, and kept only in a folder of the user's own (or root's), walked
+  // as every file is. Elsewhere (root with another user's XDG_CONFIG_HOME,
+  // as sudo -E keeps it) they are neither read nor written, said once; the
+  // window goes on without them, and --start waits for a set-up of the
+  // user's own.
+  const QString settingsPath = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                               QStringLiteral("/isp-programmer/isp-station.conf");
+  const std::string settingsFile = settingsPath.toStdString();
+  std::string notOurs = isp::makePrivateFolder(QFileInfo(settingsPath).absolutePath().toStdString());
+  if (notOurs.empty()) notOurs = isp::makePrivateFile(settingsFile);
+  if (!notOurs.empty()) say("the settings are not used: " + notOurs);
+  std::optional<QSettings> remembered;  // none where they are not the user's
+  if (notOurs.empty()) remembered.emplace(settingsPath, QSettings::IniFormat);
+  const auto value = [&](const QString& key) { return remembered ? remembered->value(key) : QVariant(); };
+  const auto keep = [&](const QString& key, const QVariant& v) {
+    if (remembered) remembered->setValue(key, v);
   };
-  if (!keepPrivate()) return 1;
-  remembered.remove(QStringLiteral("report"));  // a day's file, kept by an earlier version
+  const auto keepPrivate = [&] {
+    if (!remembered) return;
+    remembered->sync();
+    if (const std::string why = isp::makePrivateFile(settingsFile); !why.empty()) say("the settings: " + why);
+  };
+  if (remembered) remembered->remove(QStringLiteral("report"));  // a day's file, kept by an earlier version
   // Each value as text, judged by the production layer: one that cannot be
   // used is shown in the set-up, and the line waits until it is corrected.
   const auto kept = [&](const char* key) {
-    const QVariant v = remembered.value(QLatin1String(key));
+    const QVariant v = value(QLatin1String(key));
     return v.isValid() ? std::optional(v.toString().toStdString()) : std::nullopt;
   };
   std::optional<std::vector<std::string>> keptPorts;
-  if (const QVariant v = remembered.value(QStringLiteral("ports")); v.isValid()) {
+  if (const QVariant v = value(QStringLiteral("ports")); v.isValid()) {
     keptPorts.emplace();
     for (const QString& p : v.toStringList()) keptPorts->push_back(p.toStdString());
   }
@@ -140,15 +155,14 @@ int main(int argc, char** argv) {
     s.problems.erase(isp::production::Setting::Interval);
   }
   isp::station::StationWindow window(s);
-  window.onStarted = [&remembered, &keepPrivate](const isp::station::StationSettings& now) {
-    remembered.setValue(QStringLiteral("file"), now.file);
-    remembered.setValue(QStringLiteral("ports"), now.ports);
+  window.onStarted = [&keep, &keepPrivate](const isp::station::StationSettings& now) {
+    keep(QStringLiteral("file"), now.file);
+    keep(QStringLiteral("ports"), now.ports);
     // One of the two, whole: a path that means the same at the next boot.
-    remembered.setValue(QStringLiteral("reportFolder"),
-                        now.reportFolder.isEmpty() ? QString() : QDir(now.reportFolder).absolutePath());
-    remembered.setValue(QStringLiteral("reportFile"),
-                        now.report.isEmpty() ? QString() : QFileInfo(now.report).absoluteFilePath());
-    remembered.setValue(QStringLiteral("interval"), now.intervalMs);
+    keep(QStringLiteral("reportFolder"),
+         now.reportFolder.isEmpty() ? QString() : QDir(now.reportFolder).absolutePath());
+    keep(QStringLiteral("reportFile"), now.report.isEmpty() ? QString() : QFileInfo(now.report).absoluteFilePath());
+    keep(QStringLiteral("interval"), now.intervalMs);
     keepPrivate();
   };
   g_window = &window;
@@ -165,12 +179,17 @@ int main(int argc, char** argv) {
     QMetaObject::invokeMethod(
         &window, [&window] { window.stopAndQuit(isp::production::stopStatus()); }, Qt::QueuedConnection);
   });
-  window.placeOnScreen(remembered.value(QStringLiteral("geometry")).toByteArray());
+  window.placeOnScreen(value(QStringLiteral("geometry")).toByteArray());
   window.show();
-  if (parser.isSet(start)) QTimer::singleShot(0, &window, &isp::station::StationWindow::start);
+  const bool ownSetUp = notOurs.empty() || (parser.isSet(file) && parser.isSet(port));
+  if (!notOurs.empty())
+    window.say(QString::fromStdString(
+        std::string(isp::production::words::kSettingsNotOurs) + isp::msg::escapeControls(settingsFile) +
+        (parser.isSet(start) && !ownSetUp ? std::string(isp::production::words::kStartWaits) : std::string())));
+  if (parser.isSet(start) && ownSetUp) QTimer::singleShot(0, &window, &isp::station::StationWindow::start);
   const int status = QApplication::exec();
   window.stopNow();
-  remembered.setValue(QStringLiteral("geometry"), window.saveGeometry());
+  keep(QStringLiteral("geometry"), window.saveGeometry());
   keepPrivate();
   g_window = nullptr;
   // A signal that came while the window closed still names the end.

@@ -51,6 +51,8 @@ class StationWindow final : public QWidget {
   explicit StationWindow(StationSettings settings, QWidget* parent = nullptr);
   ~StationWindow() override;
 
+  // Words for the operator in the status line, as a refusal is said.
+  void say(const QString& words) { refuse(words); }
   // Starts the station; false, with the reason shown, when it cannot.
   bool start();
   // Ends every transfer as Stop does in the dialog, and the watching.
