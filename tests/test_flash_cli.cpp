@@ -324,6 +324,16 @@ TEST_F(FlashCli, HostilePaths) {
   EXPECT_TRUE(waitFor([&] { return fs::exists(image); }));
   EXPECT_EQ(contents(kept), "keep");
   EXPECT_EQ(contents(image).size(), image_.size());
+  // Another user's file at the image's path there is theirs: never renamed over.
+  const fs::path others = sticky / "others.isp";
+  std::ofstream(others) << "theirs";
+  EXPECT_EQ(::chown(others.c_str(), 54321, 54321), 0);
+  sim_ = startSimulator({.imagePath = others.string()});
+  EXPECT_EQ(flash(flashArgs(firmware_)), 0) << err_;
+  EXPECT_TRUE(sim_->imageLost()) << "said before the last reply";
+  struct stat st {};
+  EXPECT_TRUE(::lstat(others.c_str(), &st) == 0 && st.st_uid == 54321u);
+  EXPECT_TRUE(contents(others) == "theirs") << "their file, unchanged";
 }
 
 // Whatever the umask, nothing the programs create is for others to change:
@@ -430,15 +440,24 @@ TEST_F(FlashCli, OneFileOneRole) {
 // A write that fails is said, once, and the run does not end as a success;
 // the device is programmed to the end all the same.
 TEST_F(FlashCli, NoWriteLostInSilence) {
-  const std::string log = (dir_.path() / "full.log").string();
-  const Finished full = runProgram({"/usr/bin/prlimit", "--fsize=300", ISP_FLASH_PATH, "--port", sim_->path(), "--file",
-                                    firmware_, "--interval", "0", "--log", log});
+  // The log already at the file size limit, which everything else the run
+  // writes (its output, the report, the lock) stays far below: the log is
+  // all that is lost, and all the 5 can come from.
+  constexpr std::size_t kLimit = 16384;
+  const std::string log = (dir_.path() / "full.log").string(), report = (dir_.path() / "r.jsonl").string();
+  const std::string before(kLimit, 'x');
+  std::ofstream(log) << before;
+  const Finished full =
+      runProgram({"/usr/bin/prlimit", "--fsize=" + std::to_string(kLimit), ISP_FLASH_PATH, "--port", sim_->path(),
+                  "--file", firmware_, "--interval", "0", "--log", log, "--report", report});
   EXPECT_EQ(full.status, 5) << full.err;
-  const std::string says =
-      "isp-flash: the log file " + log + ": File too large; it lacks this line and those after it\n";
-  EXPECT_NE(full.err.find(says), std::string::npos) << full.err;
-  EXPECT_EQ(full.err.find(says), full.err.rfind(says)) << "said once";
+  // The log's first line fails, before the image is read.
+  EXPECT_EQ(full.err, "isp-flash: the log file " + log + ": File too large; it lacks this line and those after it\n" +
+                          "isp-flash: " + firmware_ + ": 66690 bytes, SHA-256 " + sha256Hex(image_) + "\n");
+  EXPECT_TRUE(full.out.ends_with("\nПрограммирование завершено\n")) << full.out;
   EXPECT_EQ(sim_->image(), image_);
+  EXPECT_EQ(nlohmann::json::parse(contents(report))["result"], "completed");
+  EXPECT_EQ(contents(log), before) << "nothing torn left behind";
 
   // Output on a full device: the listing and the help are no success; a
   // transfer goes on, and a table that cannot be shown ends it with 5.

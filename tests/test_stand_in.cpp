@@ -1,12 +1,18 @@
 // The stand-in: the faults its device logic reports in what it receives,
-// and what it may do to the path of its link.
+// what it may do to the path of its link, and the names it makes its
+// image and link under before renaming them into place.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bitset>
 #include <filesystem>
+#include <regex>
+#include <set>
 #include <tuple>
 
+#include "serial/posix/path_walk.h"
 #include "sim/device.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/scripted_port.h"
@@ -81,6 +87,30 @@ TEST(StandIn, GivesItsLineToTheInvokingUser) {
   struct stat st {};
   ASSERT_EQ(::stat(device.path().c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, 65534u);
+}
+
+// The image and the link are made beside their final names under names
+// nobody can guess: 64 random bits each. Every one of the 64 bits takes
+// both values across 64 names, which no name from a PID, a counter or a
+// clock does.
+TEST(StandIn, TemporaryNamesNobodyCanGuess) {
+  TempDir dir;
+  const UniqueFd folder(::open(dir.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_TRUE(folder);
+  std::set<std::string> names;
+  std::uint64_t ones = 0, zeros = 0;
+  for (int i = 0; i < 64; ++i) {
+    const WalkedPath made = createUnguessable(folder.get(), ".image.", 0644);
+    ASSERT_TRUE(made.fd) << made.why;
+    std::smatch bits;
+    ASSERT_TRUE(std::regex_match(made.name, bits, std::regex(R"(\.image\.([0-9a-f]{16}))"))) << made.name;
+    const std::uint64_t v = std::stoull(bits[1], nullptr, 16);
+    ones |= v;
+    zeros |= ~v;
+    names.insert(made.name);
+  }
+  EXPECT_EQ(names.size(), 64u);
+  EXPECT_EQ(ones & zeros, ~std::uint64_t{0}) << "bits that never change: " << std::bitset<64>(~(ones & zeros));
 }
 
 }  // namespace
