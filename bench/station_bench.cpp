@@ -108,6 +108,10 @@ int main(int argc, char** argv) {
         late[late.size() / 2], late.size());
     window.stop();
     (void)QTest::qWaitFor([&] { return !window.running(); }, 10000);
+    for (auto& d : devices) {  // still programming when the time ran out: none outlives the bench
+      d->terminate();
+      d->waitForFinished();
+    }
   }
   // 16 ports watched and polled at the station's pace: no adapter; an
   // adapter with nothing answering (every poll waits out the reply's
