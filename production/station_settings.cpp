@@ -38,10 +38,6 @@ std::string dayFileIn(const std::string& folder, std::chrono::system_clock::time
   return folder + (ends ? "" : std::string(1, kSeparator)) + dailyReportName(now);
 }
 
-std::string ReportPlace::fileAt(std::chrono::system_clock::time_point now) const {
-  return folder.empty() ? file : dayFileIn(folder, now);
-}
-
 std::string problemWords(const SettingProblems& problems) {
   std::string text;
   for (const auto& [setting, words] : problems) text += (text.empty() ? "" : "\n") + words;

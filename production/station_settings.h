@@ -17,8 +17,6 @@ namespace isp::production {
 struct ReportPlace {
   std::string folder{};  // FOLDER/YYYY-MM-DD.jsonl; empty when the report is one file
   std::string file{};    // the one file, when there is no folder
-  // The file a line written at `now` goes into.
-  std::string fileAt(std::chrono::system_clock::time_point now = std::chrono::system_clock::now()) const;
 };
 
 // "FOLDER/2026-12-07.jsonl" (a backslash on Windows): the folder's file of the day.

@@ -150,35 +150,6 @@ TEST(StationWindow, SixteenPortsFitOnAScreen) {
   expectWhole({window.findChild<QLabel*>(QStringLiteral("totals"))});
 }
 
-// A kept interval that cannot be used is said in the set-up, and the line
-// does not start until the operator changes it; it then writes to the kept
-// report folder's file of the day.
-TEST(StationWindow, AKeptIntervalThatCannotBeUsed) {
-  TempDir dir;
-  const production::KeptSettings kept = production::readKept({.interval = "abc"});
-  station::StationWindow window({.file = QString::fromStdString(dir.write("fw.isp", sampleImage())),
-                                 .ports = {QString::fromStdString((dir.path() / "ttyA").string())},
-                                 .intervalMs = kept.intervalMs,
-                                 .reportFolder = QString::fromStdString((dir.path() / "reports").string()),
-                                 .problems = kept.problems});
-  const std::string today = production::dayFileIn((dir.path() / "reports").string());
-  window.show();
-  const auto* said = window.findChild<QLabel*>(QStringLiteral("keptProblems"));
-  EXPECT_TRUE(said->isVisible());
-  EXPECT_TRUE(said->text().contains(QStringLiteral("«abc»"))) << said->text().toStdString();
-  EXPECT_FALSE(window.start());
-  EXPECT_FALSE(window.running());
-  EXPECT_TRUE(window.findChild<QLabel*>(QStringLiteral("status"))->text().startsWith(QStringLiteral("Сохранённые")));
-  EXPECT_FALSE(std::filesystem::exists(today));
-  window.findChild<QSpinBox*>()->setValue(100);
-  EXPECT_FALSE(said->isVisible());
-  ASSERT_TRUE(window.start());
-  EXPECT_EQ(window.settings().intervalMs, 100);
-  EXPECT_TRUE(std::filesystem::exists(today));
-  window.stop();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.running(); }, 10000));
-}
-
 // A COM port given while its adapter is away is watched all the same, and
 // kept in the settings; the image programmed is the file as it is at each
 // start, and a change on disk while the line runs is said.
