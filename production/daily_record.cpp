@@ -1,6 +1,6 @@
 #include "production/daily_record.h"
 
-#include "production/line_setup.h"
+#include "production/station_settings.h"
 
 namespace isp::production {
 
@@ -11,11 +11,11 @@ std::unique_ptr<DailyRecordFile> DailyRecordFile::open(const std::string& folder
 }
 
 bool DailyRecordFile::today(FileError* error) {
-  const std::string day = dailyReportName(now_());
+  const std::string day = dayFileIn(folder_, now_());
   if (day == day_) return true;
   // Yesterday's file stays open until today's is had: a line that cannot
   // go into today's file is missing, and said so, never put into another day's.
-  std::unique_ptr<RecordFile> file = RecordFile::open(folder_ + "/" + day, error);
+  std::unique_ptr<RecordFile> file = RecordFile::open(day, error);
   if (!file) return false;
   file_ = std::move(file);
   day_ = day;

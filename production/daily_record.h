@@ -26,7 +26,7 @@ class DailyRecordFile final : public RecordFile {
 
   std::string folder_;
   Now now_;
-  std::string day_;  // the name of the file open now
+  std::string day_;  // the path of the file open now
   std::unique_ptr<RecordFile> file_;
 };
 

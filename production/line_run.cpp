@@ -1,11 +1,12 @@
 #include "production/line_run.h"
 
 #include "production/daily_record.h"
-#include "production/line_setup.h"
 #include "production/os.h"
+#include "production/station_settings.h"
 #include "production/station_words.h"
 #include "production/system_words.h"
 #include "programming/messages.h"
+#include "serial/port_target.h"
 
 namespace isp::production {
 
@@ -18,7 +19,7 @@ std::unique_ptr<LineRun> LineRun::start(LineRunSetup setup, std::shared_ptr<cons
   if (const auto twice = samePortTwice(targets, setup.platformFor))
     return *why = std::string(words::kSamePortTwice) + twice->first + " и " + twice->second, nullptr;
   const bool daily = !setup.reportFolder.empty();
-  const std::string report = daily ? setup.reportFolder + "/" + dailyReportName() : setup.report;
+  const std::string report = daily ? dayFileIn(setup.reportFolder) : setup.report;
   // The record appended to the firmware, by whatever name or link.
   if (fileIdentity(report) == fileIdentity(image->facts.path))
     return *why = std::string(words::kReportIsFirmware) + msg::escapeControls(report), nullptr;
