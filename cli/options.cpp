@@ -42,8 +42,11 @@ std::string helpText() {
          "                  ports at once as a comma-separated list, or all: every\n"
          "                  port that can be had now; each device once\n"
          "  --file FILE     the firmware file; it is opened before the device is touched\n"
-         "  --interval MS   time between records, default 250; 0 sends the next record\n"
-         "                  as soon as the previous one is acknowledged\n"
+         "  --interval MS   time between records, 0 to " +
+         std::to_string(production::kMaxIntervalMs) + ", default " + std::to_string(production::kDefaultIntervalMs) +
+         ";\n"
+         "                  0 sends the next record as soon as the previous one is\n"
+         "                  acknowledged\n"
          "  --log FILE      also append every log line, with a timestamp, to FILE\n"
          "  --report FILE   append a JSON line for every device attempted to FILE;\n"
          "                  it is opened first, and nothing is sent when it cannot be\n"

@@ -2,11 +2,14 @@
 #include <optional>
 #include <string>
 
-// The time between records, the same for every program that takes one.
+#include "programming/transfer.h"
+
+// The time between records as the programs of the line take it; its
+// default and limits are the transfer core's.
 namespace isp::production {
 
-inline constexpr int kDefaultIntervalMs = 250;
-inline constexpr int kMaxIntervalMs = 60000;
+using isp::kDefaultIntervalMs;
+using isp::kMaxIntervalMs;
 
 // --interval's value: milliseconds in decimal, 0 to kMaxIntervalMs.
 // Nothing, with the words in *error.

@@ -17,7 +17,7 @@ namespace isp {
 class MainDialogRules final : private LogSink {
  public:
   static constexpr int kTimerId = 1;
-  static constexpr int kTimerPeriodMs = 250;
+  static constexpr int kTimerPeriodMs = kDefaultIntervalMs;
 
   MainDialogRules(Link& link, TransferView& view, int timerPeriodMs = kTimerPeriodMs)
       : m_link(link), m_view(view), m_timerPeriodMs(timerPeriodMs) {}

@@ -81,8 +81,14 @@ class Transfer {
   std::int32_t code_ = 0;
 };
 
+// The time between records, the same in every program that takes one:
+// this unless the user gives another, 0 for as fast as the device
+// acknowledges, at most a minute.
+inline constexpr int kDefaultIntervalMs = 250;
+inline constexpr int kMaxIntervalMs = 60000;
+
 struct RunSetup {
-  Duration period = milliseconds(250);  // between records; 0 for as fast as the device acknowledges
+  Duration period = milliseconds(kDefaultIntervalMs);  // between records
   std::stop_token stop{};
   // The image's own log lines, said once the device is identified, where a
   // dialog says them.

@@ -30,7 +30,7 @@ std::string summary(const Options& o) {
   if (o.allPorts) text += " all";
   if (!o.file.empty()) text += " file=" + o.file;
   if (!o.reportFile.empty()) text += " report=" + o.reportFile;
-  if (o.intervalMs != 250) text += " interval=" + std::to_string(o.intervalMs);
+  if (o.intervalMs != kDefaultIntervalMs) text += " interval=" + std::to_string(o.intervalMs);
   return text + (o.station ? " station" : "") + (o.quiet ? " quiet" : "");
 }
 
