@@ -8,8 +8,11 @@ std::string describe(const Port& port) { return port.adapter.empty() ? port.node
 
 namespace {
 // What the user calls the port, with the node behind it where that says
-// more ("COM5 (/dev/ttyUSB0)"; "\\.\COM5" says nothing more than "COM5").
-std::string label(const Port& p) { return p.node.ends_with(p.name) ? p.name : p.name + " (" + p.node + ")"; }
+// more ("COM5 (/dev/ttyUSB0)", "5 (\\.\COM5)"; "\\.\COM5" says nothing more
+// than "COM5").
+std::string label(const Port& p) {
+  return p.node == p.name || p.node.ends_with("\\" + p.name) ? p.name : p.name + " (" + p.node + ")";
+}
 
 // "COM12 is /dev/ttyUSB7, which does not exist", or "<path> does not exist".
 std::string nodeWhich(const Port& p, const std::string& what) {

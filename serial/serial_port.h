@@ -50,7 +50,7 @@ SystemCause systemCause(int code);
 
 // A port as the user knows it and as the system opens it.
 struct Port {
-  std::string name;       // "COM5", or the path the user gave
+  std::string name;       // as the user gave it ("COM5", "5", a path): every line of a run names it so
   std::string node;       // "/dev/ttyUSB0", "\\.\COM5"; empty when this machine has none
   std::string adapter{};  // what the system knows of the device behind it, when anything
 };

@@ -140,7 +140,7 @@ TEST_F(Station, EachDeviceOnceAsItComes) {
 // A device is identified once a turn: the poll that finds it is the
 // transfer's identification, so the tile, the station's line and the
 // record name the one answer, even from a device that would answer the
-// next question otherwise.
+// next question otherwise; and the port, by the name the user gave it.
 TEST_F(Station, OneIdentificationPerTurn) {
   const std::string a = at("ttyOnce");
   std::atomic<bool> renamed = false;
@@ -151,12 +151,14 @@ TEST_F(Station, OneIdentificationPerTurn) {
                                 device->arm({.identText = "ISP SIM-B"});
                             });
   device = jig.get();
-  startStation({{a, 0}}, 20ms);
-  ASSERT_TRUE(waitFor([&] { return states_.of(a).find('C') != std::string::npos; })) << states_.of(a);
+  startStation({{"5", 5}}, 20ms, [&](const PortTarget&) -> std::unique_ptr<SerialPlatform> {
+    return std::make_unique<PosixSerialPlatform>(PortMap().set(5, a));
+  });
+  ASSERT_TRUE(waitFor([&] { return states_.of("5").find('C') != std::string::npos; })) << states_.of("5");
   const std::string out = stopStation();
   ASSERT_FALSE(results_.empty());
-  EXPECT_EQ(results_[0].device, "SIM-A");
-  EXPECT_NE(out.find(a + " SIM-A completed in "), std::string::npos) << out;
+  EXPECT_EQ(std::pair(results_[0].port, results_[0].device), std::pair(std::string("5"), std::string("SIM-A")));
+  EXPECT_TRUE(std::regex_search(out, std::regex("(^|\n)5 SIM-A completed in "))) << out;
 }
 
 // Noise is asked again: a single damaged, late or missing poll reply from

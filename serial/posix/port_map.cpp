@@ -13,9 +13,9 @@ PortMap PortMap::linuxDefault() {
 Port PortMap::port(const PortTarget& target) const {
   if (target.number == 0 && !target.name.empty()) return Port{target.name, target.name};
   const int n = target.number;
-  if (n < kFirstPort || n > kLastPort) return Port{comName(n), {}};
-  const Port& p = ports_[static_cast<std::size_t>(n)];
-  return p.name.empty() ? Port{comName(n), {}} : p;
+  const std::string given = target.name.empty() ? comName(n) : target.name;
+  if (n < kFirstPort || n > kLastPort) return Port{given, {}};
+  return Port{given, ports_[static_cast<std::size_t>(n)].node};
 }
 
 PortMap& PortMap::set(int n, std::string node) {

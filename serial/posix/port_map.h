@@ -13,8 +13,8 @@ class PortMap {
   static PortMap linuxDefault();
   PortMap() = default;
 
-  // COMn, with an empty node when COMn has none on this machine; a device
-  // path, called by that path.
+  // COMn by the name it was given ("COM5", "5"), with an empty node when
+  // COMn has none on this machine; a device path, called by that path.
   Port port(const PortTarget& target) const;
   PortMap& set(int n, std::string node);
 

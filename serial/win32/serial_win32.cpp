@@ -120,12 +120,13 @@ Win32SerialPlatform::Win32SerialPlatform(LineSettings line) : line_(line) {}
 Port Win32SerialPlatform::port(const PortTarget& target) const {
   if (target.number == 0 && !target.name.empty()) return Port{target.name, target.name};
   const int n = target.number;
-  if (n < kFirstPort || n > kLastPort) return Port{comName(n), {}};
-  Port p{comName(n), "\\\\.\\" + comName(n)};
+  const std::string given = target.name.empty() ? comName(n) : target.name;
+  if (n < kFirstPort || n > kLastPort) return Port{given, {}};
+  Port p{given, "\\\\.\\" + comName(n)};
   // The kernel device behind the name ("\Device\Serial0", "\Device\VCP0")
   // says which driver, and so which adapter, it is; no installer needed.
   wchar_t device[512];
-  if (::QueryDosDeviceW(toUtf16(p.name).c_str(), device, sizeof device / sizeof device[0]) > 0)
+  if (::QueryDosDeviceW(toUtf16(comName(n)).c_str(), device, sizeof device / sizeof device[0]) > 0)
     p.adapter = toUtf8(device);
   return p;
 }
