@@ -89,8 +89,8 @@ int main(int argc, char** argv) {
     device.arm(faults);
     const int lines = device.linesOpened();
     TextLog log;
-    const bool done =
-        isp::run(link, 1, firmware, log, {.period = isp::Duration::zero()}).kind == isp::Outcome::Completed;
+    const bool done = isp::run(link, isp::PortTarget::com(1), firmware, log, {.period = isp::Duration::zero()}).kind ==
+                      isp::Outcome::Completed;
     if (clean && (!done || device.image() != image)) {
       std::printf("endurance: cycle %d (seed %u) went wrong:\n%s%s\n", cycle, seed, log.text.c_str(),
                   link.portStatus().why.c_str());

@@ -53,20 +53,21 @@ int main(int argc, char** argv) {
   isp::Link silentLink(silentPlatform);
   const std::array<std::uint8_t, isp::wire::kRecordSize> record{};
   measure("exchange, silent device (8-byte request)", 10,
-          [&] { silentLink.exchange(1, 0, isp::wire::Request::identify()); });
+          [&] { silentLink.exchange(isp::PortTarget::com(1), 0, isp::wire::Request::identify()); });
   measure("exchange, silent device (138-byte record)", 10,
-          [&] { silentLink.exchange(1, 0, isp::wire::Request::record(1), record); });
+          [&] { silentLink.exchange(isp::PortTarget::com(1), 0, isp::wire::Request::record(1), record); });
 
   const auto sim = isp::startStandIn("link_bench", {});
   isp::PosixSerialPlatform simPlatform(isp::PortMap().set(2, sim->path()));
   isp::Link simLink(simPlatform);
-  measure("identification of the stand-in (no pacing)", 50, [&] { isp::identify(simLink, 2, 0); });
+  measure("identification of the stand-in (no pacing)", 50,
+          [&] { isp::identify(simLink, isp::PortTarget::com(2), 0); });
   sim->stop();
 
   // What the window does when it opens: every port looked at, none opened.
   const auto probe = [](isp::SerialPlatform& platform) {
     int found = 0;
-    for (int n = isp::kFirstPort; n <= isp::kLastPort; ++n) found += platform.check(n) ? 1 : 0;
+    for (const isp::TablePort& p : isp::comTable(platform)) found += p.status ? 1 : 0;
     return found;
   };
   isp::PosixSerialPlatform defaultPlatform;

@@ -93,13 +93,16 @@ bool several(const Options& o) { return o.allPorts || o.ports.size() > 1; }
 // Until stopped: each device programmed as it comes; then the table.
 int runStation(const Options& o, const std::vector<PortTarget>& ports, const isp::FirmwareImage& image,
                const ImageFacts& facts, Terminal& terminal, ProductionRecord* record, std::stop_token stop) {
-  terminal.note("a station on " + std::to_string(ports.size()) + (ports.size() == 1 ? " port" : " ports") +
+  terminal.note((o.allPorts
+                     ? std::string("a station on every port there is and each that appears")
+                     : "a station on " + std::to_string(ports.size()) + (ports.size() == 1 ? " port" : " ports")) +
                 "; Ctrl-C ends it");
   TerminalLines lines(terminal);
   Station station({.ports = ports,
                    .stop = stop,
                    .period = isp::milliseconds(o.intervalMs),
                    .lines = &lines,
+                   .quietUntilThere = o.allPorts,
                    // A device's log lines to the log file alone: the station's own say enough.
                    .logFor = [&terminal](const PortTarget& t) -> std::unique_ptr<isp::LogSink> {
                      return std::make_unique<TerminalLog>(terminal, t.name + ": ", true);
@@ -218,7 +221,7 @@ int run(const Options& o) {
   const std::stop_token stop = installStopHandlers();
   const std::vector<PortTarget> ports = portsOf(o, *serialPlatform());
   if (ports.empty() && !o.station) {
-    terminal.note("no port can be had now");
+    terminal.note("the system lists no serial port now");
     return kNotIdentified;
   }
   std::unique_ptr<ImageFile> file;

@@ -15,6 +15,7 @@ const char* const kVersion = "isp-flash " ISP_VERSION;
 std::string helpText() {
   const std::string records = std::to_string(wire::kRecords), bytes = std::to_string(wire::kRecordSize);
   const std::string ports = std::to_string(kFirstPort) + " to " + std::to_string(kLastPort);
+  const std::string every(kEveryPort);
   return std::string(
              "usage: isp-flash --port PORT --file FILE [--interval MS] [--log FILE] [--report FILE] [--quiet]\n"
              "       isp-flash --station --port PORT --file FILE [--interval MS] [--log FILE] [--report FILE]\n"
@@ -39,8 +40,11 @@ std::string helpText() {
          "                  COM13-COM20 = /dev/ttyACM0-7\n"
 #endif
          "                  (--option=value works as well as --option value); several\n"
-         "                  ports at once as a comma-separated list, or all: every\n"
-         "                  port that can be had now; each device once\n"
+         "                  ports at once as a comma-separated list, or " +
+         every +
+         " (lower case):\n"
+         "                  every port the system lists now, busy or not, and with\n"
+         "                  --station each port that appears later too; each device once\n"
          "  --file FILE     the firmware file; it is opened before the device is touched\n"
          "  --interval MS   time between records, 0 to " +
          std::to_string(production::kMaxIntervalMs) + ", default " + std::to_string(production::kDefaultIntervalMs) +
@@ -132,18 +136,14 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
     o.intervalMs = production::parseInterval(interval, error).value_or(o.intervalMs);
   if (error->empty() && ports.empty()) *error = "--port is required";
   if (error->empty()) o.ports = portList(ports, error);
-  o.allPorts = ports == "all";
+  o.allPorts = ports == kEveryPort;
   if (error->empty() && !identify && o.file.empty()) *error = "--file is required";
   if (!error->empty()) return std::nullopt;
   return o;
 }
 
 std::vector<PortTarget> portsOf(const Options& o, SerialPlatform& platform) {
-  if (!o.allPorts) return o.ports;
-  if (!o.station) return production::portsThere(platform);
-  std::vector<PortTarget> every;
-  for (int n = kFirstPort; n <= kLastPort; ++n) every.push_back({comName(n), n});
-  return every;
+  return o.allPorts ? production::everyPort(platform, o.station) : o.ports;
 }
 
 }  // namespace isp::cli

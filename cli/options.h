@@ -11,7 +11,7 @@ namespace isp::cli {
 
 struct Options {
   enum class Mode { Flash, Identify, List, Help, Version } mode = Mode::Flash;
-  // Every port of a comma-separated --port, or none with allPorts.
+  // Every port of a comma-separated --port, or none with allPorts ("all").
   std::vector<PortTarget> ports;
   bool allPorts = false;
   std::string reportFile;
@@ -25,9 +25,7 @@ struct Options {
 // Parses the command line; nothing on a usage error, with the reason in *error.
 std::optional<Options> parse(int argc, const char* const* argv, std::string* error);
 
-// The ports a run takes: its --port list, or for "all" every port that can
-// be had now; a station's "all" is every port there may be, so that an
-// adapter plugged in after its start is watched too.
+// The ports a run takes: its --port list, or what "all" names.
 std::vector<PortTarget> portsOf(const Options& options, SerialPlatform& platform);
 
 // The text --help prints.

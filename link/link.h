@@ -33,7 +33,8 @@ class Link {
   Reply exchange(const PortTarget& port, int address, const wire::Request& request,
                  std::span<const std::uint8_t> payload = {});
   void close();
-  // The port open now; none (0) when none is.
+  bool isOpen() const { return port_ != nullptr; }
+  // The port open now; an empty target when none is.
   const PortTarget& openPort() const { return openPort_; }
 
   // What a port is called and which node stands for it.

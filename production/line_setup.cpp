@@ -69,11 +69,9 @@ std::vector<std::string> devicePaths(const std::vector<std::string>& chosen) {
 std::vector<PortChoice> portChoices(SerialPlatform& comPorts, const std::vector<std::string>& chosen,
                                     const std::vector<std::string>& paths) {
   std::vector<PortChoice> rows;
-  for (int n = kFirstPort; n <= kLastPort; ++n) {
-    const PortStatus status = comPorts.check(n);
-    const std::string name = comName(n);
-    if (status.error != SerialError::NotFound || contains(chosen, name))
-      rows.push_back({name, whereText(comPorts.port(n), status), placeText(comPorts.port(n))});
+  for (const TablePort& t : comTable(comPorts)) {
+    const Port p = comPorts.port(t.target);
+    if (t.listed() || contains(chosen, p.name)) rows.push_back({p.name, whereText(p, t.status), placeText(p)});
   }
   for (const std::string& name : paths) {
     const PortTarget path{name, 0};

@@ -4,17 +4,15 @@ namespace isp::production {
 
 std::vector<ListedPort> listPorts(SerialPlatform& platform) {
   std::vector<ListedPort> ports;
-  for (int n = kFirstPort; n <= kLastPort; ++n) {
-    const PortStatus status = platform.check(n);
-    if (status.error != SerialError::NotFound) ports.push_back({n, platform.port(n), status});
-  }
+  for (const TablePort& p : comTable(platform))
+    if (p.listed()) ports.push_back({p.target.number, platform.port(p.target), p.status});
   return ports;
 }
 
-std::vector<PortTarget> portsThere(SerialPlatform& platform) {
+std::vector<PortTarget> everyPort(SerialPlatform& platform, bool laterToo) {
   std::vector<PortTarget> ports;
-  for (const ListedPort& p : listPorts(platform))
-    if (p.status) ports.push_back({comName(p.number), p.number});
+  for (const TablePort& p : comTable(platform))
+    if (laterToo || p.listed()) ports.push_back(p.target);
   return ports;
 }
 

@@ -14,10 +14,12 @@ struct ListedPort {
   PortStatus status{};  // why it cannot be had, when it cannot
 };
 
-// Every port of COM1 to COM20 that exists.
+// Every port of COM1 to COM20 that exists, busy or not.
 std::vector<ListedPort> listPorts(SerialPlatform& platform);
 
-// The ports of "all": every one that can be had now.
-std::vector<PortTarget> portsThere(SerialPlatform& platform);
+// What "all" names: every port listed now; for a station (laterToo) every
+// port of the table, so that one whose adapter is plugged in later is
+// watched from the start.
+std::vector<PortTarget> everyPort(SerialPlatform& platform, bool laterToo);
 
 }  // namespace isp::production

@@ -78,6 +78,8 @@ void Station::watch(const PortTarget& target) {
   bool attempted = false;  // a device has had its transfer here and has not been seen to go
   PortState now{.port = target.name};
   bool told = false;
+  // Whether the port's node has been there: until then a port of "all" says nothing.
+  bool seen = !setup_.quietUntilThere;
   const auto tell = [&](PortState::Kind kind) {
     if (told && now.kind == kind && kind != PortState::Programming) return;
     told = true;
@@ -101,15 +103,17 @@ void Station::watch(const PortTarget& target) {
     told = true;
     if (setup_.observer) setup_.observer->changed(now);
     // Whole, and the system's or device's words cannot start a line of their own.
-    if (setup_.lines) setup_.lines->line(msg::escapeControls(target.name + " waiting: " + waitingWords(now)));
+    if (setup_.lines && seen) setup_.lines->line(msg::escapeControls(target.name + " waiting: " + waitingWords(now)));
   };
   SteadyClock& clock = SteadyClock::instance();
   for (TimePoint next = clock.now(); !setup_.stop.stop_requested(); sleepUntil(next, setup_.stop)) {
     const TimePoint polled = clock.now();
     next = polled + (attempted ? setup_.stay : setup_.poll);
     // Until it is open, the port is only looked at: an open raises DTR and RTS.
-    if (link.openPort() == 0) {
-      if (const PortStatus status = platform->check(target); !status) {
+    if (!link.isOpen()) {
+      const PortStatus status = platform->check(target);
+      seen = seen || status.error != SerialError::NotFound;
+      if (!status) {
         wait(waitingFor(status, {}));
         next = polled + setup_.look;
         continue;
@@ -120,7 +124,7 @@ void Station::watch(const PortTarget& target) {
     // gets no reply or a damaged one: noise on the line is not a new board.
     // Silence on both, or other words, is; with the poll's period that holds
     // for any board off its jig for 0.3 s.
-    if (attempted && (id.code == rc::kNoReply || id.code == rc::kBadReply) && link.openPort() != 0 &&
+    if (attempted && (id.code == rc::kNoReply || id.code == rc::kBadReply) && link.isOpen() &&
         !setup_.stop.stop_requested())
       id = identify(link, target, 0);
     if (id.code != rc::kOk) {
@@ -155,7 +159,7 @@ void Station::watch(const PortTarget& target) {
     // A transfer whose device stopped answering proves nothing of what
     // answers next: it is programmed, even under the same name.
     attempted = true;
-    if (job.code != rc::kNoReply && link.openPort() != 0) programmed = id.text;
+    if (job.code != rc::kNoReply && link.isOpen()) programmed = id.text;
   }
 }
 

@@ -95,6 +95,9 @@ struct StationSetup {
   milliseconds look{kLookPeriod};
   StationObserver* observer = nullptr;
   StationLines* lines = nullptr;
+  // "all": a port's lines start once its node has been there, so that the
+  // table's ports without an adapter do not each say so.
+  bool quietUntilThere = false;
   // Where a port's transfer logs its lines; none: nowhere.
   std::function<std::unique_ptr<LogSink>(const PortTarget&)> logFor{};
 };

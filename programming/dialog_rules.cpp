@@ -11,11 +11,13 @@ void MainDialogRules::OnInitDialog() {
   m_rec.portCount = 0;
   m_rec.portTable.fill(0);
   std::vector<TransferView::PortEntry> entries;
-  for (int n = kFirstPort; n <= kLastPort; ++n) {
-    if (!m_link.platform().check(n)) continue;
+  // The ports that can be had now, as the window's list offers them.
+  for (const TablePort& t : comTable(m_link.platform())) {
+    if (!t.status) continue;
+    const int n = t.target.number;
     m_rec.portSlot(n) = ++m_rec.portCount;
     if (entries.empty()) m_rec.selectedPort = n;
-    const Port p = m_link.port(n);
+    const Port p = m_link.port(t.target);
     entries.push_back({n, p.name, describe(p)});
   }
   m_view.setPortList(entries);
@@ -34,13 +36,11 @@ void MainDialogRules::OnInitDialog() {
 void MainDialogRules::OnPortChange(int index) {
   const int k = index + 1;
   int port = 0;
-  if (k >= 1 && k <= m_rec.portCount) {
-    for (int n = kFirstPort; n <= kLastPort; ++n)
-      if (m_rec.portSlot(n) == k) port = n;
-  } else {
+  if (k >= 1 && k <= m_rec.portCount)
+    port = m_rec.portIn(k);
+  else
     m_view.selectPort(-1);
-  }
-  if (port != m_link.openPort()) m_link.close();
+  if (PortTarget::com(port) != m_link.openPort()) m_link.close();
   if (port >= kFirstPort && port <= kLastPort) m_rec.selectedPort = port;
   refresh();
 }
@@ -53,7 +53,7 @@ void MainDialogRules::OnFile(const std::optional<std::string>& path) {
 }
 
 std::int32_t MainDialogRules::identifyAndLog() {
-  return isp::identifyAndLog(m_link, m_rec.selectedPort, m_rec.deviceAddress, *this).code;
+  return isp::identifyAndLog(m_link, PortTarget::com(m_rec.selectedPort), m_rec.deviceAddress, *this).code;
 }
 
 void MainDialogRules::OnTransmit() {
@@ -69,7 +69,8 @@ void MainDialogRules::OnTransmit() {
     refresh();
     return;
   }
-  m_transfer.emplace(m_link, m_rec.selectedPort, m_rec.deviceAddress, m_image, static_cast<LogSink&>(*this));
+  m_transfer.emplace(m_link, PortTarget::com(m_rec.selectedPort), m_rec.deviceAddress, m_image,
+                     static_cast<LogSink&>(*this));
   m_bInTimer = false;
   m_bRunning = true;
   m_view.startRecordTimer(kTimerId, m_timerPeriodMs);

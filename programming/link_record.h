@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -17,6 +18,11 @@ struct LinkRecord {
 
   std::int32_t& portSlot(int port) { return portTable[static_cast<std::size_t>(port - 1)]; }
   std::int32_t portSlot(int port) const { return portTable[static_cast<std::size_t>(port - 1)]; }
+  // The port at position k of the list; 0 when none is.
+  int portIn(int k) const {
+    const auto at = std::find(portTable.begin(), portTable.end(), k);
+    return k >= 1 && at != portTable.end() ? static_cast<int>(at - portTable.begin()) + 1 : 0;
+  }
 };
 
 }  // namespace isp

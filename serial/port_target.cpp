@@ -17,7 +17,7 @@ constexpr const char* kPathMarks = "/";
 
 }  // namespace
 
-PortTarget::PortTarget(int n) : name(n == 0 ? std::string() : comName(n)), number(n) {}
+PortTarget PortTarget::com(int n) { return {n == 0 ? std::string() : comName(n), n}; }
 
 std::optional<int> portNumber(const std::string& port) {
   if (port.find_first_of(kPathMarks) != std::string::npos) return 0;
@@ -34,7 +34,7 @@ std::optional<int> portNumber(const std::string& port) {
 // an empty last name without a word: "A," would quietly be "A".
 std::vector<PortTarget> portList(const std::string& list, std::string* error) {
   std::vector<PortTarget> ports;
-  if (list == "all") return ports;
+  if (list == kEveryPort) return ports;
   for (std::size_t from = 0, comma = 0; comma != std::string::npos; from = comma + 1) {
     comma = list.find(',', from);
     const std::string name = list.substr(from, comma - from);
@@ -43,7 +43,7 @@ std::vector<PortTarget> portList(const std::string& list, std::string* error) {
     if (!name.empty() && !n)
       *error = "--port takes COM" + std::to_string(kFirstPort) + " to COM" + std::to_string(kLastPort) + ", " +
                std::to_string(kFirstPort) + " to " + std::to_string(kLastPort) +
-               ", a device path, a comma-separated list of these or all: " + name;
+               ", a device path, a comma-separated list of these or " + std::string(kEveryPort) + ": " + name;
     if (!error->empty()) return {};
     ports.push_back({name, *n});
   }

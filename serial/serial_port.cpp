@@ -39,6 +39,15 @@ PortStatus portStatus(const Port& port, SerialError error, const std::string& sy
   return {.error = error, .why = portWords(port, error, systemText), .code = code};
 }
 
+std::vector<TablePort> comTable(SerialPlatform& platform) {
+  std::vector<TablePort> table;
+  for (int n = kFirstPort; n <= kLastPort; ++n) {
+    const PortTarget target = PortTarget::com(n);
+    table.push_back({target, platform.check(target)});
+  }
+  return table;
+}
+
 Duration LineSettings::lineTime(std::size_t bytes) const {
   const auto bits = static_cast<long long>(bytes) * kBitsPerByte;
   return std::chrono::duration_cast<Duration>(std::chrono::microseconds(bits * 1'000'000 / baud));

@@ -4,6 +4,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "serial/clock.h"
 #include "serial/port_target.h"
@@ -130,5 +131,17 @@ class SerialPlatform {
   // adapter was pulled out or the line merely hung up.
   virtual PortStatus whyGone(const PortTarget& target) = 0;
 };
+
+// A port of the system's COM table as it is now.
+struct TablePort {
+  PortTarget target;  // COMn
+  PortStatus status;  // why it cannot be had, when it cannot
+  // Its node exists, busy or not: the system lists it.
+  bool listed() const { return status.error != SerialError::NotFound; }
+};
+
+// COM1 to COM20 in order, each checked without opening it: the one walk of
+// the table, for every listing and every "all".
+std::vector<TablePort> comTable(SerialPlatform& platform);
 
 }  // namespace isp

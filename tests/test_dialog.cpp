@@ -85,15 +85,15 @@ TEST_F(DialogTest, PortListAndPortChanges) {
   EXPECT_EQ(ports->currentIndex(), 0);
 
   ASSERT_EQ(dialog_->rules().identifyAndLog(), 0);
-  ASSERT_EQ(link_->openPort(), 2);
+  ASSERT_EQ(link_->openPort(), PortTarget::com(2));
   // Losing the focus without a change keeps the open port.
   QFocusEvent out(QEvent::FocusOut);
   QApplication::sendEvent(ports, &out);
-  EXPECT_EQ(link_->openPort(), 2);
+  EXPECT_EQ(link_->openPort(), PortTarget::com(2));
   // Choosing COM10 closes COM2; nothing is open until the next exchange.
   ports->setCurrentIndex(2);
   emit ports->activated(2);
-  EXPECT_EQ(link_->openPort(), 0);
+  EXPECT_FALSE(link_->isOpen());
   EXPECT_EQ(dialog_->rules().linkRecord().selectedPort, 10);
 }
 
@@ -126,7 +126,7 @@ TEST_F(DialogTest, ThreeWaysTheWindowEnds) {
     EXPECT_FALSE(dialog_->isVisible());
     EXPECT_EQ(dialog_->result(), result);
     EXPECT_EQ(dialog_->rules().image().fileOpen(), !releases);
-    EXPECT_EQ(link_->openPort(), releases ? 0 : 4);
+    EXPECT_EQ(link_->isOpen(), !releases);
     dialog_.reset();
   }
 }

@@ -23,7 +23,7 @@ class ExchangeTest : public ::testing::Test {
  protected:
   ExchangeTest() { platform.presentPorts = {3, 5}; }
   std::int32_t run(const Request& r, std::span<const std::uint8_t> payload = {}) {
-    return link.exchange(port, 0, r, payload).code;
+    return link.exchange(PortTarget::com(port), 0, r, payload).code;
   }
 
   int port = 3;
@@ -110,7 +110,7 @@ TEST_F(ExchangeTest, PortLifecycle) {
   run(kIdentify);  // another port: COM3 is closed first
   platform.disconnectOnRead = true;
   EXPECT_EQ(run(kIdentify), rc::kNoReply);
-  EXPECT_EQ(link.openPort(), 0) << "a dead port is closed";
+  EXPECT_FALSE(link.isOpen()) << "a dead port is closed";
   EXPECT_EQ(link.portStatus().why, "COM5 (scripted5): gone") << "the platform says why it is gone";
   platform.disconnectOnRead = false;
   run(kIdentify);  // and opened afresh
@@ -125,7 +125,7 @@ TEST_F(ExchangeTest, PortLifecycle) {
   }
   EXPECT_EQ(link.portStatus().error, SerialError::NotFound);
   EXPECT_EQ(platform.writes.size(), 4u);
-  EXPECT_EQ(link.openPort(), 0);
+  EXPECT_FALSE(link.isOpen());
 }
 
 // Identification: which answers mean "in programming mode", and what the
@@ -149,8 +149,8 @@ TEST_F(ExchangeTest, IdentificationResultAndStrings) {
   for (const auto& [name, reply, result, identity, device] : cases) {
     SCOPED_TRACE(name);
     platform.queue(reply);
-    const Identity id = identify(link, 5, 0);
-    EXPECT_EQ(link.openPort(), 5);
+    const Identity id = identify(link, PortTarget::com(5), 0);
+    EXPECT_EQ(link.openPort(), PortTarget::com(5));
     EXPECT_EQ(std::tuple(id.code, id.text, id.name), std::tuple(result, identity, device));
   }
 }

@@ -63,6 +63,7 @@ TEST(Options, EachRefusalSaysWhy) {
       {{"--port", "1"}, "--file is required"},
       {{"--port", "COM21", "--file", "f"}, ports + "COM21"},
       {{"--port", "1,COM", "--file", "f"}, ports + "COM"},
+      {{"--port", "ALL", "--file", "f"}, ports + "ALL"},  // lower case alone, as everywhere
       {{"--port", "1,", "--file", "f"}, "--port has an empty name in its list: 1,"},
       {{"--port", "1,,2", "--file", "f"}, "--port has an empty name in its list: 1,,2"},
       {{"--port=", "--file", "f"}, "--port needs a value"},
@@ -85,18 +86,20 @@ TEST(Options, EachRefusalSaysWhy) {
   }
 }
 
-// "all" is every port that can be had now; a station's "all" is every port
-// there may be, so that an adapter plugged in after its start is watched too.
+// "all" is every port the system lists now, busy or not; a station's "all"
+// is every port of the table, so that an adapter plugged in after its start
+// is watched too.
 TEST(Options, AllPorts) {
   ScriptedPlatform platform;
-  platform.presentPorts = {7};
+  platform.presentPorts = {7, 12};
+  platform.busyPorts = {12};
   const auto names = [&](const std::vector<std::string>& args) {
     std::string error, text;
     const auto o = parse(args, &error);
     for (const PortTarget& p : o ? cli::portsOf(*o, platform) : std::vector<PortTarget>{}) text += p.name + " ";
     return text;
   };
-  EXPECT_EQ(names({"--port", "all", "--identify"}), "COM7 ");
+  EXPECT_EQ(names({"--port", "all", "--identify"}), "COM7 COM12 ");
   EXPECT_EQ(names({"--station", "--port", "COM9,7", "--file", "f"}), "COM9 7 ");
   const std::string station = names({"--station", "--port", "all", "--file", "f"});
   for (const char* port : {"COM7 ", "COM9 ", "COM20 "}) EXPECT_NE(station.find(port), std::string::npos) << station;

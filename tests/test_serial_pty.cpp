@@ -60,7 +60,7 @@ TEST(SerialPty, AllByteValuesPassUnchangedAndSilenceIsWaited) {
   termios found{};
   ASSERT_EQ(::tcgetattr(pty.slaveHold.get(), &found), 0);
   PosixSerialPlatform platform(PortMap().set(4, pty.path));
-  OpenResult o = platform.open(4);
+  OpenResult o = platform.open(PortTarget::com(4));
   ASSERT_TRUE(o.port) << o.status.why;
 
   std::vector<std::uint8_t> all(256), in(256), back;
@@ -157,7 +157,9 @@ TEST(SerialPty, LockFilesBeforeTheOpen) {
     plant();
     PosixSerialPlatform platform(PortMap().set(1, pty.path), "/sys", dir);
     // check, then open: a braced list is evaluated in order.
-    auto asking = std::async(std::launch::async, [&] { return std::pair{platform.check(1).why, platform.open(1)}; });
+    auto asking = std::async(std::launch::async, [&] {
+      return std::pair{platform.check(PortTarget::com(1)).why, platform.open(PortTarget::com(1))};
+    });
     bool waited = false;
     // Refused at once; a few seconds only so that a loaded machine never reads as waiting.
     for (; asking.wait_for(3s) != std::future_status::ready; waited = true)
@@ -177,7 +179,7 @@ TEST(SerialPty, LockFilesBeforeTheOpen) {
   fs::remove_all(dir);
   fs::create_directory(dir);
   if (::geteuid() == 0 && ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=4k,nr_inodes=1") == 0) {
-    const OpenResult o = PosixSerialPlatform(PortMap().set(1, pty.path), "/sys", dir).open(1);
+    const OpenResult o = PosixSerialPlatform(PortMap().set(1, pty.path), "/sys", dir).open(PortTarget::com(1));
     ::umount2(dir.c_str(), MNT_DETACH);
     EXPECT_EQ(std::pair(o.status.why, o.status.code),
               std::pair(label + ": the lock folder " + dir.string() + ": No space left on device", ENOSPC));
@@ -209,7 +211,8 @@ TEST(SerialPty, StaleLockThatCannotBeRemoved) {
   const pid_t child = ::fork();
   if (child == 0) {
     if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(90);
-    const std::string why = PosixSerialPlatform(PortMap().set(1, pty.path), "/sys", dir).open(1).status.why;
+    const std::string why =
+        PosixSerialPlatform(PortMap().set(1, pty.path), "/sys", dir).open(PortTarget::com(1)).status.why;
     ::_exit(::write(words[1], why.data(), why.size()) == static_cast<ssize_t>(why.size()) ? 0 : 91);
   }
   ::close(words[1]);
@@ -262,7 +265,7 @@ TEST(SerialPty, TwoUnprivilegedRunsInARow) {
     if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(90);
     PosixSerialPlatform platform(PortMap().set(1, pty.path), "/sys", "/nonexistent");
     for (int run = 1; run <= 2; ++run)
-      if (!platform.open(1).port) ::_exit(run);
+      if (!platform.open(PortTarget::com(1)).port) ::_exit(run);
     ::_exit(0);
   }
   int status = 0;
@@ -278,17 +281,18 @@ TEST(SerialPty, HangUpMidReadAndBack) {
   auto dev = startSimulator({.device = {.hangupAt = 0}, .linkPath = node, .reopenAfterMs = 300});
   PosixSerialPlatform platform(PortMap().set(6, node));
   Link link(platform);
-  ASSERT_EQ(identify(link, 6, 0).code, rc::kOk);
+  ASSERT_EQ(identify(link, PortTarget::com(6), 0).code, rc::kOk);
   const double cpu0 = threadCpuMs();
   const auto t0 = WallClock::now();
-  EXPECT_EQ(link.exchange(6, 0, wire::Request::record(0), std::vector<std::uint8_t>(wire::kRecordSize)).code,
-            rc::kNoReply);
+  EXPECT_EQ(
+      link.exchange(PortTarget::com(6), 0, wire::Request::record(0), std::vector<std::uint8_t>(wire::kRecordSize)).code,
+      rc::kNoReply);
   EXPECT_LT(WallClock::now() - t0, 1s);
   EXPECT_LT(threadCpuMs() - cpu0, 100.0) << "a dead port must not be polled in a loop";
   // The far end closed: the pty's node is gone, as an adapter's is when pulled out.
   EXPECT_EQ(link.portStatus().error, SerialError::Unplugged) << link.portStatus().why;
   ASSERT_TRUE(waitFor([&] { return dev->linesOpened() == 2; }));
-  EXPECT_EQ(identify(link, 6, 0).code, rc::kOk);
+  EXPECT_EQ(identify(link, PortTarget::com(6), 0).code, rc::kOk);
 }
 
 // What --list and the report say of an adapter, read from a sysfs tree of

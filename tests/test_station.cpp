@@ -234,7 +234,8 @@ TEST_F(Station, AWaitingPortSaysWhy) {
   auto damaged = startSimulator({.device = {.badChecksumAt = sim::kAtIdentify}});
   auto held = startSimulator();
   const std::string lockDir = dir_.path().string();
-  const OpenResult holder = PosixSerialPlatform(PortMap().set(1, held->path()), "/sys", lockDir).open(1);
+  const OpenResult holder =
+      PosixSerialPlatform(PortMap().set(1, held->path()), "/sys", lockDir).open(PortTarget::com(1));
   ASSERT_TRUE(holder.port);
   // A device that hung up while its node stays: the line is there, nothing answers.
   const std::string hungUp = at("ttyHungUp");

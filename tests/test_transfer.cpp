@@ -46,13 +46,13 @@ TEST(TransferCore, StopEndsTheWait) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     stop.request_stop();
   });
-  EXPECT_EQ(run(link, 1, image, log, {.period = std::chrono::hours(1), .stop = stop.get_token()}).kind,
+  EXPECT_EQ(run(link, PortTarget::com(1), image, log, {.period = std::chrono::hours(1), .stop = stop.get_token()}).kind,
             Outcome::Stopped);
   EXPECT_EQ(log.text,
             "Последовательный порт COM1\r\nУстройство SIM-1 в режиме программирования\r\n"
             "Передача остановлена\r\n");
   const int frames = device->framesHandled();
-  EXPECT_EQ(run(link, 1, image, log, {.stop = stop.get_token()}).kind, Outcome::Stopped);
+  EXPECT_EQ(run(link, PortTarget::com(1), image, log, {.stop = stop.get_token()}).kind, Outcome::Stopped);
   EXPECT_EQ(device->framesHandled(), frames);
 }
 
@@ -80,7 +80,8 @@ TEST(TransferCore, RunEndsAsTheDeviceDoes) {
     Link link(platform);
     TextLog log;
     int shown = 0;
-    const Outcome out = run(link, 1, image, log, {.period = {}, .progress = [&](int k) { shown = k; }});
+    const Outcome out =
+        run(link, PortTarget::com(1), image, log, {.period = {}, .progress = [&](int k) { shown = k; }});
     EXPECT_EQ(std::tuple(out.kind, out.failedRecord, out.code), std::tuple(c.kind, c.failedRecord, c.code))
         << c.lastLine;
     EXPECT_TRUE(log.text.ends_with(std::string(c.lastLine) + "\r\n")) << log.text;
