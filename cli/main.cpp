@@ -149,9 +149,7 @@ int runJobs(const Options& o, const std::vector<PortTarget>& ports, const isp::F
                                                 : [&, i](int records) { done[i] = records; }}});
       if (one) jobs[i].result == isp::Outcome::Completed ? terminal.endProgress() : terminal.clearProgress();
       if (!jobs[i].why.empty()) terminal.note(prefix + jobs[i].why);
-      FileError error;
-      if (record && !record->append(jobs[i], facts, o.intervalMs, &error))
-        terminal.note("the report: " + error.english);
+      appendLine(record, jobs[i], facts, o.intervalMs, [&](const std::string& why) { terminal.note(why); });
       --running;
     });
   }

@@ -44,4 +44,11 @@ bool ProductionRecord::append(const JobResult& job, const ImageFacts* image, int
   return false;
 }
 
+FileError appendLine(ProductionRecord* record, const JobResult& job, const ImageFacts* image, int intervalMs,
+                     const std::function<void(const std::string&)>& note) {
+  FileError error;
+  if (record && !record->append(job, image, intervalMs, &error)) note("the report: " + error.english);
+  return error;
+}
+
 }  // namespace isp::production

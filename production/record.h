@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,5 +40,11 @@ class ProductionRecord {
   std::unique_ptr<RecordFile> file_;
   std::atomic<bool> missing_ = false;
 };
+
+// A device's line appended to the record, when one is kept: the one way
+// every program records a job. Nothing when it is there; else why not,
+// said first to note in isp-flash's words ("the report: <path>: <why>").
+FileError appendLine(ProductionRecord* record, const JobResult& job, const ImageFacts* image, int intervalMs,
+                     const std::function<void(const std::string&)>& note);
 
 }  // namespace isp::production

@@ -175,10 +175,10 @@ void Station::finished(const JobResult& job) {
   // Whole, however long the name, and the name cannot start a line of its own.
   if (setup_.lines) setup_.lines->line(job.port + " " + msg::escapeControls(job.device) + " " + resultName(job) + took);
   if (!job.why.empty() && setup_.lines) setup_.lines->note(job.port + ": " + job.why);
-  FileError error;
-  const int intervalMs = static_cast<int>(setup_.period.count());
-  if (record_ && !record_->append(job, &facts_, intervalMs, &error) && setup_.lines)
-    setup_.lines->note("the report: " + error.english);
+  const FileError error =
+      appendLine(record_, job, &facts_, static_cast<int>(setup_.period.count()), [this](const std::string& why) {
+        if (setup_.lines) setup_.lines->note(why);
+      });
   if (setup_.observer) setup_.observer->finished(job, error);
 }
 
