@@ -46,7 +46,7 @@ JobResult runJob(const JobSetup& s) {
   std::unique_ptr<SerialPlatform> platform;
   std::optional<Link> ownLink;
   if (!s.link) {
-    platform = platformFor(s.target);
+    platform = s.platformFor(s.target);
     ownLink.emplace(*platform);
   }
   Link& link = s.link ? *s.link : *ownLink;

@@ -29,6 +29,11 @@ struct JobResult {
   std::chrono::system_clock::time_point started{}, ended{};
 };
 
+// The platform that opens a target: the one choice of it, which every
+// setup below takes by default and a test replaces with a table of its own.
+std::unique_ptr<SerialPlatform> platformFor(const PortTarget& target);
+using PlatformFor = std::function<std::unique_ptr<SerialPlatform>(const PortTarget&)>;
+
 struct JobSetup {
   PortTarget target;
   LogSink* log = nullptr;  // where the log's lines go; none: nowhere
@@ -36,14 +41,10 @@ struct JobSetup {
   const FirmwareImage* image = nullptr;
   RunSetup run{};        // the pace, the stop, the progress and the image's lines
   Link* link = nullptr;  // a link already open on the port (a station's); else one of its own
+  PlatformFor platformFor = production::platformFor;  // for a link of its own
 };
 
-// The platform and the port number that stand for a target.
-std::unique_ptr<SerialPlatform> platformFor(const PortTarget& target);
-
 JobResult runJob(const JobSetup& setup);
-
-using PlatformFor = std::function<std::unique_ptr<SerialPlatform>(const PortTarget&)>;
 
 // Two names in one list for one device (a COM name and its node, a link
 // and what it names) would run two transfers into it at once: the first
