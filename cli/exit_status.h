@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "production/os.h"
 #include "production/port_job.h"
+#include "production/stop_signal.h"
 
 // isp-flash's exit status: the one place an outcome becomes a number.
 namespace isp::cli {
@@ -30,7 +30,7 @@ inline int exitStatus(const production::JobResult& job) {
     case Outcome::NotIdentified: return kNotIdentified;
     case Outcome::Stopped: break;
   }
-  return production::stopStatus() ? production::stopStatus() : kInterrupted;
+  return production::signalExitStatus() ? production::signalExitStatus() : kInterrupted;
 }
 
 // A run of several ports: 0 when every device completed, else the status

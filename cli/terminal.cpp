@@ -1,3 +1,9 @@
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "cli/terminal.h"
 
 #include <cerrno>
@@ -9,6 +15,18 @@
 #include "production/timestamp.h"
 
 namespace isp::cli {
+
+bool stderrShowsProgress() {
+#ifdef _WIN32
+  // The progress line redraws itself with "\r" and "ESC [K", which a
+  // console takes only once asked to.
+  const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  return ::GetConsoleMode(err, &mode) && ::SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+#else
+  return ::isatty(STDERR_FILENO);
+#endif
+}
 
 void TerminalLog::append(std::string_view piece) {
   pending_ += piece;

@@ -79,6 +79,9 @@ class TerminalLines final : public production::StationLines {
   Terminal& terminal_;
 };
 
+// Whether standard error is a terminal that can show the progress line.
+bool stderrShowsProgress();
+
 // "records 123/513  24%  1.9 kB/s  0:45 left"
 std::string progressText(int done, int total, double seconds, std::size_t recordSize);
 

@@ -22,11 +22,10 @@ std::unique_ptr<SerialPlatform> serialPlatform();
 // From now on the user's interrupt (Ctrl-C and its kin) asks every transfer
 // to stop, like the Stop button, through the token returned.
 std::stop_token installStopHandlers();
-// 0 until an interrupt asked for a stop; then the exit status it gives.
-int stopStatus();
-
-// Whether standard error is a terminal that can show the progress line.
-bool stderrShowsProgress();
+// 0 until an interrupt asked for a stop; then its signal's number. On
+// Windows, the one a console event stands for: SIGINT for Ctrl-C, SIGBREAK
+// for Ctrl-Break, and SIGHUP's 1 for the console closed.
+int stopSignal();
 
 // This machine's name, for the production record.
 std::string hostName();

@@ -65,12 +65,7 @@ std::stop_token installStopHandlers() {
   return source.get_token();
 }
 
-int stopStatus() {
-  const int sig = g_stop;
-  return sig ? 128 + sig : 0;
-}
-
-bool stderrShowsProgress() { return isatty(STDERR_FILENO); }
+int stopSignal() { return g_stop; }
 
 std::string hostName() {
   char name[256] = {};

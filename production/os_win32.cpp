@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,17 +21,18 @@ namespace isp::production {
 
 namespace {
 
-// The exit status a stop gives, 0 while none has been asked for. Console
+// The signal a stop stands for, 0 while none has been asked for. Console
 // events arrive on a thread of their own.
 std::atomic<int> g_stop{0};
 
 std::stop_source g_source;
 
+// SIGHUP's number, which Windows does not define: a closed console is a hang-up.
+constexpr int kHangUp = 1;
+
 BOOL WINAPI onConsoleEvent(DWORD event) {
-  // The statuses a shell gives the same interrupts on Linux: 128 + SIGINT,
-  // 128 + SIGBREAK, and a closed console counts as a hang-up.
   const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
-  g_stop = event == CTRL_C_EVENT ? 130 : event == CTRL_BREAK_EVENT ? 149 : 129;
+  g_stop = event == CTRL_C_EVENT ? SIGINT : event == CTRL_BREAK_EVENT ? SIGBREAK : kHangUp;
   g_source.request_stop();
   // On close, log-off and shut-down the process ends as soon as this
   // returns: leave the main thread the time to stop the transfer and exit.
@@ -69,7 +71,7 @@ std::stop_token installStopHandlers() {
   return g_source.get_token();
 }
 
-int stopStatus() { return g_stop; }
+int stopSignal() { return g_stop; }
 
 std::string hostName() {
   wchar_t name[256];
@@ -202,14 +204,6 @@ std::string absolutePath(const std::string& path) {
   wchar_t full[1024];
   const DWORD n = ::GetFullPathNameW(toUtf16(path).c_str(), sizeof full / sizeof full[0], full, nullptr);
   return n > 0 && n < sizeof full / sizeof full[0] ? toUtf8(std::wstring_view(full, n)) : path;
-}
-
-bool stderrShowsProgress() {
-  // The progress line redraws itself with "\r" and "ESC [K", which a
-  // console takes only once asked to.
-  const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
-  DWORD mode = 0;
-  return ::GetConsoleMode(err, &mode) && ::SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
 }
 
 // Folders under the user's profile are the user's alone already.

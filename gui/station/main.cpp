@@ -22,6 +22,7 @@
 #include "production/os.h"
 #include "production/station_settings.h"
 #include "production/station_words.h"
+#include "production/stop_signal.h"
 #include "programming/file_access.h"
 #include "programming/messages.h"
 #include "resources/isp_version.h"
@@ -177,7 +178,7 @@ int main(int argc, char** argv) {
   // as one of these, or as the display gone.
   const std::stop_callback onSignal(outside, [&window] {
     QMetaObject::invokeMethod(
-        &window, [&window] { window.stopAndQuit(isp::production::stopStatus()); }, Qt::QueuedConnection);
+        &window, [&window] { window.stopAndQuit(isp::production::signalExitStatus()); }, Qt::QueuedConnection);
   });
   window.placeOnScreen(value(QStringLiteral("geometry")).toByteArray());
   window.show();
@@ -193,5 +194,5 @@ int main(int argc, char** argv) {
   keepPrivate();
   g_window = nullptr;
   // A signal that came while the window closed still names the end.
-  return isp::production::stopStatus() ? isp::production::stopStatus() : status;
+  return isp::production::signalExitStatus() ? isp::production::signalExitStatus() : status;
 }

@@ -12,6 +12,7 @@
 #include "gui/win32_station/station_window.h"
 #include "production/os.h"
 #include "production/station_words.h"
+#include "production/stop_signal.h"
 #include "text/utf16.h"
 
 namespace {
@@ -59,7 +60,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     isp::win32::StationWindow window(settings);
     HWND hwnd = window.window();
     const std::stop_callback onStop(
-        outside, [hwnd] { PostMessageW(hwnd, isp::win32::kStopAsked, isp::production::stopStatus(), 0); });
+        outside, [hwnd] { PostMessageW(hwnd, isp::win32::kStopAsked, isp::production::signalExitStatus(), 0); });
     window.showPlaced(show);
     if (line.start) PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_START, 1), 0);
     HACCEL keys = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_KEYS));
@@ -74,5 +75,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   }
   CoUninitialize();
   // A stop from outside names the end, even one that came while the window closed.
-  return isp::production::stopStatus() ? isp::production::stopStatus() : status;
+  return isp::production::signalExitStatus() ? isp::production::signalExitStatus() : status;
 }
