@@ -118,7 +118,7 @@ TEST(Win32Serial, ErrorWords) {
 }
 
 TEST(Win32Serial, FailedOpens) {
-  EXPECT_EQ(Win32SerialPlatform().port(12).node, R"(\\.\COM12)");
+  EXPECT_EQ(Win32SerialPlatform().port(PortTarget::com(12)).node, R"(\\.\COM12)");
   const std::string absent = R"(\\.\ISPNOSUCHPORT)";
   EXPECT_EQ(Win32SerialPlatform().open({absent, 0}).status.why, absent + " does not exist");
 
