@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "production/line_setup.h"
+#include "production/os.h"
 #include "production/station_words.h"
 #include "programming/messages.h"
 #include "text/decimal.h"
@@ -71,10 +72,20 @@ KeptSettings readKept(const KeptValues& kept) {
     if (const auto ms = parseDecimal(*kept.interval, 0, kMaxIntervalMs))
       s.intervalMs = static_cast<int>(*ms);
     else
-      s.problems[Setting::Interval] =
-          std::string(words::kKeptInterval) + quoted(*kept.interval) + std::string(words::kKeptIntervalWhy);
+      s.problems[Setting::Interval] = std::string(words::kKeptInterval) + quoted(*kept.interval) +
+                                      std::string(words::kKeptIntervalWhy) + std::to_string(kMaxIntervalMs) +
+                                      std::string(words::kMs) + std::string(words::kKeptIntervalEnd);
   }
   return s;
+}
+
+KeptValues keptValues(const KeptSettings& s) {
+  const auto whole = [](const std::string& path) { return path.empty() ? path : absolutePath(path); };
+  return {.file = s.file,
+          .ports = s.ports,
+          .reportFolder = whole(s.report.folder),
+          .reportFile = whole(s.report.file),
+          .interval = std::to_string(s.intervalMs)};
 }
 
 Place keptWithin(Place kept, const Place& screen) {

@@ -39,14 +39,17 @@ struct KeptValues {
 };
 
 struct KeptSettings {
-  std::string file;
-  std::vector<std::string> ports;  // COMn names or device paths, each once; "all" as given
-  ReportPlace report;              // both empty: the window's default folder
+  std::string file{};
+  std::vector<std::string> ports{};  // COMn names or device paths, each once; "all" as given
+  ReportPlace report{};              // both empty: the window's default folder
   int intervalMs = kDefaultIntervalMs;
-  SettingProblems problems;  // what cannot be used, each with why; the value stands at its default
+  SettingProblems problems{};  // what cannot be used, each with why; the value stands at its default
 };
 
 KeptSettings readKept(const KeptValues& kept);
+// What a window writes back: every value, its paths whole, so that they
+// mean the same at the next boot whatever folder the program starts in.
+KeptValues keptValues(const KeptSettings& settings);
 
 // A window's place on the screen, in pixels.
 struct Place {

@@ -46,7 +46,8 @@ inline constexpr std::string_view kKeptReportWhy = " (нужен полный п
 inline constexpr std::string_view kKeptReportBoth =
     "В сохранённых настройках и папка отчётов, и файл отчёта; выберите отчёт заново";
 inline constexpr std::string_view kKeptInterval = "Сохранённый интервал не подходит: ";
-inline constexpr std::string_view kKeptIntervalWhy = " (нужно число от 0 до 60000 мс); задайте интервал заново";
+inline constexpr std::string_view kKeptIntervalWhy = " (нужно число от 0 до ";  // the limit, kMs
+inline constexpr std::string_view kKeptIntervalEnd = "); задайте интервал заново";
 inline constexpr std::string_view kFixKept = "Сохранённые настройки не подходят: исправьте то, что отмечено красным";
 
 // Starting, running and stopping.
@@ -56,7 +57,7 @@ inline constexpr std::string_view kSettingsNotOurs =
     "Настройки в папке, которая не принадлежит пользователю, не используются и не сохраняются: ";
 inline constexpr std::string_view kStartWaits = "; запуск по --start ждёт настройки пользователя";
 inline constexpr std::string_view kSamePortTwice = "Одно устройство выбрано под двумя именами: ";
-inline constexpr std::string_view kBadInterval = "Интервал между блоками: от 0 до 60000 мс";
+inline constexpr std::string_view kBadInterval = "Интервал между блоками: от 0 до ";  // the limit, kMs
 inline constexpr std::string_view kReportIsFirmware = "Файл отчёта — это файл программы: ";
 inline constexpr std::string_view kFolderNotMade = "Папка отчёта не создана: ";
 inline constexpr std::string_view kReportNotWritable = "Отчёт не может быть записан: ";

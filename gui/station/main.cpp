@@ -2,7 +2,6 @@
 // settings come from the command line, else from the last run; --start
 // begins at once, so that a station can start with them when it boots.
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
@@ -20,6 +19,7 @@
 #include "gui/station/station_window.h"
 #include "production/interval.h"
 #include "production/os.h"
+#include "production/station_command_line.h"
 #include "production/station_settings.h"
 #include "production/station_words.h"
 #include "programming/file_access.h"
@@ -57,30 +57,16 @@ int main(int argc, char** argv) {
   for (int size : {16, 32, 48}) icon.addFile(QStringLiteral(":/icons/isp-station-%1.png").arg(size));
   QApplication::setWindowIcon(icon);
 
-  QCommandLineParser parser;
-  parser.setApplicationDescription(
-      QStringLiteral("Станция программирования: каждое устройство на выбранных портах "
-                     "программируется один раз, как только его подключат."));
-  const QCommandLineOption help = parser.addHelpOption();
-  const QCommandLineOption version = parser.addVersionOption();
-  const QCommandLineOption file(QStringLiteral("file"), QStringLiteral("файл программы"), QStringLiteral("FILE"));
-  const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("порты через запятую, или all"),
-                                QStringLiteral("LIST"));
-  const QCommandLineOption report(QStringLiteral("report"), QStringLiteral("файл отчёта"), QStringLiteral("FILE"));
-  const QCommandLineOption interval(QStringLiteral("interval"), QStringLiteral("мс между блоками, 0-60000"),
-                                    QStringLiteral("MS"));
-  const QCommandLineOption start(QStringLiteral("start"), QStringLiteral("начать сразу"));
-  parser.addOptions({file, port, report, interval, start});
-  // Not process(): it would print the value it could not take as it came,
-  // and its help without telling whether standard output took it.
-  if (!parser.parse(QApplication::arguments())) {
-    say(parser.errorText().toStdString());
-    return 2;
+  std::vector<std::string> args;
+  for (const QString& a : QApplication::arguments()) args.push_back(a.toStdString());
+  isp::production::KeptSettings s;
+  // Read once for its refusals, help and version, before any file is
+  // touched; read again below over the kept settings.
+  if (const auto early = isp::production::readStationCommandLine(args, s); early.exit) {
+    if (*early.exit == 0) return written(QString::fromStdString(early.message));
+    std::fputs(early.message.c_str(), stderr);
+    return *early.exit;
   }
-  if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) return written(parser.helpText());
-  if (parser.isSet(version))
-    return written(QApplication::applicationName() + QLatin1Char(' ') + QApplication::applicationVersion() +
-                   QLatin1Char('\n'));
 
   // The last run's settings, unless the command line gives others: the
   // report's folder (a file a day in it) or the one file the user named.
@@ -119,50 +105,19 @@ int main(int argc, char** argv) {
     keptPorts.emplace();
     for (const QString& p : v.toStringList()) keptPorts->push_back(p.toStdString());
   }
-  const isp::production::KeptSettings k =
-      isp::production::readKept({kept("file"), keptPorts, kept("reportFolder"), kept("reportFile"), kept("interval")});
-  isp::station::StationSettings s{.file = QString::fromStdString(k.file),
-                                  .report = QString::fromStdString(k.report.file),
-                                  .intervalMs = k.intervalMs,
-                                  .reportFolder = QString::fromStdString(k.report.folder),
-                                  .problems = k.problems};
-  for (const std::string& p : k.ports) s.ports << QString::fromStdString(p);
-  if (parser.isSet(file)) s.file = parser.value(file);
-  if (parser.isSet(port)) {
-    std::string error;
-    const std::vector<isp::PortTarget> targets = isp::portList(parser.value(port).toStdString(), &error);
-    if (!error.empty()) {
-      say(error);
-      return 2;
-    }
-    s.ports.clear();
-    s.problems.erase(isp::production::Setting::Ports);
-    for (const isp::PortTarget& t : targets) s.ports << QString::fromStdString(t.name);
-    if (targets.empty()) s.ports << QStringLiteral("all");
-  }
-  if (parser.isSet(report)) {
-    s.report = parser.value(report);
-    s.problems.erase(isp::production::Setting::Report);
-  }
-  if (parser.isSet(interval)) {
-    std::string error;
-    const auto ms = isp::production::parseInterval(parser.value(interval).toStdString(), &error);
-    if (!ms) {
-      say(error);
-      return 2;
-    }
-    s.intervalMs = *ms;
-    s.problems.erase(isp::production::Setting::Interval);
-  }
+  s = isp::production::readKept({kept("file"), keptPorts, kept("reportFolder"), kept("reportFile"), kept("interval")});
+  const isp::production::StationCommandLine line = isp::production::readStationCommandLine(args, s);
   isp::station::StationWindow window(s);
-  window.onStarted = [&keep, &keepPrivate](const isp::station::StationSettings& now) {
-    keep(QStringLiteral("file"), now.file);
-    keep(QStringLiteral("ports"), now.ports);
-    // One of the two, whole: a path that means the same at the next boot.
-    keep(QStringLiteral("reportFolder"),
-         now.reportFolder.isEmpty() ? QString() : QDir(now.reportFolder).absolutePath());
-    keep(QStringLiteral("reportFile"), now.report.isEmpty() ? QString() : QFileInfo(now.report).absoluteFilePath());
-    keep(QStringLiteral("interval"), now.intervalMs);
+  window.control().onStarted = [&](const isp::production::KeptSettings& now) {
+    const isp::production::KeptValues v = isp::production::keptValues(now);
+    for (const auto& [key, value] : {std::pair{"file", v.file},
+                                     {"reportFolder", v.reportFolder},
+                                     {"reportFile", v.reportFile},
+                                     {"interval", v.interval}})
+      keep(QLatin1String(key), QString::fromStdString(value.value_or("")));
+    QStringList ports;
+    for (const std::string& p : *v.ports) ports << QString::fromStdString(p);
+    keep(QStringLiteral("ports"), ports);
     keepPrivate();
   };
   g_window = &window;
@@ -170,25 +125,25 @@ int main(int argc, char** argv) {
   // the line is stopped and its report lines written even then. Registered
   // late, so that it runs before the toolkit's own statics are torn down.
   std::atexit([] {
-    if (g_window) g_window->stopNow();
+    if (g_window) g_window->control().stopNow();
   });
   // SIGTERM at shutdown, SIGHUP at logout, Ctrl-C: a Stop, then the end
   // with 128 + the signal once every line is written. A session's end comes
   // as one of these, or as the display gone.
   const std::stop_callback onSignal(outside, [&window] {
     QMetaObject::invokeMethod(
-        &window, [&window] { window.stopAndQuit(isp::production::stopStatus()); }, Qt::QueuedConnection);
+        &window, [&window] { window.control().stopAndQuit(isp::production::stopStatus()); }, Qt::QueuedConnection);
   });
   window.placeOnScreen(value(QStringLiteral("geometry")).toByteArray());
   window.show();
-  const bool ownSetUp = notOurs.empty() || (parser.isSet(file) && parser.isSet(port));
+  const bool ownSetUp = notOurs.empty() || line.wholeSetUp;
   if (!notOurs.empty())
     window.say(QString::fromStdString(
         std::string(isp::production::words::kSettingsNotOurs) + isp::msg::escapeControls(settingsFile) +
-        (parser.isSet(start) && !ownSetUp ? std::string(isp::production::words::kStartWaits) : std::string())));
-  if (parser.isSet(start) && ownSetUp) QTimer::singleShot(0, &window, &isp::station::StationWindow::start);
+        (line.start && !ownSetUp ? std::string(isp::production::words::kStartWaits) : std::string())));
+  if (line.start && ownSetUp) QTimer::singleShot(0, &window, [&window] { window.start(); });
   const int status = QApplication::exec();
-  window.stopNow();
+  window.control().stopNow();
   keep(QStringLiteral("geometry"), window.saveGeometry());
   keepPrivate();
   g_window = nullptr;

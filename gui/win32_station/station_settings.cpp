@@ -4,8 +4,6 @@
 
 #include <shlobj.h>
 
-#include <filesystem>
-
 #include "serial/win32/serial_win32.h"
 #include "text/utf16.h"
 
@@ -47,10 +45,6 @@ std::optional<std::string> keptText(HKEY key, const wchar_t* name) {
   return readString(key, name, REG_SZ).value_or("");
 }
 
-std::wstring wholePath(const std::string& path) {
-  return path.empty() ? std::wstring() : std::filesystem::absolute(toUtf16(path)).wstring();
-}
-
 }  // namespace
 
 std::string defaultReportFolder() {
@@ -61,7 +55,7 @@ std::string defaultReportFolder() {
   return toUtf8(base + L"\\isp-programmer\\reports");
 }
 
-StationSettings rememberedSettings() {
+production::KeptSettings rememberedSettings() {
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
   production::KeptValues kept{.file = keptText(key, L"file"),
@@ -78,22 +72,20 @@ StationSettings rememberedSettings() {
     }
   }
   RegCloseKey(key);
-  const production::KeptSettings k = production::readKept(kept);
-  return {k.file, k.ports, k.report.file, k.intervalMs, k.report.folder, k.problems};
+  return production::readKept(kept);
 }
 
-std::string remember(const StationSettings& s) {
+std::string remember(const production::KeptSettings& settings) {
   HKEY key = nullptr;
   LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
   if (status != ERROR_SUCCESS) return systemMessage(static_cast<DWORD>(status));
+  const production::KeptValues v = production::keptValues(settings);
   std::wstring ports;
-  for (const std::string& p : s.ports) ports += toUtf16(p) + L'\0';
-  const DWORD interval = static_cast<DWORD>(s.intervalMs);
+  for (const std::string& p : *v.ports) ports += toUtf16(p) + L'\0';
   for (LSTATUS st :
-       {writeString(key, L"file", toUtf16(s.file)), writeString(key, L"ports", ports, REG_MULTI_SZ),
-        writeString(key, L"reportFolder", wholePath(s.report.empty() ? s.reportFolder : std::string())),
-        writeString(key, L"reportFile", wholePath(s.report)),
-        RegSetValueExW(key, L"interval", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&interval), sizeof interval)})
+       {writeString(key, L"file", toUtf16(*v.file)), writeString(key, L"ports", ports, REG_MULTI_SZ),
+        writeString(key, L"reportFolder", toUtf16(*v.reportFolder)),
+        writeString(key, L"reportFile", toUtf16(*v.reportFile)), writeString(key, L"interval", toUtf16(*v.interval))})
     if (st != ERROR_SUCCESS) status = st;
   RegCloseKey(key);
   return status == ERROR_SUCCESS ? std::string() : systemMessage(static_cast<DWORD>(status));
