@@ -79,13 +79,18 @@ KeptSettings readKept(const KeptValues& kept) {
   return s;
 }
 
-KeptValues keptValues(const KeptSettings& s) {
+KeptSettings readKept(SettingsStore& store) {
+  return readKept({store.text("file"), store.list("ports"), store.text("reportFolder"), store.text("reportFile"),
+                   store.text("interval")});
+}
+
+void keep(SettingsStore& store, const KeptSettings& s) {
   const auto whole = [](const std::string& path) { return path.empty() ? path : absolutePath(path); };
-  return {.file = s.file,
-          .ports = s.ports,
-          .reportFolder = whole(s.report.folder),
-          .reportFile = whole(s.report.file),
-          .interval = std::to_string(s.intervalMs)};
+  store.set("file", s.file);
+  store.set("ports", s.ports);
+  store.set("reportFolder", whole(s.report.folder));
+  store.set("reportFile", whole(s.report.file));
+  store.set("interval", std::to_string(s.intervalMs));
 }
 
 Place keptWithin(Place kept, const Place& screen) {

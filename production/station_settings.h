@@ -47,9 +47,21 @@ struct KeptSettings {
 };
 
 KeptSettings readKept(const KeptValues& kept);
-// What a window writes back: every value, its paths whole, so that they
-// mean the same at the next boot whatever folder the program starts in.
-KeptValues keptValues(const KeptSettings& settings);
+
+// Where a window keeps its settings (a settings file, the registry), by
+// key, as text: nothing where a value is absent.
+class SettingsStore {
+ public:
+  virtual ~SettingsStore() = default;
+  virtual std::optional<std::string> text(const char* key) = 0;
+  virtual std::optional<std::vector<std::string>> list(const char* key) = 0;
+  virtual void set(const char* key, const std::string& text) = 0;
+  virtual void set(const char* key, const std::vector<std::string>& list) = 0;
+};
+KeptSettings readKept(SettingsStore& store);
+// Every value written back, its paths whole, so that they mean the same at
+// the next boot whatever folder the program starts in.
+void keep(SettingsStore& store, const KeptSettings& settings);
 
 // A window's place on the screen, in pixels.
 struct Place {

@@ -43,6 +43,55 @@ int written(const QString& text) {
   say(std::string("standard output: ") + std::strerror(errno ? errno : EIO));
   return 1;
 }
+// The settings file. It names the line's firmware: the user's alone,
+// whatever the umask, and kept only in a folder of the user's own (or
+// root's), walked as every file is. Elsewhere (root with another user's
+// XDG_CONFIG_HOME, as sudo -E keeps it) nothing is read or written.
+class Store final : public isp::production::SettingsStore {
+ public:
+  explicit Store(const QString& path) : path_(path.toStdString()) {
+    notOurs_ = isp::makePrivateFolder(QFileInfo(path).absolutePath().toStdString());
+    if (notOurs_.empty()) notOurs_ = isp::makePrivateFile(path_);
+    if (!notOurs_.empty()) {
+      say("the settings are not used: " + notOurs_);
+      return;
+    }
+    file_.emplace(path, QSettings::IniFormat);
+    file_->remove(QStringLiteral("report"));  // a day's file, kept by an earlier version
+  }
+  bool ours() const { return file_.has_value(); }
+  const std::string& path() const { return path_; }
+  QVariant value(const char* key) const { return file_ ? file_->value(QLatin1String(key)) : QVariant(); }
+  void keep(const char* key, const QVariant& v) {
+    if (file_) file_->setValue(QLatin1String(key), v);
+  }
+  void sync() {
+    if (!file_) return;
+    file_->sync();
+    if (const std::string why = isp::makePrivateFile(path_); !why.empty()) say("the settings: " + why);
+  }
+  std::optional<std::string> text(const char* key) override {
+    const QVariant v = value(key);
+    return v.isValid() ? std::optional(v.toString().toStdString()) : std::nullopt;
+  }
+  std::optional<std::vector<std::string>> list(const char* key) override {
+    if (!value(key).isValid()) return std::nullopt;
+    std::vector<std::string> out;
+    for (const QString& item : value(key).toStringList()) out.push_back(item.toStdString());
+    return out;
+  }
+  void set(const char* key, const std::string& text) override { keep(key, QString::fromStdString(text)); }
+  void set(const char* key, const std::vector<std::string>& list) override {
+    QStringList items;
+    for (const std::string& item : list) items << QString::fromStdString(item);
+    keep(key, items);
+  }
+
+ private:
+  std::string path_, notOurs_;
+  std::optional<QSettings> file_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,57 +117,18 @@ int main(int argc, char** argv) {
     return *early.exit;
   }
 
-  // The last run's settings, unless the command line gives others: the
-  // report's folder (a file a day in it) or the one file the user named.
-  // The settings name the line's firmware: the user's alone, whatever the
-  // umask, and kept only in a folder of the user's own (or root's), walked
-  // as every file is. Elsewhere (root with another user's XDG_CONFIG_HOME,
-  // as sudo -E keeps it) they are neither read nor written, said once; the
-  // window goes on without them, and --start waits for a set-up of the
-  // user's own.
-  const QString settingsPath = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                               QStringLiteral("/isp-programmer/isp-station.conf");
-  const std::string settingsFile = settingsPath.toStdString();
-  std::string notOurs = isp::makePrivateFolder(QFileInfo(settingsPath).absolutePath().toStdString());
-  if (notOurs.empty()) notOurs = isp::makePrivateFile(settingsFile);
-  if (!notOurs.empty()) say("the settings are not used: " + notOurs);
-  std::optional<QSettings> remembered;  // none where they are not the user's
-  if (notOurs.empty()) remembered.emplace(settingsPath, QSettings::IniFormat);
-  const auto value = [&](const QString& key) { return remembered ? remembered->value(key) : QVariant(); };
-  const auto keep = [&](const QString& key, const QVariant& v) {
-    if (remembered) remembered->setValue(key, v);
-  };
-  const auto keepPrivate = [&] {
-    if (!remembered) return;
-    remembered->sync();
-    if (const std::string why = isp::makePrivateFile(settingsFile); !why.empty()) say("the settings: " + why);
-  };
-  if (remembered) remembered->remove(QStringLiteral("report"));  // a day's file, kept by an earlier version
-  // Each value as text, judged by the production layer: one that cannot be
-  // used is shown in the set-up, and the line waits until it is corrected.
-  const auto kept = [&](const char* key) {
-    const QVariant v = value(QLatin1String(key));
-    return v.isValid() ? std::optional(v.toString().toStdString()) : std::nullopt;
-  };
-  std::optional<std::vector<std::string>> keptPorts;
-  if (const QVariant v = value(QStringLiteral("ports")); v.isValid()) {
-    keptPorts.emplace();
-    for (const QString& p : v.toStringList()) keptPorts->push_back(p.toStdString());
-  }
-  s = isp::production::readKept({kept("file"), keptPorts, kept("reportFolder"), kept("reportFile"), kept("interval")});
+  // The last run's settings, unless the command line gives others. Each
+  // value is judged by the production layer: one that cannot be used is
+  // shown in the set-up, and the line waits until it is corrected. Without
+  // settings of the user's own, --start waits for a whole set-up.
+  Store store(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+              QStringLiteral("/isp-programmer/isp-station.conf"));
+  s = isp::production::readKept(store);
   const isp::production::StationCommandLine line = isp::production::readStationCommandLine(args, s);
   isp::station::StationWindow window(s);
-  window.control().onStarted = [&](const isp::production::KeptSettings& now) {
-    const isp::production::KeptValues v = isp::production::keptValues(now);
-    for (const auto& [key, value] : {std::pair{"file", v.file},
-                                     {"reportFolder", v.reportFolder},
-                                     {"reportFile", v.reportFile},
-                                     {"interval", v.interval}})
-      keep(QLatin1String(key), QString::fromStdString(value.value_or("")));
-    QStringList ports;
-    for (const std::string& p : *v.ports) ports << QString::fromStdString(p);
-    keep(QStringLiteral("ports"), ports);
-    keepPrivate();
+  window.control().onStarted = [&store](const isp::production::KeptSettings& now) {
+    isp::production::keep(store, now);
+    store.sync();
   };
   g_window = &window;
   // A lost display ends the program from inside the toolkit, with exit():
@@ -134,18 +144,18 @@ int main(int argc, char** argv) {
     QMetaObject::invokeMethod(
         &window, [&window] { window.control().stopAndQuit(isp::production::stopStatus()); }, Qt::QueuedConnection);
   });
-  window.placeOnScreen(value(QStringLiteral("geometry")).toByteArray());
+  window.placeOnScreen(store.value("geometry").toByteArray());
   window.show();
-  const bool ownSetUp = notOurs.empty() || line.wholeSetUp;
-  if (!notOurs.empty())
+  const bool ownSetUp = store.ours() || line.wholeSetUp;
+  if (!store.ours())
     window.say(QString::fromStdString(
-        std::string(isp::production::words::kSettingsNotOurs) + isp::msg::escapeControls(settingsFile) +
+        std::string(isp::production::words::kSettingsNotOurs) + isp::msg::escapeControls(store.path()) +
         (line.start && !ownSetUp ? std::string(isp::production::words::kStartWaits) : std::string())));
   if (line.start && ownSetUp) QTimer::singleShot(0, &window, [&window] { window.start(); });
   const int status = QApplication::exec();
   window.control().stopNow();
-  keep(QStringLiteral("geometry"), window.saveGeometry());
-  keepPrivate();
+  store.keep("geometry", window.saveGeometry());
+  store.sync();
   g_window = nullptr;
   // A signal that came while the window closed still names the end.
   return isp::production::stopStatus() ? isp::production::stopStatus() : status;
