@@ -1,6 +1,7 @@
 #include "production/station_command_line.h"
 
 #include "production/interval.h"
+#include "production/line_setup.h"
 #include "production/station_words.h"
 #include "resources/isp_version.h"
 #include "serial/port_target.h"
@@ -61,7 +62,7 @@ StationCommandLine readStationCommandLine(const std::vector<std::string>& args, 
       const std::vector<PortTarget> targets = portList(value, &error);
       if (!error.empty()) return refused(error);
       s.ports.clear();
-      for (const PortTarget& t : targets) s.ports.push_back(t.name);
+      for (const PortTarget& t : targets) s.ports.push_back(stationPortName(t.name));
       if (targets.empty()) s.ports.push_back("all");
       s.problems.erase(Setting::Ports);
       ports = true;

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 #include "production/line_setup.h"
-#include "production/os.h"
 #include "production/station_words.h"
 #include "programming/messages.h"
 #include "text/decimal.h"
@@ -85,7 +85,12 @@ KeptSettings readKept(SettingsStore& store) {
 }
 
 void keep(SettingsStore& store, const KeptSettings& s) {
-  const auto whole = [](const std::string& path) { return path.empty() ? path : absolutePath(path); };
+  // Made whole without looking: the report file may not be there yet.
+  const auto whole = [](const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path p = path.empty() ? std::filesystem::path() : std::filesystem::absolute(path, ec);
+    return ec ? path : p.string();
+  };
   store.set("file", s.file);
   store.set("ports", s.ports);
   store.set("reportFolder", whole(s.report.folder));
