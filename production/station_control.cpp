@@ -19,6 +19,7 @@ StationControl::StationControl(StationScreen& screen, KeptSettings settings, Sta
     : screen_(screen), settings_(std::move(settings)), options_(std::move(options)) {
   if (settings_.report.folder.empty() && settings_.report.file.empty())
     settings_.report.folder = options_.defaultReportFolder;
+  every_ = std::any_of(settings_.ports.begin(), settings_.ports.end(), namesEveryPort);
   settings_.ports = chosenPorts(settings_.ports, *options_.platform());
   paths_ = devicePaths(settings_.ports);
   if (!settings_.file.empty()) loadImage(settings_.file);
@@ -73,6 +74,7 @@ void StationControl::choosePort(const std::string& name, bool chosen) {
   auto& ports = settings_.ports;
   const bool was = contains(ports, name);
   if (was == chosen) return;
+  every_ = false;  // the operator's own choice from now on
   if (chosen)
     ports.push_back(name);
   else
@@ -92,6 +94,8 @@ void StationControl::refreshPorts(bool always) {
   portsLooked_ = options_.clock->now();
   std::vector<PortRow> rows;
   for (PortChoice& c : portChoices(*options_.platform(), settings_.ports, paths_)) {
+    // "all": a port that appears is chosen too (a port listed but not chosen is there).
+    if (every_ && !contains(settings_.ports, c.name)) settings_.ports.push_back(c.name);
     const bool chosen = contains(settings_.ports, c.name);
     rows.push_back({std::move(c), chosen});
   }
@@ -100,6 +104,12 @@ void StationControl::refreshPorts(bool always) {
   });
   rows_ = std::move(rows);
   if (!same || always) screen_.showPorts(rows_);
+}
+
+KeptSettings StationControl::kept() const {
+  KeptSettings k = settings_;
+  if (every_) k.ports = paths_, k.ports.insert(k.ports.begin(), "all");
+  return k;
 }
 
 bool StationControl::start() {
@@ -136,7 +146,7 @@ bool StationControl::start() {
   screen_.showRunning(true);
   screen_.showStatus(std::string(words::kRunning) + report_, false);
   showTotals();
-  if (onStarted) onStarted(settings_);
+  if (onStarted) onStarted(kept());
   return true;
 }
 

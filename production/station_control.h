@@ -81,8 +81,10 @@ class StationControl {
   void typeInterval(const std::string& text);
   void choosePort(const std::string& name, bool chosen);
 
-  // The set-up as it stands, to be kept for the next run.
+  // The set-up as it stands, its ports each by name.
   const KeptSettings& settings() const { return settings_; }
+  // As it is kept for the next run: "all" while it stands.
+  KeptSettings kept() const;
   // Kept only once a start succeeds.
   std::function<void(const KeptSettings&)> onStarted;
 
@@ -127,6 +129,7 @@ class StationControl {
   std::shared_ptr<ImageFile> image_;  // as read at the last choice or start
   std::unique_ptr<LineRun> run_;      // the last line started, its view kept once ended
   std::string report_;                // the running line's file
+  bool every_ = false;                // "all" given, and no port chosen or cleared since
   bool fileChangedShown_ = false;
   bool closeWhenEnded_ = false;
   int quitStatus_ = -1;  // the program's end once the line has ended; -1: none asked

@@ -9,6 +9,7 @@
 #include "production/station_command_line.h"
 #include "production/station_control.h"
 #include "production/station_settings.h"
+#include "serial/posix/serial_posix.h"
 #include "tests/support/fixtures.h"
 
 namespace isp::test {
@@ -207,6 +208,26 @@ TEST(StationControl, StartDrawAndEnd) {
   EXPECT_TRUE(screen.saw("status Станция остановлена"));
   control.close();  // no line runs: the window goes at once
   EXPECT_EQ(screen.told.back(), "end 143");
+}
+
+// "all" is every port there is, and each that appears while the set-up
+// shows, until the operator makes a choice of their own; it is kept as "all".
+TEST(StationControl, AllIsAlsoThePortsThatAppearLater) {
+  TempDir dir;
+  FakeClock clock;
+  Screen screen;
+  const std::string nine = (dir.path() / "ttyNine").string();
+  production::StationControl control(
+      screen, {.ports = {"all"}},
+      {.platform = [&] { return std::make_unique<PosixSerialPlatform>(PortMap().set(9, nine)); }, .clock = &clock});
+  EXPECT_TRUE(control.settings().ports.empty());
+  dir.write("ttyNine", {});
+  clock.now_ += production::kPortsPeriod;
+  control.tick();
+  EXPECT_EQ(control.settings().ports, std::vector<std::string>{"COM9"});
+  EXPECT_EQ(control.kept().ports, std::vector<std::string>{"all"});
+  control.choosePort("COM9", false);
+  EXPECT_TRUE(control.kept().ports.empty());
 }
 
 }  // namespace
