@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
-#include <cmath>
+#include <algorithm>
 
 #include "gui/common/qt_text.h"
 #include "gui/station/port_tile.h"
@@ -26,26 +26,35 @@ void StationWindow::showRunning(bool running) {
   for (PortTile* tile : tileOf_) delete tile;
   tileOf_.clear();
   lines_->setRowCount(0);
-  // An even grid: as many columns as rows, or one more.
+  for (const production::Tile& t : control_->view()->tiles()) tileOf_.push_back(new PortTile(t));
+  layoutTiles();
+  if (!tileOf_.empty()) tileOf_.front()->setFocus();
+}
+
+// The tiles shown, in an even grid.
+void StationWindow::layoutTiles() {
   const auto& views = control_->view()->tiles();
-  const int n = static_cast<int>(views.size());
-  const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(n))));
+  const int columns = production::gridColumns(static_cast<std::size_t>(
+      std::count_if(views.begin(), views.end(), [](const production::Tile& t) { return t.shown; })));
   for (int c = 0; c < tiles_->columnCount(); ++c) tiles_->setColumnStretch(c, 0);
   for (int r = 0; r < tiles_->rowCount(); ++r) tiles_->setRowStretch(r, 0);
-  for (int i = 0; i < n; ++i) {
-    auto* tile = new PortTile(views[static_cast<std::size_t>(i)]);
-    tiles_->addWidget(tile, i / columns, i % columns);
+  int i = 0;
+  for (std::size_t t = 0; t < tileOf_.size(); ++t) {
+    tiles_->removeWidget(tileOf_[t]);
+    tileOf_[t]->setVisible(views[t].shown);
+    if (!views[t].shown) continue;
+    tiles_->addWidget(tileOf_[t], i / columns, i % columns);
     tiles_->setColumnStretch(i % columns, 1);
     tiles_->setRowStretch(i / columns, 1);
-    tileOf_.push_back(tile);
+    ++i;
   }
-  if (!tileOf_.empty()) tileOf_.front()->setFocus();
 }
 
 void StationWindow::showStopping() { stop_->setEnabled(false); }
 
 void StationWindow::showNews(const production::LineView::Update& news, const production::LineView& view) {
   for (std::size_t i : news.tiles) tileOf_[i]->show(view.tiles()[i]);
+  if (news.appeared) layoutTiles();
   if (!news.rows) return;
   const auto& rows = view.rows();
   lines_->setRowCount(static_cast<int>(rows.size()));

@@ -60,6 +60,7 @@ class StationWindow final : public QWidget, private production::StationScreen {
   void end(int status) override;
   void wake() override;
   void ended() override;
+  void layoutTiles();
   void chooseFile();
   void chooseReport();
 

@@ -89,6 +89,7 @@ void StationWindow::close() {
 
 void StationWindow::showNews(const production::LineView::Update& news, const production::LineView& view) {
   for (std::size_t i : news.tiles) tiles_[i]->show(view.tiles()[i]);
+  if (news.appeared) layout();
   if (news.rows) showRows(view);
 }
 

@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "gui/win32_common/file_dialog.h"
@@ -194,17 +195,24 @@ void StationWindow::layout() {
   layoutTiles({kMargin, y, width - kMargin, totalsTop - 8});
 }
 
-// An even grid: as many columns as rows, or one more.
+// The tiles shown, in an even grid.
 void StationWindow::layoutTiles(const RECT& area) {
-  const int n = static_cast<int>(tiles_.size());
+  if (!control_ || !control_->view()) return;
+  const auto& views = control_->view()->tiles();
+  const int n = static_cast<int>(std::count_if(views.begin(), views.end(), [](const auto& t) { return t.shown; }));
   if (n == 0) return;
-  const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(n))));
+  const int columns = production::gridColumns(static_cast<std::size_t>(n));
   const int rows = (n + columns - 1) / columns, gap = 8;
   const int w = (area.right - area.left - gap * (columns - 1)) / columns;
   const int h = (area.bottom - area.top - gap * (rows - 1)) / rows;
-  for (int i = 0; i < n; ++i)
-    MoveWindow(tiles_[static_cast<std::size_t>(i)]->window(), area.left + i % columns * (w + gap),
-               area.top + i / columns * (h + gap), w, std::max(h, 0), TRUE);
+  int i = 0;
+  for (std::size_t t = 0; t < tiles_.size(); ++t) {
+    ShowWindow(tiles_[t]->window(), views[t].shown ? SW_SHOWNA : SW_HIDE);
+    if (!views[t].shown) continue;
+    MoveWindow(tiles_[t]->window(), area.left + i % columns * (w + gap), area.top + i / columns * (h + gap), w,
+               std::max(h, 0), TRUE);
+    ++i;
+  }
 }
 
 LRESULT CALLBACK StationWindow::procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
