@@ -34,10 +34,10 @@ double cpuSeconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-isp::station::StationSettings line(const std::filesystem::path& dir, const std::string& firmware, int intervalMs) {
-  isp::station::StationSettings s{
-      QString::fromStdString(firmware), {}, QString::fromStdString((dir / "r.jsonl").string()), intervalMs};
-  for (int i = 0; i < 16; ++i) s.ports << QString::fromStdString((dir / ("tty" + std::to_string(i))).string());
+isp::production::KeptSettings line(const std::filesystem::path& dir, const std::string& firmware, int intervalMs) {
+  isp::production::KeptSettings s{
+      .file = firmware, .report = {.file = (dir / "r.jsonl").string()}, .intervalMs = intervalMs};
+  for (int i = 0; i < 16; ++i) s.ports.push_back((dir / ("tty" + std::to_string(i))).string());
   return s;
 }
 
@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
     window.show();
     window.start();
     std::vector<std::unique_ptr<QProcess>> devices;
-    for (const QString& port : line(dir, firmware, intervalMs).ports) {
+    for (const std::string& name : line(dir, firmware, intervalMs).ports) {
+      const QString port = QString::fromStdString(name);
       devices.push_back(std::make_unique<QProcess>());
       // On a line the devices are hardware: here they only take the cores the
       // station leaves, unless asked to compete for them.
@@ -124,12 +125,13 @@ int main(int argc, char** argv) {
   };
   for (const auto& [what, simArgs] : rests) {
     std::filesystem::remove_all(dir / "r.jsonl");
-    const isp::station::StationSettings s = line(dir, firmware, intervalMs);
+    const isp::production::KeptSettings s = line(dir, firmware, intervalMs);
     isp::station::StationWindow window(s);
     window.show();
     window.start();
     std::vector<std::unique_ptr<QProcess>> devices;
-    for (const QString& port : std::string(what) == "no device" ? QStringList() : s.ports) {
+    for (const std::string& name : std::string(what) == "no device" ? std::vector<std::string>() : s.ports) {
+      const QString port = QString::fromStdString(name);
       devices.push_back(std::make_unique<QProcess>());
       devices.back()->start(QStringLiteral("nice"),
                             QStringList{QStringLiteral("-n"), QStringLiteral("19"), QStringLiteral(ISP_SIM_PATH),

@@ -169,6 +169,12 @@ std::vector<std::string> tileNames(const std::vector<std::string>& ports) {
   return names;
 }
 
+int gridColumns(std::size_t tiles) {
+  int columns = 1;
+  while (static_cast<std::size_t>(columns) * static_cast<std::size_t>(columns) < tiles) ++columns;
+  return columns;
+}
+
 LineView::LineView(const std::vector<PortEntry>& ports, std::function<void()> wake, Now now)
     : wake_(std::move(wake)), now_(std::move(now)) {
   std::vector<std::string> given;
@@ -179,7 +185,8 @@ LineView::LineView(const std::vector<PortEntry>& ports, std::function<void()> wa
     const bool path = p.port.find('/') != std::string::npos;
     Tile t{.port = p.port,
            .name = msg::escapeControls(names[tiles_.size()]),
-           .where = msg::escapeControls(path ? p.port + " " + p.adapter : p.adapter)};
+           .where = msg::escapeControls(path ? p.port + " " + p.adapter : p.adapter),
+           .shown = !p.untilThere};
     index_[p.port] = tiles_.size();
     t.state = stateWords({}, std::nullopt, {});
     tiles_.push_back(std::move(t));
@@ -225,7 +232,14 @@ LineView::Update LineView::update() {
   for (const auto& [port, states] : told.states) {
     const auto it = index_.find(port);
     if (it == index_.end()) continue;
-    for (const PortState& s : states) show(it->second, s);
+    Tile& tile = tiles_[it->second];
+    const bool hidden = !tile.shown;
+    for (const PortState& s : states) {
+      show(it->second, s);
+      tile.shown = tile.shown || s.kind != Kind::Waiting ||
+                   (s.reason != WaitReason::NoAdapter && s.reason != WaitReason::NotLookedAt);
+    }
+    out.appeared = out.appeared || (hidden && tile.shown);
     out.tiles.push_back(it->second);
   }
   for (const auto& [job, recordError] : told.ended) addRow(job, recordError, out);

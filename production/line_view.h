@@ -59,6 +59,7 @@ struct Tile {
   std::string device{};    // the device's name
   int records = 0;         // of wire::kRecords, while programming
   TileKind kind = TileKind::Checking;
+  bool shown = true;  // a port of "all" is drawn once its adapter has been there
   bool programming() const { return kind == TileKind::Programming; }
   // For a screen reader after the port's name: the state, why, the last end.
   std::string description() const;
@@ -71,14 +72,18 @@ struct ReportRow {
 };
 
 struct PortEntry {
-  std::string port{};     // as the station names it
-  std::string adapter{};  // what the listing says of it; may be empty
+  std::string port{};       // as the station names it
+  std::string adapter{};    // what the listing says of it; may be empty
+  bool untilThere = false;  // a port of "all": its tile shows once its node has been there
 };
 
 // The large names of a line's tiles: a device path by the end of its last
 // part where the line's paths begin alike (by-path and by-id names share
 // long beginnings), any other name as it is.
 std::vector<std::string> tileNames(const std::vector<std::string>& ports);
+
+// How many columns a window's grid of n tiles has: as many as rows, or one more.
+int gridColumns(std::size_t tiles);
 
 class LineView final : public StationObserver {
  public:
@@ -91,6 +96,7 @@ class LineView final : public StationObserver {
 
   struct Update {
     std::vector<std::size_t> tiles;   // indexes of the tiles that changed
+    bool appeared = false;            // a tile is shown that was not: the grid is laid out anew
     bool rows = false;                // rows and totals changed
     std::vector<std::string> alarms;  // a device's line not in the record: said, and kept said
   };

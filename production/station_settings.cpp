@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 #include "production/line_setup.h"
 #include "production/station_words.h"
@@ -71,10 +72,30 @@ KeptSettings readKept(const KeptValues& kept) {
     if (const auto ms = parseDecimal(*kept.interval, 0, kMaxIntervalMs))
       s.intervalMs = static_cast<int>(*ms);
     else
-      s.problems[Setting::Interval] =
-          std::string(words::kKeptInterval) + quoted(*kept.interval) + std::string(words::kKeptIntervalWhy);
+      s.problems[Setting::Interval] = std::string(words::kKeptInterval) + quoted(*kept.interval) +
+                                      std::string(words::kKeptIntervalWhy) + std::to_string(kMaxIntervalMs) +
+                                      std::string(words::kMs) + std::string(words::kKeptIntervalEnd);
   }
   return s;
+}
+
+KeptSettings readKept(SettingsStore& store) {
+  return readKept({store.text("file"), store.list("ports"), store.text("reportFolder"), store.text("reportFile"),
+                   store.text("interval")});
+}
+
+void keep(SettingsStore& store, const KeptSettings& s) {
+  // Made whole without looking: the report file may not be there yet.
+  const auto whole = [](const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path p = path.empty() ? std::filesystem::path() : std::filesystem::absolute(path, ec);
+    return ec ? path : p.string();
+  };
+  store.set("file", s.file);
+  store.set("ports", s.ports);
+  store.set("reportFolder", whole(s.report.folder));
+  store.set("reportFile", whole(s.report.file));
+  store.set("interval", std::to_string(s.intervalMs));
 }
 
 Place keptWithin(Place kept, const Place& screen) {

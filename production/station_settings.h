@@ -39,14 +39,29 @@ struct KeptValues {
 };
 
 struct KeptSettings {
-  std::string file;
-  std::vector<std::string> ports;  // COMn names or device paths, each once; "all" as given
-  ReportPlace report;              // both empty: the window's default folder
+  std::string file{};
+  std::vector<std::string> ports{};  // COMn names or device paths, each once; "all" as given
+  ReportPlace report{};              // both empty: the window's default folder
   int intervalMs = kDefaultIntervalMs;
-  SettingProblems problems;  // what cannot be used, each with why; the value stands at its default
+  SettingProblems problems{};  // what cannot be used, each with why; the value stands at its default
 };
 
 KeptSettings readKept(const KeptValues& kept);
+
+// Where a window keeps its settings (a settings file, the registry), by
+// key, as text: nothing where a value is absent.
+class SettingsStore {
+ public:
+  virtual ~SettingsStore() = default;
+  virtual std::optional<std::string> text(const char* key) = 0;
+  virtual std::optional<std::vector<std::string>> list(const char* key) = 0;
+  virtual void set(const char* key, const std::string& text) = 0;
+  virtual void set(const char* key, const std::vector<std::string>& list) = 0;
+};
+KeptSettings readKept(SettingsStore& store);
+// Every value written back, its paths whole, so that they mean the same at
+// the next boot whatever folder the program starts in.
+void keep(SettingsStore& store, const KeptSettings& settings);
 
 // A window's place on the screen, in pixels.
 struct Place {

@@ -1,9 +1,6 @@
 #pragma once
 #include <string_view>
 
-#include "production/interval.h"
-#include "text/constant_text.h"
-
 // The station windows' own words, in UTF-8: the Qt window and the Win32 one
 // say the same things the same way. What a tile or a report row says is
 // made by the view of the line (line_view.h).
@@ -49,10 +46,8 @@ inline constexpr std::string_view kKeptReportWhy = " (нужен полный п
 inline constexpr std::string_view kKeptReportBoth =
     "В сохранённых настройках и папка отчётов, и файл отчёта; выберите отчёт заново";
 inline constexpr std::string_view kKeptInterval = "Сохранённый интервал не подходит: ";
-inline constexpr std::string_view kKeptIntervalFrom = " (нужно число от 0 до ";
-inline constexpr std::string_view kKeptIntervalEnd = " мс); задайте интервал заново";
-inline constexpr std::string_view kKeptIntervalWhy =
-    joinedText<kKeptIntervalFrom, decimalText<kMaxIntervalMs>, kKeptIntervalEnd>;
+inline constexpr std::string_view kKeptIntervalWhy = " (нужно число от 0 до ";  // the limit, kMs
+inline constexpr std::string_view kKeptIntervalEnd = "); задайте интервал заново";
 inline constexpr std::string_view kFixKept = "Сохранённые настройки не подходят: исправьте то, что отмечено красным";
 
 // Starting, running and stopping.
@@ -62,8 +57,7 @@ inline constexpr std::string_view kSettingsNotOurs =
     "Настройки в папке, которая не принадлежит пользователю, не используются и не сохраняются: ";
 inline constexpr std::string_view kStartWaits = "; запуск по --start ждёт настройки пользователя";
 inline constexpr std::string_view kSamePortTwice = "Одно устройство выбрано под двумя именами: ";
-inline constexpr std::string_view kBadIntervalFrom = "Интервал между блоками: от 0 до ";
-inline constexpr std::string_view kBadInterval = joinedText<kBadIntervalFrom, decimalText<kMaxIntervalMs>, kMs>;
+inline constexpr std::string_view kBadInterval = "Интервал между блоками: от 0 до ";  // the limit, kMs
 inline constexpr std::string_view kReportIsFirmware = "Файл отчёта — это файл программы: ";
 inline constexpr std::string_view kFolderNotMade = "Папка отчёта не создана: ";
 inline constexpr std::string_view kReportNotWritable = "Отчёт не может быть записан: ";

@@ -1,8 +1,16 @@
-// The settings a station window keeps from one run to the next, judged
-// without a window: what each kept value gives, and what cannot be used.
+// A station window's rules without a window: the settings it keeps from
+// one run to the next and what cannot be used, its command line over them,
+// and the control that starts, draws, stops and ends the line.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
+#include "production/station_command_line.h"
+#include "production/station_control.h"
 #include "production/station_settings.h"
+#include "serial/posix/serial_posix.h"
+#include "tests/support/fixtures.h"
 
 namespace isp::test {
 namespace {
@@ -70,6 +78,156 @@ TEST(StationSettings, APlaceOnTheScreen) {
     EXPECT_EQ((std::tuple{p.x, p.y, p.width, p.height}), (std::tuple{c.now.x, c.now.y, c.now.width, c.now.height}))
         << c.kept.x << "," << c.kept.y;
   }
+}
+
+// Both windows' command line over what was kept: a value given replaces
+// the kept one and its problem; a wrong one ends the program with 2 before
+// anything is touched, repeating what was given escaped.
+TEST(StationSettings, TheCommandLineOverWhatWasKept) {
+  using Args = std::vector<std::string>;
+  const struct {
+    Args args;
+    std::string after;  // the settings after it, or the status and a part of the words
+  } cases[] = {
+      {{}, "file=kept ports=COM7 folder=/srv file= ms=250 problems=3"},
+      {{"--file", "f", "--port", "5,/dev/ttyUSB0", "--start"},
+       "file=f ports=COM5,/dev/ttyUSB0 folder=/srv file= ms=250 problems=2 start whole"},
+      {{"--port=all", "--interval=0", "--report", "r.jsonl"},
+       "file=kept ports=all folder= file=r.jsonl ms=0 problems=0"},
+      {{"--interval", "60001"}, "2: isp-station: --interval takes milliseconds from 0 to 60000"},
+      {{"--port", "COM21"}, "2: isp-station: --port takes"},
+      {{"--port", "a\x1b]0;b"}, "2: isp-station: --port takes COM1 to COM20, 1 to 20, a device path"},
+      {{"--port", "\x1b[2J"}, "\\x1b[2J"},
+      {{"--file"}, "2: isp-station: --file needs a value"},
+      {{"--start=yes"}, "2: isp-station: --start takes no value"},
+      {{"--all"}, "2: isp-station: unknown option --all\n\nisp-station [--file FILE]"},
+      {{"--help"}, "0: Станция программирования"},
+      {{"--help"}, "--interval MS  мс между блоками, 0-60000 (по умолчанию 250)"},
+  };
+  for (const auto& c : cases) {
+    production::KeptSettings s{.file = "kept", .ports = {"COM7"}, .report = {.folder = "/srv"}};
+    s.problems = {{Setting::Ports, "p"}, {Setting::Report, "r"}, {Setting::Interval, "i"}};
+    Args args{"isp-station"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const production::StationCommandLine line = production::readStationCommandLine(args, s);
+    std::string ports;
+    for (const std::string& p : s.ports) ports += (ports.empty() ? "" : ",") + p;
+    const std::string got = line.exit ? std::to_string(*line.exit) + ": " + line.message
+                                      : "file=" + s.file + " ports=" + ports + " folder=" + s.report.folder +
+                                            " file=" + s.report.file + " ms=" + std::to_string(s.intervalMs) +
+                                            " problems=" + std::to_string(s.problems.size()) +
+                                            (line.start ? " start" : "") + (line.wholeSetUp ? " whole" : "");
+    EXPECT_NE(got.find(c.after), std::string::npos) << got;
+    EXPECT_EQ(got.find('\x1b'), std::string::npos) << got;
+  }
+}
+
+// What a window keeps is what it reads at the next run, its paths whole.
+TEST(StationSettings, KeptAndReadBack) {
+  struct Map final : production::SettingsStore {
+    std::map<std::string, std::vector<std::string>> values;
+    std::optional<std::string> text(const char* k) override {
+      return values.count(k) ? std::optional(values[k].at(0)) : std::nullopt;
+    }
+    std::optional<std::vector<std::string>> list(const char* k) override {
+      return values.count(k) ? std::optional(values[k]) : std::nullopt;
+    }
+    void set(const char* k, const std::string& t) override { values[k] = {t}; }
+    void set(const char* k, const std::vector<std::string>& l) override { values[k] = l; }
+  } store;
+  EXPECT_EQ(production::readKept(store).intervalMs, 250);  // a first run
+  production::keep(
+      store, {.file = "/fw.isp", .ports = {"COM5", "/dev/ttyUSB0"}, .report = {.file = "r.jsonl"}, .intervalMs = 40});
+  const production::KeptSettings back = production::readKept(store);
+  EXPECT_EQ(back.file, "/fw.isp");
+  EXPECT_EQ(back.ports, (std::vector<std::string>{"COM5", "/dev/ttyUSB0"}));
+  EXPECT_EQ(back.report.file, (std::filesystem::current_path() / "r.jsonl").string());
+  EXPECT_EQ(back.intervalMs, 40);
+  EXPECT_TRUE(back.problems.empty()) << production::problemWords(back.problems);
+}
+
+// What the control tells its window, as the window would draw it.
+class Screen final : public production::StationScreen {
+ public:
+  std::vector<std::string> told;
+  std::atomic<bool> lineEnded = false;
+  void showStatus(const std::string& w, bool alarm) override { told.push_back((alarm ? "alarm " : "status ") + w); }
+  void showFirmware(const std::string&, const std::string&, bool) override {}
+  void showReport(const std::string&) override {}
+  void showKept(const std::string& p) override { told.push_back("kept " + p); }
+  void showPorts(const std::vector<production::PortRow>&) override {}
+  void showFileChanged(const std::string&) override {}
+  void showRunning(bool on) override { told.push_back(on ? "running" : "set-up"); }
+  void showStopping() override {}
+  void showNews(const production::LineView::Update&, const production::LineView&) override { told.push_back("news"); }
+  void showTotals(const std::string&) override {}
+  void drawIn(milliseconds wait) override { told.push_back("draw in " + std::to_string(wait.count())); }
+  void end(int status) override { told.push_back("end " + std::to_string(status)); }
+  void wake() override {}
+  void ended() override { lineEnded = true; }
+  bool saw(const std::string& part) const {
+    return std::any_of(told.begin(), told.end(), [&](const std::string& t) { return t.find(part) != t.npos; });
+  }
+};
+
+class FakeClock final : public MonotonicClock {
+ public:
+  TimePoint now() override { return now_; }
+  TimePoint now_{};
+};
+
+// A kept value that cannot be used holds the line until it is changed; a
+// line's news is drawn at most once a frame; the window goes with the
+// status it was asked for, once the line has ended.
+TEST(StationControl, StartDrawAndEnd) {
+  TempDir dir;
+  FakeClock clock;
+  Screen screen;
+  production::KeptSettings kept{.file = dir.write("fw.isp", sampleImage()),
+                                .ports = {(dir.path() / "ttyNone").string()},
+                                .report = {.file = (dir.path() / "r.jsonl").string()},
+                                .problems = {{Setting::Interval, "kept interval"}}};
+  production::StationControl control(screen, kept, {.clock = &clock});
+  EXPECT_FALSE(control.start());
+  EXPECT_TRUE(screen.saw("alarm Сохранённые настройки не подходят"));
+  control.typeInterval("250");  // as the field already shows: no change
+  control.typeInterval("6000x");
+  EXPECT_TRUE(screen.saw("kept Интервал между блоками: от 0 до 60000 мс"));
+  control.typeInterval("0");
+  ASSERT_TRUE(control.start()) << screen.told.back();
+  control.woken();
+  EXPECT_EQ(screen.told.back(), "draw in 40");
+  clock.now_ += milliseconds(40);
+  control.woken();
+  EXPECT_EQ(screen.told.back(), "news");
+  control.stopAndQuit(143);
+  for (int i = 0; i < 500 && !screen.lineEnded; ++i) std::this_thread::sleep_for(milliseconds(10));
+  control.ended();
+  EXPECT_FALSE(control.running());
+  EXPECT_EQ(screen.told.back(), "end 143");
+  EXPECT_TRUE(screen.saw("status Станция остановлена"));
+  control.close();  // no line runs: the window goes at once
+  EXPECT_EQ(screen.told.back(), "end 143");
+}
+
+// "all" is every port there is, and each that appears while the set-up
+// shows, until the operator makes a choice of their own; it is kept as "all".
+TEST(StationControl, AllIsAlsoThePortsThatAppearLater) {
+  TempDir dir;
+  FakeClock clock;
+  Screen screen;
+  const std::string nine = (dir.path() / "ttyNine").string();
+  production::StationControl control(
+      screen, {.ports = {"all"}},
+      {.platform = [&] { return std::make_unique<PosixSerialPlatform>(PortMap().set(9, nine)); }, .clock = &clock});
+  EXPECT_TRUE(control.settings().ports.empty());
+  dir.write("ttyNine", {});
+  clock.now_ += production::kPortsPeriod;
+  control.tick();
+  EXPECT_EQ(control.settings().ports, std::vector<std::string>{"COM9"});
+  EXPECT_EQ(control.kept().ports, std::vector<std::string>{"all"});
+  control.choosePort("COM9", false);
+  EXPECT_TRUE(control.kept().ports.empty());
 }
 
 }  // namespace

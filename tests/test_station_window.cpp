@@ -34,8 +34,10 @@ TEST(StationWindow, ALineOfPorts) {
   const auto image = sampleImage();
   const auto at = [&](const char* name) { return (dir.path() / name).string(); };
   const auto path = [&](const char* name) { return QString::fromStdString(at(name)); };
-  station::StationWindow window(
-      {QString::fromStdString(dir.write("fw.isp", image)), {path("A"), path("D"), path("E")}, path("made.jsonl"), 0});
+  station::StationWindow window({.file = dir.write("fw.isp", image),
+                                 .ports = {at("A"), at("D"), at("E")},
+                                 .report = {.file = at("made.jsonl")},
+                                 .intervalMs = 0});
   window.show();
   ASSERT_TRUE(window.start());
   const auto heard = [&](const char* name) {
@@ -113,12 +115,14 @@ void expectWhole(const QList<QLabel*>& labels) {
 // narrowest window.
 TEST(StationWindow, SixteenPortsFitOnAScreen) {
   TempDir dir;
-  QStringList ports;
+  std::vector<std::string> ports;
   for (int i = 1; i <= 16; ++i)
-    ports << QString::fromStdString(
+    ports.push_back(
         (dir.path() / "serial/by-path" / ("pci-0000:00:14.0-usb-0:1." + std::to_string(i) + ":1.0-port0")).string());
-  station::StationWindow window(
-      {QString::fromStdString(dir.write("fw.isp", sampleImage())), ports, QString::fromStdString(dir.path() / "r"), 0});
+  station::StationWindow window({.file = dir.write("fw.isp", sampleImage()),
+                                 .ports = ports,
+                                 .report = {.file = (dir.path() / "r").string()},
+                                 .intervalMs = 0});
   ASSERT_EQ(window.screen()->size(), QSize(1280, 1024));
   window.placeOnScreen({});
   window.show();
@@ -158,11 +162,10 @@ TEST(StationWindow, APortAndAFileAsTheyAreNow) {
   const auto at = [&](const char* name) { return (dir.path() / name).string(); };
   const std::string firmware = dir.write("fw.isp", sampleImage());
   station::StationWindow window(
-      {QString::fromStdString(firmware), {QStringLiteral("9")}, QString::fromStdString(at("made.jsonl")), 0, [&] {
-         return std::make_unique<PosixSerialPlatform>(PortMap().set(9, at("ttyNine")));
-       }});
+      {.file = firmware, .ports = {"9"}, .report = {.file = at("made.jsonl")}, .intervalMs = 0},
+      {.platform = [&] { return std::make_unique<PosixSerialPlatform>(PortMap().set(9, at("ttyNine"))); }});
   window.show();
-  EXPECT_EQ(window.settings().ports, QStringList{QStringLiteral("COM9")});
+  EXPECT_EQ(window.control().settings().ports, std::vector<std::string>{"COM9"});
   ASSERT_TRUE(window.start());
   const auto* tile = window.findChild<station::PortTile*>(QStringLiteral("COM9"));
   ASSERT_TRUE(tile);

@@ -65,10 +65,10 @@ int main(int argc, char** argv) {
   const std::filesystem::path line = firmware + ".line";
   std::filesystem::create_directories(line);
   const auto at = [&](int i) { return (line / ("ttyUSB" + std::to_string(i))).string(); };
-  QStringList ports;
-  for (int i = 0; i < 16; ++i) ports << QString::fromStdString(at(i));
+  std::vector<std::string> ports;
+  for (int i = 0; i < 16; ++i) ports.push_back(at(i));
   isp::station::StationWindow station(
-      {QString::fromStdString(firmware), ports, QString::fromStdString((line / "report.jsonl").string()), 0});
+      {.file = firmware, .ports = ports, .report = {.file = (line / "report.jsonl").string()}, .intervalMs = 0});
   station.resize(1280, 1024);
   station.show();
   ok = QTest::qWaitForWindowExposed(&station) && station.start() && ok;
@@ -93,15 +93,15 @@ int main(int argc, char** argv) {
 
   // A line of 16 ports named by their USB paths, none plugged in, the
   // window placed as at its first start on the screen it is given.
-  QStringList byPath;
+  std::vector<std::string> byPath;
   for (int n = 1; n <= 16; ++n)
-    byPath << QStringLiteral("/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.%1:1.0-port0").arg(n);
+    byPath.push_back("/dev/serial/by-path/pci-0000:00:14.0-usb-0:1." + std::to_string(n) + ":1.0-port0");
   isp::station::StationWindow waiting(
-      {QString::fromStdString(firmware), byPath, QString::fromStdString((line / "waiting.jsonl").string()), 0});
+      {.file = firmware, .ports = byPath, .report = {.file = (line / "waiting.jsonl").string()}, .intervalMs = 0});
   waiting.placeOnScreen({});
   waiting.show();
   ok = QTest::qWaitForWindowExposed(&waiting) && waiting.start() && ok;
-  const auto* last = waiting.findChild<isp::station::PortTile*>(byPath.back());
+  const auto* last = waiting.findChild<isp::station::PortTile*>(QString::fromStdString(byPath.back()));
   ok = QTest::qWaitFor([&] { return last && last->stateText() == QStringLiteral("нет адаптера"); }, 10000) && ok;
   QTest::qWait(100);  // the tiles' layouts settle
   ok = waiting.grab().save(dir + QStringLiteral("/station-16-by-path.png")) && ok;

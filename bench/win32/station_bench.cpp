@@ -46,7 +46,8 @@ void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
 int wmain(int argc, wchar_t** argv) {
   if (argc != 4) return 2;
   const std::string report = isp::toUtf8(argv[2]);
-  isp::win32::StationSettings s{isp::toUtf8(argv[1]), {}, report, _wtoi(argv[3])};
+  isp::production::KeptSettings s{
+      .file = isp::toUtf8(argv[1]), .report = {.file = report}, .intervalMs = _wtoi(argv[3])};
   for (int n = 5; n <= 20; ++n) s.ports.push_back("COM" + std::to_string(n));
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_UPDOWN_CLASS | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
@@ -57,7 +58,7 @@ int wmain(int argc, wchar_t** argv) {
   {
     isp::win32::StationWindow window(s);
     ShowWindow(window.window(), SW_SHOW);
-    if (!window.start()) return 1;
+    if (!window.control().start()) return 1;
     const double start = nowMs();
     g_start = start;
     g_due = start + 10;
@@ -79,7 +80,7 @@ int wmain(int argc, wchar_t** argv) {
         "99th percentile %.1f ms, median %.1f ms (%zu ticks)\n",
         s.intervalMs, seconds, lines() >= 16 ? "all 16 done" : "still programming", g_late.back(),
         g_late[g_late.size() * 99 / 100], g_late[g_late.size() / 2], g_late.size());
-    window.stopNow();
+    window.control().stopNow();
   }
   CoUninitialize();
   return 0;

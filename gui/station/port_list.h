@@ -1,38 +1,21 @@
 #pragma once
 #include <QListWidget>
-#include <QStringList>
 #include <functional>
-#include <memory>
+#include <string>
+#include <vector>
 
-#include "serial/serial_port.h"
+#include "production/station_control.h"
 
 namespace isp::station {
 
-// A port's name as the station shows and keeps it: "COM5" for "5" or
-// "com5", a device path as it is; empty for a name that is neither.
-QString portName(const QString& given);
-
-// The set-up's ports: every port the system has now, looked at without
-// opening any, and every port chosen whether or not its adapter is there
-// (a line plugs its adapters in after the computer starts). Refreshed as
-// adapters come and go; what the user chose stays chosen.
+// The set-up's ports as the station's control lists them: a tick for each
+// chosen one. Redrawn only when the list changed; the user's place stays.
 class PortList final : public QListWidget {
   Q_OBJECT
  public:
-  // chosen: port names, or "all" for every port there is now.
-  // comPorts: the system's COM1 to COM20.
-  PortList(const QStringList& chosen, std::function<std::unique_ptr<SerialPlatform>()> comPorts,
-           QWidget* parent = nullptr);
-  // The chosen ports in the list's order.
-  QStringList chosen() const;
-  // What the list knows of where a port is: its node and its adapter.
-  QString whereOf(const QString& name) const;
-  void refresh();
-
- private:
-  std::function<std::unique_ptr<SerialPlatform>()> comPorts_;
-  QStringList chosen_;
-  QStringList paths_;  // device paths given: listed, chosen or not
+  explicit PortList(QWidget* parent = nullptr);
+  void show(const std::vector<production::PortRow>& rows);
+  std::function<void(const std::string& name, bool chosen)> onChosen;
 };
 
 }  // namespace isp::station

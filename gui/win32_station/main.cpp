@@ -7,10 +7,11 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include "gui/win32_station/command_line.h"
 #include "gui/win32_station/resource.h"
+#include "gui/win32_station/station_settings.h"
 #include "gui/win32_station/station_window.h"
 #include "production/os.h"
+#include "production/station_command_line.h"
 #include "production/station_words.h"
 #include "production/stop_signal.h"
 #include "text/utf16.h"
@@ -31,9 +32,8 @@ std::vector<std::string> arguments() {
 void tell(const std::string& words, bool error) {
   HANDLE out = GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
   DWORD written = 0;
-  const std::string line = words + "\n";
   if (out && out != INVALID_HANDLE_VALUE &&
-      WriteFile(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
+      WriteFile(out, words.data(), static_cast<DWORD>(words.size()), &written, nullptr))
     return;
   MessageBoxW(nullptr, isp::toUtf16(words).c_str(), isp::toUtf16(isp::production::words::kTitle).c_str(),
               error ? MB_ICONERROR : MB_ICONINFORMATION);
@@ -44,8 +44,8 @@ void tell(const std::string& words, bool error) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   // Before any thread starts: a console's close or the user's log-off is a Stop.
   const std::stop_token outside = isp::production::installStopHandlers();
-  isp::win32::StationSettings settings = isp::win32::rememberedSettings();
-  const isp::win32::CommandLine line = isp::win32::readCommandLine(arguments(), settings);
+  isp::production::KeptSettings settings = isp::win32::rememberedSettings();
+  const isp::production::StationCommandLine line = isp::production::readStationCommandLine(arguments(), settings);
   if (line.exit) {
     tell(line.message, *line.exit != 0);
     return *line.exit;
@@ -57,7 +57,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   int status = 0;
   {
-    isp::win32::StationWindow window(settings);
+    isp::win32::StationWindow window(std::move(settings));
     HWND hwnd = window.window();
     const std::stop_callback onStop(
         outside, [hwnd] { PostMessageW(hwnd, isp::win32::kStopAsked, isp::production::signalExitStatus(), 0); });

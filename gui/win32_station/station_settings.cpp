@@ -4,8 +4,6 @@
 
 #include <shlobj.h>
 
-#include <filesystem>
-
 #include "serial/win32/serial_win32.h"
 #include "text/utf16.h"
 
@@ -28,28 +26,60 @@ std::optional<std::string> readString(HKEY key, const wchar_t* name, DWORD type 
   return toUtf8(text);
 }
 
-LSTATUS writeString(HKEY key, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) {
-  return RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-}
-
-// A value as text, whatever its type: a number in decimal; nothing when it
-// is missing, an empty text when it holds no text.
-std::optional<std::string> keptText(HKEY key, const wchar_t* name) {
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return std::nullopt;
-  if (type == REG_DWORD) {
-    DWORD value = 0;
-    size = sizeof value;
-    RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    return std::to_string(value);
+// The key's values: a number kept as REG_DWORD (as earlier versions did)
+// read as decimal text, a list as REG_MULTI_SZ, one item a string.
+class Registry final : public production::SettingsStore {
+ public:
+  // Opened to read, it is not made: a first run leaves the registry as it was.
+  explicit Registry(REGSAM access) {
+    const LSTATUS st = access == KEY_READ
+                           ? RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, access, &key_)
+                           : RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, access, nullptr, &key_, nullptr);
+    if (st != ERROR_SUCCESS) key_ = nullptr;
   }
-  return readString(key, name, REG_SZ).value_or("");
-}
+  ~Registry() override {
+    if (key_) RegCloseKey(key_);
+  }
+  Registry(const Registry&) = delete;
+  Registry& operator=(const Registry&) = delete;
+  LSTATUS status() const { return key_ ? status_ : ERROR_ACCESS_DENIED; }
 
-std::wstring wholePath(const std::string& path) {
-  return path.empty() ? std::wstring() : std::filesystem::absolute(toUtf16(path)).wstring();
-}
+  std::optional<std::string> text(const char* name) override {
+    DWORD type = 0, value = 0, size = sizeof value;
+    const std::wstring n = toUtf16(name);
+    if (RegQueryValueExW(key_, n.c_str(), nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) return std::nullopt;
+    if (type == REG_DWORD &&
+        RegQueryValueExW(key_, n.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS)
+      return std::to_string(value);
+    return readString(key_, n.c_str(), REG_SZ).value_or("");
+  }
+  std::optional<std::vector<std::string>> list(const char* name) override {
+    const auto all = readString(key_, toUtf16(name).c_str(), REG_MULTI_SZ);
+    if (!all) return std::nullopt;
+    std::vector<std::string> items;
+    for (std::size_t at = 0; at < all->size();) {
+      const std::size_t end = std::min(all->find('\0', at), all->size());
+      items.push_back(all->substr(at, end - at));
+      at = end + 1;
+    }
+    return items;
+  }
+  void set(const char* name, const std::string& text) override { write(name, toUtf16(text), REG_SZ); }
+  void set(const char* name, const std::vector<std::string>& list) override {
+    std::wstring items;
+    for (const std::string& item : list) items += toUtf16(item) + L'\0';
+    write(name, items, REG_MULTI_SZ);
+  }
+
+ private:
+  void write(const char* name, const std::wstring& text, DWORD type) {
+    const LSTATUS st = RegSetValueExW(key_, toUtf16(name).c_str(), 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                                      static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    if (st != ERROR_SUCCESS) status_ = st;
+  }
+  HKEY key_ = nullptr;
+  LSTATUS status_ = ERROR_SUCCESS;
+};
 
 }  // namespace
 
@@ -61,42 +91,15 @@ std::string defaultReportFolder() {
   return toUtf8(base + L"\\isp-programmer\\reports");
 }
 
-StationSettings rememberedSettings() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
-  production::KeptValues kept{.file = keptText(key, L"file"),
-                              .reportFolder = keptText(key, L"reportFolder"),
-                              .reportFile = keptText(key, L"reportFile"),
-                              .interval = keptText(key, L"interval")};
-  // Ports as REG_MULTI_SZ: one name a string.
-  if (const auto ports = readString(key, L"ports", REG_MULTI_SZ)) {
-    kept.ports.emplace();
-    for (std::size_t at = 0; at < ports->size();) {
-      const std::size_t end = std::min(ports->find('\0', at), ports->size());
-      kept.ports->push_back(ports->substr(at, end - at));
-      at = end + 1;
-    }
-  }
-  RegCloseKey(key);
-  const production::KeptSettings k = production::readKept(kept);
-  return {k.file, k.ports, k.report.file, k.intervalMs, k.report.folder, k.problems};
+production::KeptSettings rememberedSettings() {
+  Registry key(KEY_READ);
+  return key.status() == ERROR_SUCCESS ? production::readKept(key) : production::KeptSettings{};
 }
 
-std::string remember(const StationSettings& s) {
-  HKEY key = nullptr;
-  LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
-  if (status != ERROR_SUCCESS) return systemMessage(static_cast<DWORD>(status));
-  std::wstring ports;
-  for (const std::string& p : s.ports) ports += toUtf16(p) + L'\0';
-  const DWORD interval = static_cast<DWORD>(s.intervalMs);
-  for (LSTATUS st :
-       {writeString(key, L"file", toUtf16(s.file)), writeString(key, L"ports", ports, REG_MULTI_SZ),
-        writeString(key, L"reportFolder", wholePath(s.report.empty() ? s.reportFolder : std::string())),
-        writeString(key, L"reportFile", wholePath(s.report)),
-        RegSetValueExW(key, L"interval", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&interval), sizeof interval)})
-    if (st != ERROR_SUCCESS) status = st;
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS ? std::string() : systemMessage(static_cast<DWORD>(status));
+std::string remember(const production::KeptSettings& settings) {
+  Registry key(KEY_READ | KEY_WRITE);
+  if (key.status() == ERROR_SUCCESS) production::keep(key, settings);
+  return key.status() == ERROR_SUCCESS ? std::string() : systemMessage(static_cast<DWORD>(key.status()));
 }
 
 std::optional<WINDOWPLACEMENT> rememberedPlacement() {

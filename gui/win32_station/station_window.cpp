@@ -3,10 +3,12 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "gui/win32_common/file_dialog.h"
 #include "gui/win32_station/resource.h"
+#include "gui/win32_station/station_settings.h"
 #include "production/station_words.h"
 #include "text/utf16.h"
 
@@ -25,7 +27,7 @@ HFONT scaled(const LOGFONTW& base, double times, bool bold) {
 
 }  // namespace
 
-StationWindow::StationWindow(const StationSettings& settings) {
+StationWindow::StationWindow(production::KeptSettings settings) {
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
   SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
@@ -44,7 +46,14 @@ StationWindow::StationWindow(const StationSettings& settings) {
   RegisterClassExW(&c);
   CreateWindowExW(0, kClass, toUtf16(w::kTitle).c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, c.hInstance, this);
-  create(settings);
+  create(settings.intervalMs);
+  control_ = std::make_unique<production::StationControl>(
+      static_cast<production::StationScreen&>(*this), std::move(settings),
+      production::StationControlOptions{.defaultReportFolder = defaultReportFolder()});
+  // The next run's; a registry that refuses costs only that.
+  control_->onStarted = [](const production::KeptSettings& now) { remember(now); };
+  SetTimer(hwnd_, kClock, 1000, nullptr);
+  layout();
 }
 
 void StationWindow::showPlaced(int show) {
@@ -70,7 +79,7 @@ void StationWindow::showPlaced(int show) {
 }
 
 StationWindow::~StationWindow() {
-  stopNow();
+  if (control_) control_->stopNow();
   if (hwnd_) DestroyWindow(hwnd_);
   for (HFONT f : {font_, big_, bigger_}) DeleteObject(f);
 }
@@ -82,7 +91,7 @@ HWND StationWindow::control(const wchar_t* cls, const std::string& text, DWORD s
   return c;
 }
 
-void StationWindow::create(const StationSettings& s) {
+void StationWindow::create(int intervalMs) {
   constexpr DWORD tab = WS_TABSTOP, label = SS_LEFT | SS_NOPREFIX;
   // Each label comes just before its field, so that a screen reader names the field by it.
   setup_ = {
@@ -97,18 +106,15 @@ void StationWindow::create(const StationSettings& s) {
       control(L"Edit", {}, tab | WS_BORDER | ES_AUTOHSCROLL, IDC_REPORT),
       control(L"Button", std::string(w::kChooseFolder), tab | BS_PUSHBUTTON, IDC_CHOOSE_FOLDER),
       control(L"Static", std::string(w::kIntervalName), label, IDC_LABEL + 3),
-      control(L"Edit", std::to_string(s.intervalMs), tab | WS_BORDER | ES_NUMBER, IDC_INTERVAL),
+      control(L"Edit", std::to_string(intervalMs), tab | WS_BORDER | ES_NUMBER, IDC_INTERVAL),
       control(UPDOWN_CLASSW, {}, UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS | UDS_AUTOBUDDY,
               IDC_INTERVAL_SPIN),
       control(L"Static", std::string(w::kMs), label, IDC_LABEL + 4),
       control(L"Static", {}, label, IDC_KEPT),
   };
-  if (s.report.empty()) reportFolder_ = s.reportFolder.empty() ? defaultReportFolder() : s.reportFolder;
-  SetDlgItemTextW(hwnd_, IDC_REPORT,
-                  toUtf16(reportFolder_.empty() ? s.report : production::dayFileIn(reportFolder_)).c_str());
   SendDlgItemMessageW(hwnd_, IDC_INTERVAL_SPIN, UDM_SETRANGE32, 0, production::kMaxIntervalMs);
-  SendDlgItemMessageW(hwnd_, IDC_INTERVAL_SPIN, UDM_SETPOS32, 0, s.intervalMs);
-  ports_ = std::make_unique<PortList>(GetDlgItem(hwnd_, IDC_PORTS), s.ports);
+  SendDlgItemMessageW(hwnd_, IDC_INTERVAL_SPIN, UDM_SETPOS32, 0, intervalMs);
+  ports_ = std::make_unique<PortList>(GetDlgItem(hwnd_, IDC_PORTS));
   control(L"Button", std::string(w::kStart), tab | BS_PUSHBUTTON, IDC_START);
   control(L"Button", std::string(w::kStop), tab | BS_PUSHBUTTON | WS_DISABLED, IDC_STOP);
   control(L"Static", {}, label, IDC_STATUS);
@@ -127,12 +133,6 @@ void StationWindow::create(const StationSettings& s) {
     column.pszText = heading.data();
     ListView_InsertColumn(rows, i, &column);
   }
-  if (!s.file.empty()) loadImage(s.file);
-  problems_ = s.problems;
-  showKept();
-  showTotals();
-  SetTimer(hwnd_, kRefresh, 2000, nullptr);  // adapters come and go while the line is set up
-  layout();
 }
 
 int StationWindow::layoutSetup(int y, int width) {
@@ -160,7 +160,7 @@ int StationWindow::layoutSetup(int y, int width) {
                       0);
   place(IDC_LABEL + 4, fieldX + h * 6 + 4, y + 4, h * 3, h);
   y += row + 10;
-  if (problems_.empty()) return y;
+  if (!kept_) return y;
   const int keptH = textHeight(hwnd_, font_, text(IDC_KEPT), width - fieldX - kMargin);
   place(IDC_KEPT, fieldX, y, width - fieldX - kMargin, keptH);
   return y + keptH + 10;
@@ -195,17 +195,24 @@ void StationWindow::layout() {
   layoutTiles({kMargin, y, width - kMargin, totalsTop - 8});
 }
 
-// An even grid: as many columns as rows, or one more.
+// The tiles shown, in an even grid.
 void StationWindow::layoutTiles(const RECT& area) {
-  const int n = static_cast<int>(tiles_.size());
+  if (!control_ || !control_->view()) return;
+  const auto& views = control_->view()->tiles();
+  const int n = static_cast<int>(std::count_if(views.begin(), views.end(), [](const auto& t) { return t.shown; }));
   if (n == 0) return;
-  const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(n))));
+  const int columns = production::gridColumns(static_cast<std::size_t>(n));
   const int rows = (n + columns - 1) / columns, gap = 8;
   const int w = (area.right - area.left - gap * (columns - 1)) / columns;
   const int h = (area.bottom - area.top - gap * (rows - 1)) / rows;
-  for (int i = 0; i < n; ++i)
-    MoveWindow(tiles_[static_cast<std::size_t>(i)]->window(), area.left + i % columns * (w + gap),
-               area.top + i / columns * (h + gap), w, std::max(h, 0), TRUE);
+  int i = 0;
+  for (std::size_t t = 0; t < tiles_.size(); ++t) {
+    ShowWindow(tiles_[t]->window(), views[t].shown ? SW_SHOWNA : SW_HIDE);
+    if (!views[t].shown) continue;
+    MoveWindow(tiles_[t]->window(), area.left + i % columns * (w + gap), area.top + i / columns * (h + gap), w,
+               std::max(h, 0), TRUE);
+    ++i;
+  }
 }
 
 LRESULT CALLBACK StationWindow::procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -235,21 +242,21 @@ LRESULT StationWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_COMMAND: command(LOWORD(wParam), HIWORD(wParam)); return 0;
     case WM_TIMER:
-      if (wParam == kClock) showTotals(), checkFile();
-      if (wParam == kRefresh) ports_->refresh();
-      if (wParam == kFrame) KillTimer(hwnd_, kFrame), showChanges();
+      if (wParam == kClock) control_->tick();
+      if (wParam == kFrame) KillTimer(hwnd_, kFrame), control_->draw();
       return 0;
     case WM_NOTIFY: {
       const auto* n = reinterpret_cast<const NMHDR*>(lParam);
-      if (n->idFrom == IDC_PORTS && n->code == LVN_ITEMCHANGED && ports_)
-        if (ports_->changed(*reinterpret_cast<const NMLISTVIEW*>(n))) corrected(production::Setting::Ports);
+      if (n->idFrom == IDC_PORTS && n->code == LVN_ITEMCHANGED && control_)
+        if (const auto port = ports_->changed(*reinterpret_cast<const NMLISTVIEW*>(n)))
+          control_->choosePort(port->first, port->second);
       if (n->idFrom == IDC_ROWS && n->code == NM_CUSTOMDRAW) {
         auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(lParam);
         if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
         // A device whose line the record does not hold is marked.
         const std::size_t r = draw->nmcd.dwItemSpec;
-        if (run_ && r < run_->view().rows().size() && run_->view().rows()[r].notRecorded)
-          draw->clrTextBk = RGB(0xf5, 0xb3, 0xb3);
+        const production::LineView* view = control_ ? control_->view() : nullptr;
+        if (view && r < view->rows().size() && view->rows()[r].notRecorded) draw->clrTextBk = RGB(0xf5, 0xb3, 0xb3);
         return CDRF_DODEFAULT;
       }
       return 0;
@@ -263,22 +270,22 @@ LRESULT StationWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       SetBkColor(dc, GetSysColor(id == IDC_FILE ? COLOR_WINDOW : COLOR_BTNFACE));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(id == IDC_FILE ? COLOR_WINDOW : COLOR_BTNFACE));
     }
-    case kViewChanged: viewChanged(); return 0;
-    case kLineEnded: ended(); return 0;
-    case kStopAsked: stopAndQuit(static_cast<int>(wParam)); return 0;
+    case kViewChanged: control_->woken(); return 0;
+    case kLineEnded: control_->ended(); return 0;
+    case kStopAsked: control_->stopAndQuit(static_cast<int>(wParam)); return 0;
     case WM_CLOSE: close(); return 0;
     // The session ends: a Stop, every report line written before the
     // system may end the process.
     case WM_QUERYENDSESSION: return TRUE;
     case WM_ENDSESSION:
-      if (wParam) stopNow();
+      if (wParam) control_->stopNow();
       return 0;
     case WM_DESTROY: {
-      stopNow();
+      control_->stopNow();
       WINDOWPLACEMENT p{};
       p.length = sizeof p;
       if (GetWindowPlacement(hwnd_, &p)) rememberPlacement(p);
-      PostQuitMessage(exitStatus());
+      PostQuitMessage(exitStatus_);
       return 0;
     }
     default: return DefWindowProcW(hwnd_, message, wParam, lParam);
@@ -286,28 +293,19 @@ LRESULT StationWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void StationWindow::command(int id, int code) {
-  // A kept value that cannot be used stands until the operator changes it.
-  // The fields show the day's file and the default interval until then.
-  if (code == EN_CHANGE && id == IDC_REPORT && text(IDC_REPORT) != production::dayFileIn(reportFolder_)) {
-    reportFolder_.clear();  // a file the user names
-    corrected(production::Setting::Report);
-  }
-  if (code == EN_CHANGE && id == IDC_INTERVAL && text(IDC_INTERVAL) != std::to_string(production::kDefaultIntervalMs))
-    corrected(production::Setting::Interval);
+  if (!control_) return;  // the fields set while they are made
+  if (code == EN_CHANGE && id == IDC_REPORT) control_->typeReport(text(IDC_REPORT));
+  if (code == EN_CHANGE && id == IDC_INTERVAL) control_->typeInterval(text(IDC_INTERVAL));
   // Buttons say BN_CLICKED (0); the keys F5 and Shift+F5 come as accelerators (1).
   if (code != BN_CLICKED && code != 1) return;
   switch (id) {
-    case IDC_START: start(); break;
-    case IDC_STOP: stop(); break;
+    case IDC_START: control_->start(); break;
+    case IDC_STOP: control_->stop(); break;
     case IDC_CHOOSE_FILE:
-      if (const auto path = chooseFirmwareFile(hwnd_)) loadImage(*path);
+      if (const auto path = chooseFirmwareFile(hwnd_)) control_->chooseFile(*path);
       break;
     case IDC_CHOOSE_FOLDER:
-      if (const auto folder = chooseFolder(hwnd_, std::string(w::kReportFolder))) {
-        reportFolder_ = *folder;
-        SetDlgItemTextW(hwnd_, IDC_REPORT, toUtf16(production::dayFileIn(*folder)).c_str());
-        corrected(production::Setting::Report);
-      }
+      if (const auto folder = chooseFolder(hwnd_, std::string(w::kReportFolder))) control_->chooseReportFolder(*folder);
       break;
     default: break;
   }
@@ -320,21 +318,26 @@ std::string StationWindow::text(int id) const {
   return toUtf8(t);
 }
 
-void StationWindow::say(const std::string& words, bool alarm) {
+void StationWindow::showStatus(const std::string& words, bool alarm) {
   alarm_ = alarm;
   SetDlgItemTextW(hwnd_, IDC_STATUS, toUtf16(words).c_str());
 }
 
-void StationWindow::refuse(const std::string& why) { say(why, true); }
-
-void StationWindow::corrected(production::Setting setting) {
-  if (problems_.erase(setting)) showKept();
+void StationWindow::showFirmware(const std::string& path, const std::string& facts, bool alarm) {
+  SetDlgItemTextW(hwnd_, IDC_FILE, toUtf16(path).c_str());
+  factsAlarm_ = alarm;
+  SetDlgItemTextW(hwnd_, IDC_FILE_FACTS, toUtf16(facts).c_str());
 }
 
-void StationWindow::showKept() {
-  SetDlgItemTextW(hwnd_, IDC_KEPT, toUtf16(production::problemWords(problems_)).c_str());
-  ShowWindow(GetDlgItem(hwnd_, IDC_KEPT), problems_.empty() || running() ? SW_HIDE : SW_SHOWNA);
+void StationWindow::showReport(const std::string& path) { SetDlgItemTextW(hwnd_, IDC_REPORT, toUtf16(path).c_str()); }
+
+void StationWindow::showKept(const std::string& problems) {
+  kept_ = !problems.empty();
+  SetDlgItemTextW(hwnd_, IDC_KEPT, toUtf16(problems).c_str());
+  ShowWindow(GetDlgItem(hwnd_, IDC_KEPT), !kept_ || running() ? SW_HIDE : SW_SHOWNA);
   layout();
 }
+
+void StationWindow::showPorts(const std::vector<production::PortRow>& rows) { ports_->show(rows); }
 
 }  // namespace isp::win32
