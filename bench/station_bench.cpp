@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "gui/station/station_window.h"
+#include "production/interval.h"
 #include "programs/command_line.h"
 
 namespace {
@@ -47,7 +48,9 @@ int main(int argc, char** argv) {
   int intervalMs = 0, idleSeconds = 10, busySeconds = 300;
   bool competing = false;
   CLI::App cli{"The station window's event loop with 16 ports programming, and its CPU at rest.", "station_bench"};
-  cli.add_option("--interval", intervalMs, "between records")->capture_default_str()->check(CLI::Range(0, 60000));
+  cli.add_option("--interval", intervalMs, "between records")
+      ->capture_default_str()
+      ->check(CLI::Range(0, isp::kMaxIntervalMs));
   cli.add_option("--idle-seconds", idleSeconds, "how long to watch 16 empty ports")->capture_default_str();
   cli.add_option("--busy-seconds", busySeconds, "at most this long with 16 ports programming")->capture_default_str();
   cli.add_flag("--competing", competing, "the stand-ins at the station's priority, not at nice 19");
