@@ -143,7 +143,8 @@ int main(int argc, char** argv) {
   // as one of these, or as the display gone.
   const std::stop_callback onSignal(outside, [&window] {
     QMetaObject::invokeMethod(
-        &window, [&window] { window.control().stopAndQuit(isp::production::signalExitStatus()); }, Qt::QueuedConnection);
+        &window, [&window] { window.control().stopAndQuit(isp::production::signalExitStatus()); },
+        Qt::QueuedConnection);
   });
   window.placeOnScreen(store.value("geometry").toByteArray());
   window.show();
