@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "tests/support/scripted_port.h"
 
 namespace isp::test {
 namespace {
@@ -84,25 +83,6 @@ TEST(Options, EachRefusalSaysWhy) {
     EXPECT_FALSE(parse(args, &error));
     EXPECT_EQ(error, why);
   }
-}
-
-// "all" is every port the system lists now, busy or not; a station's "all"
-// is every port of the table, so that an adapter plugged in after its start
-// is watched too.
-TEST(Options, AllPorts) {
-  ScriptedPlatform platform;
-  platform.presentPorts = {7, 12};
-  platform.busyPorts = {12};
-  const auto names = [&](const std::vector<std::string>& args) {
-    std::string error, text;
-    const auto o = parse(args, &error);
-    for (const PortTarget& p : o ? cli::portsOf(*o, platform) : std::vector<PortTarget>{}) text += p.name + " ";
-    return text;
-  };
-  EXPECT_EQ(names({"--port", "all", "--identify"}), "COM7 COM12 ");
-  EXPECT_EQ(names({"--station", "--port", "COM9,7", "--file", "f"}), "COM9 7 ");
-  const std::string station = names({"--station", "--port", "all", "--file", "f"});
-  for (const char* port : {"COM7 ", "COM9 ", "COM20 "}) EXPECT_NE(station.find(port), std::string::npos) << station;
 }
 
 }  // namespace

@@ -156,9 +156,10 @@ TEST(SerialPty, LockFilesBeforeTheOpen) {
     fs::create_directory(dir);
     plant();
     PosixSerialPlatform platform(PortMap().set(1, pty.path), "/sys", dir);
+    const PortTarget com1 = PortTarget::com(1);
     // check, then open: a braced list is evaluated in order.
     auto asking = std::async(std::launch::async, [&] {
-      return std::pair{platform.check(PortTarget::com(1)).why, platform.open(PortTarget::com(1))};
+      return std::pair{platform.check(com1).why, platform.open(com1)};
     });
     bool waited = false;
     // Refused at once; a few seconds only so that a loaded machine never reads as waiting.

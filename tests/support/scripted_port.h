@@ -17,7 +17,6 @@ using Bytes = std::vector<std::uint8_t>;
 class ScriptedPlatform final : public SerialPlatform {
  public:
   std::set<int> presentPorts;
-  std::set<int> busyPorts;           // present, and held by another program
   std::vector<std::string> journal;  // "open 3", "write 3: 00 00 04 ...", "read 4", "close 3"
   std::vector<Bytes> writes;
   std::deque<Bytes> replies;       // the device's answer to each next write
