@@ -43,11 +43,7 @@ std::string whereText(const Port& p, const PortStatus& status) {
 
 }  // namespace
 
-bool namesEveryPort(std::string given) {
-  std::transform(given.begin(), given.end(), given.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return given == "all";
-}
+bool namesEveryPort(const std::string& given) { return given == kEveryPort; }
 
 std::vector<std::string> chosenPorts(const std::vector<std::string>& given, SerialPlatform& comPorts) {
   std::vector<std::string> chosen;

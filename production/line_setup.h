@@ -14,8 +14,8 @@ namespace isp::production {
 // is neither.
 std::string stationPortName(const std::string& given);
 
-// "all", in any case: every port there is.
-bool namesEveryPort(std::string given);
+// "all", in lower case alone: every port the system lists.
+bool namesEveryPort(const std::string& given);
 
 // The ports a window starts with, from what it was given (names, or "all"
 // for every port there is now): each once, in the given order.

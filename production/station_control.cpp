@@ -126,6 +126,10 @@ bool StationControl::start() {
   std::vector<PortEntry> entries;
   for (const PortRow& row : rows_)
     if (row.chosen) entries.push_back({row.port.name, row.port.place});
+  // "all": every port of the table is watched, its tile shown once its adapter is there.
+  if (every_)
+    for (const TablePort& t : comTable(*options_.platform()))
+      if (!contains(settings_.ports, t.target.name)) entries.push_back({t.target.name, {}, true});
   std::string why;
   auto run = LineRun::start({.ports = entries,
                              .report = r.file,

@@ -285,7 +285,7 @@ TEST(LineSetup, TheFileInWords) {
 TEST(LineSetup, PortsOffered) {
   ScriptedPlatform platform;
   platform.presentPorts = {5, 7};
-  const std::vector<std::string> chosen = production::chosenPorts({"6", "com7", "COM7", "ALL"}, platform);
+  const std::vector<std::string> chosen = production::chosenPorts({"6", "com7", "COM7", "all"}, platform);
   EXPECT_EQ(chosen, (std::vector<std::string>{"COM6", "COM7", "COM5"}));
   std::vector<std::string> rows;
   for (const production::PortChoice& c : production::portChoices(platform, {"COM6"}, {}))

@@ -36,7 +36,12 @@ TEST(StationSettings, KeptValuesAndWhatCannotBeUsed) {
        "",
        10,
        {}},
-      {{.ports = Ports{"COM5", "COM21", "x\ty"}}, {"COM5"}, "", "", 250, {{Setting::Ports, "«COM21», «x\\x09y»"}}},
+      {{.ports = Ports{"COM5", "COM21", "x\ty", "ALL"}},
+       {"COM5"},
+       "",
+       "",
+       250,
+       {{Setting::Ports, "«COM21», «x\\x09y», «ALL»"}}},
       {{.reportFolder = "/srv/line"}, {}, "/srv/line", "", 250, {}},
       {{.reportFolder = "", .reportFile = "/srv/line.jsonl"}, {}, "", "/srv/line.jsonl", 250, {}},
       {{.reportFile = "line.jsonl"}, {}, "", "", 250, {{Setting::Report, "«line.jsonl»"}}},
@@ -210,22 +215,46 @@ TEST(StationControl, StartDrawAndEnd) {
   EXPECT_EQ(screen.told.back(), "end 143");
 }
 
-// "all" is every port there is, and each that appears while the set-up
-// shows, until the operator makes a choice of their own; it is kept as "all".
+// "all" is every port there is, and each that appears later: chosen while
+// the set-up shows, its tile shown while the line runs; it is kept as
+// "all" until the operator makes a choice of their own.
 TEST(StationControl, AllIsAlsoThePortsThatAppearLater) {
   TempDir dir;
   FakeClock clock;
   Screen screen;
-  const std::string nine = (dir.path() / "ttyNine").string();
+  const auto node = [&](int n) { return (dir.path() / ("tty" + std::to_string(n))).string(); };
   production::StationControl control(
-      screen, {.ports = {"all"}},
-      {.platform = [&] { return std::make_unique<PosixSerialPlatform>(PortMap().set(9, nine)); }, .clock = &clock});
+      screen, {.file = dir.write("fw.isp", sampleImage()), .ports = {"all"}, .report = {.file = node(0)}},
+      {.platform = [&] { return std::make_unique<PosixSerialPlatform>(PortMap().set(9, node(9)).set(10, node(10))); },
+       .clock = &clock});
   EXPECT_TRUE(control.settings().ports.empty());
-  dir.write("ttyNine", {});
+  dir.write("tty9", {});
   clock.now_ += production::kPortsPeriod;
   control.tick();
   EXPECT_EQ(control.settings().ports, std::vector<std::string>{"COM9"});
   EXPECT_EQ(control.kept().ports, std::vector<std::string>{"all"});
+  ASSERT_TRUE(control.start());
+  const auto shown = [&] {
+    std::string names;
+    for (const production::Tile& t : control.view()->tiles()) names += t.shown ? t.port + " " : "";
+    return names;
+  };
+  const auto until = [&](const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i) {
+      std::this_thread::sleep_for(milliseconds(10));
+      clock.now_ += production::kFramePeriod;
+      control.woken();
+    }
+    return done();
+  };
+  const production::Tile& ten = control.view()->tiles().at(9);  // after COM9, the table in order
+  ASSERT_EQ(ten.port, "COM10");
+  EXPECT_TRUE(until([&] { return ten.kind == production::TileKind::NoAdapter; }));
+  EXPECT_EQ(shown(), "COM9 ");
+  dir.write("tty10", {});
+  EXPECT_TRUE(until([&] { return shown() == "COM9 COM10 "; })) << shown();
+  EXPECT_TRUE(screen.saw("news"));
+  control.stopNow();
   control.choosePort("COM9", false);
   EXPECT_TRUE(control.kept().ports.empty());
 }
