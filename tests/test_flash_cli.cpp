@@ -410,9 +410,6 @@ TEST_F(FlashCli, NumbersInDecimalEverywhere) {
       {ISP_FLASH_PATH, "--port", sim_->path(), "--identify", "--interval", "0x10"},
       {ISP_SIM_PATH, "--baud", "0x10"},
       {ISP_SIM_PATH, "--reopen-after", "0x10"},
-#ifdef ISP_STATION_PATH
-      {"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", ISP_STATION_PATH, "--interval", "0x10"},
-#endif
   };
   for (std::vector<std::string> args : cases) {
     // A program that took the number would run: ended, not waited for.
@@ -542,11 +539,6 @@ TEST_F(FlashCli, NamesRepeatedEscaped) {
       {{ISP_SIM_PATH, "--link", (dir_.path() / ("no" + clear) / "ttyX").string()}, shownClear},
       {{ISP_SIM_PATH, "--baud", "9" + clear}, shownClear},
       {{ISP_SIM_PATH, "--silent" + title}, shownTitle},
-#ifdef ISP_STATION_PATH
-      {{"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", ISP_STATION_PATH, "--port", "COM5" + title}, shownTitle},
-      {{"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", ISP_STATION_PATH, "--interval", "1" + clear}, shownClear},
-      {{"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", ISP_STATION_PATH, "--port" + title}, shownTitle},
-#endif
   };
   for (const auto& [args, shown] : cases) {
     // A program that took the name would run: ended, not waited for.
