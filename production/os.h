@@ -15,6 +15,10 @@ namespace isp::production {
 
 // The command line in UTF-8; standard output and error set up to show it.
 std::vector<std::string> startProgram(int argc, char** argv);
+// The command line in UTF-8 alone, for a window: on Windows from the
+// system's wide command line (argv is in the ANSI code page, which cannot
+// hold every name), else argv.
+std::vector<std::string> commandLine(int argc, char** argv);
 
 // The serial ports: COM1 to COM20 by the system's table, a device path as it is.
 std::unique_ptr<SerialPlatform> serialPlatform();

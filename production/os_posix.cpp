@@ -32,8 +32,10 @@ std::vector<std::string> startProgram(int argc, char** argv) {
   // A line that outgrows a file size limit (the log's, the report's) fails
   // with EFBIG, to be said and taken back, instead of ending the program.
   signal(SIGXFSZ, SIG_IGN);
-  return {argv, argv + argc};
+  return commandLine(argc, argv);
 }
+
+std::vector<std::string> commandLine(int argc, char** argv) { return {argv, argv + argc}; }
 
 std::unique_ptr<SerialPlatform> serialPlatform() {
   return std::make_unique<PosixSerialPlatform>(PortMap::linuxDefault());

@@ -53,11 +53,13 @@ std::vector<std::string> startProgram(int argc, char** argv) {
   if (g_consoleCodePage != 0 && ::SetConsoleOutputCP(CP_UTF8)) std::atexit(restoreConsoleCodePage);
   ::_setmode(::_fileno(stdout), _O_BINARY);
   ::_setmode(::_fileno(stderr), _O_BINARY);
+  return commandLine(argc, argv);
+}
 
-  // main's argv is in the ANSI code page, which cannot hold every name.
+std::vector<std::string> commandLine(int argc, char** argv) {
   int count = 0;
   wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  if (!wide) return {argv, argv + argc};
+  if (!wide) return argv ? std::vector<std::string>(argv, argv + argc) : std::vector<std::string>();
   std::vector<std::string> args;
   for (int i = 0; i < count; ++i) args.push_back(toUtf8(wide[i]));
   ::LocalFree(wide);

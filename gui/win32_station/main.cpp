@@ -5,7 +5,6 @@
 
 #include <commctrl.h>
 #include <objbase.h>
-#include <shellapi.h>
 
 #include "gui/win32_station/resource.h"
 #include "gui/win32_station/station_settings.h"
@@ -17,15 +16,6 @@
 #include "text/utf16.h"
 
 namespace {
-
-std::vector<std::string> arguments() {
-  int count = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::vector<std::string> args;
-  for (int i = 0; wide && i < count; ++i) args.push_back(isp::toUtf8(wide[i]));
-  LocalFree(wide);
-  return args;
-}
 
 // Help, the version or a wrong command line: to standard error when the
 // program was started with one (a script, a shell), else in a message box.
@@ -45,7 +35,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   // Before any thread starts: a console's close or the user's log-off is a Stop.
   const std::stop_token outside = isp::production::installStopHandlers();
   isp::production::KeptSettings settings = isp::win32::rememberedSettings();
-  const isp::production::StationCommandLine line = isp::production::readStationCommandLine(arguments(), settings);
+  const isp::production::StationCommandLine line =
+      isp::production::readStationCommandLine(isp::production::commandLine(0, nullptr), settings);
   if (line.exit) {
     tell(line.message, *line.exit != 0);
     return *line.exit;
