@@ -76,17 +76,14 @@ class Station : public testing::Test {
   std::string at(const char* name) const { return (dir_.path() / name).string(); }
   void startStation(std::vector<PortTarget> ports, milliseconds poll,
                     decltype(production::StationSetup::platformFor) platformFor = production::platformFor) {
-    station_ =
-        std::make_unique<production::Station>(production::StationSetup{.ports = std::move(ports),
-                                                                       .platformFor = std::move(platformFor),
-                                                                       .stop = stop_.get_token(),
-                                                                       .period = 0ms,
-                                                                       .poll = poll,
-                                                                       .stay = std::min(poll, production::kStayPeriod),
-                                                                       .look = poll,
-                                                                       .observer = &states_,
-                                                                       .lines = &lines_},
-                                              loaded_, facts_, nullptr);
+    production::StationSetup setup{.ports = std::move(ports), .platformFor = std::move(platformFor)};
+    setup.stop = stop_.get_token();
+    setup.period = 0ms;
+    setup.poll = setup.look = poll;
+    setup.stay = std::min(poll, production::kStayPeriod);
+    setup.observer = &states_;
+    setup.lines = &lines_;
+    station_ = std::make_unique<production::Station>(std::move(setup), loaded_, facts_, nullptr);
     watching_ = std::thread([this] { results_ = station_->run(); });
   }
   // Stops the station; the lines it said.
@@ -289,18 +286,16 @@ TEST(LineRun, RefusedBeforeAnyDevice) {
   std::filesystem::create_symlink("/dev/null", link);
   const std::string firmware = dir.write("fw.isp", sampleImage()), toFirmware = (dir.path() / "fw.jsonl").string();
   std::filesystem::create_symlink(firmware, toFirmware);
-  const auto whole = std::shared_ptr<const production::ImageFile>(production::readImageFile(firmware));
-  const auto shortFile =
-      std::shared_ptr<const production::ImageFile>(production::readImageFile(dir.write("short.isp", {1, 2, 3})));
-  const std::tuple<std::shared_ptr<const production::ImageFile>, std::vector<production::PortEntry>, std::string,
-                   std::string>
-      cases[] = {
-          {nullptr, {{"/dev/null"}}, r, "Нет файла программы"},
-          {shortFile, {{"/dev/null"}}, r, "Файл не подходит: в нём нет 66690 байт"},
-          {whole, {}, r, "Не выбран ни один порт"},
-          {whole, {{"/dev/null"}, {link}}, r, "Одно устройство выбрано под двумя именами: /dev/null и " + link},
-          {whole, {{"/dev/null"}}, toFirmware, "Файл отчёта — это файл программы: " + toFirmware},
-      };
+  using Image = std::shared_ptr<const production::ImageFile>;
+  const Image whole = production::readImageFile(firmware),
+              shortFile = production::readImageFile(dir.write("short.isp", {1}));
+  const std::tuple<Image, std::vector<production::PortEntry>, std::string, std::string> cases[] = {
+      {nullptr, {{"/dev/null"}}, r, "Нет файла программы"},
+      {shortFile, {{"/dev/null"}}, r, "Файл не подходит: в нём нет 66690 байт"},
+      {whole, {}, r, "Не выбран ни один порт"},
+      {whole, {{"/dev/null"}, {link}}, r, "Одно устройство выбрано под двумя именами: /dev/null и " + link},
+      {whole, {{"/dev/null"}}, toFirmware, "Файл отчёта — это файл программы: " + toFirmware},
+  };
   for (const auto& [image, ports, report, says] : cases) {
     std::string why;
     EXPECT_FALSE(production::LineRun::start({.ports = ports, .report = report}, image, &why));
