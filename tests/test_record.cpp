@@ -28,35 +28,25 @@ TEST(ReportLine, EveryFieldItsValue) {
   const std::string imageFields =
       R"("image":{"path":"/srv/fw.isp","size":66690,"sha256":")" + std::string(64, 'a') + R"("},"interval_ms":250,)";
   const std::string tail = R"("duration_s":39.407,"version":")" ISP_VERSION R"(","host":"bench-3"})";
-  // The job, whether the image is given, and the line.
-  const std::tuple<const char*, production::JobResult, bool, std::string> cases[] = {
-      {"completed",
-       {.device = "Прибор №1"},
-       true,
-       head + R"("device":"Прибор №1",)" + imageFields + R"("result":"completed",)" + tail},
-      {"failed_at_a_record",
-       {.device = "SIM-1", .result = Outcome::NotCompleted, .failedRecord = 130, .code = 256},
-       true,
-       head + R"("device":"SIM-1",)" + imageFields +
-           R"("result":"not completed","failure":{"code":256,"record":130},)" + tail},
-      {"identified_only",
-       {.device = "SIM-1", .identifyOnly = true},
-       false,
-       head + R"("device":"SIM-1","result":"identified",)" + tail},
+  // The job, the image's facts if given, and the line between its head and tail.
+  const std::tuple<production::JobResult, const production::ImageFacts*, std::string> cases[] = {
+      {{.device = "Прибор №1"}, &image, R"("device":"Прибор №1",)" + imageFields + R"("result":"completed",)"},
+      {{.device = "SIM-1", .result = Outcome::NotCompleted, .failedRecord = 130, .code = 256},
+       &image,
+       R"("device":"SIM-1",)" + imageFields + R"("result":"not completed","failure":{"code":256,"record":130},)"},
+      {{.device = "SIM-1", .identifyOnly = true}, nullptr, R"("device":"SIM-1","result":"identified",)"},
       // A name that is not UTF-8 is kept, its bad byte replaced.
-      {"not_utf8",
-       {.device = "A\xff", .result = Outcome::NotIdentified},
-       false,
-       head + R"("device":")" + "A\uFFFD" + R"(","result":"not identified",)" + tail},
+      {{.device = "A\xff", .result = Outcome::NotIdentified},
+       nullptr,
+       "\"device\":\"A\uFFFD\",\"result\":\"not identified\","},
   };
-  for (auto [name, job, withImage, line] : cases) {
-    SCOPED_TRACE(name);
+  for (auto [job, facts, middle] : cases) {
     job.port = "COM5";
     job.node = "/dev/ttyUSB0";
     job.adapter = "USB 0403:6001, Maker";
     job.started = at;
     job.ended = at + 39406612us;
-    EXPECT_EQ(production::reportLine(job, withImage ? &image : nullptr, 250, "bench-3"), line);
+    EXPECT_EQ(production::reportLine(job, facts, 250, "bench-3"), head + middle + tail);
   }
 }
 

@@ -53,6 +53,41 @@ sim::Pty cookedPty() {
   return p;
 }
 
+// A process id no program runs under: a child's, reaped.
+pid_t deadPid() {
+  const pid_t dead = ::fork();
+  if (dead == 0) ::_exit(0);
+  ::waitpid(dead, nullptr, 0);
+  return dead;
+}
+
+// The lock file of a device node, in `dir`.
+std::filesystem::path lockOf(const std::filesystem::path& dir, const std::string& node) {
+  std::string name = std::filesystem::path(node).lexically_relative("/dev").string();
+  std::replace(name.begin(), name.end(), '/', '_');
+  return dir / ("LCK.." + name);
+}
+
+// What `run` says, run in a child process as user 65534 when this one is root.
+std::string asAnotherUser(const std::function<std::string()>& run) {
+  int words[2];
+  if (::pipe(words) != 0) return "no pipe";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(90);
+    const std::string said = run();
+    ::_exit(::write(words[1], said.data(), said.size()) == static_cast<ssize_t>(said.size()) ? 0 : 91);
+  }
+  ::close(words[1]);
+  std::string said;
+  char text[512];
+  for (ssize_t n; (n = ::read(words[0], text, sizeof text)) > 0;) said.append(text, static_cast<std::size_t>(n));
+  ::close(words[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return status == 0 ? said : "exit status " + std::to_string(status);
+}
+
 // A raw 8N1 line both ways, set up from a cooked pty; silence is waited
 // out, not spun through.
 TEST(SerialPty, AllByteValuesPassUnchangedAndSilenceIsWaited) {
@@ -107,13 +142,9 @@ TEST(SerialPty, LockFilesBeforeTheOpen) {
   namespace fs = std::filesystem;
   TempDir locks;
   sim::Pty pty = cookedPty();
-  std::string node = fs::path(pty.path).lexically_relative("/dev").string();
-  std::replace(node.begin(), node.end(), '/', '_');
-  const fs::path dir = locks.path() / "lock", name = dir / ("LCK.." + node);
+  const fs::path dir = locks.path() / "lock", name = lockOf(dir, pty.path);
   const std::string victim = locks.write("victim", {'k', 'e', 'e', 'p'});
-  const pid_t dead = ::fork();
-  if (dead == 0) ::_exit(0);
-  ::waitpid(dead, nullptr, 0);
+  const pid_t dead = deadPid();
   const std::string label = "COM1 (" + pty.path + ")";
   const std::int32_t parent = ::getppid();
   const std::string held = label + " is in use by another program (PID " + std::to_string(parent) + ")";
@@ -200,30 +231,12 @@ TEST(SerialPty, StaleLockThatCannotBeRemoved) {
   fs::create_directory(dir);
   fs::permissions(locks.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
   fs::permissions(dir, fs::perms::all | fs::perms::sticky_bit);
-  const pid_t dead = ::fork();
-  if (dead == 0) ::_exit(0);
-  ::waitpid(dead, nullptr, 0);
-  std::string node = fs::path(pty.path).lexically_relative("/dev").string();
-  std::replace(node.begin(), node.end(), '/', '_');
-  const fs::path name = dir / ("LCK.." + node);
+  const pid_t dead = deadPid();
+  const fs::path name = lockOf(dir, pty.path);
   std::ofstream(name) << dead << "\n";
-  int words[2];
-  ASSERT_EQ(::pipe(words), 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(90);
-    const std::string why =
-        PosixSerialPlatform(PortMap().set(1, pty.path), "/sys", dir).open(PortTarget::com(1)).status.why;
-    ::_exit(::write(words[1], why.data(), why.size()) == static_cast<ssize_t>(why.size()) ? 0 : 91);
-  }
-  ::close(words[1]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  char text[512] = {};
-  const ssize_t n = ::read(words[0], text, sizeof text - 1);
-  ::close(words[0]);
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(std::string(text, static_cast<std::size_t>(std::max<ssize_t>(n, 0))),
+  EXPECT_EQ(asAnotherUser([&] {
+              return PosixSerialPlatform(PortMap().set(1, pty.path), "/sys", dir).open(PortTarget::com(1)).status.why;
+            }),
             "COM1 (" + pty.path + "): " + name.string() + " was left by PID " + std::to_string(dead) +
                 ", which is not running, and cannot be removed: " + std::strerror(EPERM) + "; the port is left alone");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << "its draft removed";
@@ -261,17 +274,13 @@ TEST(SerialPty, LocksTakenAtOnceByManyThreads) {
 TEST(SerialPty, TwoUnprivilegedRunsInARow) {
   sim::Pty pty = cookedPty();
   ASSERT_EQ(::chmod(pty.path.c_str(), 0666), 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(90);
-    PosixSerialPlatform platform(PortMap().set(1, pty.path), "/sys", "/nonexistent");
-    for (int run = 1; run <= 2; ++run)
-      if (!platform.open(PortTarget::com(1)).port) ::_exit(run);
-    ::_exit(0);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  EXPECT_EQ(status, 0) << "exit " << WEXITSTATUS(status) << ": 1 or 2, that run could not open the port";
+  EXPECT_EQ(asAnotherUser([&] {
+              PosixSerialPlatform platform(PortMap().set(1, pty.path), "/sys", "/nonexistent");
+              for (int run = 1; run <= 2; ++run)
+                if (!platform.open(PortTarget::com(1)).port) return "run " + std::to_string(run) + ": not opened";
+              return std::string();
+            }),
+            "");
 }
 
 // A hang-up ends the exchange at once and closes the port; the device, back

@@ -17,52 +17,45 @@ namespace {
 
 using production::Setting;
 
+// A station's settings in one line, each problem by the setting it is of.
+std::string summary(const production::KeptSettings& s) {
+  std::string text = "file=" + s.file + " ports=";
+  for (const std::string& p : s.ports) text += p + ",";
+  text += " folder=" + s.report.folder + " report=" + s.report.file + " ms=" + std::to_string(s.intervalMs);
+  text += " problems=" + std::string(s.problems.empty() ? "none" : "");
+  for (const auto& [setting, words] : s.problems) text += "PRI"[static_cast<int>(setting)];
+  return text;
+}
+
 // Each kept value as its storage gives it, as text: what the window starts
-// with, and the problem it shows (one word of it here) when the value
-// cannot be used; that value then stands at its default.
+// with, and the problem it shows (one part of its words here) when the
+// value cannot be used; that value then stands at its default.
 TEST(StationSettings, KeptValuesAndWhatCannotBeUsed) {
   using Ports = std::vector<std::string>;
-  const struct {
-    production::KeptValues kept;
-    Ports ports;
-    std::string folder, file;
-    int intervalMs;
-    std::map<Setting, std::string> problems;  // a part of each problem's words
-  } cases[] = {
-      {{}, {}, "", "", 250, {}},
+  const std::tuple<production::KeptValues, std::string, std::string> cases[] = {
+      {{}, "ports= folder= report= ms=250 problems=none", ""},
       {{.ports = Ports{"com5", "5", "/dev/ttyUSB0", "all", ""}, .interval = "0010"},
-       {"COM5", "/dev/ttyUSB0", "all"},
-       "",
-       "",
-       10,
-       {}},
+       "ports=COM5,/dev/ttyUSB0,all, folder= report= ms=10 problems=none",
+       ""},
       {{.ports = Ports{"COM5", "COM21", "x\ty", "ALL"}},
-       {"COM5"},
-       "",
-       "",
-       250,
-       {{Setting::Ports, "«COM21», «x\\x09y», «ALL»"}}},
-      {{.reportFolder = "/srv/line"}, {}, "/srv/line", "", 250, {}},
-      {{.reportFolder = "", .reportFile = "/srv/line.jsonl"}, {}, "", "/srv/line.jsonl", 250, {}},
-      {{.reportFile = "line.jsonl"}, {}, "", "", 250, {{Setting::Report, "«line.jsonl»"}}},
-      {{.reportFolder = "/srv", .reportFile = "/srv/a.jsonl"}, {}, "", "", 250, {{Setting::Report, "и папка"}}},
-      {{.interval = "60000"}, {}, "", "", 60000, {}},
-      {{.interval = "abc"}, {}, "", "", 250, {{Setting::Interval, "«abc»"}}},
-      {{.interval = "99999"}, {}, "", "", 250, {{Setting::Interval, "«99999»"}}},
-      {{.interval = "0x10"}, {}, "", "", 250, {{Setting::Interval, "от 0 до 60000 мс"}}},
+       "ports=COM5, folder= report= ms=250 problems=P",
+       "«COM21», «x\\x09y», «ALL»"},
+      {{.reportFolder = "/srv/line"}, "ports= folder=/srv/line report= ms=250 problems=none", ""},
+      {{.reportFolder = "", .reportFile = "/srv/line.jsonl"},
+       "ports= folder= report=/srv/line.jsonl ms=250 problems=none",
+       ""},
+      {{.reportFile = "line.jsonl"}, "ports= folder= report= ms=250 problems=R", "«line.jsonl»"},
+      {{.reportFolder = "/srv", .reportFile = "/srv/a.jsonl"}, "ports= folder= report= ms=250 problems=R", "и папка"},
+      {{.interval = "60000"}, "ports= folder= report= ms=60000 problems=none", ""},
+      {{.interval = "abc"}, "ports= folder= report= ms=250 problems=I", "«abc»"},
+      {{.interval = "99999"}, "ports= folder= report= ms=250 problems=I", "«99999»"},
+      {{.interval = "0x10"}, "ports= folder= report= ms=250 problems=I", "от 0 до 60000 мс"},
   };
-  int i = 0;
-  for (const auto& c : cases) {
-    const production::KeptSettings s = production::readKept(c.kept);
-    EXPECT_EQ(s.ports, c.ports) << i;
-    EXPECT_EQ(s.report.folder, c.folder) << i;
-    EXPECT_EQ(s.report.file, c.file) << i;
-    EXPECT_EQ(s.intervalMs, c.intervalMs) << i;
-    EXPECT_EQ(s.problems.size(), c.problems.size()) << i;
-    for (const auto& [setting, part] : c.problems)
-      EXPECT_NE(s.problems.count(setting) ? s.problems.at(setting).find(part) : std::string::npos, std::string::npos)
-          << i << ": " << production::problemWords(s.problems);
-    ++i;
+  for (const auto& [kept, settings, problem] : cases) {
+    const production::KeptSettings s = production::readKept(kept);
+    const std::string words = production::problemWords(s.problems);
+    EXPECT_EQ(summary(s), "file= " + settings);
+    EXPECT_TRUE(holds(words, problem));
   }
 }
 
@@ -94,11 +87,11 @@ TEST(StationSettings, TheCommandLineOverWhatWasKept) {
     Args args;
     std::string after;  // the settings after it, or the status and a part of the words
   } cases[] = {
-      {{}, "file=kept ports=COM7 folder=/srv file= ms=250 problems=3"},
+      {{}, "file=kept ports=COM7, folder=/srv report= ms=250 problems=PRI"},
       {{"--file", "f", "--port", "5,/dev/ttyUSB0", "--start"},
-       "file=f ports=COM5,/dev/ttyUSB0 folder=/srv file= ms=250 problems=2 start whole"},
+       "file=f ports=COM5,/dev/ttyUSB0, folder=/srv report= ms=250 problems=RI start whole"},
       {{"--port=all", "--interval=0", "--report", "r.jsonl"},
-       "file=kept ports=all folder= file=r.jsonl ms=0 problems=0"},
+       "file=kept ports=all, folder= report=r.jsonl ms=0 problems=none"},
       {{"--interval", "60001"}, "2: isp-station: --interval takes milliseconds from 0 to 60000"},
       {{"--interval", "0x10"}, "2: isp-station: --interval takes"},
       {{"--port", "COM21"}, "2: isp-station: --port takes"},
@@ -114,14 +107,9 @@ TEST(StationSettings, TheCommandLineOverWhatWasKept) {
     Args args{"isp-station"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const production::StationCommandLine line = production::readStationCommandLine(args, s);
-    std::string ports;
-    for (const std::string& p : s.ports) ports += (ports.empty() ? "" : ",") + p;
     const std::string got = line.exit ? std::to_string(*line.exit) + ": " + line.message
-                                      : "file=" + s.file + " ports=" + ports + " folder=" + s.report.folder +
-                                            " file=" + s.report.file + " ms=" + std::to_string(s.intervalMs) +
-                                            " problems=" + std::to_string(s.problems.size()) +
-                                            (line.start ? " start" : "") + (line.wholeSetUp ? " whole" : "");
-    EXPECT_NE(got.find(c.after), std::string::npos) << got;
+                                      : summary(s) + (line.start ? " start" : "") + (line.wholeSetUp ? " whole" : "");
+    EXPECT_TRUE(holds(got, c.after));
     EXPECT_EQ(got.find('\x1b'), std::string::npos) << got;
   }
 }
@@ -142,12 +130,9 @@ TEST(StationSettings, KeptAndReadBack) {
   EXPECT_EQ(production::readKept(store).intervalMs, 250);  // a first run
   production::keep(
       store, {.file = "/fw.isp", .ports = {"COM5", "/dev/ttyUSB0"}, .report = {.file = "r.jsonl"}, .intervalMs = 40});
-  const production::KeptSettings back = production::readKept(store);
-  EXPECT_EQ(back.file, "/fw.isp");
-  EXPECT_EQ(back.ports, (std::vector<std::string>{"COM5", "/dev/ttyUSB0"}));
-  EXPECT_EQ(back.report.file, (std::filesystem::current_path() / "r.jsonl").string());
-  EXPECT_EQ(back.intervalMs, 40);
-  EXPECT_TRUE(back.problems.empty()) << production::problemWords(back.problems);
+  EXPECT_EQ(summary(production::readKept(store)), "file=/fw.isp ports=COM5,/dev/ttyUSB0, folder= report=" +
+                                                      (std::filesystem::current_path() / "r.jsonl").string() +
+                                                      " ms=40 problems=none");
 }
 
 // What the control tells its window, as the window would draw it.
@@ -155,12 +140,13 @@ class Screen final : public production::StationScreen {
  public:
   std::vector<std::string> told;
   std::atomic<bool> lineEnded = false;
+  std::string firmware;
   void showStatus(const std::string& w, bool alarm) override { told.push_back((alarm ? "alarm " : "status ") + w); }
-  void showFirmware(const std::string&, const std::string&, bool) override {}
+  void showFirmware(const std::string&, const std::string& facts, bool) override { firmware = facts; }
   void showReport(const std::string&) override {}
   void showKept(const std::string& p) override { told.push_back("kept " + p); }
   void showPorts(const std::vector<production::PortRow>&) override {}
-  void showFileChanged(const std::string&) override {}
+  void showFileChanged(const std::string& w) override { told.push_back("changed " + w); }
   void showRunning(bool) override {}
   void showStopping() override {}
   void showNews(const production::LineView::Update&, const production::LineView&) override { told.push_back("news"); }
@@ -185,7 +171,8 @@ class FakeClock final : public MonotonicClock {
 // and each that appears later: chosen while the set-up shows, its tile
 // shown while the line runs; kept as "all" until the operator chooses.
 // News is drawn at most once a frame; the window goes with the status it
-// was asked for, once the line has ended.
+// was asked for, once the line has ended. The firmware file replaced on
+// disk while the line runs is said, and read anew at the next start.
 TEST(StationControl, ALineFromItsSetUpToTheEnd) {
   TempDir dir;
   FakeClock clock;
@@ -212,6 +199,10 @@ TEST(StationControl, ALineFromItsSetUpToTheEnd) {
   EXPECT_TRUE(screen.saw("kept Интервал между блоками: от 0 до 60000 мс"));
   control.typeInterval("0");
   ASSERT_TRUE(control.start()) << screen.told.back();
+  const std::string first = screen.firmware;
+  dir.write("fw.isp", sampleImage(66700, 2));
+  control.tick();
+  EXPECT_TRUE(screen.saw("changed "));
   control.woken();
   EXPECT_EQ(screen.told.back(), "draw in 40");
   const auto until = [&](const std::function<bool()>& done) {
@@ -241,6 +232,8 @@ TEST(StationControl, ALineFromItsSetUpToTheEnd) {
   EXPECT_TRUE(screen.saw("status Станция остановлена"));
   control.choosePort("COM9", false);
   EXPECT_EQ(control.kept().ports, std::vector<std::string>{"COM10"});
+  ASSERT_TRUE(control.start());
+  EXPECT_NE(screen.firmware, first);
 }
 
 }  // namespace

@@ -36,6 +36,11 @@ std::string contents(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
+::testing::AssertionResult holds(const std::string& text, const std::string& part) {
+  if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
+
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
   const auto until = std::chrono::steady_clock::now() + limit;
   for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(10)))

@@ -1,4 +1,6 @@
 #pragma once
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -28,6 +30,9 @@ class TempDir {
 
 // A file's whole content.
 std::string contents(const std::filesystem::path& path);
+
+// Whether `text` holds `part`; a failure shows the whole text.
+::testing::AssertionResult holds(const std::string& text, const std::string& part);
 
 // Asks `done` every 10 ms until it holds, for at most `limit`; whether it held.
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(20));
