@@ -17,11 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::array<std::uint8_t, isp::wire::kRecordSize> record{};
   if (data[0] % 3 == 0) {
-    const isp::Identity id = isp::identify(link, 1, 0);
+    const isp::Identity id = isp::identify(link, isp::PortTarget::com(1), 0);
     if (id.code < -1 || id.code > 258 || id.name.size() > id.text.size()) std::abort();
     return 0;
   }
-  const isp::Reply r = link.exchange(1, 0, isp::wire::Request::record(data[0] % 3 - 1), record);
+  const isp::Reply r = link.exchange(isp::PortTarget::com(1), 0, isp::wire::Request::record(data[0] % 3 - 1), record);
   if (r.code < 0 || r.code > 258) std::abort();
   if (r.code == isp::rc::kOk && (r.length < 5 || r.length > 259)) std::abort();
   return 0;
