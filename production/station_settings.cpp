@@ -8,6 +8,7 @@
 #include "production/station_words.h"
 #include "programming/messages.h"
 #include "text/decimal.h"
+#include "text/utf8_path.h"
 
 namespace isp::production {
 
@@ -88,8 +89,9 @@ void keep(SettingsStore& store, const KeptSettings& s) {
   // Made whole without looking: the report file may not be there yet.
   const auto whole = [](const std::string& path) {
     std::error_code ec;
-    const std::filesystem::path p = path.empty() ? std::filesystem::path() : std::filesystem::absolute(path, ec);
-    return ec ? path : p.string();
+    const std::filesystem::path p =
+        path.empty() ? std::filesystem::path() : std::filesystem::absolute(utf8Path(path), ec);
+    return ec ? path : utf8Of(p);
   };
   store.set("file", s.file);
   store.set("ports", s.ports);

@@ -1,0 +1,76 @@
+// The line file an engineer writes and operators run: what it gives, and
+// each way it can be wrong, refused with the key at fault.
+#include <gtest/gtest.h>
+
+#include "production/line_file.h"
+#include "tests/support/fixtures.h"
+
+namespace isp::test {
+namespace {
+
+TEST(LineFile, WhatItGivesAndEachWayItIsWrong) {
+  TempDir dir;
+  const std::string sum(64, 'a');
+  const std::string good = R"("name": "Линия 3", "firmware": "fw.isp", "sha256": ")" + sum +
+                           R"(", "ports": ["COM5", "6", "/dev/ttyUSB0"], "report": "/srv/line3.jsonl")";
+  const struct {
+    std::string text, said;  // the file, and a part of why it is refused; empty: taken
+  } cases[] = {
+      {"{" + good + "}", ""},
+      {"{" + good + R"(, "interval_ms": 60000})", ""},
+      {R"({"name": "L", "firmware": "/fw", "sha256": ")" + sum + R"(", "ports": ["all"], "report": "r"})", ""},
+      {"{" + good + ", \"sha256\": \"" + std::string(64, 'b') + "\"}", "\"sha256\" is given twice"},
+      {"{" + good + ", \"Name\": 1}", "unknown key \"Name\""},
+      {"{" + good + ", \"x\\u001b[2J\": 1}", "unknown key \"x\\x1b[2J\""},
+      {R"({"name": "L", "sha256": ")" + sum + R"(", "ports": ["COM5"], "report": "r"})", "\"firmware\" is missing"},
+      {"{" + good + R"(, "interval_ms": 250.5})", "\"interval_ms\" must be a whole number from 0 to 60000"},
+      {"{" + good + R"(, "interval_ms": "250"})", "\"interval_ms\" must be"},
+      {"{" + good + R"(, "interval_ms": -1})", "\"interval_ms\" must be"},
+      {R"({"name": "", "firmware": "f", "sha256": ")" + sum + R"(", "ports": ["COM5"], "report": "r"})", "\"name\""},
+      {R"({"name": "L", "firmware": "f", "sha256": "ABC", "ports": ["COM5"], "report": "r"})", "64 hex digits"},
+      {R"({"name": "L", "firmware": "f", "sha256": ")" + std::string(64, 'A') + R"(", "ports": ["5"], "report": "r"})",
+       ""},
+      {R"({"name": "L", "firmware": "f", "sha256": ")" + std::string(64, 'g') + R"(", "ports": ["5"], "report": "r"})",
+       "64 hex digits"},
+      {R"({"name": "L", "firmware": "f", "sha256": ")" + sum + R"(", "ports": "COM5", "report": "r"})", "\"ports\""},
+      {R"({"name": "L", "firmware": "f", "sha256": ")" + sum + R"(", "ports": [], "report": "r"})", "\"ports\""},
+      {R"({"name": "L", "firmware": "f", "sha256": ")" + sum + R"(", "ports": ["COM21"], "report": "r"})", "COM21"},
+      {R"({"name": "L", "firmware": "f", "sha256": ")" + sum + R"(", "ports": ["COM5,COM6"], "report": "r"})",
+       "\"COM5,COM6\""},
+      {R"({"name": "L", "firmware": "f", "sha256": ")" + sum + R"(", "ports": ["ALL"], "report": "r"})", "\"ALL\""},
+      {R"({"name": "L", "firmware": "f", "sha256": ")" + sum + R"(", "ports": ["all", "COM5"], "report": "r"})",
+       "[\"all\"]"},
+      {"[1, 2]", "not a JSON object"},
+      {"{" + good, "not JSON"},
+      {std::string(70000, ' '), "larger than 65536 bytes"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.write("line.json", std::vector<std::uint8_t>(c.text.begin(), c.text.end()));
+    std::string why;
+    const auto line = production::readLineFile(path, &why);
+    if (c.said.empty()) {
+      EXPECT_TRUE(line.has_value()) << why;
+      continue;
+    }
+    EXPECT_FALSE(line.has_value()) << c.text;
+    EXPECT_TRUE(holds(why, "line file " + path + ": ")) << why;
+    EXPECT_TRUE(holds(why, c.said));
+  }
+  // Its paths taken from the line file's folder, its own sum for the record.
+  const std::string text = "{" + good + "}";
+  const std::string path = dir.write("line.json", std::vector<std::uint8_t>(text.begin(), text.end()));
+  std::string why;
+  const auto line = production::readLineFile(path, &why);
+  ASSERT_TRUE(line.has_value()) << why;
+  EXPECT_EQ(line->firmware, (dir.path() / "fw.isp").string());
+  EXPECT_EQ(line->report, "/srv/line3.jsonl");
+  EXPECT_EQ(line->ports, (std::vector<std::string>{"COM5", "6", "/dev/ttyUSB0"}));
+  EXPECT_EQ(line->intervalMs, 250);
+  EXPECT_EQ(line->name, "Линия 3");
+  EXPECT_EQ(line->fileSha256.size(), 64u);
+  EXPECT_FALSE(production::readLineFile((dir.path() / "none.json").string(), &why));
+  EXPECT_TRUE(holds(why, "none.json: "));
+}
+
+}  // namespace
+}  // namespace isp::test
