@@ -85,6 +85,13 @@ inline std::string fileIdentity(std::uint64_t volume, std::uint64_t index) {
 }
 // The path made absolute, for a record read far from where it was written.
 std::string absolutePath(const std::string& path);
+// Why the user running the program could change the file at path: it, a
+// folder on its way or a folder holding a link on its way is theirs, or
+// they may write it (as owner, through a group, as everyone, through an
+// ACL entry). Root, who may change anything, takes a file only root can
+// change: root's, on a path of root's folders nobody else may write.
+// Nothing when it is locked against the user; else the words, naming the part.
+std::string changeableByUs(const std::string& path);
 // Makes the missing folders above a report's file, for this user alone;
 // nothing when done, else why not.
 FileError makeReportFolder(const std::string& reportPath);

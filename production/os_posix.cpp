@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "production/os.h"
 #include "programming/file_access.h"
@@ -227,6 +228,45 @@ std::string absolutePath(const std::string& path) {
   std::string out = real;
   std::free(real);
   return out;
+}
+
+namespace {
+
+// The parts of an absolute path, each as the whole path up to it.
+std::vector<std::string> partsOf(const std::filesystem::path& whole) {
+  std::vector<std::string> parts;
+  std::filesystem::path at;
+  for (const auto& part : whole) parts.push_back((at /= part).string());
+  return parts;
+}
+
+}  // namespace
+
+std::string changeableByUs(const std::string& path) {
+  const uid_t us = ::geteuid();
+  std::error_code ec;
+  std::vector<std::string> parts = partsOf(std::filesystem::absolute(path, ec).lexically_normal());
+  // Through every link, what the file is: its own folders too.
+  if (char* real = ::realpath(path.c_str(), nullptr)) {
+    for (const std::string& p : partsOf(real)) parts.push_back(p);
+    std::free(real);
+  }
+  for (const std::string& part : parts) {
+    struct stat st {};
+    if (::lstat(part.c_str(), &st) != 0) return part + ": " + std::strerror(errno);
+    if (S_ISLNK(st.st_mode)) continue;  // a link is changed through its folder, checked as a part
+    if (us == 0 && st.st_uid != 0)
+      return part + ": belongs to user " + std::to_string(st.st_uid) + ", who may change it";
+    if (us != 0 && st.st_uid == us) return part + ": is yours, and you may change it";
+    // In a sticky folder (/tmp) whoever may write it cannot replace another's
+    // entries: what is on the way there is checked as the next part.
+    if (S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)) continue;
+    if (us == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)))
+      return part + ": others may write it (its group, everyone or an ACL entry)";
+    if (us != 0 && ::faccessat(AT_FDCWD, part.c_str(), W_OK, AT_EACCESS) == 0)
+      return part + ": you may write it (through its group, as everyone or an ACL entry)";
+  }
+  return {};
 }
 
 FileError makeReportFolder(const std::string& reportPath) {

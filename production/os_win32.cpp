@@ -209,6 +209,12 @@ std::string absolutePath(const std::string& path) {
 }
 
 // Folders under the user's profile are the user's alone already.
+std::string changeableByUs(const std::string& path) {
+  // To be told from the file's security descriptor; until then no line is
+  // taken as locked.
+  return path + ": whether you may change it cannot be told on this system yet";
+}
+
 FileError makeReportFolder(const std::string& reportPath) {
   const std::filesystem::path folder = std::filesystem::path(toUtf16(reportPath)).parent_path();
   std::error_code ec;

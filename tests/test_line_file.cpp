@@ -1,8 +1,13 @@
 // The line file an engineer writes and operators run: what it gives, and
 // each way it can be wrong, refused with the key at fault.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "production/line_file.h"
+#include "production/os.h"
 #include "tests/support/fixtures.h"
 
 namespace isp::test {
@@ -70,6 +75,66 @@ TEST(LineFile, WhatItGivesAndEachWayItIsWrong) {
   EXPECT_EQ(line->fileSha256.size(), 64u);
   EXPECT_FALSE(production::readLineFile((dir.path() / "none.json").string(), &why));
   EXPECT_TRUE(holds(why, "none.json: "));
+}
+
+// A line an operator could change is no line for operator mode: for a user
+// who is not root, the file or a folder of its path their own or open to
+// their writing, or a link through a folder they may write; for root, only
+// a line of root's that nobody else may change.
+TEST(LineFile, LockedAgainstItsOperator) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to make files of root's and run as another user";
+  TempDir dir;  // root's, 0700
+  const std::filesystem::path root = dir.path();
+  std::filesystem::permissions(root, std::filesystem::perms(0755));
+  std::filesystem::create_directories(root / "srv");
+  const std::string line = dir.write("srv/line.json", {'{', '}'});
+  std::filesystem::permissions(line, std::filesystem::perms(0644));
+  const auto said = [&](const std::string& path, bool asOperator) {
+    if (!asOperator) return production::changeableByUs(path);
+    int words[2];
+    if (::pipe(words) != 0) return std::string("no pipe");
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const std::string why = ::setgid(65534) == 0 && ::setuid(65534) == 0 ? production::changeableByUs(path) : "?";
+      ::_exit(::write(words[1], why.data(), why.size()) == static_cast<ssize_t>(why.size()) ? 0 : 1);
+    }
+    ::close(words[1]);
+    std::string why(512, '\0');
+    why.resize(static_cast<std::size_t>(std::max<ssize_t>(::read(words[0], why.data(), why.size()), 0)));
+    ::close(words[0]);
+    ::waitpid(child, nullptr, 0);
+    return why;
+  };
+  EXPECT_EQ(said(line, false), "");  // root's, and nobody else may write on its way
+  EXPECT_EQ(said(line, true), "");
+  const struct {
+    std::function<void()> make, undo;
+    bool asOperator;
+    std::string why;
+  } cases[] = {
+      {[&] { std::filesystem::permissions(line, std::filesystem::perms(0666)); },
+       [&] { std::filesystem::permissions(line, std::filesystem::perms(0644)); }, true, "line.json: you may write it"},
+      {[&] { std::filesystem::permissions(root / "srv", std::filesystem::perms(0777)); },
+       [&] { std::filesystem::permissions(root / "srv", std::filesystem::perms(0755)); }, true,
+       "srv: you may write it"},
+      {[&] { (void)::chown(line.c_str(), 65534, 65534); }, [&] { (void)::chown(line.c_str(), 0, 0); }, true,
+       "line.json: is yours"},
+      {[&] { (void)::chown(line.c_str(), 65534, 65534); }, [&] { (void)::chown(line.c_str(), 0, 0); }, false,
+       "line.json: belongs to user 65534"},
+      {[&] { std::filesystem::permissions(root / "srv", std::filesystem::perms(0775)); },
+       [&] { std::filesystem::permissions(root / "srv", std::filesystem::perms(0755)); }, false,
+       "srv: others may write it"},
+  };
+  for (const auto& c : cases) {
+    c.make();
+    EXPECT_TRUE(holds(said(line, c.asOperator), c.why));
+    c.undo();
+  }
+  // A link to the line, in a folder the operator may write: they may point it elsewhere.
+  std::filesystem::create_directories(root / "open");
+  std::filesystem::permissions(root / "open", std::filesystem::perms(0777));
+  std::filesystem::create_symlink(line, root / "open" / "line.json");
+  EXPECT_TRUE(holds(said((root / "open" / "line.json").string(), true), "open: you may write it"));
 }
 
 }  // namespace
