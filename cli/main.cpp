@@ -214,7 +214,8 @@ int run(const Options& o) {
       terminal.note("cannot keep the report " + error.english + "; no device was touched");
       return kRecordMissing;
     }
-    record = std::make_unique<ProductionRecord>(std::move(file));
+    record = std::make_unique<ProductionRecord>(std::move(file),
+                                                o.line ? SetUpBy{o.line->name, o.line->fileSha256} : SetUpBy{});
   }
   const std::stop_token stop = installStopHandlers();
   const std::vector<PortTarget> ports = portsOf(o, *serialPlatform());
@@ -226,6 +227,13 @@ int run(const Options& o) {
   std::string imageLines;
   const bool flash = o.mode == Options::Mode::Flash;
   if (flash && !(file = loadImage(o, terminal, several(o) || o.station ? nullptr : &imageLines))) return kFileError;
+  // Operator mode programs the firmware its line was set up with, or none.
+  if (o.line && file && file->facts.sha256 != o.line->sha256) {
+    terminal.note("the firmware " + isp::escapeControls(o.file) + " has SHA-256 " + file->facts.sha256 +
+                  ", but the line file " + isp::escapeControls(o.lineFile) + " was set up with SHA-256 " +
+                  o.line->sha256 + "; no device was touched");
+    return kUsage;
+  }
   const int status = o.station ? runStation(o, ports, file->image, file->facts, terminal, record.get(), stop)
                                : runJobs(o, ports, flash ? &file->image : nullptr, flash ? &file->facts : nullptr,
                                          imageLines, terminal, record.get(), stop);
@@ -244,7 +252,8 @@ int main(int argc, char** argv) {
   std::vector<const char*> argp;
   for (const std::string& a : args) argp.push_back(a.c_str());
   std::string error;
-  const auto options = isp::cli::parse(static_cast<int>(argp.size()), argp.data(), &error);
+  auto options = isp::cli::parse(static_cast<int>(argp.size()), argp.data(), &error);
+  if (options && !isp::cli::readLine(*options, &error)) options.reset();
   if (!options) {
     // The option's value is repeated as given: escaped, as every line here is.
     std::fprintf(stderr, "isp-flash: %s (see isp-flash --help)\n", isp::msg::escapeControls(error).c_str());

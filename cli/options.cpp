@@ -4,9 +4,11 @@
 #include <vector>
 
 #include "link/protocol.h"
+#include "production/os.h"
 #include "production/port_listing.h"
 #include "resources/isp_version.h"
 #include "serial/serial_port.h"
+#include "text/escape.h"
 
 namespace isp::cli {
 
@@ -19,6 +21,7 @@ std::string helpText() {
   return std::string(
              "usage: isp-flash --port PORT --file FILE [--interval MS] [--log FILE] [--report FILE] [--quiet]\n"
              "       isp-flash --station --port PORT --file FILE [--interval MS] [--log FILE] [--report FILE]\n"
+             "       isp-flash [--station] --line FILE [--log FILE] [--quiet]\n"
              "       isp-flash --port PORT --identify\n"
              "       isp-flash --list\n"
              "       isp-flash --help | --version\n"
@@ -54,6 +57,12 @@ std::string helpText() {
          "  --log FILE      also append every log line, with a timestamp, to FILE\n"
          "  --report FILE   append a JSON line for every device attempted to FILE;\n"
          "                  it is opened first, and nothing is sent when it cannot be\n"
+         "  --line FILE     operator mode: the firmware, its SHA-256, the ports, the\n"
+         "                  interval and the report from a line file its engineer wrote\n"
+         "                  (JSON), in place of --file, --port, --interval and --report;\n"
+         "                  refused when you could change the file or a folder on its\n"
+         "                  way, and nothing is sent when the firmware's sum is not the\n"
+         "                  line's; each report line names the line\n"
          "  --quiet         no progress display (it is shown only on a terminal anyway)\n"
          "  --identify      only ask the device who it is\n"
          "  --list          list the serial ports present, with their device nodes\n"
@@ -112,7 +121,9 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
   CLI::Option* file = value("--file", o.file);
   CLI::Option* pace = value("--interval", interval);
   value("--log", o.logFile);
-  value("--report", o.reportFile);
+  CLI::Option* report = value("--report", o.reportFile);
+  CLI::Option* line = value("--line", o.lineFile);
+  line->excludes(port)->excludes(file)->excludes(pace)->excludes(report)->excludes(listing)->excludes(asking);
   listing->excludes(asking)->excludes(port)->excludes(file)->excludes(station);
   asking->excludes(file)->excludes(station);
   try {
@@ -134,12 +145,30 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
   if (error->empty() && (help || version || list)) return o;
   if (error->empty() && pace->count() > 0)
     o.intervalMs = production::parseInterval(interval, error).value_or(o.intervalMs);
+  if (error->empty() && !o.lineFile.empty()) return o;  // the rest comes from the line
   if (error->empty() && ports.empty()) *error = "--port is required";
   if (error->empty()) o.ports = portList(ports, error);
   o.allPorts = ports == kEveryPort;
   if (error->empty() && !identify && o.file.empty()) *error = "--file is required";
   if (!error->empty()) return std::nullopt;
   return o;
+}
+
+bool readLine(Options& o, std::string* error) {
+  if (o.lineFile.empty()) return true;
+  o.line = production::readLineFile(o.lineFile, error);
+  if (!o.line) return false;
+  // Operator mode: a line the user running it could change is no line.
+  if (const std::string why = production::changeableByUs(o.lineFile); !why.empty())
+    return *error = "operator mode needs a line file you cannot change: " + escapeControls(why), false;
+  std::string list;
+  for (const std::string& p : o.line->ports) list += (list.empty() ? "" : ",") + p;
+  o.ports = portList(list, error);
+  o.allPorts = list == kEveryPort;
+  o.file = o.line->firmware;
+  o.reportFile = o.line->report;
+  o.intervalMs = o.line->intervalMs;
+  return error->empty();
 }
 
 std::vector<PortTarget> portsOf(const Options& o, SerialPlatform& platform) {

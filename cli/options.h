@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "production/interval.h"
+#include "production/line_file.h"
 #include "serial/port_target.h"
 #include "serial/serial_port.h"
 
@@ -20,10 +21,18 @@ struct Options {
   int intervalMs = production::kDefaultIntervalMs;
   std::string logFile;
   bool quiet = false;
+  // --line: the engineer's set-up in place of --file, --port, --interval
+  // and --report, read by readLine.
+  std::string lineFile;
+  std::optional<production::LineFile> line;
 };
 
 // Parses the command line; nothing on a usage error, with the reason in *error.
 std::optional<Options> parse(int argc, const char* const* argv, std::string* error);
+
+// With --line, the set-up from its file, for a user who cannot change it;
+// false, with why in *error, when it is no line for operator mode.
+bool readLine(Options& options, std::string* error);
 
 // The ports a run takes: its --port list, or what "all" names.
 std::vector<PortTarget> portsOf(const Options& options, SerialPlatform& platform);

@@ -13,7 +13,8 @@ ImageFacts imageFacts(const std::string& path, const FirmwareImage& image) {
   return {absolutePath(path), image.bytes().size(), sha256Hex(image.bytes())};
 }
 
-std::string reportLine(const JobResult& job, const ImageFacts* image, int intervalMs, const std::string& host) {
+std::string reportLine(const JobResult& job, const ImageFacts* image, int intervalMs, const std::string& host,
+                       const SetUpBy& setUp) {
   nlohmann::ordered_json j;
   j["start"] = timestamp(job.started, Zone::Utc);
   j["end"] = timestamp(job.ended, Zone::Utc);
@@ -32,12 +33,13 @@ std::string reportLine(const JobResult& job, const ImageFacts* image, int interv
   j["duration_s"] = static_cast<double>(ms) / 1000.0;
   j["version"] = ISP_VERSION;
   j["host"] = host;
+  if (!setUp.line.empty()) j["line"] = setUp.line, j["line_sha256"] = setUp.sha256;
   // Bytes that are not UTF-8 (a device's name, say) are replaced, not fatal.
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 bool ProductionRecord::append(const JobResult& job, const ImageFacts* image, int intervalMs, FileError* error) {
-  const std::string line = reportLine(job, image, intervalMs, hostName()) + "\n";
+  const std::string line = reportLine(job, image, intervalMs, hostName(), setUp_) + "\n";
   std::lock_guard lock(mu_);
   if (file_->append(line, error)) return true;
   missing_ = true;

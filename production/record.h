@@ -24,12 +24,21 @@ struct ImageFacts {
 // The facts of an image loaded from path.
 ImageFacts imageFacts(const std::string& path, const FirmwareImage& image);
 
+// The line file a run was set up by, named in each of its lines: which
+// set-up programmed a board. Empty outside operator mode.
+struct SetUpBy {
+  std::string line;    // its name
+  std::string sha256;  // of the line file's bytes
+};
+
 // The line for one device, without its line end; no image for an identification.
-std::string reportLine(const JobResult& job, const ImageFacts* image, int intervalMs, const std::string& host);
+std::string reportLine(const JobResult& job, const ImageFacts* image, int intervalMs, const std::string& host,
+                       const SetUpBy& setUp = {});
 
 class ProductionRecord {
  public:
-  explicit ProductionRecord(std::unique_ptr<RecordFile> file) : file_(std::move(file)) {}
+  explicit ProductionRecord(std::unique_ptr<RecordFile> file, SetUpBy setUp = {})
+      : file_(std::move(file)), setUp_(std::move(setUp)) {}
   // False, with the reason in *error, when the line could not be made durable.
   bool append(const JobResult& job, const ImageFacts* image, int intervalMs, FileError* error);
   // A device's line is not in the record: the run must not end as if all were well.
@@ -38,6 +47,7 @@ class ProductionRecord {
  private:
   std::mutex mu_;
   std::unique_ptr<RecordFile> file_;
+  SetUpBy setUp_;
   std::atomic<bool> missing_ = false;
 };
 

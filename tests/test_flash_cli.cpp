@@ -71,6 +71,33 @@ class FlashCli : public ::testing::Test {
   std::string out_, err_;
 };
 
+// Operator mode: the line file's set-up or nothing. A firmware whose sum is
+// not the line's is refused before any frame, naming both sums; options
+// the line sets are refused beside it; each line of the record names the
+// line and the file's sum.
+TEST_F(FlashCli, ALineFileOrNothing) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a line file of root's needs root";
+  const auto line = [&](const std::string& sum) {
+    const std::string text = R"({"name": "Линия 3", "firmware": "fw.isp", "sha256": ")" + sum + R"(", "ports": [")" +
+                             sim_->path() + R"("], "interval_ms": 0, "report": "line.jsonl"})";
+    return dir_.write("line.json", std::vector<std::uint8_t>(text.begin(), text.end()));
+  };
+  const std::string other(64, '0');
+  EXPECT_EQ(flash({"--line", line(other)}), 2);
+  EXPECT_TRUE(holds(err_, "has SHA-256 " + sha256Hex(image_) + ", but the line file " + line(other) +
+                              " was set up with SHA-256 " + other));
+  EXPECT_EQ(flash({"--line", line(sha256Hex(image_)), "--port", sim_->path()}), 2);
+  EXPECT_TRUE(holds(err_, "--port excludes --line"));
+  EXPECT_EQ(sim_->framesHandled(), 0);
+  const std::string path = line(sha256Hex(image_));
+  EXPECT_EQ(flash({"--line", path}), 0) << err_;
+  EXPECT_EQ(sim_->image(), image_);
+  const std::string bytes = contents(path);
+  EXPECT_TRUE(holds(contents(dir_.path() / "line.jsonl"),
+                    "\"line\":\"Линия 3\",\"line_sha256\":\"" +
+                        sha256Hex({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}) + "\""));
+}
+
 TEST_F(FlashCli, ProgramsTheImageByteForByte) {
   EXPECT_EQ(flash({"--port=" + sim_->path(), "--file=" + firmware_, "--interval=0"}), 0) << err_;
   EXPECT_EQ(out_, "Выбран файл fw.isp\nФайл открыт\nПоследовательный порт " + sim_->path() +
