@@ -1,13 +1,13 @@
 // The line file an engineer writes and operators run: what it gives, and
 // each way it can be wrong, refused with the key at fault.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
 
 #include "production/line_file.h"
 #include "production/os.h"
+#include "tests/support/child_process.h"
 #include "tests/support/fixtures.h"
 
 namespace isp::test {
@@ -90,20 +90,8 @@ TEST(LineFile, LockedAgainstItsOperator) {
   const std::string line = dir.write("srv/line.json", {'{', '}'});
   std::filesystem::permissions(line, std::filesystem::perms(0644));
   const auto said = [&](const std::string& path, bool asOperator) {
-    if (!asOperator) return production::changeableByUs(path);
-    int words[2];
-    if (::pipe(words) != 0) return std::string("no pipe");
-    const pid_t child = ::fork();
-    if (child == 0) {
-      const std::string why = ::setgid(65534) == 0 && ::setuid(65534) == 0 ? production::changeableByUs(path) : "?";
-      ::_exit(::write(words[1], why.data(), why.size()) == static_cast<ssize_t>(why.size()) ? 0 : 1);
-    }
-    ::close(words[1]);
-    std::string why(512, '\0');
-    why.resize(static_cast<std::size_t>(std::max<ssize_t>(::read(words[0], why.data(), why.size()), 0)));
-    ::close(words[0]);
-    ::waitpid(child, nullptr, 0);
-    return why;
+    return asOperator ? asAnotherUser([&] { return production::changeableByUs(path); })
+                      : production::changeableByUs(path);
   };
   EXPECT_EQ(said(line, false), "");  // root's, and nobody else may write on its way
   EXPECT_EQ(said(line, true), "");

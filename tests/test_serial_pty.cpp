@@ -32,6 +32,7 @@
 #include "serial/posix/serial_posix.h"
 #include "serial/posix/sysfs.h"
 #include "sim/pty.h"
+#include "tests/support/child_process.h"
 #include "tests/support/fixtures.h"
 
 namespace isp::test {
@@ -66,26 +67,6 @@ std::filesystem::path lockOf(const std::filesystem::path& dir, const std::string
   std::string name = std::filesystem::path(node).lexically_relative("/dev").string();
   std::replace(name.begin(), name.end(), '/', '_');
   return dir / ("LCK.." + name);
-}
-
-// What `run` says, run in a child process as user 65534 when this one is root.
-std::string asAnotherUser(const std::function<std::string()>& run) {
-  int words[2];
-  if (::pipe(words) != 0) return "no pipe";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(90);
-    const std::string said = run();
-    ::_exit(::write(words[1], said.data(), said.size()) == static_cast<ssize_t>(said.size()) ? 0 : 91);
-  }
-  ::close(words[1]);
-  std::string said;
-  char text[512];
-  for (ssize_t n; (n = ::read(words[0], text, sizeof text)) > 0;) said.append(text, static_cast<std::size_t>(n));
-  ::close(words[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return status == 0 ? said : "exit status " + std::to_string(status);
 }
 
 // A raw 8N1 line both ways, set up from a cooked pty; silence is waited

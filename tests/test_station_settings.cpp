@@ -160,12 +160,6 @@ class Screen final : public production::StationScreen {
   }
 };
 
-class FakeClock final : public MonotonicClock {
- public:
-  TimePoint now() override { return now_; }
-  TimePoint now_{};
-};
-
 // A line from its set-up to the program's end. A kept value that cannot be
 // used holds the line until it is changed. "all" is every port there is
 // and each that appears later: chosen while the set-up shows, its tile
@@ -188,7 +182,7 @@ TEST(StationControl, ALineFromItsSetUpToTheEnd) {
        .clock = &clock});
   EXPECT_TRUE(control.settings().ports.empty());
   dir.write("tty9", {});
-  clock.now_ += production::kPortsPeriod;
+  clock.advance(production::kPortsPeriod);
   control.tick();
   EXPECT_EQ(control.settings().ports, std::vector<std::string>{"COM9"});
   EXPECT_EQ(control.kept().ports, std::vector<std::string>{"all"});
@@ -208,7 +202,7 @@ TEST(StationControl, ALineFromItsSetUpToTheEnd) {
   const auto until = [&](const std::function<bool()>& done) {
     for (int i = 0; i < 1000 && !done(); ++i) {
       std::this_thread::sleep_for(milliseconds(10));
-      clock.now_ += production::kFramePeriod;
+      clock.advance(production::kFramePeriod);
       control.woken();
     }
     return done();

@@ -8,20 +8,10 @@
 #include <tuple>
 
 #include "serial/timed_port.h"
+#include "tests/support/fixtures.h"
 
 namespace isp::test {
 namespace {
-
-// Time that moves only when told to.
-class FakeClock final : public MonotonicClock {
- public:
-  TimePoint now() override { return now_; }
-  void advance(Duration d) { now_ += d; }
-  long elapsedMs() const { return std::chrono::duration_cast<milliseconds>(now_ - TimePoint{}).count(); }
-
- private:
-  TimePoint now_{};
-};
 
 using Arrivals = std::vector<std::pair<int, int>>;  // {at ms, how many bytes}
 

@@ -19,4 +19,7 @@ struct Finished {
 // while it runs.
 Finished runProgram(const std::vector<std::string>& argv, const std::function<void(pid_t)>& during = {});
 
+// What `run` says, run in a child process as user 65534 when this one is root.
+std::string asAnotherUser(const std::function<std::string()>& run);
+
 }  // namespace isp::test

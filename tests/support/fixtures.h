@@ -9,9 +9,21 @@
 #include <string>
 #include <vector>
 
+#include "serial/clock.h"
 #include "sim/simulator.h"
 
 namespace isp::test {
+
+// Time that moves only when told to.
+class FakeClock final : public MonotonicClock {
+ public:
+  TimePoint now() override { return now_; }
+  void advance(Duration d) { now_ += d; }
+  long elapsedMs() const { return std::chrono::duration_cast<milliseconds>(now_ - TimePoint{}).count(); }
+
+ private:
+  TimePoint now_{};
+};
 
 // A folder of the test's own, removed with it.
 class TempDir {
