@@ -104,4 +104,18 @@ std::optional<LineFile> readLineFile(const std::string& path, std::string* why) 
   return line;
 }
 
+std::optional<std::string> lineFileText(const LineFile& line) {
+  nlohmann::ordered_json json;
+  json["name"] = line.name;
+  json["firmware"] = line.firmware;
+  json["sha256"] = line.sha256;
+  json["ports"] = line.ports;
+  json["interval_ms"] = line.intervalMs;
+  json["report"] = line.report;
+  // Names as they are (UTF-8), not as \u escapes: the engineer reads the file.
+  std::string text = json.dump(2, ' ', false, Json::error_handler_t::ignore);
+  if (text != json.dump(2, ' ', false, Json::error_handler_t::replace)) return std::nullopt;  // bytes were dropped
+  return text + "\n";
+}
+
 }  // namespace isp::production

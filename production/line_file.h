@@ -29,4 +29,9 @@ struct LineFile {
 // wrong kind.
 std::optional<LineFile> readLineFile(const std::string& path, std::string* why);
 
+// The line file's text for a set-up, its keys in the order above: what
+// readLineFile reads back. Nothing when a name or path is not UTF-8 (JSON
+// holds nothing else, and a path made another would be another file).
+std::optional<std::string> lineFileText(const LineFile& line);
+
 }  // namespace isp::production

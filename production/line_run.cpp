@@ -33,7 +33,10 @@ std::unique_ptr<LineRun> LineRun::start(LineRunSetup setup, std::shared_ptr<cons
 }
 
 LineRun::LineRun(LineRunSetup setup, std::shared_ptr<const ImageFile> image, std::unique_ptr<RecordFile> file)
-    : setup_(std::move(setup)), image_(std::move(image)), record_(std::move(file)), view_(setup_.ports, setup_.wake) {
+    : setup_(std::move(setup)),
+      image_(std::move(image)),
+      record_(std::move(file), setup_.setUp),
+      view_(setup_.ports, setup_.wake) {
   std::vector<PortTarget> targets;
   for (const PortEntry& p : setup_.ports) targets.push_back({p.port, portNumber(p.port).value_or(0)});
   station_ = std::make_unique<Station>(StationSetup{.ports = targets,

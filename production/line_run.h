@@ -27,6 +27,7 @@ struct LineRunSetup {
   PlatformFor platformFor = production::platformFor;
   std::function<void()> wake{};   // on a port's thread: the view has news for the window
   std::function<void()> ended{};  // on the station's thread: time to call finish()
+  SetUpBy setUp{};                // operator mode: the line every record line names
 };
 
 class LineRun {

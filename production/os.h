@@ -54,6 +54,11 @@ inline FileError fileError(const std::string& path, int code, const std::string&
 inline FileError notARegularFile(const std::string& path) {
   return {.path = path, .cause = SystemCause::NotARegularFile, .english = path + ": not a regular file"};
 }
+inline FileError notYours(const std::string& path, const std::string& owner) {
+  return {.path = path,
+          .cause = SystemCause::NotYours,
+          .english = path + ": belongs to " + owner + ", not to you; it is left as it was"};
+}
 
 // The production record's file, opened for the whole run: a regular file
 // that is only appended to, where every line is whole or not there at all.
@@ -92,6 +97,11 @@ std::string absolutePath(const std::string& path);
 // change: root's, on a path of root's folders nobody else may write.
 // Nothing when it is locked against the user; else the words, naming the part.
 std::string changeableByUs(const std::string& path);
+// Writes bytes as the whole of the file at path, a file of the user's own
+// that others may read (0644): created if need be, and never written over
+// when it is another user's (NotYours) or no regular file. Nothing when
+// written and on disk.
+FileError writeOwnFile(const std::string& path, const std::string& bytes);
 // Makes the missing folders above a report's file, for this user alone;
 // nothing when done, else why not.
 FileError makeReportFolder(const std::string& reportPath);

@@ -269,6 +269,33 @@ std::string changeableByUs(const std::string& path) {
   return {};
 }
 
+FileError writeOwnFile(const std::string& path, const std::string& bytes) {
+  std::string why;
+  const UniqueFd fd(openNamedFile(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644, &why));
+  if (!fd) {
+    FileError e = fileError(path, errno, {});
+    e.english = path + ": " + why;  // it names the part of the path at fault
+    return e;
+  }
+  const int f = fd.get();
+  const auto failed = [&](int err) { return fileError(path, err, std::strerror(err)); };
+  struct stat st {};
+  if (::fstat(f, &st) != 0) return failed(errno);
+  if (!S_ISREG(st.st_mode)) return notARegularFile(path);
+  // Another's file: an operator's line is not overwritten by whoever may write its folder.
+  if (st.st_uid != ::geteuid()) return notYours(path, "user " + std::to_string(st.st_uid));
+  if (::ftruncate(f, 0) != 0 || ::fchmod(f, 0644) != 0) return failed(errno);
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t k = ::write(f, bytes.data() + done, bytes.size() - done);
+    if (k > 0)
+      done += static_cast<std::size_t>(k);
+    else if (k == 0 || errno != EINTR)
+      return failed(k == 0 ? EIO : errno);
+  }
+  if (::fsync(f) != 0) return failed(errno);
+  return {};
+}
+
 FileError makeReportFolder(const std::string& reportPath) {
   std::error_code ec;
   const std::filesystem::path whole = std::filesystem::absolute(reportPath, ec);

@@ -1,6 +1,9 @@
 // windows.h first: shellapi.h needs its types.
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
@@ -208,11 +211,164 @@ std::string absolutePath(const std::string& path) {
   return n > 0 && n < sizeof full / sizeof full[0] ? toUtf8(std::wstring_view(full, n)) : path;
 }
 
-// Folders under the user's profile are the user's alone already.
+namespace {
+
+// What lets a user put other bytes where the file is: write or append it,
+// change its permissions or owner, delete it; of its folder, delete or
+// rename its entries, or it.
+constexpr DWORD kChangesFile = FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | DELETE;
+constexpr DWORD kChangesFolder = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | DELETE;
+GENERIC_MAPPING fileMapping() { return {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS}; }
+
+// A SID in a buffer of its own.
+struct Sid {
+  BYTE bytes[SECURITY_MAX_SID_SIZE]{};
+  PSID get() { return bytes; }
+};
+Sid wellKnown(WELL_KNOWN_SID_TYPE type) {
+  Sid s;
+  DWORD size = sizeof s.bytes;
+  ::CreateWellKnownSid(type, nullptr, s.bytes, &size);
+  return s;
+}
+
+// The owner and permissions of a file or folder.
+struct Descriptor {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  DWORD error = 0;
+  explicit Descriptor(const std::wstring& path)
+      : error(
+            ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                                    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                    &owner, nullptr, &dacl, nullptr, &sd)) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (sd) ::LocalFree(sd);
+  }
+};
+
+// The account a SID names, as Windows shows it.
+std::string account(PSID sid) {
+  wchar_t name[256], domain[256];
+  DWORD n = 256, d = 256;
+  SID_NAME_USE use;
+  if (::LookupAccountSidW(nullptr, sid, name, &n, domain, &d, &use))
+    return toUtf8(d > 0 ? std::wstring(domain) + L"\\" + name : std::wstring(name));
+  wchar_t* text = nullptr;
+  if (!::ConvertSidToStringSidW(sid, &text)) return "an account";
+  const std::string out = toUtf8(text);
+  ::LocalFree(text);
+  return out;
+}
+
+// The running user: their SID, a token to ask with, and whether they act as
+// an administrator (an elevated one: the group is enabled in the token).
+struct Us {
+  UniqueHandle token;
+  Sid user;
+  bool administrator = false;
+  Us() {
+    HANDLE process = nullptr, asked = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &process)) return;
+    const UniqueHandle owned(process);
+    if (::DuplicateToken(process, SecurityIdentification, &asked)) token = UniqueHandle(asked);
+    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    if (::GetTokenInformation(process, TokenUser, buffer, sizeof buffer, &size))
+      ::CopySid(sizeof user.bytes, user.bytes, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+    Sid admins = wellKnown(WinBuiltinAdministratorsSid);
+    BOOL member = FALSE;
+    administrator = ::CheckTokenMembership(nullptr, admins.get(), &member) && member;
+  }
+  // An account an administrator trusts with the line: the system, the
+  // administrators, the installer service, or themselves.
+  bool trusted(PSID sid) {
+    if (::EqualSid(sid, user.get())) return true;
+    for (WELL_KNOWN_SID_TYPE t : {WinLocalSystemSid, WinBuiltinAdministratorsSid})
+      if (Sid s = wellKnown(t); ::EqualSid(sid, s.get())) return true;
+    PSID installer = nullptr;
+    if (!::ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &installer))
+      return false;
+    const bool is = ::EqualSid(sid, installer);
+    ::LocalFree(installer);
+    return is;
+  }
+};
+
+// Why the user could change the file or folder at part; nothing when not.
+std::string changeable(Us& us, const std::wstring& part, DWORD rights) {
+  const std::string name = toUtf8(part);
+  const Descriptor d(part);
+  if (d.error) return name + ": " + systemMessage(d.error);
+  GENERIC_MAPPING mapping = fileMapping();
+  if (us.administrator) {
+    // An administrator may change anything: a line is theirs to run when
+    // nobody else may change it.
+    if (!us.trusted(d.owner)) return name + ": belongs to " + account(d.owner) + ", who may change it";
+    if (!d.dacl) return name + ": everyone may change it (it has no permissions at all)";
+    for (DWORD i = 0; i < d.dacl->AceCount; ++i) {
+      void* ace = nullptr;
+      if (!::GetAce(d.dacl, i, &ace)) continue;
+      const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+      if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (allowed->Header.AceFlags & INHERIT_ONLY_ACE)) continue;
+      DWORD mask = allowed->Mask;
+      ::MapGenericMask(&mask, &mapping);
+      PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+      if ((mask & rights) && !us.trusted(sid)) return name + ": " + account(sid) + " may change it";
+    }
+    return {};
+  }
+  PRIVILEGE_SET privileges{};
+  DWORD size = sizeof privileges, granted = 0;
+  BOOL allowed = FALSE;
+  if (!us.token ||
+      !::AccessCheck(d.sd, us.token.get(), MAXIMUM_ALLOWED, &mapping, &privileges, &size, &granted, &allowed))
+    return name + ": whether you may change it cannot be told: " + systemMessage(::GetLastError());
+  if (allowed && (granted & rights))
+    return name + ((granted & (WRITE_DAC | WRITE_OWNER)) && !(granted & (FILE_WRITE_DATA | FILE_DELETE_CHILD))
+                       ? ": you may change its permissions"
+                       : ": you may write it");
+  return {};
+}
+
+}  // namespace
+
+// The file and its folder, by their security descriptors: whoever may
+// change either could make the line another.
 std::string changeableByUs(const std::string& path) {
-  // To be told from the file's security descriptor; until then no line is
-  // taken as locked.
-  return path + ": whether you may change it cannot be told on this system yet";
+  const std::filesystem::path whole = toUtf16(absolutePath(path));
+  Us us;
+  if (std::string why = changeable(us, whole.wstring(), kChangesFile); !why.empty()) return why;
+  return changeable(us, whole.parent_path().wstring(), kChangesFolder);
+}
+
+FileError writeOwnFile(const std::string& path, const std::string& bytes) {
+  if (namesADevice(path)) return notARegularFile(path);
+  const auto failed = [&](DWORD err) { return fileError(path, static_cast<int>(err), systemMessage(err)); };
+  UniqueHandle file(::CreateFileW(toUtf16(path).c_str(), GENERIC_WRITE | READ_CONTROL, FILE_SHARE_READ, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return failed(::GetLastError());
+  if (::GetFileType(file.get()) != FILE_TYPE_DISK) return notARegularFile(path);
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (const DWORD err = ::GetSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                          nullptr, nullptr, &sd))
+    return failed(err);
+  const std::unique_ptr<void, decltype(&::LocalFree)> held(sd, ::LocalFree);
+  Us us;
+  BOOL member = FALSE;  // owned by a group the user acts in: the administrators, for an elevated one
+  if (!::EqualSid(owner, us.user.get()) && !(::CheckTokenMembership(nullptr, owner, &member) && member))
+    return notYours(path, account(owner));
+  DWORD written = 0;
+  if (!::SetEndOfFile(file.get()) ||
+      (!bytes.empty() && (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+                          written != bytes.size())) ||
+      !::FlushFileBuffers(file.get()))
+    return failed(::GetLastError());
+  return {};
 }
 
 FileError makeReportFolder(const std::string& reportPath) {

@@ -2,6 +2,7 @@
 
 #include "production/interval.h"
 #include "production/line_setup.h"
+#include "production/os.h"
 #include "production/station_words.h"
 #include "resources/isp_version.h"
 #include "serial/port_target.h"
@@ -12,7 +13,11 @@ namespace isp::production {
 namespace {
 
 std::string usage() {
-  return "isp-station [--file FILE] [--port LIST] [--report FILE] [--interval MS] [--start]\n\n"
+  return "isp-station [--file FILE] [--port LIST] [--report FILE] [--interval MS] [--start]\n"
+         "isp-station --line FILE [--start]\n\n"
+         "  --line FILE    линия, настроенная инженером: программа, её SHA-256, порты,\n"
+         "                 интервал и отчёт из файла линии, который пользователь не может\n"
+         "                 изменить; настройка не меняется и не сохраняется\n"
          "  --file FILE    файл программы\n"
          "  --port LIST    порты через запятую (COM5, 5, путь к устройству), или all\n"
          "  --report FILE  файл отчёта\n"
@@ -23,7 +28,7 @@ std::string usage() {
          "  --help, --version\n";
 }
 
-StationCommandLine ending(int status, std::string message) { return {false, false, status, std::move(message)}; }
+StationCommandLine ending(int status, std::string message) { return {.exit = status, .message = std::move(message)}; }
 
 // What was given is repeated with its control characters escaped, the
 // usage after it when it helps.
@@ -36,12 +41,14 @@ StationCommandLine refused(const std::string& why, bool withUsage = false) {
 StationCommandLine readStationCommandLine(const std::vector<std::string>& args, KeptSettings& s) {
   StationCommandLine out;
   bool file = false, ports = false;
+  std::string lineFile, setUpBy;  // --line, and an option that sets up a line itself
   for (std::size_t i = 1; i < args.size(); ++i) {
     std::string name = args[i], value;
     const std::size_t eq = name.find('=');
     const bool inline_ = name.starts_with("--") && eq != std::string::npos;  // --file=F
     if (inline_) value = name.substr(eq + 1), name.resize(eq);
-    const bool takesValue = name == "--file" || name == "--port" || name == "--report" || name == "--interval";
+    const bool takesValue =
+        name == "--file" || name == "--port" || name == "--report" || name == "--interval" || name == "--line";
     if (takesValue && !inline_) {
       if (i + 1 == args.size()) return refused(name + " needs a value", true);
       value = args[++i];
@@ -49,8 +56,11 @@ StationCommandLine readStationCommandLine(const std::vector<std::string>& args, 
     if (!takesValue && inline_) return refused(name + " takes no value", true);
     if (name == "--help" || name == "-h") return ending(0, std::string(words::kAbout) + "\n\n" + usage());
     if (name == "--version") return ending(0, "isp-station " ISP_VERSION_FULL "\n");
+    if (takesValue && name != "--line") setUpBy = name;
     if (name == "--start") {
       out.start = true;
+    } else if (name == "--line") {
+      lineFile = value;
     } else if (name == "--file") {
       s.file = value;
       file = true;
@@ -77,6 +87,15 @@ StationCommandLine readStationCommandLine(const std::vector<std::string>& args, 
     }
   }
   out.wholeSetUp = file && ports;
+  if (lineFile.empty()) return out;
+  if (!setUpBy.empty()) return refused(setUpBy + " excludes --line", true);
+  std::string why;
+  out.line = readLineFile(lineFile, &why);
+  if (!out.line) return refused(why);
+  // Operator mode: a line the user running it could change is no line.
+  if (why = changeableByUs(lineFile); !why.empty())
+    return refused("operator mode needs a line file you cannot change: " + why);
+  out.wholeSetUp = true;
   return out;
 }
 

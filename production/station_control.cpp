@@ -1,9 +1,15 @@
 #include "production/station_control.h"
 
 #include <algorithm>
+#include <filesystem>
 
+#include "production/os.h"
 #include "production/station_words.h"
+#include "production/system_words.h"
+#include "serial/port_target.h"
 #include "text/decimal.h"
+#include "text/escape.h"
+#include "text/utf8_path.h"
 
 namespace isp::production {
 
@@ -13,10 +19,28 @@ bool contains(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// The set-up a line file gives, its ports named as the set-up names them.
+KeptSettings setUpOf(const LineFile& line) {
+  KeptSettings s{.file = line.firmware, .report = {{}, line.report}, .intervalMs = line.intervalMs};
+  for (const std::string& p : line.ports) {
+    std::string error;  // none: the line file was checked
+    const std::vector<PortTarget> targets = portList(p, &error);
+    if (targets.empty()) s.ports.push_back(std::string(kEveryPort));
+    for (const PortTarget& t : targets) s.ports.push_back(stationPortName(t.name));
+  }
+  return s;
+}
+
 }  // namespace
+
+std::string operatorModeWords(const LineFile& line) {
+  return std::string(words::kOperatorMode) + escapeControls(line.name) + std::string(words::kOperatorModeFile) +
+         escapeControls(line.path);
+}
 
 StationControl::StationControl(StationScreen& screen, KeptSettings settings, StationControlOptions options)
     : screen_(screen), settings_(std::move(settings)), options_(std::move(options)) {
+  if (options_.line) settings_ = setUpOf(*options_.line);
   if (settings_.report.folder.empty() && settings_.report.file.empty())
     settings_.report.folder = options_.defaultReportFolder;
   every_ = std::any_of(settings_.ports.begin(), settings_.ports.end(), namesEveryPort);
@@ -37,16 +61,26 @@ StationControl::~StationControl() { stopNow(); }
 bool StationControl::loadImage(const std::string& path) {
   settings_.file = path;
   image_ = readImageFile(path);
-  screen_.showFirmware(path, factsWords(*image_), !image_->whole);
-  return image_->whole;
+  const std::string other = notTheLines();
+  screen_.showFirmware(path, factsWords(*image_), !image_->whole || !other.empty());
+  if (!other.empty()) refuse(other);
+  return image_->whole && other.empty();
+}
+
+std::string StationControl::notTheLines() const {
+  const LineFile* l = line();
+  if (!l || !image_->whole || image_->facts.sha256 == l->sha256) return {};
+  return std::string(words::kSumFile) + escapeControls(settings_.file) + std::string(words::kSumHas) +
+         image_->facts.sha256 + std::string(words::kSumLine) + escapeControls(l->path) + std::string(words::kSumSetUp) +
+         l->sha256 + std::string(words::kSumNothing);
 }
 
 void StationControl::chooseFile(const std::string& path) {
-  if (!path.empty()) loadImage(path);
+  if (!path.empty() && !line()) loadImage(path);
 }
 
 void StationControl::chooseReportFolder(const std::string& folder) {
-  if (folder.empty()) return;
+  if (folder.empty() || line()) return;
   settings_.report = {folder, {}};
   screen_.showReport(dayFileIn(folder));
   corrected(Setting::Report);
@@ -54,13 +88,13 @@ void StationControl::chooseReportFolder(const std::string& folder) {
 
 void StationControl::typeReport(const std::string& path) {
   const ReportPlace& r = settings_.report;
-  if (r.folder.empty() ? path == r.file : path == dayFileIn(r.folder)) return;
+  if (line() || (r.folder.empty() ? path == r.file : path == dayFileIn(r.folder))) return;
   settings_.report = {{}, path};
   corrected(Setting::Report);
 }
 
 void StationControl::typeInterval(const std::string& text) {
-  if (text == std::to_string(settings_.intervalMs)) return;
+  if (line() || text == std::to_string(settings_.intervalMs)) return;
   if (const auto ms = parseDecimal(text, 0, kMaxIntervalMs)) {
     settings_.intervalMs = static_cast<int>(*ms);
     return corrected(Setting::Interval);
@@ -73,7 +107,7 @@ void StationControl::typeInterval(const std::string& text) {
 void StationControl::choosePort(const std::string& name, bool chosen) {
   auto& ports = settings_.ports;
   const bool was = contains(ports, name);
-  if (was == chosen) return;
+  if (was == chosen || line()) return;
   every_ = false;  // the operator's own choice from now on
   if (chosen)
     ports.push_back(name);
@@ -118,8 +152,8 @@ bool StationControl::start() {
   // Read again: what the line programs is the file as it is now.
   if (settings_.file.empty())
     image_.reset();
-  else
-    loadImage(settings_.file);
+  else if (!loadImage(settings_.file) && line())
+    return false;  // said: only the firmware the line was set up with
   const ReportPlace& r = settings_.report;
   // The field names the file a day written now goes into.
   if (!r.folder.empty()) screen_.showReport(dayFileIn(r.folder));
@@ -139,7 +173,8 @@ bool StationControl::start() {
                              .platformFor = [platform = options_.platform](const PortTarget&) { return platform(); },
                              // Woken once for whatever piled up, however fast the devices go.
                              .wake = [this] { screen_.wake(); },
-                             .ended = [this] { screen_.ended(); }},
+                             .ended = [this] { screen_.ended(); },
+                             .setUp = line() ? SetUpBy{line()->name, line()->fileSha256} : SetUpBy{}},
                             image_, &why);
   if (!run) return refuse(why), false;
   run_ = std::move(run);
@@ -150,7 +185,29 @@ bool StationControl::start() {
   screen_.showRunning(true);
   screen_.showStatus(std::string(words::kRunning) + report_, false);
   showTotals();
-  if (onStarted) onStarted(kept());
+  if (onStarted && !line()) onStarted(kept());
+  return true;
+}
+
+bool StationControl::saveLine(const std::string& path) {
+  if (path.empty() || line()) return false;
+  const auto notSaved = [&](const std::string& why) { return refuse(std::string(words::kLineNotSaved) + why), false; };
+  if (!image_ || !image_->whole) return notSaved(std::string(words::kLineNeedsImage));
+  if (settings_.ports.empty() && !every_) return notSaved(std::string(words::kNoPort));
+  if (!settings_.problems.empty()) return notSaved(std::string(words::kFixKept));
+  const std::string name = utf8Of(utf8Path(path).stem());
+  const ReportPlace& r = settings_.report;
+  const LineFile l{
+      .name = name,
+      .firmware = absolutePath(settings_.file),
+      .sha256 = image_->facts.sha256,
+      .ports = every_ ? std::vector<std::string>{std::string(kEveryPort)} : settings_.ports,
+      .intervalMs = settings_.intervalMs,
+      .report = r.folder.empty() ? absolutePath(r.file) : utf8Of(utf8Path(r.folder) / utf8Path(name + ".jsonl"))};
+  const std::optional<std::string> text = lineFileText(l);
+  if (!text) return notSaved(std::string(words::kLineNotUtf8));
+  if (const FileError e = writeOwnFile(path, *text)) return notSaved(fileWords(e));
+  screen_.showStatus(std::string(words::kLineSaved) + escapeControls(path), false);
   return true;
 }
 

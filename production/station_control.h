@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "production/image_file.h"
+#include "production/line_file.h"
 #include "production/line_run.h"
 #include "production/line_setup.h"
 #include "production/station_settings.h"
@@ -57,6 +58,9 @@ struct StationControlOptions {
   // The system's ports; tests give a table of their own, with nodes they plug in.
   std::function<std::unique_ptr<SerialPlatform>()> platform = serialPlatform;
   MonotonicClock* clock = &SteadyClock::instance();
+  // Operator mode: the set-up is the line's, shown and never changed here,
+  // never kept, and only the firmware the line was set up with is programmed.
+  std::optional<LineFile> line{};
 };
 
 // News of the line is drawn at most this often: a toolkit that paints only
@@ -65,6 +69,9 @@ inline constexpr milliseconds kFramePeriod{40};
 // The port list is looked at again this often while the set-up shows.
 inline constexpr milliseconds kPortsPeriod{2000};
 
+// What the set-up says in operator mode: whose it is, and the line file.
+std::string operatorModeWords(const LineFile& line);
+
 class StationControl {
  public:
   StationControl(StationScreen& screen, KeptSettings settings, StationControlOptions options);
@@ -72,7 +79,10 @@ class StationControl {
   StationControl(const StationControl&) = delete;
   StationControl& operator=(const StationControl&) = delete;
 
-  // The operator's changes to the set-up.
+  // The line file the set-up comes from; nothing in the engineer's mode.
+  const LineFile* line() const { return options_.line ? &*options_.line : nullptr; }
+
+  // The operator's changes to the set-up; none in operator mode.
   void chooseFile(const std::string& path);
   void chooseReportFolder(const std::string& folder);
   void typeReport(const std::string& path);  // a file the user names
@@ -85,8 +95,13 @@ class StationControl {
   const KeptSettings& settings() const { return settings_; }
   // As it is kept for the next run: "all" while it stands.
   KeptSettings kept() const;
-  // Kept only once a start succeeds.
+  // Kept only once a start succeeds, and never in operator mode.
   std::function<void(const KeptSettings&)> onStarted;
+  // The engineer's mode: the set-up as a line file at path, for operators,
+  // with the loaded firmware's SHA-256 and the file's name (without its
+  // extension) as the line's name. A report folder becomes one file in it
+  // named for the line. False, with the reason shown, when it cannot be.
+  bool saveLine(const std::string& path);
 
   // Starts the line; false, with the reason shown, when it cannot.
   bool start();
@@ -116,6 +131,8 @@ class StationControl {
 
  private:
   bool loadImage(const std::string& path);
+  // Why the loaded image is not the line's; nothing when it is, or no line.
+  std::string notTheLines() const;
   void corrected(Setting setting);
   void refreshPorts(bool always);
   void showTotals();

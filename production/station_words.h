@@ -70,6 +70,22 @@ inline constexpr std::string_view kCloseWhileProgramming =
 inline constexpr std::string_view kYes = "Да";
 inline constexpr std::string_view kNo = "Нет";
 
+// A line file: the engineer's set-up, for operators.
+inline constexpr std::string_view kSaveLine = "Сохранить линию…";
+inline constexpr std::string_view kLineFilter = "Файл линии (*.json)";
+inline constexpr std::string_view kLineSaved = "Линия сохранена: ";
+inline constexpr std::string_view kLineNotSaved = "Линия не сохранена: ";
+inline constexpr std::string_view kLineNeedsImage = "нет файла программы, который можно записать";
+inline constexpr std::string_view kLineNotUtf8 = "путь к файлу или имя не в UTF-8";
+inline constexpr std::string_view kOperatorMode = "Настройка линии «";  // the name, kOperatorModeFile, the path
+inline constexpr std::string_view kOperatorModeFile = "» задана инженером и здесь не меняется; файл линии: ";
+// "Файл программы F имеет SHA-256 X, а линия L настроена на SHA-256 Y; ничего не запрограммировано"
+inline constexpr std::string_view kSumFile = "Файл программы ";
+inline constexpr std::string_view kSumHas = " имеет SHA-256 ";
+inline constexpr std::string_view kSumLine = ", а линия ";
+inline constexpr std::string_view kSumSetUp = " настроена на SHA-256 ";
+inline constexpr std::string_view kSumNothing = "; ничего не запрограммировано";
+
 // The table of the last report lines.
 inline constexpr std::string_view kRowsName = "Последние строки отчёта";
 inline constexpr std::string_view kRowHeadings[] = {"Время", "Порт", "Устройство", "Итог", "Длительность", "Отчёт"};

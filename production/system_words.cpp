@@ -14,6 +14,7 @@ std::string systemWords(SystemCause cause, int code) {
     case SystemCause::NotARegularFile: return "это не обычный файл";
     case SystemCause::UnsafePath:
       return "путь идёт через ссылку или папку, которую может изменить другой пользователь; он не используется";
+    case SystemCause::NotYours: return "файл принадлежит другому пользователю и не перезаписан";
     case SystemCause::NoSpace: return "нет места на диске";
     case SystemCause::ReadOnly: return "диск только для чтения";
     case SystemCause::Io: return "ошибка ввода-вывода";

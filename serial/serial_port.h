@@ -42,6 +42,7 @@ enum class SystemCause {
   NotASerialPort,   // a node that is no terminal
   NotARegularFile,  // a folder, a device, a pipe where a file was wanted
   UnsafePath,       // a link or folder another user could change: not followed
+  NotYours,         // another user's file: not written over
   NoSpace,          // the disk (or the user's quota, or a size limit) is full
   ReadOnly,         // a read-only file system or medium
   Io,               // an input/output error

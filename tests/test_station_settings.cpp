@@ -2,13 +2,16 @@
 // one run to the next and what cannot be used, its command line over them,
 // and the control that starts, draws, stops and ends the line.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
 #include "production/station_command_line.h"
 #include "production/station_control.h"
 #include "production/station_settings.h"
+#include "programming/sha256.h"
 #include "serial/posix/serial_posix.h"
 #include "tests/support/fixtures.h"
 
@@ -100,6 +103,8 @@ TEST(StationSettings, TheCommandLineOverWhatWasKept) {
       {{"--start=yes"}, "2: isp-station: --start takes no value"},
       {{"--all"}, "2: isp-station: unknown option --all\n\nisp-station [--file FILE]"},
       {{"--help"}, "--interval MS  мс между блоками, 0-60000 (по умолчанию 250)"},
+      {{"--line", "l.json", "--interval", "0"}, "2: isp-station: --interval excludes --line"},
+      {{"--line", "/nowhere/l.json"}, "2: isp-station: line file /nowhere/l.json: "},
   };
   for (const auto& c : cases) {
     production::KeptSettings s{.file = "kept", .ports = {"COM7"}, .report = {.folder = "/srv"}};
@@ -228,6 +233,65 @@ TEST(StationControl, ALineFromItsSetUpToTheEnd) {
   EXPECT_EQ(control.kept().ports, std::vector<std::string>{"COM10"});
   ASSERT_TRUE(control.start());
   EXPECT_NE(screen.firmware, first);
+}
+
+// The engineer saves the set-up as a line; run from it, the set-up is the
+// line's and nothing changes it, every report line names the line, and
+// only the firmware the line was set up with is programmed.
+TEST(StationControl, ALineItsEngineerSetUpAndItsOperatorsRun) {
+  TempDir dir;
+  Screen screen;
+  const std::string d = (dir.path() / "D").string(), lineFile = (dir.path() / "Линия 3.json").string();
+  const auto image = sampleImage();
+  {
+    production::StationControl engineer(
+        screen, {.file = dir.write("fw.isp", image), .ports = {d}, .report = {.folder = dir.path()}, .intervalMs = 0},
+        {});
+    ASSERT_TRUE(engineer.saveLine(lineFile)) << screen.told.back();
+    if (::geteuid() == 0) {  // another user's file is theirs to keep
+      const std::string theirs = dir.write("theirs.json", {'{', '}'});
+      ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+      EXPECT_FALSE(engineer.saveLine(theirs));
+      EXPECT_TRUE(holds(screen.told.back(), "alarm Линия не сохранена: " + theirs + ": ")) << screen.told.back();
+      EXPECT_EQ(contents(theirs), "{}");
+    }
+  }
+  production::KeptSettings ignored{.file = "other.isp", .intervalMs = 500};
+  production::StationCommandLine args =
+      production::readStationCommandLine({"isp-station", "--line", lineFile}, ignored);
+  ASSERT_TRUE(args.line) << args.message;
+  EXPECT_EQ(args.line->name, "Линия 3");
+  EXPECT_EQ(args.line->sha256, sha256Hex(image));
+  EXPECT_EQ(args.line->ports, std::vector<std::string>{d});
+  EXPECT_EQ(args.line->report, (dir.path() / "Линия 3.jsonl").string());
+
+  bool kept = false;
+  production::StationControl line(screen, ignored, {.line = std::move(args.line)});
+  line.onStarted = [&](const production::KeptSettings&) { kept = true; };
+  line.typeInterval("7");
+  line.choosePort("COM5", true);
+  line.chooseFile(dir.write("other.isp", sampleImage(66700, 2)));
+  EXPECT_EQ(summary(line.settings()), "file=" + dir.path().string() + "/fw.isp ports=" + d +
+                                          ", folder= report=" + line.line()->report + " ms=0 problems=none");
+  auto device = startSimulator({.linkPath = d});
+  ASSERT_TRUE(line.start()) << screen.told.back();
+  for (int i = 0; i < 1000 && device->image() != image; ++i) std::this_thread::sleep_for(milliseconds(10));
+  EXPECT_EQ(device->image(), image);
+  // Replaced while the line runs: said, and refused at the next start.
+  dir.write("fw.isp", sampleImage(66690, 3));
+  line.tick();
+  EXPECT_TRUE(screen.saw("changed Файл программы изменён на диске"));
+  line.stopNow();
+  line.ended();
+  EXPECT_FALSE(line.start());
+  EXPECT_EQ(screen.told.back(), "alarm Файл программы " + dir.path().string() + "/fw.isp имеет SHA-256 " +
+                                    sha256Hex(sampleImage(66690, 3)) + ", а линия " + lineFile +
+                                    " настроена на SHA-256 " + sha256Hex(image) + "; ничего не запрограммировано");
+  EXPECT_FALSE(kept);
+  const std::string report = contents(line.line()->report), set = contents(lineFile);
+  const std::string setSum = sha256Hex({reinterpret_cast<const std::uint8_t*>(set.data()), set.size()});
+  EXPECT_TRUE(holds(report, "\"line\":\"Линия 3\",\"line_sha256\":\"" + setSum + "\"")) << report;
+  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // isp-station: a production line's window on the station core. The line's
-// settings come from the command line, else from the last run; --start
-// begins at once, so that a station can start with them when it boots.
+// settings come from the command line, else from the last run, or in
+// operator mode from the engineer's line file alone; --start begins at
+// once, so that a station can start with them when it boots.
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -110,12 +111,13 @@ int main(int argc, char** argv) {
   std::vector<std::string> args;
   for (const QString& a : QApplication::arguments()) args.push_back(a.toStdString());
   isp::production::KeptSettings s;
-  // Read once for its refusals, help and version, before any file is
-  // touched; read again below over the kept settings.
-  if (const auto early = isp::production::readStationCommandLine(args, s); early.exit) {
-    if (*early.exit == 0) return written(QString::fromStdString(early.message));
-    std::fputs(early.message.c_str(), stderr);
-    return *early.exit;
+  // Read once for its refusals, help and version and the line file, before
+  // any other file is touched; read again below over the kept settings.
+  isp::production::StationCommandLine line = isp::production::readStationCommandLine(args, s);
+  if (line.exit) {
+    if (*line.exit == 0) return written(QString::fromStdString(line.message));
+    std::fputs(line.message.c_str(), stderr);
+    return *line.exit;
   }
 
   // The last run's settings, unless the command line gives others. Each
@@ -124,9 +126,12 @@ int main(int argc, char** argv) {
   // settings of the user's own, --start waits for a whole set-up.
   Store store(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
               QStringLiteral("/isp-programmer/isp-station.conf"));
-  s = isp::production::readKept(store);
-  const isp::production::StationCommandLine line = isp::production::readStationCommandLine(args, s);
-  isp::station::StationWindow window(s);
+  // Operator mode keeps nothing of the set-up: it is the line file's.
+  if (!line.line) {
+    s = isp::production::readKept(store);
+    line = isp::production::readStationCommandLine(args, s);
+  }
+  isp::station::StationWindow window(s, {.line = std::move(line.line)});
   window.control().onStarted = [&store](const isp::production::KeptSettings& now) {
     isp::production::keep(store, now);
     store.sync();

@@ -23,7 +23,7 @@ void PortList::show(const std::vector<production::PortRow>& rows) {
     auto* item = new QListWidgetItem(
         QString::fromStdString(where.empty() ? row.port.name : row.port.name + "   " + where), this);
     item->setData(Qt::UserRole, QString::fromStdString(row.port.name));
-    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setFlags(fixed ? Qt::ItemIsEnabled : item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(row.chosen ? Qt::Checked : Qt::Unchecked);
     if (item->data(Qt::UserRole).toString() == current) setCurrentItem(item);
   }

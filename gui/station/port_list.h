@@ -16,6 +16,7 @@ class PortList final : public QListWidget {
   explicit PortList(QWidget* parent = nullptr);
   void show(const std::vector<production::PortRow>& rows);
   std::function<void(const std::string& name, bool chosen)> onChosen;
+  bool fixed = false;  // operator mode: the ticks are shown, not changed
 };
 
 }  // namespace isp::station

@@ -21,6 +21,7 @@
 #include "gui/station/port_list.h"
 #include "gui/station/port_tile.h"
 #include "production/station_words.h"
+#include "text/escape.h"
 
 namespace isp::station {
 
@@ -74,11 +75,13 @@ StationWindow::StationWindow(production::KeptSettings settings, production::Stat
   interval_ = new QSpinBox(setup_);
   interval_->setRange(0, production::kMaxIntervalMs);
   interval_->setSuffix(ui::qtText(w::kMs));
-  interval_->setValue(settings.intervalMs);
   interval_->setAccessibleName(ui::qtText(w::kIntervalName));
   form->addRow(ui::qtText(w::kInterval), interval_);
   kept_ = redLabel("keptProblems", setup_);
   form->addRow(QString(), kept_);
+  auto* saveLine = new QPushButton(ui::qtText(w::kSaveLine), setup_);
+  saveLine->setObjectName(QStringLiteral("saveLine"));
+  form->addRow(QString(), saveLine);
   layout->addWidget(setup_);
 
   start_ = new QPushButton(ui::qtText(w::kStart), this);
@@ -130,12 +133,26 @@ StationWindow::StationWindow(production::KeptSettings settings, production::Stat
   layout->addWidget(lines_, 1);
   for (QLabel* label : findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
 
+  if (options.line) {  // operator mode: the line file's set-up, shown and not changed
+    for (QPushButton* b : {chooseFile, chooseReport, saveLine}) b->hide();
+    setWindowTitle(QString::fromStdString(escapeControls(options.line->name)));
+    report_->setReadOnly(true);
+    interval_->setReadOnly(true);
+    interval_->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    ports_->fixed = true;
+    auto* note = new QLabel(QString::fromStdString(production::operatorModeWords(*options.line)), setup_);
+    note->setObjectName(QStringLiteral("operatorMode"));
+    note->setWordWrap(true);
+    form->insertRow(0, note);
+  }
   if (options.defaultReportFolder.empty()) options.defaultReportFolder = defaultReportFolder().toStdString();
   control_ = std::make_unique<production::StationControl>(static_cast<production::StationScreen&>(*this),
                                                           std::move(settings), std::move(options));
+  interval_->setValue(control_->settings().intervalMs);
 
   connect(chooseFile, &QPushButton::clicked, this, &StationWindow::chooseFile);
   connect(chooseReport, &QPushButton::clicked, this, &StationWindow::chooseReport);
+  connect(saveLine, &QPushButton::clicked, this, &StationWindow::saveLine);
   connect(start_, &QPushButton::clicked, this, &StationWindow::start);
   connect(stop_, &QPushButton::clicked, this, &StationWindow::stop);
   connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this, &StationWindow::start);
@@ -169,6 +186,12 @@ void StationWindow::chooseReport() {
   const QString dir =
       QFileDialog::getExistingDirectory(this, ui::qtText(w::kReportFolder), QFileInfo(report_->text()).absolutePath());
   control_->chooseReportFolder(dir.toStdString());
+}
+
+void StationWindow::saveLine() {
+  const QString path =
+      QFileDialog::getSaveFileName(this, ui::qtText(w::kSaveLine), QString(), ui::qtText(w::kLineFilter));
+  control_->saveLine(path.toStdString());
 }
 
 void StationWindow::showStatus(const std::string& words, bool alarm) {

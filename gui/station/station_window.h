@@ -63,6 +63,7 @@ class StationWindow final : public QWidget, private production::StationScreen {
   void layoutTiles();
   void chooseFile();
   void chooseReport();
+  void saveLine();
 
   QLineEdit* file_;
   QLabel* fileFacts_;

@@ -8,31 +8,56 @@
 
 namespace isp::win32 {
 
-std::optional<std::string> chooseFirmwareFile(HWND owner) {
-  // Pairs of label and pattern, each ended by a zero; the string's own
-  // terminator makes the closing double zero. On Windows "*.*" matches
-  // every name, with or without a dot.
-  std::wstring filter = toUtf16(msg::kFileFilterIsp);
+namespace {
+
+// Pairs of label and pattern, each ended by a zero; the string's own
+// terminator makes the closing double zero. On Windows "*.*" matches every
+// name, with or without a dot.
+std::wstring filterOf(const std::string& label, const std::wstring& pattern) {
+  std::wstring filter = toUtf16(label);
   filter += L'\0';
-  filter += L"*.isp";
+  filter += pattern;
   filter += L'\0';
   filter += toUtf16(msg::kFileFilterAll);
   filter += L'\0';
   filter += L"*.*";
   filter += L'\0';
+  return filter;
+}
 
-  std::wstring path(32768, L'\0');  // room for a long path
-  OPENFILENAMEW ofn{};
+std::optional<std::string> chosen(OPENFILENAMEW& ofn, std::wstring& path, bool save) {
   ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = owner;
-  ofn.lpstrFilter = filter.c_str();
   ofn.nFilterIndex = 1;
   ofn.lpstrFile = path.data();
   ofn.nMaxFile = static_cast<DWORD>(path.size());
   ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
-  if (!GetOpenFileNameW(&ofn)) return std::nullopt;
+  if (!(save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn))) return std::nullopt;
   path.resize(path.find(L'\0'));
   return toUtf8(path);
+}
+
+}  // namespace
+
+std::optional<std::string> chooseFirmwareFile(HWND owner) {
+  const std::wstring filter = filterOf(std::string(msg::kFileFilterIsp), L"*.isp");
+  std::wstring path(32768, L'\0');  // room for a long path
+  OPENFILENAMEW ofn{};
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = filter.c_str();
+  return chosen(ofn, path, false);
+}
+
+std::optional<std::string> chooseFileToSave(HWND owner, const std::string& title, const std::string& label,
+                                            const std::wstring& pattern) {
+  const std::wstring filter = filterOf(label, pattern), caption = toUtf16(title);
+  const std::wstring extension = pattern.substr(pattern.find(L'.') + 1);
+  std::wstring path(32768, L'\0');
+  OPENFILENAMEW ofn{};
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.lpstrTitle = caption.c_str();
+  ofn.lpstrDefExt = extension.c_str();
+  return chosen(ofn, path, true);
 }
 
 }  // namespace isp::win32

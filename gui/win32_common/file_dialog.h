@@ -11,6 +11,12 @@ namespace isp::win32 {
 // file's full path in UTF-8, or nothing when the user cancels.
 std::optional<std::string> chooseFirmwareFile(HWND owner);
 
+// The standard save-file dialog, titled `title`, for a file of `pattern`
+// ("*.json") under `label`, asking before an existing file is replaced;
+// the chosen path in UTF-8, or nothing when the user cancels.
+std::optional<std::string> chooseFileToSave(HWND owner, const std::string& title, const std::string& label,
+                                            const std::wstring& pattern);
+
 // The system's folder chooser, titled `title` (UTF-8), starting nowhere in
 // particular; the folder's path in UTF-8, or nothing when the user cancels.
 std::optional<std::string> chooseFolder(HWND owner, const std::string& title);

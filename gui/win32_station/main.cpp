@@ -1,6 +1,7 @@
 // isp-station.exe: a production line's window on the station, native Win32.
-// The line's settings come from the command line, else from the last run;
-// --start begins at once, so that a station can start with them when it boots.
+// The line's settings come from the command line, else from the last run,
+// or in operator mode from the engineer's line file alone; --start begins
+// at once, so that a station can start with them when it boots.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -34,9 +35,14 @@ void tell(const std::string& words, bool error) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   // Before any thread starts: a console's close or the user's log-off is a Stop.
   const std::stop_token outside = isp::production::installStopHandlers();
-  isp::production::KeptSettings settings = isp::win32::rememberedSettings();
-  const isp::production::StationCommandLine line =
-      isp::production::readStationCommandLine(isp::production::commandLine(0, nullptr), settings);
+  // Operator mode keeps nothing of the set-up and reads nothing kept: it is the line file's.
+  const std::vector<std::string> args = isp::production::commandLine(0, nullptr);
+  isp::production::KeptSettings settings;
+  isp::production::StationCommandLine line = isp::production::readStationCommandLine(args, settings);
+  if (!line.exit && !line.line) {
+    settings = isp::win32::rememberedSettings();
+    line = isp::production::readStationCommandLine(args, settings);
+  }
   if (line.exit) {
     tell(line.message, *line.exit != 0);
     return *line.exit;
@@ -48,7 +54,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   int status = 0;
   {
-    isp::win32::StationWindow window(std::move(settings));
+    isp::win32::StationWindow window(std::move(settings), std::move(line.line));
     HWND hwnd = window.window();
     const std::stop_callback onStop(
         outside, [hwnd] { PostMessageW(hwnd, isp::win32::kStopAsked, isp::production::signalExitStatus(), 0); });

@@ -19,6 +19,10 @@ class PortList {
   // The list view's LVN_ITEMCHANGED: the port whose box the user checked
   // or cleared, and whether it is checked now; nothing for any other change.
   std::optional<std::pair<std::string, bool>> changed(const NMLISTVIEW& change) const;
+  // Operator mode: the ticks are shown, not changed (LVN_ITEMCHANGING says
+  // whether to refuse a change).
+  bool fixed = false;
+  bool refuses(const NMLISTVIEW& change) const { return fixed && changed(change); }
 
  private:
   HWND list_;

@@ -20,5 +20,7 @@
 #define IDC_TOTALS 1014
 #define IDC_ROWS 1015
 #define IDC_KEPT 1016
+#define IDC_SAVE_LINE 1017
+#define IDC_LINE_NOTE 1018
 #define IDC_LABEL 1020
 #define IDC_FIRST_TILE 2000

@@ -10,6 +10,7 @@
 #include "gui/win32_station/resource.h"
 #include "gui/win32_station/station_settings.h"
 #include "production/station_words.h"
+#include "text/escape.h"
 #include "text/utf16.h"
 
 namespace isp::win32 {
@@ -27,7 +28,7 @@ HFONT scaled(const LOGFONTW& base, double times, bool bold) {
 
 }  // namespace
 
-StationWindow::StationWindow(production::KeptSettings settings) {
+StationWindow::StationWindow(production::KeptSettings settings, std::optional<production::LineFile> line) {
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
   SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
@@ -46,10 +47,12 @@ StationWindow::StationWindow(production::KeptSettings settings) {
   RegisterClassExW(&c);
   CreateWindowExW(0, kClass, toUtf16(w::kTitle).c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, c.hInstance, this);
-  create(settings.intervalMs);
+  create();
+  if (line) operatorMode(*line);
   control_ = std::make_unique<production::StationControl>(
       static_cast<production::StationScreen&>(*this), std::move(settings),
-      production::StationControlOptions{.defaultReportFolder = defaultReportFolder()});
+      production::StationControlOptions{.defaultReportFolder = defaultReportFolder(), .line = std::move(line)});
+  SendDlgItemMessageW(hwnd_, IDC_INTERVAL_SPIN, UDM_SETPOS32, 0, control_->settings().intervalMs);
   // The next run's; a registry that refuses costs only that.
   control_->onStarted = [](const production::KeptSettings& now) { remember(now); };
   SetTimer(hwnd_, kClock, 1000, nullptr);
@@ -91,7 +94,7 @@ HWND StationWindow::control(const wchar_t* cls, const std::string& text, DWORD s
   return c;
 }
 
-void StationWindow::create(int intervalMs) {
+void StationWindow::create() {
   constexpr DWORD tab = WS_TABSTOP, label = SS_LEFT | SS_NOPREFIX;
   // Each label comes just before its field, so that a screen reader names the field by it.
   setup_ = {
@@ -106,14 +109,14 @@ void StationWindow::create(int intervalMs) {
       control(L"Edit", {}, tab | WS_BORDER | ES_AUTOHSCROLL, IDC_REPORT),
       control(L"Button", std::string(w::kChooseFolder), tab | BS_PUSHBUTTON, IDC_CHOOSE_FOLDER),
       control(L"Static", std::string(w::kIntervalName), label, IDC_LABEL + 3),
-      control(L"Edit", std::to_string(intervalMs), tab | WS_BORDER | ES_NUMBER, IDC_INTERVAL),
+      control(L"Edit", {}, tab | WS_BORDER | ES_NUMBER, IDC_INTERVAL),
       control(UPDOWN_CLASSW, {}, UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS | UDS_AUTOBUDDY,
               IDC_INTERVAL_SPIN),
       control(L"Static", std::string(w::kMs), label, IDC_LABEL + 4),
       control(L"Static", {}, label, IDC_KEPT),
+      control(L"Button", std::string(w::kSaveLine), tab | BS_PUSHBUTTON, IDC_SAVE_LINE),
   };
   SendDlgItemMessageW(hwnd_, IDC_INTERVAL_SPIN, UDM_SETRANGE32, 0, production::kMaxIntervalMs);
-  SendDlgItemMessageW(hwnd_, IDC_INTERVAL_SPIN, UDM_SETPOS32, 0, intervalMs);
   ports_ = std::make_unique<PortList>(GetDlgItem(hwnd_, IDC_PORTS));
   control(L"Button", std::string(w::kStart), tab | BS_PUSHBUTTON, IDC_START);
   control(L"Button", std::string(w::kStop), tab | BS_PUSHBUTTON | WS_DISABLED, IDC_STOP);
@@ -135,12 +138,31 @@ void StationWindow::create(int intervalMs) {
   }
 }
 
+// The set-up shown as the line file has it: read-only fields, no choosers,
+// the ticks fixed, the line's name as the title.
+void StationWindow::operatorMode(const production::LineFile& line) {
+  SetWindowTextW(hwnd_, toUtf16(escapeControls(line.name)).c_str());
+  setup_.push_back(control(L"Static", production::operatorModeWords(line), SS_LEFT | SS_NOPREFIX, IDC_LINE_NOTE));
+  for (int id : {IDC_REPORT, IDC_INTERVAL}) SendDlgItemMessageW(hwnd_, id, EM_SETREADONLY, TRUE, 0);
+  for (int id : {IDC_CHOOSE_FILE, IDC_CHOOSE_FOLDER, IDC_INTERVAL_SPIN, IDC_SAVE_LINE}) {
+    HWND c = GetDlgItem(hwnd_, id);
+    setup_.erase(std::remove(setup_.begin(), setup_.end(), c), setup_.end());
+    DestroyWindow(c);
+  }
+  ports_->fixed = true;
+}
+
 int StationWindow::layoutSetup(int y, int width) {
   const int h = fontHeight(hwnd_, font_), row = h + 10, labelW = h * 13, button = h * 7;
   const int fieldX = kMargin + labelW, fieldW = width - fieldX - button - 2 * kMargin;
   const auto place = [&](int id, int x, int top, int cx, int cy) {
     MoveWindow(GetDlgItem(hwnd_, id), x, top, cx, cy, TRUE);
   };
+  if (control_ && control_->line()) {
+    const int noteH = textHeight(hwnd_, font_, text(IDC_LINE_NOTE), width - 2 * kMargin);
+    place(IDC_LINE_NOTE, kMargin, y, width - 2 * kMargin, noteH);
+    y += noteH + 10;
+  }
   place(IDC_LABEL, kMargin, y + 4, labelW, h);
   place(IDC_FILE, fieldX, y, fieldW, row);
   place(IDC_CHOOSE_FILE, width - kMargin - button, y, button, row);
@@ -160,6 +182,10 @@ int StationWindow::layoutSetup(int y, int width) {
                       0);
   place(IDC_LABEL + 4, fieldX + h * 6 + 4, y + 4, h * 3, h);
   y += row + 10;
+  if (GetDlgItem(hwnd_, IDC_SAVE_LINE)) {
+    place(IDC_SAVE_LINE, fieldX, y, button * 2, row);
+    y += row + 10;
+  }
   if (!kept_) return y;
   const int keptH = textHeight(hwnd_, font_, text(IDC_KEPT), width - fieldX - kMargin);
   place(IDC_KEPT, fieldX, y, width - fieldX - kMargin, keptH);
@@ -247,6 +273,8 @@ LRESULT StationWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_NOTIFY: {
       const auto* n = reinterpret_cast<const NMHDR*>(lParam);
+      if (n->idFrom == IDC_PORTS && n->code == LVN_ITEMCHANGING)
+        return ports_->refuses(*reinterpret_cast<const NMLISTVIEW*>(n)) ? TRUE : FALSE;
       if (n->idFrom == IDC_PORTS && n->code == LVN_ITEMCHANGED && control_)
         if (const auto port = ports_->changed(*reinterpret_cast<const NMLISTVIEW*>(n)))
           control_->choosePort(port->first, port->second);
@@ -303,6 +331,10 @@ void StationWindow::command(int id, int code) {
     case IDC_STOP: control_->stop(); break;
     case IDC_CHOOSE_FILE:
       if (const auto path = chooseFirmwareFile(hwnd_)) control_->chooseFile(*path);
+      break;
+    case IDC_SAVE_LINE:
+      if (const auto path = chooseFileToSave(hwnd_, std::string(w::kSaveLine), std::string(w::kLineFilter), L"*.json"))
+        control_->saveLine(*path);
       break;
     case IDC_CHOOSE_FOLDER:
       if (const auto folder = chooseFolder(hwnd_, std::string(w::kReportFolder))) control_->chooseReportFolder(*folder);

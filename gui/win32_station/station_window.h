@@ -30,7 +30,8 @@ inline constexpr int kMargin = 10;
 class StationWindow final : private production::StationScreen {
  public:
   static constexpr const wchar_t* kClass = L"IspStationWindow";
-  explicit StationWindow(production::KeptSettings settings);
+  // line: operator mode, the set-up the line file's, shown and not changed.
+  explicit StationWindow(production::KeptSettings settings, std::optional<production::LineFile> line = {});
   ~StationWindow() override;
   StationWindow(const StationWindow&) = delete;
   StationWindow& operator=(const StationWindow&) = delete;
@@ -47,7 +48,8 @@ class StationWindow final : private production::StationScreen {
  private:
   static LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
-  void create(int intervalMs);
+  void create();
+  void operatorMode(const production::LineFile& line);
   HWND control(const wchar_t* cls, const std::string& text, DWORD style, int id, HFONT font = nullptr);
   void layout();
   int layoutSetup(int y, int width);
