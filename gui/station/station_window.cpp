@@ -54,6 +54,7 @@ StationWindow::StationWindow(production::KeptSettings settings, production::Stat
   auto* form = new QFormLayout(setup_);
   file_ = new QLineEdit(setup_);
   file_->setReadOnly(true);
+  file_->setAccessibleName(ui::qtText(w::kFile));
   // A field with its chooser beside it.
   const auto withButton = [&](std::string_view label, QWidget* field, std::string_view button) {
     auto* row = new QHBoxLayout;

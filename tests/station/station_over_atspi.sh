@@ -4,7 +4,10 @@
 # programmed byte for byte, the report gets their two lines, and a screen
 # reader reads both tiles as completed. Then the display goes away in the
 # middle of a third device: the line stops as Stop would stop it, with the
-# device's "stopped" line in the report.
+# device's "stopped" line in the report. Between the two, run by root (who
+# alone can hold a line file locked against the user running it), a window
+# in operator mode: the line file's set-up shown and not editable, its
+# device programmed, its report line naming the line.
 #   station_over_atspi.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -28,7 +31,15 @@ reap() {
 }
 trap 'reap; rm -rf "$work"' EXIT
 head -c 66690 /dev/urandom >"$work/fw.isp"
-p1=$work/ttyP1 p2=$work/ttyP2
+p1=$work/ttyP1 p2=$work/ttyP2 p3=$work/ttyP3
+operator=""
+if [ "$(id -u)" = 0 ]; then
+  operator=1
+  printf '{"name": "Линия 3", "firmware": "fw.isp", "sha256": "%s", "ports": ["%s"],\n "interval_ms": 0, "report": "line.jsonl"}\n' \
+    "$(sha256sum "$work/fw.isp" | cut -c1-64)" "$p3" >"$work/line.json"
+else
+  echo "operator mode not tried: only root can hold a line file locked against the user running the test"
+fi
 
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 NO_AT_BRIDGE=0 XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
 dbus-run-session -- bash -s <<SCRIPT
@@ -50,6 +61,20 @@ nice -n -10 "$build/sim/isp-sim" --link "$p2" --image "$work/p2.img" >/dev/null 
 /usr/bin/python3 "$here/read_tiles.py" 60 "завершено в" "$p1" "$p2" || { cat "$work/station.log"; exit 1; }
 kill %3
 wait %3 || true
+if [ -n "$operator" ]; then
+  # Without --start it waits for Start, its set-up shown.
+  QT_QPA_PLATFORM=xcb xvfb-run -a "$build/gui/station/isp-station" --line "$work/line.json" >"$work/operator.log" 2>&1 &
+  window=\$!
+  nice -n -10 "$build/sim/isp-sim" --link "$p3" --image "$work/p3.img" >/dev/null 2>&1 &
+  device=\$!
+  /usr/bin/python3 "$here/read_tiles.py" --setup "Линия 3" "Начать" >"$work/setup" ||
+    { echo "no window titled Линия 3"; cat "$work/operator.log"; exit 1; }
+  /usr/bin/python3 "$here/read_tiles.py" 60 "завершено в" "$p3" || { cat "$work/operator.log"; exit 1; }
+  kill \$device
+  wait \$device || true
+  pkill -TERM -f -- "--line $work/line.json" || true
+  wait \$window || true
+fi
 # A board at a real line's pace, and the display gone after its 20th record.
 nice -n -10 "$build/sim/isp-sim" --link "$p1" --baud 19200 --verbose 2>"$work/p3.log" >/dev/null &
 for _ in \$(seq 300); do
@@ -63,6 +88,15 @@ wait %2 || true
 SCRIPT
 cmp "$work/p1.img" "$work/fw.isp"
 cmp "$work/p2.img" "$work/fw.isp"
+if [ -n "$operator" ]; then
+  cmp "$work/p3.img" "$work/fw.isp"
+  if ! grep -q "^edit	read-only	" "$work/setup" || grep -q editable "$work/setup" || grep -qE "^button	(Файл…|Папка…|Сохранить линию…)" "$work/setup"; then
+    echo "operator mode offers a change:"; cat "$work/setup"; exit 1
+  fi
+  grep -q '"line":"Линия 3","line_sha256":"'"$(sha256sum "$work/line.json" | cut -c1-64)"'"' "$work/line.jsonl" ||
+    { echo "the operator's report line does not name the line"; cat "$work/line.jsonl" "$work/operator.log"; exit 1; }
+  echo "operator mode: the set-up not editable, the device programmed, its report line naming the line"
+fi
 results=$(grep -o '"result":"[a-z ]*"' "$work/made.jsonl" | tr '\n' ' ')
 [ "$results" = '"result":"completed" "result":"completed" "result":"stopped" ' ] ||
   { echo "the report says $results"; cat "$work/station.log"; exit 1; }

@@ -4,9 +4,11 @@
 // totals. A text its control cannot hold whole, wrapped as a static
 // control wraps it, is followed by " CLIPPED".
 //
-//   read_tiles.exe TITLE [--close]
+//   read_tiles.exe TITLE [--close | --setup]
 //
 // --close  then asks the window to close, as its close box does.
+// --setup  then the set-up's fields and buttons: "edit", "read-only" or
+//          "editable" and the text; "button" and its label.
 #include <windows.h>
 
 #include <cmath>
@@ -80,6 +82,19 @@ BOOL CALLBACK onChild(HWND child, LPARAM) {
   return TRUE;
 }
 
+// The window's own fields and buttons, not the tiles' parts.
+BOOL CALLBACK onSetup(HWND child, LPARAM window) {
+  if (GetParent(child) != reinterpret_cast<HWND>(window)) return TRUE;
+  wchar_t cls[64] = L"";
+  GetClassNameW(child, cls, 64);
+  const std::string text = isp::toUtf8(textOf(child));
+  if (std::wstring(cls) == L"Edit")
+    std::printf("edit\t%s\t%s\n", GetWindowLongW(child, GWL_STYLE) & ES_READONLY ? "read-only" : "editable",
+                text.c_str());
+  if (std::wstring(cls) == L"Button") std::printf("button\t%s\n", text.c_str());
+  return TRUE;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -92,5 +107,7 @@ int wmain(int argc, wchar_t** argv) {
   EnumChildWindows(window, onChild, 0);
   std::printf("totals\t%s\n", isp::toUtf8(seen(GetDlgItem(window, IDC_TOTALS), kName)).c_str());
   if (argc > 2 && std::wstring(argv[2]) == L"--close") PostMessageW(window, WM_CLOSE, 0, 0);
+  if (argc > 2 && std::wstring(argv[2]) == L"--setup")
+    EnumChildWindows(window, onSetup, reinterpret_cast<LPARAM>(window));
   return 0;
 }

@@ -143,3 +143,30 @@ grep -q "^COM7" "$work/tiles" && fail "the line started with a kept interval of 
 [ "$(lines)" -eq "$before" ] || fail "the line wrote to the report with a kept interval of abc"
 close_station
 echo "a kept interval of abc holds the line"
+
+# Operator mode: the line file's set-up, its fields not editable, both
+# devices programmed and each report line naming the line. Wine shows every
+# file as the user's own (an administrator's), its permissions from the
+# mode bits alone: a line everyone may write is refused, one only its owner
+# may write is the administrator's to run.
+line="$work/line.json" lineReport="$work/line.jsonl"
+rm -f "$work/com7.img" "$work/com8.img"
+printf '{"name": "Линия 7", "firmware": "fw.isp", "sha256": "%s", "ports": ["COM7", "COM8"],\n "interval_ms": 0, "report": "line.jsonl"}\n' \
+  "$(sha256sum "$work/fw.isp" | cut -c1-64)" >"$line"
+chmod 0666 "$line"
+if wine "$exe" --line "$(win "$line")" --start 2>"$work/refused"; then fail "a line everyone may write was run"; fi
+grep -q "operator mode needs a line file you cannot change: .*Everyone.* may change it" "$work/refused" ||
+  fail "a line everyone may write was refused without its reason: $(cat "$work/refused")"
+chmod 0644 "$line"
+wine "$exe" --line "$(win "$line")" --start &
+station=$!
+for _ in $(seq 600); do [ "$(grep -c '"result":"completed"' "$lineReport" 2>/dev/null)" -ge 2 ] && break; sleep 0.1; done
+for n in 7 8; do cmp "$work/fw.isp" "$work/com$n.img" || fail "operator mode: COM$n did not get the image"; done
+grep -q '"line":"Линия 7","line_sha256":"'"$(sha256sum "$line" | cut -c1-64)"'"' "$lineReport" ||
+  fail "operator mode: the report lines do not name the line: $(head -1 "$lineReport")"
+wine "$reader" 'Линия 7' --setup >"$work/setup" || fail "no window titled with the line's name"
+[ "$(grep -c "^edit	read-only	" "$work/setup")" -eq 3 ] || fail "operator mode: a field can be edited: $(cat "$work/setup")"
+grep -qE "^button	(Файл…|Папка…|Сохранить линию…)" "$work/setup" && fail "operator mode: a chooser is offered"
+tiles() { wine "$reader" 'Линия 7' "$@"; }
+close_station
+echo "operator mode: the line file's set-up, not editable, both devices programmed, the report names the line"
