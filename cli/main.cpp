@@ -29,6 +29,9 @@ using namespace isp::cli;
 using namespace isp::production;
 using isp::PortTarget;
 
+// How long a run that ends waits for the broker to take its last lines.
+constexpr std::chrono::milliseconds kPublishWait{3000};
+
 // Standard output written to its end, or the status says it was not: a
 // listing or a help text cut short is no success.
 int written(int status) {
@@ -215,9 +218,38 @@ int run(const Options& o) {
       return kRecordMissing;
     }
     record = std::make_unique<ProductionRecord>(std::move(file),
-                                                o.line ? SetUpBy{o.line->name, o.line->fileSha256} : SetUpBy{});
+                                                SetUpBy{.line = o.line ? o.line->name : std::string(),
+                                                        .sha256 = o.line ? o.line->fileSha256 : std::string(),
+                                                        .station = o.publish.station});
   }
+  // Before the publisher's thread: every thread leaves the stop signals to the one that turns them into a stop.
   const std::stop_token stop = installStopHandlers();
+  // The record sent on to the broker, what an earlier run left first.
+  std::unique_ptr<Publisher> publisher;
+  if (!o.publish.url.empty()) {
+    std::string why;
+    const std::string url = isp::escapeControls(o.publish.url);
+    publisher = Publisher::start(
+        o.publish, {o.reportFile},
+        [&terminal, url, said = std::optional<bool>()](const BrokerState& s) mutable {
+          // Said once per change; a broker reached at once needs no word.
+          const bool quiet = said == s.reachable || (!said && s.reachable);
+          said = s.reachable;
+          if (quiet) return;
+          terminal.note(s.reachable ? "the broker " + url + " is reached; " + std::to_string(s.queued) +
+                                          " lines of the report to send"
+                                    : "the broker " + url + " cannot be reached (" + s.why + "); " +
+                                          std::to_string(s.queued) + " lines of the report wait for it");
+        },
+        &why);
+    if (!publisher) {
+      terminal.note("--publish: " + isp::escapeControls(why) + "; no device was touched");
+      return kUsage;
+    }
+    record->onRecorded = [&publisher](const RecordFile::End& end, const std::string& line) {
+      publisher->recorded(end, line);
+    };
+  }
   const std::vector<PortTarget> ports = portsOf(o, *serialPlatform());
   if (ports.empty() && !o.station) {
     terminal.note("the system lists no serial port now");
@@ -237,6 +269,13 @@ int run(const Options& o) {
   const int status = o.station ? runStation(o, ports, file->image, file->facts, terminal, record.get(), stop)
                                : runJobs(o, ports, flash ? &file->image : nullptr, flash ? &file->facts : nullptr,
                                          imageLines, terminal, record.get(), stop);
+  // A few seconds for the broker to take the last lines; the rest waits in
+  // the report for the next run, and the status is the devices'.
+  if (publisher)
+    if (const std::size_t left = publisher->finish(kPublishWait); left > 0)
+      terminal.note(std::to_string(left) + (left == 1 ? " line of the report waits" : " lines of the report wait") +
+                    " for the broker " + isp::escapeControls(o.publish.url) +
+                    "; the next run that publishes sends them first");
   if (status == kCompleted && record && record->lineMissing()) {
     terminal.note("the report " + o.reportFile + " lacks a device's line");
     return kRecordMissing;

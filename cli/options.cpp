@@ -96,6 +96,32 @@ std::string helpText() {
 #endif
 }
 
+namespace {
+
+// The record is the outbox: no publishing without one. The station's name
+// is the host's unless given.
+void checkPublishing(Options& o, std::string* error) {
+  production::PublishSetup& p = o.publish;
+  if (p.url.empty()) {
+    if (!p.caFile.empty() || !p.authFile.empty() || !p.station.empty())
+      *error = (!p.caFile.empty()     ? "--publish-ca"
+                : !p.authFile.empty() ? "--publish-auth"
+                                      : "--station-name") +
+               std::string(" needs --publish");
+    return;
+  }
+  if (o.reportFile.empty()) {
+    *error =
+        "--publish needs --report: the record is what is published, and what waits while the broker cannot be reached";
+    return;
+  }
+  if (!production::parseBroker(p.url, error)) return;
+  if (p.station.empty()) p.station = production::hostName();
+  production::goodStationName(p.station, error);
+}
+
+}  // namespace
+
 std::optional<Options> parse(int argc, const char* const* argv, std::string* error) {
   Options o;
   bool identify = false, list = false, help = false, version = false;
@@ -123,7 +149,14 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
   value("--log", o.logFile);
   CLI::Option* report = value("--report", o.reportFile);
   CLI::Option* line = value("--line", o.lineFile);
+  CLI::Option* publish = value("--publish", o.publish.url);
+  CLI::Option* ca = value("--publish-ca", o.publish.caFile);
+  CLI::Option* auth = value("--publish-auth", o.publish.authFile);
+  CLI::Option* name = value("--station-name", o.publish.station);
   line->excludes(port)->excludes(file)->excludes(pace)->excludes(report)->excludes(listing)->excludes(asking);
+  // A line file says where its record is published; the secrets stay the operator's.
+  line->excludes(publish)->excludes(name);
+  for (CLI::Option* p : {publish, ca, auth, name}) p->excludes(listing)->excludes(asking);
   listing->excludes(asking)->excludes(port)->excludes(file)->excludes(station);
   asking->excludes(file)->excludes(station);
   try {
@@ -146,6 +179,7 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
   if (error->empty() && pace->count() > 0)
     o.intervalMs = production::parseInterval(interval, error).value_or(o.intervalMs);
   if (error->empty() && !o.lineFile.empty()) return o;  // the rest comes from the line
+  if (error->empty()) checkPublishing(o, error);
   if (error->empty() && ports.empty()) *error = "--port is required";
   if (error->empty()) o.ports = portList(ports, error);
   o.allPorts = ports == kEveryPort;
@@ -168,6 +202,9 @@ bool readLine(Options& o, std::string* error) {
   o.file = o.line->firmware;
   o.reportFile = o.line->report;
   o.intervalMs = o.line->intervalMs;
+  o.publish.url = o.line->publish;
+  o.publish.station = o.line->stationName;
+  if (error->empty()) checkPublishing(o, error);
   return error->empty();
 }
 

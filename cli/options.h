@@ -5,6 +5,7 @@
 
 #include "production/interval.h"
 #include "production/line_file.h"
+#include "production/publisher.h"
 #include "serial/port_target.h"
 #include "serial/serial_port.h"
 
@@ -25,6 +26,8 @@ struct Options {
   // and --report, read by readLine.
   std::string lineFile;
   std::optional<production::LineFile> line;
+  // --publish URL and its company: the record sent on to a broker; no url, none.
+  production::PublishSetup publish;
 };
 
 // Parses the command line; nothing on a usage error, with the reason in *error.

@@ -18,6 +18,7 @@ class DailyRecordFile final : public RecordFile {
   static std::unique_ptr<DailyRecordFile> open(const std::string& folder, FileError* error,
                                                Now now = std::chrono::system_clock::now);
   bool append(const std::string& line, FileError* error) override;
+  End end() const override { return file_ ? file_->end() : End{}; }
 
  private:
   DailyRecordFile(std::string folder, Now now) : folder_(std::move(folder)), now_(std::move(now)) {}

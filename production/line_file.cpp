@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "production/publisher.h"
 #include "programming/file_access.h"
 #include "programming/sha256.h"
 #include "serial/port_target.h"
@@ -65,7 +66,8 @@ std::optional<LineFile> readLineFile(const std::string& path, std::string* why) 
   if (!json.is_object()) return refuse("not a JSON object");
   if (!twice.empty()) return refuse("\"" + escapeControls(twice) + "\" is given twice");
 
-  static const std::set<std::string> known = {"name", "firmware", "sha256", "ports", "interval_ms", "report"};
+  static const std::set<std::string> known = {"name",   "firmware", "sha256",       "ports",
+                                              "report", "publish",  "station_name", "interval_ms"};
   for (const auto& [key, value] : json.items())
     if (!known.count(key)) return refuse("unknown key \"" + escapeControls(key) + "\"");
   for (const char* key : {"name", "firmware", "sha256", "ports", "report"})
@@ -92,12 +94,18 @@ std::optional<LineFile> readLineFile(const std::string& path, std::string* why) 
                     escapeControls(p.dump()));
     line.ports.push_back(p.get<std::string>());
   }
+  std::string error;
   if (json.contains("interval_ms")) {
     const Json& ms = json.at("interval_ms");
     if (!ms.is_number_integer() || ms.get<long long>() < 0 || ms.get<long long>() > kMaxIntervalMs)
       return refuse("\"interval_ms\" must be a whole number from 0 to " + std::to_string(kMaxIntervalMs));
     line.intervalMs = static_cast<int>(ms.get<long long>());
   }
+  if (json.contains("publish") && (!text("publish", line.publish) || !parseBroker(line.publish, &error)))
+    return refuse("\"publish\" must be mqtt://HOST[:PORT] or mqtts://HOST[:PORT]");
+  if (json.contains("station_name") &&
+      (!text("station_name", line.stationName) || !goodStationName(line.stationName, &error)))
+    return refuse("\"station_name\": " + error);
   line.firmware = fromFolderOf(path, line.firmware);
   line.report = fromFolderOf(path, line.report);
   line.fileSha256 = sha256Hex({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
@@ -112,6 +120,8 @@ std::optional<std::string> lineFileText(const LineFile& line) {
   json["ports"] = line.ports;
   json["interval_ms"] = line.intervalMs;
   json["report"] = line.report;
+  if (!line.publish.empty()) json["publish"] = line.publish;
+  if (!line.stationName.empty()) json["station_name"] = line.stationName;
   // Names as they are (UTF-8), not as \u escapes: the engineer reads the file.
   std::string text = json.dump(2, ' ', false, Json::error_handler_t::ignore);
   if (text != json.dump(2, ' ', false, Json::error_handler_t::replace)) return std::nullopt;  // bytes were dropped

@@ -9,7 +9,8 @@
 // JSON object in a file, read the same way by every program of the line.
 //   {"name": "Линия 3", "firmware": "/srv/isp/fw-1.2.isp",
 //    "sha256": "<64 hex digits>", "ports": ["COM5", "COM6"],
-//    "interval_ms": 250, "report": "/var/lib/isp-programmer/line3.jsonl"}
+//    "interval_ms": 250, "report": "/var/lib/isp-programmer/line3.jsonl",
+//    "publish": "mqtt://broker.factory:1883", "station_name": "line3-a"}
 namespace isp::production {
 
 struct LineFile {
@@ -19,7 +20,10 @@ struct LineFile {
   std::string sha256{};              // of the firmware's bytes: 64 hex digits, made lower case
   std::vector<std::string> ports{};  // as written: COMn, n, device paths, or "all" alone
   int intervalMs = kDefaultIntervalMs;
-  std::string report{};      // taken from the line file's folder when relative
+  std::string report{};  // taken from the line file's folder when relative
+  // Where the record is published, and the station's name there; both
+  // may be left out (not published; the host's name).
+  std::string publish{}, stationName{};
   std::string fileSha256{};  // of the line file's bytes: which set-up programmed a board
 };
 

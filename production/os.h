@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -75,6 +76,13 @@ class RecordFile {
   // that cannot be written whole is taken back, and one that another writer
   // left without its end is ended first. False, with the reason, on failure.
   virtual bool append(const std::string& line, FileError* error) = 0;
+  // The file the last line went into and the offset it ends at: the record
+  // on disk up to there, for whoever sends it on.
+  struct End {
+    std::string path{};
+    std::uint64_t offset = 0;
+  };
+  virtual End end() const = 0;
 };
 // What tells one device from another, whatever name it was given: a COM
 // name, a path, a link to it.
@@ -102,6 +110,14 @@ std::string changeableByUs(const std::string& path);
 // when it is another user's (NotYours) or no regular file. Nothing when
 // written and on disk.
 FileError writeOwnFile(const std::string& path, const std::string& bytes);
+// A small file of secrets (a password): its bytes, or nothing, with why
+// naming the path, when it cannot be read or others may read it (its
+// group, everyone, an ACL entry; on Windows any account but the user, the
+// system and the administrators), as ssh refuses such a key.
+std::optional<std::string> readSecretFile(const std::string& path, std::string* why);
+// The file at path made to hold bytes and nothing else, whole or not at
+// all: written beside it under another name, synced, and renamed over it.
+FileError writeWhole(const std::string& path, const std::string& bytes);
 // Makes the missing folders above a report's file, for this user alone;
 // nothing when done, else why not.
 FileError makeReportFolder(const std::string& reportPath);

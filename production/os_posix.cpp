@@ -133,8 +133,11 @@ class PosixRecordFile final : public RecordFile {
         return cutBack(done, k == 0 ? EIO : errno, error);
     }
     if (sync_(fd) != 0) return cutBack(done, errno, error);
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);  // appending: the end of this line
+    end_ = {path_, at > 0 ? static_cast<std::uint64_t>(at) : 0};
     return true;
   }
+  End end() const override { return end_; }
 
  private:
   // Other runs appending to the same record wait their turn, for a while:
@@ -179,6 +182,7 @@ class PosixRecordFile final : public RecordFile {
   std::string path_;
   Opened file_;
   std::function<int(int)> sync_;
+  End end_{};
 };
 
 }  // namespace
@@ -293,6 +297,53 @@ FileError writeOwnFile(const std::string& path, const std::string& bytes) {
       return failed(k == 0 ? EIO : errno);
   }
   if (::fsync(f) != 0) return failed(errno);
+  return {};
+}
+
+std::optional<std::string> readSecretFile(const std::string& path, std::string* why) {
+  const UniqueFd fd(openNamedFile(path, O_RDONLY | O_CLOEXEC, 0, why));
+  if (!fd) return *why = path + ": " + *why, std::nullopt;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return *why = path + ": " + std::strerror(errno), std::nullopt;
+  if (!S_ISREG(st.st_mode)) return *why = path + ": not a regular file", std::nullopt;
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  if (st.st_mode & (S_IRWXG | S_IRWXO))
+    return *why = path + ": others may read it (mode " + mode + "); make it 0600, as ssh wants a key", std::nullopt;
+  if (st.st_uid != ::geteuid() && st.st_uid != 0)
+    return *why = path + ": belongs to user " + std::to_string(st.st_uid) + ", not to you", std::nullopt;
+  // ACL entries show in the group's bits of the mode: refused above.
+  std::string bytes(4096, '\0');
+  ssize_t n;
+  while ((n = ::read(fd.get(), bytes.data(), bytes.size())) < 0 && errno == EINTR) {
+  }
+  if (n < 0) return *why = path + ": " + std::strerror(errno), std::nullopt;
+  bytes.resize(static_cast<std::size_t>(n));
+  return bytes;
+}
+
+FileError writeWhole(const std::string& path, const std::string& bytes) {
+  const std::string temporary = path + ".new";
+  std::string why;
+  const UniqueFd fd(openNamedFile(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644, &why));
+  if (!fd) {
+    FileError e = fileError(temporary, errno, {});
+    e.english = temporary + ": " + why;
+    return e;
+  }
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t k = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+    if (k > 0)
+      done += static_cast<std::size_t>(k);
+    else if (k == 0 || errno != EINTR)
+      return fileError(temporary, k == 0 ? EIO : errno, std::strerror(k == 0 ? EIO : errno));
+  }
+  if (::fsync(fd.get()) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0)
+    return fileError(path, errno, std::strerror(errno));
+  // The rename itself made durable: the folder synced.
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  const UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir) ::fsync(dir.get());
   return {};
 }
 

@@ -123,8 +123,12 @@ class Win32RecordFile final : public RecordFile {
     end.Offset = end.OffsetHigh = 0xffffffff;
     DWORD written = 0;
     if (::WriteFile(file_.get(), text.data(), static_cast<DWORD>(text.size()), &written, &end) &&
-        written == text.size() && ::FlushFileBuffers(file_.get()))
+        written == text.size() && ::FlushFileBuffers(file_.get())) {
+      LARGE_INTEGER after{};
+      end_ = {path_, ::GetFileSizeEx(file_.get(), &after) ? static_cast<std::uint64_t>(after.QuadPart)
+                                                          : static_cast<std::uint64_t>(before.QuadPart) + written};
       return true;
+    }
     const DWORD err = ::GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_DISK_FULL : ::GetLastError();
     // Takes back a line not written whole, so that the file parses line by
     // line again; only when it is still the file's end.
@@ -145,6 +149,7 @@ class Win32RecordFile final : public RecordFile {
 
   std::string path_;
   UniqueHandle file_;
+  End end_{};
 };
 
 }  // namespace
@@ -368,6 +373,58 @@ FileError writeOwnFile(const std::string& path, const std::string& bytes) {
                           written != bytes.size())) ||
       !::FlushFileBuffers(file.get()))
     return failed(::GetLastError());
+  return {};
+}
+
+std::optional<std::string> readSecretFile(const std::string& path, std::string* why) {
+  if (namesADevice(path)) return *why = path + ": not a regular file", std::nullopt;
+  Us us;
+  const Descriptor d(toUtf16(path));
+  if (d.error) return *why = path + ": " + systemMessage(d.error), std::nullopt;
+  GENERIC_MAPPING mapping = fileMapping();
+  for (DWORD i = 0; d.dacl && i < d.dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!::GetAce(d.dacl, i, &ace)) continue;
+    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (allowed->Header.AceFlags & INHERIT_ONLY_ACE)) continue;
+    DWORD mask = allowed->Mask;
+    ::MapGenericMask(&mask, &mapping);
+    PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+    if ((mask & FILE_READ_DATA) && !us.trusted(sid))
+      return *why = path + ": " + account(sid) + " may read it; only you may", std::nullopt;
+  }
+  if (!d.dacl) return *why = path + ": everyone may read it (it has no permissions at all)", std::nullopt;
+  UniqueHandle file(::CreateFileW(toUtf16(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return *why = path + ": " + systemMessage(::GetLastError()), std::nullopt;
+  std::string bytes(4096, '\0');
+  DWORD got = 0;
+  if (!::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr))
+    return *why = path + ": " + systemMessage(::GetLastError()), std::nullopt;
+  bytes.resize(got);
+  return bytes;
+}
+
+FileError writeWhole(const std::string& path, const std::string& bytes) {
+  const std::string temporary = path + ".new";
+  const auto failed = [](const std::string& at) {
+    const DWORD err = ::GetLastError();
+    return fileError(at, static_cast<int>(err), systemMessage(err));
+  };
+  {
+    UniqueHandle file(::CreateFileW(toUtf16(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return failed(temporary);
+    DWORD written = 0;
+    if ((!bytes.empty() &&
+         (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+          written != bytes.size())) ||
+        !::FlushFileBuffers(file.get()))
+      return failed(temporary);
+  }
+  if (!::MoveFileExW(toUtf16(temporary).c_str(), toUtf16(path).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return failed(path);
   return {};
 }
 

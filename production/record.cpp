@@ -1,6 +1,8 @@
 #include "production/record.h"
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
+#include <random>
 
 #include "production/os.h"
 #include "production/timestamp.h"
@@ -13,9 +15,25 @@ ImageFacts imageFacts(const std::string& path, const FirmwareImage& image) {
   return {absolutePath(path), image.bytes().size(), sha256Hex(image.bytes())};
 }
 
+std::string newRecordId() {
+  static thread_local std::random_device random;
+  std::uint8_t b[16];
+  for (std::size_t i = 0; i < sizeof b; i += 4) {
+    const std::uint32_t r = random();
+    for (std::size_t k = 0; k < 4; ++k) b[i + k] = static_cast<std::uint8_t>(r >> (8 * k));
+  }
+  b[6] = static_cast<std::uint8_t>((b[6] & 0x0f) | 0x40);  // version 4
+  b[8] = static_cast<std::uint8_t>((b[8] & 0x3f) | 0x80);  // the RFC's variant
+  char text[37];
+  std::snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1],
+                b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+  return text;
+}
+
 std::string reportLine(const JobResult& job, const ImageFacts* image, int intervalMs, const std::string& host,
-                       const SetUpBy& setUp) {
+                       const SetUpBy& setUp, const std::string& id) {
   nlohmann::ordered_json j;
+  if (!id.empty()) j["id"] = id;
   j["start"] = timestamp(job.started, Zone::Utc);
   j["end"] = timestamp(job.ended, Zone::Utc);
   j["port"] = job.port;
@@ -33,15 +51,19 @@ std::string reportLine(const JobResult& job, const ImageFacts* image, int interv
   j["duration_s"] = static_cast<double>(ms) / 1000.0;
   j["version"] = ISP_VERSION;
   j["host"] = host;
+  if (!setUp.station.empty()) j["station"] = setUp.station;
   if (!setUp.line.empty()) j["line"] = setUp.line, j["line_sha256"] = setUp.sha256;
   // Bytes that are not UTF-8 (a device's name, say) are replaced, not fatal.
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 bool ProductionRecord::append(const JobResult& job, const ImageFacts* image, int intervalMs, FileError* error) {
-  const std::string line = reportLine(job, image, intervalMs, hostName(), setUp_) + "\n";
+  const std::string line = reportLine(job, image, intervalMs, hostName(), setUp_, newRecordId()) + "\n";
   std::lock_guard lock(mu_);
-  if (file_->append(line, error)) return true;
+  if (file_->append(line, error)) {
+    if (onRecorded) onRecorded(file_->end(), line);
+    return true;
+  }
   missing_ = true;
   return false;
 }

@@ -25,15 +25,22 @@ struct ImageFacts {
 ImageFacts imageFacts(const std::string& path, const FirmwareImage& image);
 
 // The line file a run was set up by, named in each of its lines: which
-// set-up programmed a board. Empty outside operator mode.
+// set-up programmed a board. Empty outside operator mode. And the name the
+// station publishes its record under, when it does.
 struct SetUpBy {
-  std::string line;    // its name
-  std::string sha256;  // of the line file's bytes
+  std::string line{};     // its name
+  std::string sha256{};   // of the line file's bytes
+  std::string station{};  // empty: the record is not published
 };
+
+// A line's own name, told apart from every other line's anywhere: 128
+// random bits as a UUID (version 4), by which whoever reads the record
+// from a broker drops a line that came twice.
+std::string newRecordId();
 
 // The line for one device, without its line end; no image for an identification.
 std::string reportLine(const JobResult& job, const ImageFacts* image, int intervalMs, const std::string& host,
-                       const SetUpBy& setUp = {});
+                       const SetUpBy& setUp = {}, const std::string& id = {});
 
 class ProductionRecord {
  public:
@@ -43,6 +50,9 @@ class ProductionRecord {
   bool append(const JobResult& job, const ImageFacts* image, int intervalMs, FileError* error);
   // A device's line is not in the record: the run must not end as if all were well.
   bool lineMissing() const { return missing_; }
+  // Told of each line once it is on disk, with where it ends; set before
+  // the first line.
+  std::function<void(const RecordFile::End& end, const std::string& line)> onRecorded;
 
  private:
   std::mutex mu_;
