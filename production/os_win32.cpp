@@ -105,6 +105,7 @@ class Win32RecordFile final : public RecordFile {
     if (locked) ::UnlockFileEx(file_.get(), 0, 1, 0, &turn);
     return ok;
   }
+  End end() const override { return end_; }
 
  private:
   bool write(const std::string& line, FileError* error) {

@@ -457,6 +457,9 @@ std::unique_ptr<Publisher> Publisher::start(const PublishSetup& setup, const std
     if (!user.empty() && user.back() == '\r') user.pop_back();
     if (user.empty()) return *why = setup.authFile + ": the first line must be the user's name", nullptr;
   }
+#if !ISP_MQTT_TLS
+  if (broker->tls) return *why = "this build has no TLS (mqtts://): publish to mqtt:// here", nullptr;
+#endif
   if (!setup.caFile.empty()) {
     std::FILE* f = openFile(setup.caFile, "rb", why);
     if (!f) return *why = setup.caFile + ": " + *why, nullptr;
