@@ -37,6 +37,7 @@ LineRun::LineRun(LineRunSetup setup, std::shared_ptr<const ImageFile> image, std
       image_(std::move(image)),
       record_(std::move(file), setup_.setUp),
       view_(setup_.ports, setup_.wake) {
+  record_.onRecorded = setup_.recorded;
   std::vector<PortTarget> targets;
   for (const PortEntry& p : setup_.ports) targets.push_back({p.port, portNumber(p.port).value_or(0)});
   station_ = std::make_unique<Station>(StationSetup{.ports = targets,

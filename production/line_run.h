@@ -28,6 +28,8 @@ struct LineRunSetup {
   std::function<void()> wake{};   // on a port's thread: the view has news for the window
   std::function<void()> ended{};  // on the station's thread: time to call finish()
   SetUpBy setUp{};                // operator mode: the line every record line names
+  // Told of each line on disk: ProductionRecord::onRecorded.
+  std::function<void(const RecordFile::End&, const std::string&)> recorded{};
 };
 
 class LineRun {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -14,6 +15,7 @@
 #include "production/timestamp.h"
 #include "programming/file_access.h"
 #include "text/decimal.h"
+#include "text/utf8_path.h"
 
 #if ISP_HAVE_MQTT
 #include <mosquitto.h>
@@ -57,9 +59,20 @@ bool goodStationName(const std::string& name, std::string* why) {
   return false;
 }
 
-#if !ISP_HAVE_MQTT
+std::vector<std::string> backlogIn(const std::string& folder, const std::string& today) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(utf8Path(folder), ec)) {
+    const std::string path = utf8Of(entry.path());
+    if (path.ends_with(".jsonl") && path != today && std::filesystem::exists(utf8Path(sentFileOf(path)), ec))
+      files.push_back(path);
+  }
+  std::sort(files.begin(), files.end());  // YYYY-MM-DD: the oldest first
+  files.push_back(today);
+  return files;
+}
 
-bool canPublish() { return false; }
+#if !ISP_HAVE_MQTT
 
 std::unique_ptr<Publisher> Publisher::start(const PublishSetup&, const std::vector<std::string>&,
                                             std::function<void(const BrokerState&)>, std::string* why) {
@@ -68,8 +81,6 @@ std::unique_ptr<Publisher> Publisher::start(const PublishSetup&, const std::vect
 }
 
 #else
-
-bool canPublish() { return true; }
 
 namespace {
 
@@ -195,11 +206,21 @@ class MosquittoPublisher final : public Publisher {
     tell();
   }
 
+  void running(bool running) override {
+    {
+      std::lock_guard lock(mu_);
+      if (running && !running_) totals_.clear();
+      running_ = running;
+      statusDue_ = true;
+    }
+    wake_.notify_all();
+  }
+
   std::size_t finish(milliseconds wait) override {
     {
       std::lock_guard lock(mu_);
       if (!thread_.joinable()) return queuedLocked();
-      finishing_ = true;
+      finishing_ = true, running_ = false;
       finishBy_ = Clock::now() + wait;
       statusDue_ = true;
     }
@@ -411,7 +432,7 @@ class MosquittoPublisher final : public Publisher {
     return j.dump();
   }
   void publishStatus(mosquitto* m) {
-    const std::string text = statusText(finishing_ ? "stopped" : "running");
+    const std::string text = statusText(running_ ? "running" : "stopped");
     int mid = 0;
     if (mosquitto_publish(m, &mid, statusTopic_.c_str(), static_cast<int>(text.size()), text.data(), 1, true) !=
         MOSQ_ERR_SUCCESS)
@@ -434,7 +455,7 @@ class MosquittoPublisher final : public Publisher {
   std::uint64_t pendingStart_ = 0;  // where the first pending line starts
   std::map<std::string, std::size_t> totals_;
   BrokerState state_, told_;
-  bool up_ = false, finishing_ = false, done_ = false, statusDue_ = true, ackedSome_ = false;
+  bool up_ = false, finishing_ = false, done_ = false, statusDue_ = true, ackedSome_ = false, running_ = true;
   int refused_ = 0, statusMid_ = -1;
   Clock::time_point finishBy_{}, offsetKept_{}, statusSent_{};
   std::thread thread_;

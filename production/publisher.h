@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "production/os.h"
 
@@ -61,12 +62,16 @@ class Publisher {
   virtual ~Publisher() = default;
   // A line on disk in the record, ending at end: ProductionRecord::onRecorded.
   virtual void recorded(const RecordFile::End& end, const std::string& line) = 0;
+  // A window's line started (its totals from naught) or stopped: the status
+  // says so. A publisher starts running.
+  virtual void running(bool running) = 0;
   // The line has ended: the status says stopped; the lines still queued are
   // given up to `wait` to be acknowledged. How many are not.
   virtual std::size_t finish(std::chrono::milliseconds wait) = 0;
 };
 
-// Whether this build can publish at all.
-bool canPublish();
+// What a record in a folder of day files has waiting: each day's file
+// whose offset file says it is not sent whole, oldest first, and today's.
+std::vector<std::string> backlogIn(const std::string& folder, const std::string& today);
 
 }  // namespace isp::production

@@ -24,6 +24,10 @@ std::string usage() {
          "  --interval MS  мс между блоками, 0-" +
          std::to_string(kMaxIntervalMs) + " (по умолчанию " + std::to_string(kDefaultIntervalMs) +
          ")\n"
+         "  --publish URL  публиковать отчёт в брокер MQTT: mqtt://HOST[:PORT] или mqtts://\n"
+         "  --publish-ca FILE    свой удостоверяющий центр для mqtts://\n"
+         "  --publish-auth FILE  пользователь и пароль брокера, две строки (файл 0600)\n"
+         "  --station-name NAME  имя станции в темах isp/NAME/... (по умолчанию имя компьютера)\n"
          "  --start        начать сразу\n"
          "  --help, --version\n";
 }
@@ -47,8 +51,9 @@ StationCommandLine readStationCommandLine(const std::vector<std::string>& args, 
     const std::size_t eq = name.find('=');
     const bool inline_ = name.starts_with("--") && eq != std::string::npos;  // --file=F
     if (inline_) value = name.substr(eq + 1), name.resize(eq);
-    const bool takesValue =
-        name == "--file" || name == "--port" || name == "--report" || name == "--interval" || name == "--line";
+    const bool takesValue = name == "--file" || name == "--port" || name == "--report" || name == "--interval" ||
+                            name == "--line" || name == "--publish" || name == "--publish-ca" ||
+                            name == "--publish-auth" || name == "--station-name";
     if (takesValue && !inline_) {
       if (i + 1 == args.size()) return refused(name + " needs a value", true);
       value = args[++i];
@@ -56,7 +61,8 @@ StationCommandLine readStationCommandLine(const std::vector<std::string>& args, 
     if (!takesValue && inline_) return refused(name + " takes no value", true);
     if (name == "--help" || name == "-h") return ending(0, std::string(words::kAbout) + "\n\n" + usage());
     if (name == "--version") return ending(0, "isp-station " ISP_VERSION_FULL "\n");
-    if (takesValue && name != "--line") setUpBy = name;
+    // The line file's set-up: only the secrets for its broker are the operator's.
+    if (takesValue && name != "--line" && name != "--publish-ca" && name != "--publish-auth") setUpBy = name;
     if (name == "--start") {
       out.start = true;
     } else if (name == "--line") {
@@ -76,6 +82,14 @@ StationCommandLine readStationCommandLine(const std::vector<std::string>& args, 
       if (targets.empty()) s.ports.push_back("all");
       s.problems.erase(Setting::Ports);
       ports = true;
+    } else if (name == "--publish") {
+      s.publish.url = value;
+    } else if (name == "--publish-ca") {
+      s.publish.caFile = value;
+    } else if (name == "--publish-auth") {
+      s.publish.authFile = value;
+    } else if (name == "--station-name") {
+      s.publish.station = value;
     } else if (name == "--interval") {
       std::string error;
       const auto ms = parseInterval(value, &error);

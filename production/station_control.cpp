@@ -21,7 +21,10 @@ bool contains(const std::vector<std::string>& names, const std::string& name) {
 
 // The set-up a line file gives, its ports named as the set-up names them.
 KeptSettings setUpOf(const LineFile& line) {
-  KeptSettings s{.file = line.firmware, .report = {{}, line.report}, .intervalMs = line.intervalMs};
+  KeptSettings s{.file = line.firmware,
+                 .report = {{}, line.report},
+                 .intervalMs = line.intervalMs,
+                 .publish = {.url = line.publish, .station = line.stationName}};
   for (const std::string& p : line.ports) {
     std::string error;  // none: the line file was checked
     const std::vector<PortTarget> targets = portList(p, &error);
@@ -40,7 +43,12 @@ std::string operatorModeWords(const LineFile& line) {
 
 StationControl::StationControl(StationScreen& screen, KeptSettings settings, StationControlOptions options)
     : screen_(screen), settings_(std::move(settings)), options_(std::move(options)) {
-  if (options_.line) settings_ = setUpOf(*options_.line);
+  if (options_.line) {
+    // The broker's secrets are the operator's own: the line names only the broker.
+    const PublishSetup given = settings_.publish;
+    settings_ = setUpOf(*options_.line);
+    settings_.publish.caFile = given.caFile, settings_.publish.authFile = given.authFile;
+  }
   if (settings_.report.folder.empty() && settings_.report.file.empty())
     settings_.report.folder = options_.defaultReportFolder;
   every_ = std::any_of(settings_.ports.begin(), settings_.ports.end(), namesEveryPort);
@@ -53,7 +61,11 @@ StationControl::StationControl(StationScreen& screen, KeptSettings settings, Sta
   showTotals();
 }
 
-StationControl::~StationControl() { stopNow(); }
+StationControl::~StationControl() {
+  stopNow();
+  // The last lines get a few seconds; what is left waits in the record.
+  if (publisher_) publisher_->finish(std::chrono::seconds(3));
+}
 
 // The file is read at once, and again at each start: a file that cannot
 // hold an image is refused before any device is in sight, and what the
@@ -118,6 +130,54 @@ void StationControl::choosePort(const std::string& name, bool chosen) {
   corrected(Setting::Ports);
 }
 
+void StationControl::typePublish(const std::string& url) {
+  if (!line()) settings_.publish.url = url;
+}
+
+bool StationControl::publisherReady() {
+  PublishSetup wanted = settings_.publish;
+  if (wanted.url.empty()) {
+    if (publisher_) publisher_->finish(std::chrono::seconds(1)), publisher_.reset();
+    return true;
+  }
+  if (wanted.station.empty()) wanted.station = hostName();
+  if (publisher_ && wanted.url == published_.url && wanted.caFile == published_.caFile &&
+      wanted.authFile == published_.authFile && wanted.station == published_.station)
+    return true;
+  if (publisher_) publisher_->finish(std::chrono::seconds(1)), publisher_.reset();
+  const ReportPlace& r = settings_.report;
+  const std::vector<std::string> backlog =
+      r.folder.empty() ? std::vector<std::string>{r.file} : backlogIn(r.folder, dayFileIn(r.folder));
+  std::string why;
+  publisher_ = Publisher::start(
+      wanted, backlog,
+      [this](const BrokerState& state) {
+        {
+          std::lock_guard lock(brokerMu_);
+          broker_ = state, brokerNews_ = true;
+        }
+        screen_.wake();
+      },
+      &why);
+  if (!publisher_) return refuse(std::string(words::kNoPublishing) + escapeControls(why)), false;
+  published_ = wanted;
+  return true;
+}
+
+void StationControl::showBroker() {
+  std::optional<BrokerState> state;
+  {
+    std::lock_guard lock(brokerMu_);
+    if (!brokerNews_) return;
+    brokerNews_ = false, state = broker_;
+  }
+  if (!state) return screen_.showBroker({}, false);
+  const std::string queued = std::to_string(state->queued);
+  if (!state->reachable) return screen_.showBroker(std::string(words::kBrokerAway) + queued, true);
+  screen_.showBroker(state->queued ? std::string(words::kBrokerQueued) + queued : std::string(words::kBrokerAllSent),
+                     false);
+}
+
 void StationControl::corrected(Setting setting) {
   if (settings_.problems.erase(setting)) screen_.showKept(problemWords(settings_.problems));
 }
@@ -164,6 +224,8 @@ bool StationControl::start() {
   if (every_)
     for (const TablePort& t : comTable(*options_.platform()))
       if (!contains(settings_.ports, t.target.name)) entries.push_back({t.target.name, {}, true});
+  if (!publisherReady()) return false;
+  Publisher* publisher = publisher_.get();
   std::string why;
   auto run = LineRun::start({.ports = entries,
                              .report = r.file,
@@ -174,10 +236,17 @@ bool StationControl::start() {
                              // Woken once for whatever piled up, however fast the devices go.
                              .wake = [this] { screen_.wake(); },
                              .ended = [this] { screen_.ended(); },
-                             .setUp = line() ? SetUpBy{line()->name, line()->fileSha256} : SetUpBy{}},
+                             .setUp = {.line = line() ? line()->name : std::string(),
+                                       .sha256 = line() ? line()->fileSha256 : std::string(),
+                                       .station = publisher ? published_.station : std::string()},
+                             .recorded =
+                                 [publisher](const RecordFile::End& end, const std::string& text) {
+                                   if (publisher) publisher->recorded(end, text);
+                                 }},
                             image_, &why);
   if (!run) return refuse(why), false;
   run_ = std::move(run);
+  if (publisher) publisher->running(true);
   report_ = r.folder.empty() ? r.file : dayFileIn(r.folder);
   closeWhenEnded_ = false;
   fileChangedShown_ = false;
@@ -239,6 +308,7 @@ void StationControl::stopNow() {
 }
 
 void StationControl::woken() {
+  showBroker();
   const Duration wait = kFramePeriod - (options_.clock->now() - drawn_);
   if (wait <= Duration::zero()) return draw();
   screen_.drawIn(std::chrono::ceil<milliseconds>(wait));
@@ -257,6 +327,7 @@ void StationControl::draw() {
 void StationControl::ended() {
   if (!running()) return;  // ended already, by stopNow
   const bool whole = run_->finish();
+  if (publisher_) publisher_->running(false);
   draw();  // what came after the last wake
   screen_.showRunning(false);
   refreshPorts(true);

@@ -2,6 +2,8 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,7 @@
 #include "production/line_file.h"
 #include "production/line_run.h"
 #include "production/line_setup.h"
+#include "production/publisher.h"
 #include "production/station_settings.h"
 #include "serial/clock.h"
 
@@ -44,6 +47,8 @@ class StationScreen {
   virtual void showStopping() = 0;  // Stop asked: no second one
   virtual void showNews(const LineView::Update& news, const LineView& view) = 0;
   virtual void showTotals(const std::string& words) = 0;
+  // How the publishing of the record stands; empty: no broker.
+  virtual void showBroker(const std::string& words, bool alarm) = 0;
   // Call StationControl::draw() after this long.
   virtual void drawIn(milliseconds wait) = 0;
   // The window goes, and the program ends with status.
@@ -90,6 +95,8 @@ class StationControl {
   // itself does not clear a kept value's problem.
   void typeInterval(const std::string& text);
   void choosePort(const std::string& name, bool chosen);
+  // The broker the record is published to; empty: none.
+  void typePublish(const std::string& url);
 
   // The set-up as it stands, its ports each by name.
   const KeptSettings& settings() const { return settings_; }
@@ -137,6 +144,10 @@ class StationControl {
   void refreshPorts(bool always);
   void showTotals();
   void refuse(const std::string& why) { screen_.showStatus(why, true); }
+  // The publisher for the set-up as it stands, started at the first start
+  // that publishes and kept while the set-up does not change.
+  bool publisherReady();
+  void showBroker();
 
   StationScreen& screen_;
   KeptSettings settings_;
@@ -151,6 +162,11 @@ class StationControl {
   bool closeWhenEnded_ = false;
   int quitStatus_ = -1;  // the program's end once the line has ended; -1: none asked
   TimePoint since_{}, drawn_{}, portsLooked_{};
+  std::unique_ptr<Publisher> publisher_;
+  PublishSetup published_{};  // the set-up the publisher was started with
+  std::mutex brokerMu_;       // the state, told on the publisher's thread
+  std::optional<BrokerState> broker_;
+  bool brokerNews_ = false;
 };
 
 }  // namespace isp::production

@@ -77,12 +77,15 @@ KeptSettings readKept(const KeptValues& kept) {
                                       std::string(words::kKeptIntervalWhy) + std::to_string(kMaxIntervalMs) +
                                       std::string(words::kMs) + std::string(words::kKeptIntervalEnd);
   }
+  s.publish = {kept.publish.value_or(""), kept.publishCa.value_or(""), kept.publishAuth.value_or(""),
+               kept.stationName.value_or("")};
   return s;
 }
 
 KeptSettings readKept(SettingsStore& store) {
   return readKept({store.text("file"), store.list("ports"), store.text("reportFolder"), store.text("reportFile"),
-                   store.text("interval")});
+                   store.text("interval"), store.text("publish"), store.text("publishCa"), store.text("publishAuth"),
+                   store.text("stationName")});
 }
 
 void keep(SettingsStore& store, const KeptSettings& s) {
@@ -98,6 +101,10 @@ void keep(SettingsStore& store, const KeptSettings& s) {
   store.set("reportFolder", whole(s.report.folder));
   store.set("reportFile", whole(s.report.file));
   store.set("interval", std::to_string(s.intervalMs));
+  store.set("publish", s.publish.url);
+  store.set("publishCa", whole(s.publish.caFile));
+  store.set("publishAuth", whole(s.publish.authFile));
+  store.set("stationName", s.publish.station);
 }
 
 Place keptWithin(Place kept, const Place& screen) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "production/interval.h"
+#include "production/publisher.h"
 
 // A station window's settings as kept from one run to the next, the same
 // rule in every window: each window reads its storage as text and writes it
@@ -36,6 +37,7 @@ struct KeptValues {
   std::optional<std::string> file{};
   std::optional<std::vector<std::string>> ports{};
   std::optional<std::string> reportFolder{}, reportFile{}, interval{};
+  std::optional<std::string> publish{}, publishCa{}, publishAuth{}, stationName{};
 };
 
 struct KeptSettings {
@@ -43,6 +45,7 @@ struct KeptSettings {
   std::vector<std::string> ports{};  // COMn names or device paths, each once; "all" as given
   ReportPlace report{};              // both empty: the window's default folder
   int intervalMs = kDefaultIntervalMs;
+  PublishSetup publish{};      // no url: the record is not published
   SettingProblems problems{};  // what cannot be used, each with why; the value stands at its default
 };
 

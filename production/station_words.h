@@ -86,6 +86,13 @@ inline constexpr std::string_view kSumLine = ", а линия ";
 inline constexpr std::string_view kSumSetUp = " настроена на SHA-256 ";
 inline constexpr std::string_view kSumNothing = "; ничего не запрограммировано";
 
+// The record published to a broker.
+inline constexpr std::string_view kBroker = "Брокер MQTT";
+inline constexpr std::string_view kNoPublishing = "Публикация отчёта в брокер невозможна: ";
+inline constexpr std::string_view kBrokerAway = "Брокер недоступен, строк в очереди: ";
+inline constexpr std::string_view kBrokerQueued = "Брокер: строк в очереди: ";
+inline constexpr std::string_view kBrokerAllSent = "Брокер: все строки отчёта переданы";
+
 // The table of the last report lines.
 inline constexpr std::string_view kRowsName = "Последние строки отчёта";
 inline constexpr std::string_view kRowHeadings[] = {"Время", "Порт", "Устройство", "Итог", "Длительность", "Отчёт"};

@@ -14,9 +14,11 @@
 
 #include "production/publisher.h"
 #include "production/record.h"
+#include "production/station_control.h"
 #include "tests/support/broker.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/station_screen.h"
 
 namespace isp::test {
 namespace {
@@ -273,6 +275,36 @@ TEST(Publish, TheStationsStatusAndLastWill) {
   // Retained: a subscriber that comes later is told at once.
   Subscriber later(broker.port(), "isp/line-7/status");
   EXPECT_TRUE(later.waitFor([](const std::vector<Message>& got) { return !got.empty() && got.back().retained; }));
+}
+
+// A station window is told how the publishing stands: the broker away with
+// the lines that wait, then every line sent once it is back.
+TEST(Publish, AWindowSaysHowThePublishingStands) {
+  TestBroker broker;
+  broker.stop();
+  TempDir dir;
+  Screen screen;
+  const std::string d = (dir.path() / "D").string();
+  production::StationControl control(screen,
+                                     {.file = dir.write("fw.isp", sampleImage()),
+                                      .ports = {d},
+                                      .report = {.file = (dir.path() / "r.jsonl").string()},
+                                      .intervalMs = 0,
+                                      .publish = {.url = broker.url(), .station = "bench-1"}},
+                                     {});
+  auto device = startSimulator({.linkPath = d});
+  ASSERT_TRUE(control.start()) << screen.told.back();
+  const auto until = [&](const std::string& words) {
+    for (int i = 0; i < 1500 && !screen.saw(words); ++i) {
+      std::this_thread::sleep_for(10ms);
+      control.woken();
+    }
+    return screen.saw(words);
+  };
+  EXPECT_TRUE(until("broker Брокер недоступен, строк в очереди: 1"));
+  broker.start();
+  EXPECT_TRUE(until("broker Брокер: все строки отчёта переданы"));
+  control.stopNow();
 }
 
 }  // namespace

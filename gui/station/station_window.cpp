@@ -78,6 +78,10 @@ StationWindow::StationWindow(production::KeptSettings settings, production::Stat
   interval_->setSuffix(ui::qtText(w::kMs));
   interval_->setAccessibleName(ui::qtText(w::kIntervalName));
   form->addRow(ui::qtText(w::kInterval), interval_);
+  broker_ = new QLineEdit(QString::fromStdString(settings.publish.url), setup_);
+  broker_->setPlaceholderText(QStringLiteral("mqtt://HOST:1883"));
+  broker_->setAccessibleName(ui::qtText(w::kBroker));
+  form->addRow(ui::qtText(w::kBroker), broker_);
   kept_ = redLabel("keptProblems", setup_);
   form->addRow(QString(), kept_);
   auto* saveLine = new QPushButton(ui::qtText(w::kSaveLine), setup_);
@@ -95,6 +99,10 @@ StationWindow::StationWindow(production::KeptSettings settings, production::Stat
   buttons->addWidget(stop_);
   buttons->addWidget(status_, 1);
   layout->addLayout(buttons);
+  brokerState_ = new QLabel(this);
+  brokerState_->setObjectName(QStringLiteral("broker"));
+  brokerState_->setVisible(false);
+  layout->addWidget(brokerState_);
   fileChanged_ = redLabel("fileChanged", this);
   fileChanged_->setVisible(false);
   layout->addWidget(fileChanged_);
@@ -139,6 +147,7 @@ StationWindow::StationWindow(production::KeptSettings settings, production::Stat
     setWindowTitle(QString::fromStdString(escapeControls(options.line->name)));
     report_->setReadOnly(true);
     interval_->setReadOnly(true);
+    broker_->setReadOnly(true);
     interval_->setButtonSymbols(QAbstractSpinBox::NoButtons);
     ports_->fixed = true;
     auto* note = new QLabel(QString::fromStdString(production::operatorModeWords(*options.line)), setup_);
@@ -150,6 +159,7 @@ StationWindow::StationWindow(production::KeptSettings settings, production::Stat
   control_ = std::make_unique<production::StationControl>(static_cast<production::StationScreen&>(*this),
                                                           std::move(settings), std::move(options));
   interval_->setValue(control_->settings().intervalMs);
+  broker_->setText(QString::fromStdString(control_->settings().publish.url));
 
   connect(chooseFile, &QPushButton::clicked, this, &StationWindow::chooseFile);
   connect(chooseReport, &QPushButton::clicked, this, &StationWindow::chooseReport);
@@ -165,6 +175,8 @@ StationWindow::StationWindow(production::KeptSettings settings, production::Stat
   ports_->onChosen = [this](const std::string& name, bool chosen) { control_->choosePort(name, chosen); };
   connect(report_, &QLineEdit::textEdited, this,
           [this](const QString& text) { control_->typeReport(text.toStdString()); });
+  connect(broker_, &QLineEdit::textEdited, this,
+          [this](const QString& text) { control_->typePublish(text.trimmed().toStdString()); });
   connect(interval_, &QSpinBox::valueChanged, this, [this](int ms) { control_->typeInterval(std::to_string(ms)); });
 }
 
@@ -214,6 +226,12 @@ void StationWindow::showKept(const std::string& problems) {
 }
 
 void StationWindow::showPorts(const std::vector<production::PortRow>& rows) { ports_->show(rows); }
+
+void StationWindow::showBroker(const std::string& words, bool alarm) {
+  brokerState_->setText(QString::fromStdString(words));
+  brokerState_->setStyleSheet(alarm ? QStringLiteral("color: #a00000") : QString());
+  brokerState_->setVisible(!words.empty());
+}
 
 void StationWindow::showFileChanged(const std::string& words) {
   fileChanged_->setText(QString::fromStdString(words));

@@ -56,6 +56,7 @@ class StationWindow final : public QWidget, private production::StationScreen {
   void showStopping() override;
   void showNews(const production::LineView::Update& news, const production::LineView& view) override;
   void showTotals(const std::string& words) override;
+  void showBroker(const std::string& words, bool alarm) override;
   void drawIn(milliseconds wait) override;
   void end(int status) override;
   void wake() override;
@@ -70,6 +71,8 @@ class StationWindow final : public QWidget, private production::StationScreen {
   PortList* ports_;
   QLineEdit* report_;
   QSpinBox* interval_;
+  QLineEdit* broker_;    // the broker's URL
+  QLabel* brokerState_;  // how the publishing stands
   QPushButton* start_;
   QPushButton* stop_;
   QLabel* status_;

@@ -53,6 +53,7 @@ StationWindow::StationWindow(production::KeptSettings settings, std::optional<pr
       static_cast<production::StationScreen&>(*this), std::move(settings),
       production::StationControlOptions{.defaultReportFolder = defaultReportFolder(), .line = std::move(line)});
   SendDlgItemMessageW(hwnd_, IDC_INTERVAL_SPIN, UDM_SETPOS32, 0, control_->settings().intervalMs);
+  SetDlgItemTextW(hwnd_, IDC_BROKER, toUtf16(control_->settings().publish.url).c_str());
   // The next run's; a registry that refuses costs only that.
   control_->onStarted = [](const production::KeptSettings& now) { remember(now); };
   SetTimer(hwnd_, kClock, 1000, nullptr);
@@ -113,6 +114,8 @@ void StationWindow::create() {
       control(UPDOWN_CLASSW, {}, UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_ARROWKEYS | UDS_NOTHOUSANDS | UDS_AUTOBUDDY,
               IDC_INTERVAL_SPIN),
       control(L"Static", std::string(w::kMs), label, IDC_LABEL + 4),
+      control(L"Static", std::string(w::kBroker), label, IDC_LABEL + 6),
+      control(L"Edit", {}, tab | WS_BORDER | ES_AUTOHSCROLL, IDC_BROKER),
       control(L"Static", {}, label, IDC_KEPT),
       control(L"Button", std::string(w::kSaveLine), tab | BS_PUSHBUTTON, IDC_SAVE_LINE),
   };
@@ -122,6 +125,8 @@ void StationWindow::create() {
   control(L"Button", std::string(w::kStop), tab | BS_PUSHBUTTON | WS_DISABLED, IDC_STOP);
   control(L"Static", {}, label, IDC_STATUS);
   control(L"Static", {}, label, IDC_FILE_CHANGED);
+  control(L"Static", {}, label, IDC_BROKER_STATE);
+  ShowWindow(GetDlgItem(hwnd_, IDC_BROKER_STATE), SW_HIDE);
   ShowWindow(GetDlgItem(hwnd_, IDC_FILE_CHANGED), SW_HIDE);
   control(L"Static", {}, label, IDC_TOTALS, bigger_);
   control(L"Static", std::string(w::kRowsName), label, IDC_LABEL + 5);
@@ -143,7 +148,7 @@ void StationWindow::create() {
 void StationWindow::operatorMode(const production::LineFile& line) {
   SetWindowTextW(hwnd_, toUtf16(escapeControls(line.name)).c_str());
   setup_.push_back(control(L"Static", production::operatorModeWords(line), SS_LEFT | SS_NOPREFIX, IDC_LINE_NOTE));
-  for (int id : {IDC_REPORT, IDC_INTERVAL}) SendDlgItemMessageW(hwnd_, id, EM_SETREADONLY, TRUE, 0);
+  for (int id : {IDC_REPORT, IDC_INTERVAL, IDC_BROKER}) SendDlgItemMessageW(hwnd_, id, EM_SETREADONLY, TRUE, 0);
   for (int id : {IDC_CHOOSE_FILE, IDC_CHOOSE_FOLDER, IDC_INTERVAL_SPIN, IDC_SAVE_LINE}) {
     HWND c = GetDlgItem(hwnd_, id);
     setup_.erase(std::remove(setup_.begin(), setup_.end(), c), setup_.end());
@@ -181,6 +186,9 @@ int StationWindow::layoutSetup(int y, int width) {
   SendDlgItemMessageW(hwnd_, IDC_INTERVAL_SPIN, UDM_SETBUDDY, reinterpret_cast<WPARAM>(GetDlgItem(hwnd_, IDC_INTERVAL)),
                       0);
   place(IDC_LABEL + 4, fieldX + h * 6 + 4, y + 4, h * 3, h);
+  y += row + 8;
+  place(IDC_LABEL + 6, kMargin, y + 4, labelW, h);
+  place(IDC_BROKER, fieldX, y, fieldW, row);
   y += row + 10;
   if (GetDlgItem(hwnd_, IDC_SAVE_LINE)) {
     place(IDC_SAVE_LINE, fieldX, y, button * 2, row);
@@ -204,6 +212,10 @@ void StationWindow::layout() {
   const int statusX = kMargin + h * 26 + 24;
   MoveWindow(GetDlgItem(hwnd_, IDC_STATUS), statusX, y + 4, width - statusX - kMargin, row, TRUE);
   y += row + 8;
+  if (IsWindowVisible(GetDlgItem(hwnd_, IDC_BROKER_STATE))) {
+    MoveWindow(GetDlgItem(hwnd_, IDC_BROKER_STATE), kMargin, y, width - 2 * kMargin, h + 4, TRUE);
+    y += h + 8;
+  }
   if (IsWindowVisible(GetDlgItem(hwnd_, IDC_FILE_CHANGED))) {
     MoveWindow(GetDlgItem(hwnd_, IDC_FILE_CHANGED), kMargin, y, width - 2 * kMargin, h * 2, TRUE);
     y += h * 2 + 4;
@@ -293,7 +305,7 @@ LRESULT StationWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       HDC dc = reinterpret_cast<HDC>(wParam);
       const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
       const bool red = (id == IDC_STATUS && alarm_) || (id == IDC_FILE_FACTS && factsAlarm_) ||
-                       id == IDC_FILE_CHANGED || id == IDC_KEPT;
+                       (id == IDC_BROKER_STATE && brokerAlarm_) || id == IDC_FILE_CHANGED || id == IDC_KEPT;
       if (red) SetTextColor(dc, RGB(0xa0, 0, 0));
       SetBkColor(dc, GetSysColor(id == IDC_FILE ? COLOR_WINDOW : COLOR_BTNFACE));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(id == IDC_FILE ? COLOR_WINDOW : COLOR_BTNFACE));
@@ -324,6 +336,7 @@ void StationWindow::command(int id, int code) {
   if (!control_) return;  // the fields set while they are made
   if (code == EN_CHANGE && id == IDC_REPORT) control_->typeReport(text(IDC_REPORT));
   if (code == EN_CHANGE && id == IDC_INTERVAL) control_->typeInterval(text(IDC_INTERVAL));
+  if (code == EN_CHANGE && id == IDC_BROKER) control_->typePublish(text(IDC_BROKER));
   // Buttons say BN_CLICKED (0); the keys F5 and Shift+F5 come as accelerators (1).
   if (code != BN_CLICKED && code != 1) return;
   switch (id) {
@@ -368,6 +381,17 @@ void StationWindow::showKept(const std::string& problems) {
   SetDlgItemTextW(hwnd_, IDC_KEPT, toUtf16(problems).c_str());
   ShowWindow(GetDlgItem(hwnd_, IDC_KEPT), !kept_ || running() ? SW_HIDE : SW_SHOWNA);
   layout();
+}
+
+void StationWindow::showBroker(const std::string& words, bool alarm) {
+  brokerAlarm_ = alarm;
+  HWND state = GetDlgItem(hwnd_, IDC_BROKER_STATE);
+  SetWindowTextW(state, toUtf16(words).c_str());
+  if (IsWindowVisible(state) != !words.empty()) {
+    ShowWindow(state, words.empty() ? SW_HIDE : SW_SHOWNA);
+    layout();
+  }
+  InvalidateRect(state, nullptr, TRUE);
 }
 
 void StationWindow::showPorts(const std::vector<production::PortRow>& rows) { ports_->show(rows); }

@@ -67,6 +67,7 @@ class StationWindow final : private production::StationScreen {
   void showStopping() override;
   void showNews(const production::LineView::Update& news, const production::LineView& view) override;
   void showTotals(const std::string& words) override;
+  void showBroker(const std::string& words, bool alarm) override;
   void drawIn(milliseconds wait) override;
   void end(int status) override;
   void wake() override;
@@ -79,7 +80,7 @@ class StationWindow final : private production::StationScreen {
   HFONT font_ = nullptr, big_ = nullptr, bigger_ = nullptr;
   std::vector<HWND> setup_;  // hidden while the line runs: the tiles get the room
   std::unique_ptr<PortList> ports_;
-  bool alarm_ = false, factsAlarm_ = false, kept_ = false;
+  bool alarm_ = false, factsAlarm_ = false, kept_ = false, brokerAlarm_ = false;
   std::vector<std::unique_ptr<PortTile>> tiles_;
   int totalsHeight_ = 0;  // as laid out: as many lines as the width needs
   int exitStatus_ = 0;

@@ -165,7 +165,7 @@ for n in 7 8; do cmp "$work/fw.isp" "$work/com$n.img" || fail "operator mode: CO
 grep -q '"line":"Линия 7","line_sha256":"'"$(sha256sum "$line" | cut -c1-64)"'"' "$lineReport" ||
   fail "operator mode: the report lines do not name the line: $(head -1 "$lineReport")"
 wine "$reader" 'Линия 7' --setup >"$work/setup" || fail "no window titled with the line's name"
-[ "$(grep -c "^edit	read-only	" "$work/setup")" -eq 3 ] || fail "operator mode: a field can be edited: $(cat "$work/setup")"
+[ "$(grep -c "^edit	read-only	" "$work/setup")" -eq 4 ] || fail "operator mode: a field can be edited: $(cat "$work/setup")"
 grep -qE "^button	(Файл…|Папка…|Сохранить линию…)" "$work/setup" && fail "operator mode: a chooser is offered"
 tiles() { wine "$reader" 'Линия 7' "$@"; }
 close_station
