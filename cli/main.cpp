@@ -22,6 +22,7 @@
 #include "programming/file_access.h"
 #include "programming/firmware_image.h"
 #include "programming/messages.h"
+#include "programming/trace_file.h"
 
 namespace {
 
@@ -176,7 +177,7 @@ int runJobs(const Options& o, const std::vector<PortTarget>& ports, const isp::F
 // before any of them is opened.
 std::optional<std::string> oneFileTwoRoles(const Options& o) {
   const std::pair<const char*, const std::string*> roles[] = {
-      {"--file", &o.file}, {"--log", &o.logFile}, {"--report", &o.reportFile}};
+      {"--file", &o.file}, {"--log", &o.logFile}, {"--report", &o.reportFile}, {"--trace", &o.traceFile}};
   for (std::size_t i = 0; i < std::size(roles); ++i)
     for (std::size_t k = i + 1; k < std::size(roles); ++k)
       if (!roles[i].second->empty() && !roles[k].second->empty() &&
@@ -207,6 +208,18 @@ int run(const Options& o) {
     }
     terminal.setLogFile(logFile.get(), o.logFile);
   }
+  std::unique_ptr<isp::Trace> trace;
+  if (!o.traceFile.empty()) {
+    std::string why;
+    if (!(trace = isp::openTrace(o.traceFile, &why))) {
+      terminal.note("cannot open the trace file " + o.traceFile + ": " + why);
+      return kUsage;
+    }
+    trace->onLost = [&terminal, file = o.traceFile](const std::string& words) {
+      terminal.note("the trace " + file + ": " + words);
+    };
+  }
+  const isp::TraceInstalled traced(trace.get());
   // The record is opened before any device is touched: a device programmed
   // without its line is what the record exists to prevent.
   std::unique_ptr<ProductionRecord> record;

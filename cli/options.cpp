@@ -55,6 +55,9 @@ std::string helpText() {
          "                  0 sends the next record as soon as the previous one is\n"
          "                  acknowledged\n"
          "  --log FILE      also append every log line, with a timestamp, to FILE\n"
+         "  --trace FILE    append a line to FILE for every event on the wire: the port\n"
+         "                  opened with its settings, each request and reply in hex with\n"
+         "                  what its header says, a time-out, the port closed or gone\n"
          "  --report FILE   append a JSON line for every device attempted to FILE;\n"
          "                  it is opened first, and nothing is sent when it cannot be\n"
          "  --line FILE     operator mode: the firmware, its SHA-256, the ports, the\n"
@@ -154,6 +157,7 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
   CLI::Option* file = value("--file", o.file);
   CLI::Option* pace = value("--interval", interval);
   value("--log", o.logFile);
+  value("--trace", o.traceFile);
   CLI::Option* report = value("--report", o.reportFile);
   CLI::Option* line = value("--line", o.lineFile);
   CLI::Option* publish = value("--publish", o.publish.url);

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstdio>
+#include <string>
 
 #include "link/result_codes.h"
+#include "link/trace.h"
 
 namespace isp {
 
@@ -16,13 +19,24 @@ std::int32_t Link::open(const PortTarget& port) {
   }
   OpenResult opened = platform_.open(port);
   portStatus_ = opened.status;
-  if (!opened.port) return rc::kPortNotOpen;
+  Trace* t = trace();
+  if (!opened.port) {
+    if (t) t->say(port.name, "not opened: " + portStatus_.why);
+    return rc::kPortNotOpen;
+  }
   port_ = std::move(opened.port);
   openPort_ = port;
+  if (t) t->say(port.name, "opened " + platformName(port) + ": " + port_->settings());
   return rc::kOk;
 }
 
+std::string Link::platformName(const PortTarget& port) const {
+  const Port p = platform_.port(port);
+  return p.node.empty() ? p.name : p.node;
+}
+
 void Link::close() {
+  if (Trace* t = trace(); t && port_) t->say(openPort_.name, "closed");
   port_.reset();
   openPort_ = {};
 }
@@ -41,15 +55,23 @@ Reply Link::exchange(const PortTarget& port, int address, const wire::Request& r
   // came after its time-out would otherwise be taken for this one's, and
   // every later exchange would read its predecessor's reply.
   port_->discardInput();
-  bool gone = port_->write(std::span(request_).first(length)).disconnected;
-  if (!gone) gone = port_->read(std::span(reply.frame).first(wire::kHeaderSize)).disconnected;
+  Trace* t = trace();
+  const double sent = t ? t->ms() : 0;
+  const IoResult written = port_->write(std::span(request_).first(length));
+  bool gone = written.disconnected;
+  IoResult header, body;
+  if (!gone) gone = (header = port_->read(std::span(reply.frame).first(wire::kHeaderSize))).disconnected;
   const std::size_t n = wire::lengthField(reply.frame.data());
   if (!gone && n > 0 && n < wire::kReplyCapacity)
-    gone = port_->read(std::span(reply.frame).subspan(wire::kHeaderSize, n)).disconnected;
+    gone = (body = port_->read(std::span(reply.frame).subspan(wire::kHeaderSize, n))).disconnected;
+  if (t)
+    traceExchange(*t, port.name, std::span(request_).first(length), written.count, sent, reply.frame,
+                  header.count < wire::kHeaderSize ? header.count : header.count + body.count);
   // A device that is gone stays gone: close the port so that the next
   // exchange opens it afresh instead of timing out on a dead descriptor.
   if (gone) {
     portStatus_ = platform_.whyGone(port);
+    if (t) t->say(port.name, "gone: " + portStatus_.why);
     close();
   }
   if (n == 0) {
@@ -61,6 +83,29 @@ Reply Link::exchange(const PortTarget& port, int address, const wire::Request& r
     reply.code = validate(reply, addr, request);
   }
   return reply;
+}
+
+// The request as sent and the reply as it came, with how long it took:
+// late, short, long or damaged, each said so.
+void Link::traceExchange(Trace& t, const std::string& port, std::span<const std::uint8_t> request, std::size_t written,
+                         double sent, std::span<const std::uint8_t> frame, std::size_t got) {
+  t.say(port, "request " + hexBytes(request) + ": " + frameWords(request) +
+                  (written < request.size() ? "; only " + std::to_string(written) + " bytes left in time" : ""));
+  char waited[32];
+  std::snprintf(waited, sizeof waited, "%.1f ms", t.ms() - sent);
+  const std::size_t n = wire::lengthField(frame.data());
+  const std::span<const std::uint8_t> bytes = frame.first(got);
+  if (got == 0) return t.say(port, std::string("no reply in ") + waited);
+  if (got < wire::kHeaderSize)
+    return t.say(
+        port, "short reply: " + std::to_string(got) + " of the 4 header bytes in " + waited + ": " + hexBytes(bytes));
+  if (n >= wire::kReplyCapacity)
+    return t.say(port, "reply of length " + std::to_string(n) +
+                           ", more than a reply holds; its body was not read: " + hexBytes(bytes));
+  if (got < n + wire::kHeaderSize)
+    return t.say(port, "short reply: " + std::to_string(got) + " of " + std::to_string(n + wire::kHeaderSize) +
+                           " bytes in " + waited + ": " + hexBytes(bytes));
+  t.say(port, std::string("reply after ") + waited + ": " + hexBytes(bytes) + ": " + frameWords(bytes));
 }
 
 std::int32_t Link::validate(const Reply& reply, std::uint8_t address, const wire::Request& request) const {

@@ -9,6 +9,8 @@
 
 namespace isp {
 
+class Trace;
+
 // One reply frame as it came, in a buffer cleared before it was read: a
 // short reply leaves zeros, never an earlier reply's bytes, where it ends.
 struct Reply {
@@ -24,6 +26,7 @@ struct Reply {
 class Link {
  public:
   explicit Link(SerialPlatform& platform) : platform_(platform) {}
+  ~Link() { close(); }
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 
@@ -47,6 +50,9 @@ class Link {
 
  private:
   std::int32_t open(const PortTarget& port);
+  std::string platformName(const PortTarget& port) const;
+  static void traceExchange(Trace& t, const std::string& port, std::span<const std::uint8_t> request,
+                            std::size_t written, double sent, std::span<const std::uint8_t> frame, std::size_t got);
   std::int32_t validate(const Reply& reply, std::uint8_t address, const wire::Request& request) const;
 
   SerialPlatform& platform_;

@@ -108,6 +108,8 @@ class SerialPort {
   virtual IoResult write(std::span<const std::uint8_t> bytes) = 0;
   // Reads up to bytes.size() under the read time-outs.
   virtual IoResult read(std::span<std::uint8_t> bytes) = 0;
+  // The line as set, and as found (put back at close), in words for a trace.
+  virtual std::string settings() const { return {}; }
 };
 
 struct OpenResult {

@@ -1,6 +1,7 @@
 #include "serial/timed_port.h"
 
 #include <algorithm>
+#include <string>
 
 namespace isp {
 
@@ -77,6 +78,15 @@ IoResult TimedPort::read(std::span<std::uint8_t> bytes) {
   // over into the next exchange when the far end is faster than the line.
   if (r.count > 0) lineClearAt_ = std::min(lineClearAt_, clock_.now());
   return r;
+}
+
+std::string TimedPort::settings() const {
+  const auto ms = [](milliseconds d) { return std::to_string(d.count()) + " ms"; };
+  std::string words = std::to_string(line_.baud) + " 8N1, raw, no flow control, DTR and RTS off; a reply read within " +
+                      ms(line_.readTotal) + ", ending after " + ms(line_.readInterval) + " of silence; a write given " +
+                      ms(line_.writePerByte) + " a byte + " + ms(line_.writeConstant);
+  const std::string found = channel_->found();
+  return found.empty() ? words : words + "; found " + found + ", put back at close";
 }
 
 }  // namespace isp

@@ -22,6 +22,8 @@ class ByteChannel {
   virtual long readSome(std::span<std::uint8_t> bytes) = 0;
   virtual long writeSome(std::span<const std::uint8_t> bytes) = 0;
   virtual void discardInput() = 0;
+  // The line's settings as the channel found them, in words; empty when unknown.
+  virtual std::string found() const { return {}; }
 };
 
 // Reads up to bytes.size(): waits until start + readTotal for the first byte,
@@ -39,6 +41,7 @@ class TimedPort final : public SerialPort {
   void discardInput() override { channel_->discardInput(); }
   IoResult write(std::span<const std::uint8_t> bytes) override;
   IoResult read(std::span<std::uint8_t> bytes) override;
+  std::string settings() const override;
 
  private:
   std::unique_ptr<ByteChannel> channel_;

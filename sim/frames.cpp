@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "link/protocol.h"
 #include "serial/posix/path_walk.h"
+#include "serial/serial_port.h"
 #include "sim/simulator.h"
 
 namespace isp::sim {
@@ -51,19 +53,45 @@ void Simulator::processFrames() {
     // Each transfer that completes the image writes it anew, before the
     // last reply: whoever got that reply finds the whole image in place.
     if (records == kRecords) writeImage();
-    respond(r);
+    const auto replied = respond(r);
+    answered(f, r, complete, replied, records);
   }
 }
 
-void Simulator::respond(const Response& r) {
+std::optional<SteadyTime> Simulator::respond(const Response& r) {
+  std::optional<SteadyTime> first;
   if (r.hangup) {
     hangUp();
   } else if (r.delay.count() > 0 && !sleepInterruptible(steady_clock::now() + r.delay)) {
-    return;
+    return first;
   } else if (!r.bytes.empty()) {
+    first = std::max(steady_clock::now(), lineFree_);
     writePaced(r.bytes);
   }
   ++framesAnswered_;
+  return first;
+}
+
+// How late the reply went, measured from the request's last byte on the
+// line: past the program's wait for a reply's first byte, the stand-in is
+// the one that was late, not the program.
+void Simulator::answered(const std::vector<std::uint8_t>& request, const Response& r, SteadyTime complete,
+                         std::optional<SteadyTime> replied, std::size_t record) {
+  const double allowed = static_cast<double>(LineSettings{}.readTotal.count());
+  const double ms = replied ? std::chrono::duration<double, std::milli>(*replied - complete).count() : -1;
+  char after[64];
+  std::snprintf(after, sizeof after, "%.1f ms after the request's last byte", ms);
+  const std::string what = record > 0 ? "record " + std::to_string(record - 1) : "frame";
+  if (Trace* t = opt_.trace) {
+    t->say(line_.path, "request " + hexBytes(request) + ": " + frameWords(request));
+    if (replied)
+      t->say(line_.path, "reply " + hexBytes(r.bytes) + ", " + after);
+    else
+      t->say(line_.path, r.hangup ? "hung up instead of a reply" : "no reply");
+  }
+  if (opt_.verbose && log_ && ms > allowed)
+    log_("late reply to " + what + ": " + after + "; the program waits " + std::to_string(static_cast<int>(allowed)) +
+         " ms");
 }
 
 namespace {

@@ -1,4 +1,5 @@
 // isp-sim: a stand-in for the device, on a pseudo-terminal or a serial device.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -7,10 +8,13 @@
 #include <functional>
 #include <iostream>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "programs/command_line.h"
+#include "serial/posix/path_walk.h"
+#include "serial/posix/unique_fd.h"
 #include "sim/simulator.h"
 #include "text/decimal.h"
 #include "text/escape.h"
@@ -40,7 +44,10 @@ const char* kUsage =
     "  --exit-when-complete  exit once the image is written\n"
     "  --ident TEXT          identification text (default \"ISP SIM-1\")\n"
     "  --baud N              pace every byte as a line at N baud would (10 bits a byte)\n"
-    "  --verbose             a line on standard error for every frame answered\n"
+    "  --verbose             a line on standard error for every frame answered, and\n"
+    "                        for each reply sent later than the program waits for it\n"
+    "  --trace FILE          append every frame taken and answered to FILE, with how\n"
+    "                        long after the request's last byte the reply went out\n"
     "\n"
     "Faults (K is a record number 0 to 512, or \"id\" for the identification;\n"
     "each strikes the first time K comes):\n"
@@ -79,7 +86,7 @@ bool parseAt(const std::string& arg, int& at, int* value, int lo = 0, int hi = 0
 
 struct Settings {
   isp::sim::SimulatorOptions sim;
-  std::string device;
+  std::string device, trace;
   int delayMs = 400;
 };
 
@@ -94,6 +101,7 @@ void addOptions(CLI::App& app, Settings& s) {
   app.add_option("--image", o.imagePath);
   app.add_flag("--exit-when-complete", o.exitWhenComplete);
   app.add_flag("--verbose", o.verbose);
+  app.add_option("--trace", s.trace);
   app.add_option("--ident", d.identText);
   // Numbers in decimal, as isp-flash takes them: CLI11 would read 010 as 8.
   const auto number = [&app](const char* name, int& to, int lo, int hi) {
@@ -141,6 +149,23 @@ int main(int argc, char** argv) {
   s.sim.device.delay = std::chrono::milliseconds(s.delayMs);
   ownerFromSudo(s.sim);
 
+  // The trace file by the rules of every file the user names: the path
+  // walked, appended to, 0644.
+  std::unique_ptr<isp::Trace> trace;
+  if (!s.trace.empty()) {
+    isp::WalkedPath file =
+        isp::openWalked(s.trace, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644, isp::PathUse::Write);
+    if (!file.fd) {
+      say("cannot open the trace file " + s.trace + ": " + file.why);
+      return 2;
+    }
+    auto fd = std::make_shared<isp::UniqueFd>(std::move(file.fd));
+    trace = std::make_unique<isp::Trace>([fd](std::string_view line) {
+      return ::write(fd->get(), line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    });
+    trace->onLost = [](const std::string& why) { say("the trace: " + why); };
+    s.sim.trace = trace.get();
+  }
   isp::sim::Simulator sim(s.sim, say);
   bool first = true;
   sim.onPath = [&first](const std::string& path) {

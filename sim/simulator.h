@@ -4,10 +4,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "link/trace.h"
 #include "serial/posix/unique_fd.h"
 #include "sim/device.h"
 #include "sim/pty.h"
@@ -28,6 +30,9 @@ struct SimulatorOptions {
   // allows; below 0 it answers ahead of the machine's other work, well
   // within the link's reply time-out on a loaded machine.
   int nice = 0;
+  // Every frame taken and answered, with how long after the request's last
+  // byte the reply went out: the stand-in's own lateness.
+  Trace* trace = nullptr;
 };
 
 // The device stand-in on a line: a pseudo-terminal it creates or a serial
@@ -83,7 +88,11 @@ class Simulator {
   void fault(const std::string& what);
   void onBytes(const std::uint8_t* data, std::size_t n);
   void processFrames();
-  void respond(const Response& r);
+  // The time the reply's first byte went out; nothing when none did.
+  std::optional<std::chrono::steady_clock::time_point> respond(const Response& r);
+  void answered(const std::vector<std::uint8_t>& request, const Response& r,
+                std::chrono::steady_clock::time_point complete,
+                std::optional<std::chrono::steady_clock::time_point> replied, std::size_t record);
   void writePaced(const std::vector<std::uint8_t>& bytes);
   bool sleepInterruptible(std::chrono::steady_clock::time_point until);
   void writeImage();

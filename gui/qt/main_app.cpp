@@ -4,6 +4,7 @@
 
 #include "gui/qt/app_icon.h"
 #include "gui/qt/main_dialog.h"
+#include "programming/trace_file.h"
 #include "resources/isp_version.h"
 #include "serial/posix/serial_posix.h"
 
@@ -21,6 +22,11 @@ int CMainApp::run(const char* programName) {
 }
 
 bool CMainApp::InitInstance() {
+  // ISP_TRACE=FILE: every byte on the wire, for whoever must find out why.
+  std::string why;
+  const std::unique_ptr<Trace> trace = environmentTrace(&why);
+  if (!why.empty()) qWarning("isp-programmer: %s", why.c_str());
+  const TraceInstalled traced(trace.get());
   PosixSerialPlatform platform;
   Link link(platform);
   CMainDialog dialog(link);

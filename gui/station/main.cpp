@@ -26,6 +26,7 @@
 #include "production/stop_signal.h"
 #include "programming/file_access.h"
 #include "programming/messages.h"
+#include "programming/trace_file.h"
 #include "resources/isp_version.h"
 
 namespace {
@@ -131,6 +132,11 @@ int main(int argc, char** argv) {
     s = isp::production::readKept(store);
     line = isp::production::readStationCommandLine(args, s);
   }
+  // ISP_TRACE=FILE: every byte on the wire, for whoever must find out why.
+  std::string traceWhy;
+  const std::unique_ptr<isp::Trace> trace = isp::environmentTrace(&traceWhy);
+  if (!traceWhy.empty()) say(traceWhy);
+  const isp::TraceInstalled traced(trace.get());
   isp::station::StationWindow window(s, {.line = std::move(line.line)});
   window.control().onStarted = [&store](const isp::production::KeptSettings& now) {
     isp::production::keep(store, now);

@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include "gui/win32/main_dialog.h"
+#include "programming/trace_file.h"
 #include "serial/win32/serial_win32.h"
 
 namespace isp::win32 {
@@ -19,6 +20,10 @@ int CMainApp::run() {
 }
 
 bool CMainApp::InitInstance() {
+  // ISP_TRACE=FILE: every byte on the wire, for whoever must find out why.
+  std::string why;
+  const std::unique_ptr<Trace> trace = environmentTrace(&why);
+  const TraceInstalled traced(trace.get());
   Win32SerialPlatform platform;
   Link link(platform);
   CMainDialog dialog(link);

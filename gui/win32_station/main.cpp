@@ -14,6 +14,7 @@
 #include "production/station_command_line.h"
 #include "production/station_words.h"
 #include "production/stop_signal.h"
+#include "programming/trace_file.h"
 #include "text/utf16.h"
 
 namespace {
@@ -53,6 +54,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   InitCommonControlsEx(&controls);
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   int status = 0;
+  // ISP_TRACE=FILE: every byte on the wire, for whoever must find out why.
+  std::string traceWhy;
+  const std::unique_ptr<isp::Trace> trace = isp::environmentTrace(&traceWhy);
+  if (!traceWhy.empty()) tell("isp-station: " + traceWhy + "\n", true);
+  const isp::TraceInstalled traced(trace.get());
   {
     isp::win32::StationWindow window(std::move(settings), std::move(line.line));
     HWND hwnd = window.window();

@@ -125,6 +125,24 @@ class FdChannel final : public ByteChannel {
 
   void discardInput() override { ::tcflush(fd_.get(), TCIFLUSH); }
 
+  std::string found() const override {
+    const speed_t speed = ::cfgetospeed(&found_);
+    const std::pair<speed_t, const char*> rates[] = {{B1200, "1200"},   {B2400, "2400"},    {B4800, "4800"},
+                                                     {B9600, "9600"},   {B19200, "19200"},  {B38400, "38400"},
+                                                     {B57600, "57600"}, {B115200, "115200"}};
+    std::string words = "another speed";
+    for (const auto& [s, text] : rates)
+      if (s == speed) words = text;
+    const tcflag_t c = found_.c_cflag;
+    const char bits = (c & CSIZE) == CS5 ? '5' : (c & CSIZE) == CS6 ? '6' : (c & CSIZE) == CS7 ? '7' : '8';
+    const char parity = !(c & PARENB) ? 'N' : (c & PARODD) ? 'O' : 'E';
+    words += std::string(" ") + bits + parity + ((c & CSTOPB) ? '2' : '1');
+    if (c & CRTSCTS) words += ", RTS/CTS flow control";
+    if (found_.c_iflag & (IXON | IXOFF)) words += ", XON/XOFF";
+    if (found_.c_lflag & ICANON) words += ", lines (canonical)";
+    return words;
+  }
+
   long writeSome(std::span<const std::uint8_t> bytes) override {
     const ssize_t k = ::write(fd_.get(), bytes.data(), bytes.size());
     if (k >= 0) return static_cast<long>(k);
