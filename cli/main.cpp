@@ -41,13 +41,17 @@ int written(int status) {
   return status == kCompleted ? kNotCompleted : status;
 }
 
-int listPorts() {
+int listPorts(bool json) {
   const std::vector<ListedPort> listed = isp::production::listPorts(*serialPlatform());
+  if (json) {
+    std::fputs(isp::production::listingJson(listed).c_str(), stdout);
+    return written(kCompleted);
+  }
   for (const auto& [n, p, status] : listed) {
     // A port that exists but cannot be had is shown with the reason.
     std::string line = isp::msg::escapeControls(p.name) + "\t" + isp::msg::escapeControls(p.node);
     // The adapter's maker, product and serial are the USB device's own words.
-    if (!p.adapter.empty()) line += '\t' + isp::msg::escapeControls(p.adapter);
+    if (!p.adapter.empty()) line += '\t' + isp::msg::escapeControls(isp::adapterWords(p.adapter));
     if (!status) line += "\t(" + status.why + ")";
     std::printf("%s\n", line.c_str());
   }
@@ -63,7 +67,7 @@ bool summary(const std::vector<JobResult>& jobs) {
     const double seconds = std::chrono::duration<double>(j.ended - j.started).count();
     const std::string result =
         resultName(j) + (j.failedRecord >= 0 ? " at record " + std::to_string(j.failedRecord) : "");
-    const std::string adapter = isp::msg::escapeControls(j.adapter.empty() ? j.node : j.adapter);
+    const std::string adapter = isp::msg::escapeControls(j.adapter.empty() ? j.node : isp::adapterWords(j.adapter));
     std::fprintf(stderr, "%-14s %-40s %-12s %-32s %6.1f s\n", isp::msg::escapeControls(j.port).c_str(), adapter.c_str(),
                  isp::msg::escapeControls(j.device).c_str(), result.c_str(), seconds);
   }
@@ -314,7 +318,7 @@ int main(int argc, char** argv) {
   switch (options->mode) {
     case Options::Mode::Help: std::fputs(isp::cli::helpText().c_str(), stdout); return written(0);
     case Options::Mode::Version: std::puts(isp::cli::kVersion); return written(0);
-    case Options::Mode::List: return listPorts();
+    case Options::Mode::List: return listPorts(options->json);
     default: return run(*options);
   }
 }

@@ -23,7 +23,7 @@ std::string helpText() {
              "       isp-flash --station --port PORT --file FILE [--interval MS] [--log FILE] [--report FILE]\n"
              "       isp-flash [--station] --line FILE [--log FILE] [--quiet]\n"
              "       isp-flash --port PORT --identify\n"
-             "       isp-flash --list\n"
+             "       isp-flash --list [--json]\n"
              "       isp-flash --help | --version\n"
              "\n"
              "Writes a firmware file (") +
@@ -76,6 +76,9 @@ std::string helpText() {
          "  --quiet         no progress display (it is shown only on a terminal anyway)\n"
          "  --identify      only ask the device who it is\n"
          "  --list          list the serial ports present, with their device nodes\n"
+         "  --json          with --list: one JSON array, each port's name, node, adapter\n"
+         "                  (vendor_id, product_id, manufacturer, product, serial,\n"
+         "                  usb_path), available, and why not\n"
          "  --station       run until stopped, programming each device on the ports\n"
          "                  once as it is connected (again once it has gone and come back)\n"
          "\n"
@@ -150,6 +153,7 @@ std::optional<Options> parse(int argc, const char* const* argv, std::string* err
   flag("-h,--help", help);
   flag("--version", version);
   CLI::Option* listing = flag("--list", list);
+  flag("--json", o.json)->needs(listing);
   CLI::Option* asking = flag("--identify", identify);
   CLI::Option* station = flag("--station", o.station);
   flag("-q,--quiet", o.quiet);

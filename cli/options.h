@@ -21,7 +21,8 @@ struct Options {
   std::string file;
   int intervalMs = production::kDefaultIntervalMs;
   std::string logFile;
-  std::string traceFile;  // --trace: every byte on the wire, for whoever must find out why
+  std::string traceFile;
+  bool json = false;  // --list --json: for scripts  // --trace: every byte on the wire, for whoever must find out why
   bool quiet = false;
   // --line: the engineer's set-up in place of --file, --port, --interval
   // and --report, read by readLine.

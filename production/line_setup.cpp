@@ -27,7 +27,7 @@ bool contains(const std::vector<std::string>& names, const std::string& name) {
 std::string placeText(const Port& p) {
   std::string text;
   if (p.name != p.node && !p.node.empty()) text += msg::escapeControls(p.node);
-  if (!p.adapter.empty()) text += (text.empty() ? "" : "   ") + msg::escapeControls(p.adapter);
+  if (!p.adapter.empty()) text += (text.empty() ? "" : "   ") + msg::escapeControls(adapterWords(p.adapter));
   return text;
 }
 

@@ -19,7 +19,8 @@
 namespace isp::production {
 
 struct JobResult {
-  std::string port{}, node{}, adapter{};      // the port's name ("COM5"), device node and adapter
+  std::string port{}, node{};                 // the port's name ("COM5") and device node
+  Adapter adapter{};                          // what the system knows of the device behind it
   std::string device{};                       // the device's name from the identification
   bool identifyOnly = false;                  // --identify: success is "identified"
   Outcome::Kind result = Outcome::Completed;  // the core's word for how it ended

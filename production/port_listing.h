@@ -14,6 +14,10 @@ struct ListedPort {
   PortStatus status{};  // why it cannot be had, when it cannot
 };
 
+// The listing for scripts: one JSON array of the ports, each with its name,
+// node, adapter (its facts as fields), whether it can be had now, and why not.
+std::string listingJson(const std::vector<ListedPort>& ports);
+
 // Every port of COM1 to COM20 that exists, busy or not.
 std::vector<ListedPort> listPorts(SerialPlatform& platform);
 

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "production/adapter_json.h"
 #include "production/os.h"
 #include "production/timestamp.h"
 #include "programming/sha256.h"
@@ -38,7 +39,7 @@ std::string reportLine(const JobResult& job, const ImageFacts* image, int interv
   j["end"] = timestamp(job.ended, Zone::Utc);
   j["port"] = job.port;
   j["node"] = job.node;
-  j["adapter"] = job.adapter;  // USB ids, maker, product and serial where the system knows them
+  j["adapter"] = adapterObject(job.adapter);
   j["device"] = job.device;
   if (image) {
     j["image"] = {{"path", image->path}, {"size", image->size}, {"sha256", image->sha256}};

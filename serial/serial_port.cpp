@@ -4,7 +4,19 @@ namespace isp {
 
 std::string comName(int port) { return "COM" + std::to_string(port); }
 
-std::string describe(const Port& port) { return port.adapter.empty() ? port.node : port.node + ", " + port.adapter; }
+std::string adapterWords(const Adapter& a) {
+  std::string text;
+  if (!a.vendorId.empty() || !a.productId.empty()) text = "USB " + a.vendorId + ":" + a.productId;
+  for (const std::string* part : {&a.maker, &a.product})
+    if (!part->empty()) text += (text.empty() ? "" : ", ") + *part;
+  if (!a.serial.empty()) text += (text.empty() ? "serial " : ", serial ") + a.serial;
+  return text.empty() ? a.device : text;
+}
+
+std::string describe(const Port& port) {
+  const std::string adapter = adapterWords(port.adapter);
+  return adapter.empty() ? port.node : port.node + ", " + adapter;
+}
 
 namespace {
 // What the user calls the port, with the node behind it where that says

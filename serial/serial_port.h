@@ -50,11 +50,26 @@ enum class SystemCause {
 };
 SystemCause systemCause(int code);
 
+// What the system knows of the device behind a port, each fact only when
+// it is known.
+struct Adapter {
+  std::string vendorId{}, productId{};  // USB ids in hex: "0403", "6001"
+  std::string maker{}, product{}, serial{};
+  std::string usbPath{};  // where it is plugged in, bus and ports: "1-1.4"
+  std::string device{};   // what the system calls it when it tells no more: "\Device\VCP0"
+  bool empty() const {
+    return vendorId.empty() && productId.empty() && maker.empty() && product.empty() && serial.empty() &&
+           usbPath.empty() && device.empty();
+  }
+};
+// "USB 0403:6001, FTDI, FT232R USB UART, serial A50285BI", as people read it.
+std::string adapterWords(const Adapter& adapter);
+
 // A port as the user knows it and as the system opens it.
 struct Port {
-  std::string name;       // as the user gave it ("COM5", "5", a path): every line of a run names it so
-  std::string node;       // "/dev/ttyUSB0", "\\.\COM5"; empty when this machine has none
-  std::string adapter{};  // what the system knows of the device behind it, when anything
+  std::string name;   // as the user gave it ("COM5", "5", a path): every line of a run names it so
+  std::string node;   // "/dev/ttyUSB0", "\\.\COM5"; empty when this machine has none
+  Adapter adapter{};  // what the system knows of the device behind it
 };
 
 // "/dev/ttyUSB0, USB 0403:6001, FTDI ...": the node and what is known of it.

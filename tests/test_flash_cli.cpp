@@ -546,6 +546,15 @@ TEST_F(FlashCli, AllIsThePortsTheSystemLists) {
             1)
       << "COM20, held, is no device that completed: " << err_;
   EXPECT_TRUE(sim_->image() == image_ && second->image() == image_);
+  // The same ports for a script: JSON a parser takes, each port's facts as fields.
+  ASSERT_EQ(flashOnNodes({{"ttyUSB0", sim_->path()}, {"ttyACM0", second->path()}}, {"--list", "--json"}), 0) << err_;
+  const auto listed = nlohmann::json::parse(out_, nullptr, false);
+  ASSERT_TRUE(listed.is_array()) << out_;
+  std::string seen;
+  for (const auto& p : listed)
+    seen += p.at("name").get<std::string>() + " " + p.at("node").get<std::string>() + " " + p.at("adapter").dump() +
+            " " + p.at("available").dump() + "; ";
+  EXPECT_EQ(seen, "COM5 /dev/ttyUSB0 {} true; COM13 /dev/ttyACM0 {} true; ");
 
   // COM13's node is a link to where its adapter's will be.
   const std::string log = (dir_.path() / "station.log").string(), later = (dir_.path() / "later").string();

@@ -24,7 +24,7 @@ TEST(ReportLine, EveryFieldItsValue) {
   const auto at = std::chrono::system_clock::from_time_t(1796630400);  // 2026-12-07 08:00:00 UTC
   const production::ImageFacts image{"/srv/fw.isp", 66690, std::string(64, 'a')};
   const std::string head = R"({"start":"2026-12-07T08:00:00.000Z","end":"2026-12-07T08:00:39.406Z","port":"COM5",)"
-                           R"("node":"/dev/ttyUSB0","adapter":"USB 0403:6001, Maker",)";
+                           R"("node":"/dev/ttyUSB0","adapter":{"vendor_id":"0403","product_id":"6001","manufacturer":"Maker","usb_path":"1-1.4"},)";
   const std::string imageFields =
       R"("image":{"path":"/srv/fw.isp","size":66690,"sha256":")" + std::string(64, 'a') + R"("},"interval_ms":250,)";
   const std::string tail = R"("duration_s":39.407,"version":")" ISP_VERSION R"(","host":"bench-3"})";
@@ -43,7 +43,7 @@ TEST(ReportLine, EveryFieldItsValue) {
   for (auto [job, facts, middle] : cases) {
     job.port = "COM5";
     job.node = "/dev/ttyUSB0";
-    job.adapter = "USB 0403:6001, Maker";
+    job.adapter = {.vendorId = "0403", .productId = "6001", .maker = "Maker", .usbPath = "1-1.4"};
     job.started = at;
     job.ended = at + 39406612us;
     EXPECT_EQ(production::reportLine(job, facts, 250, "bench-3"), head + middle + tail);

@@ -286,7 +286,7 @@ TEST(SerialPty, HangUpMidReadAndBack) {
   EXPECT_EQ(identify(link, PortTarget::com(6), 0).code, rc::kOk);
 }
 
-// What --list and the report say of an adapter, read from a sysfs tree of
+// What --list and the report know of an adapter, read from a sysfs tree of
 // the test's own: a USB converter, a modem-class board, a device that gives
 // no maker, product or serial, and a UART on the main board, whose slot is
 // empty or not.
@@ -315,11 +315,17 @@ TEST(SerialPty, AdapterTextFromSysfs) {
   write("class/tty/ttyS0/type", "4");
   write("class/tty/ttyS1/type", "0");
   const std::string r = root.path().string();
-  EXPECT_EQ(sysfs::usbAdapter(r, "/dev/ttyUSB0"), "USB 0403:6001, Maker, Cable, serial A5");
-  EXPECT_EQ(sysfs::usbAdapter(r, "/dev/ttyACM0"), "USB 1d50:6018, Board");
-  EXPECT_EQ(sysfs::usbAdapter(r, "/dev/ttyUSB1"), "USB 1a86:7523");
-  EXPECT_EQ(sysfs::usbAdapter(r, "/dev/ttyS0"), "");
-  EXPECT_EQ(sysfs::usbAdapter(r, "/dev/ttyUSB9"), "");
+  // Each fact a field of its own (vendor, product id, maker, product, serial, where), and the words people read.
+  const auto facts = [&](const char* node) {
+    const Adapter a = sysfs::usbAdapter(r, node);
+    return a.vendorId + "|" + a.productId + "|" + a.maker + "|" + a.product + "|" + a.serial + "|" + a.usbPath +
+           " = " + adapterWords(a);
+  };
+  EXPECT_EQ(facts("/dev/ttyUSB0"), "0403|6001|Maker|Cable|A5|1-1 = USB 0403:6001, Maker, Cable, serial A5");
+  EXPECT_EQ(facts("/dev/ttyACM0"), "1d50|6018||Board||1-2 = USB 1d50:6018, Board");
+  EXPECT_EQ(facts("/dev/ttyUSB1"), "1a86|7523||||1-3 = USB 1a86:7523");
+  EXPECT_EQ(facts("/dev/ttyS0"), "||||| = ");
+  EXPECT_EQ(facts("/dev/ttyUSB9"), "||||| = ");
   EXPECT_EQ(std::pair(sysfs::emptyUartSlot(r, "/dev/ttyS0"), sysfs::emptyUartSlot(r, "/dev/ttyS1")),
             std::pair(false, true));
 }

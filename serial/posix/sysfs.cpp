@@ -32,17 +32,19 @@ bool emptyUartSlot(const std::string& root, const std::string& node) {
   return type == "0";
 }
 
-std::string usbAdapter(const std::string& root, const std::string& node) {
+Adapter usbAdapter(const std::string& root, const std::string& node) {
   std::error_code ec;
   fs::path dir = fs::canonical(fs::path(root) / "class/tty" / ttyName(node) / "device", ec);
-  // The USB device is the first parent that carries vendor and product ids.
+  // The USB device is the first parent that carries vendor and product ids;
+  // its folder is named for where it is plugged in ("1-1.4": bus 1, port 1, then 4).
   for (int up = 0; !ec && up < 4 && !fs::exists(dir / "idVendor"); ++up) dir = dir.parent_path();
   if (ec || !fs::exists(dir / "idVendor")) return {};
-  std::string text = "USB " + firstLine(dir / "idVendor") + ":" + firstLine(dir / "idProduct");
-  for (const char* field : {"manufacturer", "product"})
-    if (const std::string value = firstLine(dir / field); !value.empty()) text += ", " + value;
-  if (const std::string serial = firstLine(dir / "serial"); !serial.empty()) text += ", serial " + serial;
-  return text;
+  return {.vendorId = firstLine(dir / "idVendor"),
+          .productId = firstLine(dir / "idProduct"),
+          .maker = firstLine(dir / "manufacturer"),
+          .product = firstLine(dir / "product"),
+          .serial = firstLine(dir / "serial"),
+          .usbPath = dir.filename().string()};
 }
 
 }  // namespace isp::sysfs

@@ -127,7 +127,7 @@ Port Win32SerialPlatform::port(const PortTarget& target) const {
   // says which driver, and so which adapter, it is; no installer needed.
   wchar_t device[512];
   if (::QueryDosDeviceW(toUtf16(comName(n)).c_str(), device, sizeof device / sizeof device[0]) > 0)
-    p.adapter = toUtf8(device);
+    p.adapter.device = toUtf8(device);
   return p;
 }
 
