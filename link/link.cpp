@@ -56,8 +56,8 @@ Reply Link::exchange(const PortTarget& port, int address, const wire::Request& r
   // every later exchange would read its predecessor's reply.
   port_->discardInput();
   Trace* t = trace();
-  const double sent = t ? t->ms() : 0;
   const IoResult written = port_->write(std::span(request_).first(length));
+  const double sent = t ? t->ms() : 0;  // the request handed over (its bytes take their line time)
   bool gone = written.disconnected;
   IoResult header, body;
   if (!gone) gone = (header = port_->read(std::span(reply.frame).first(wire::kHeaderSize))).disconnected;
@@ -95,7 +95,7 @@ void Link::traceExchange(Trace& t, const std::string& port, std::span<const std:
   std::snprintf(waited, sizeof waited, "%.1f ms", t.ms() - sent);
   const std::size_t n = wire::lengthField(frame.data());
   const std::span<const std::uint8_t> bytes = frame.first(got);
-  if (got == 0) return t.say(port, std::string("no reply in ") + waited);
+  if (got == 0) return t.say(port, std::string("no reply in ") + waited + " since the request went out");
   if (got < wire::kHeaderSize)
     return t.say(
         port, "short reply: " + std::to_string(got) + " of the 4 header bytes in " + waited + ": " + hexBytes(bytes));

@@ -2,6 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "programming/file_access.h"
 #ifdef _WIN32
@@ -16,9 +21,20 @@ std::unique_ptr<Trace> openTrace(const std::string& path, std::string* why) {
   });
   if (!file) return nullptr;
   // One write and a flush a line: a reader (tail -f) sees each whole, and a
-  // crash loses none that came before.
+  // crash loses none that came before. A line the disk could not take whole
+  // is taken back, so that the file stays line by line.
   return std::make_unique<Trace>([file](std::string_view line) {
-    return std::fwrite(line.data(), 1, line.size(), file.get()) == line.size() && std::fflush(file.get()) == 0;
+    std::FILE* f = file.get();
+    std::fseek(f, 0, SEEK_END);
+    const long before = std::ftell(f);
+    if (std::fwrite(line.data(), 1, line.size(), f) == line.size() && std::fflush(f) == 0) return true;
+    std::clearerr(f);
+#ifndef _WIN32
+    if (before >= 0 && ::ftruncate(::fileno(f), before) == 0) std::fseek(f, 0, SEEK_END);
+#else
+    if (before >= 0 && ::_chsize_s(::_fileno(f), before) == 0) std::fseek(f, 0, SEEK_END);
+#endif
+    return false;
   });
 }
 
