@@ -36,7 +36,11 @@ void Trace::say(std::string_view port, std::string_view event) {
 
 std::string hexBytes(std::span<const std::uint8_t> bytes) {
   std::string out;
-  for (std::size_t i = 0; i < bytes.size(); ++i) out += (i ? " " : "") + hex2(bytes[i]);
+  out.reserve(bytes.size() * 3 + 16);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i) out += ' ';
+    out += hex2(bytes[i]);
+  }
   return out + " (" + std::to_string(bytes.size()) + (bytes.size() == 1 ? " byte)" : " bytes)");
 }
 
