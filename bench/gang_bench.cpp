@@ -6,15 +6,16 @@
 // the request's last byte) or the program's (the stand-in answered in time).
 // A benchmark: it prints figures and asserts nothing.
 //
-//   gang_bench [--ports N] [--runs R] [--stand-in-nice K]
+//   gang_bench [--ports N] [--runs R] [--stand-in-nice K] [--no-trace]
+#include <sys/resource.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <mutex>
-#include <regex>
 #include <thread>
 
 #include "link/protocol.h"
@@ -26,14 +27,21 @@
 
 namespace {
 
+double ownCpu() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 struct Result {
-  double wall = 0, cpu = 0;
+  double wall = 0, cpu = 0, standInCpu = 0;
   int status = -1, failedDevices = 0;
   int standInLate = 0, programMissed = 0;  // replies missed: late from the stand-in, or in time but not read
   std::map<std::string, int> events;       // what the trace said went wrong, by kind
 };
 
-Result gang(int ports, int nice, const std::string& firmware, const std::string& trace) {
+Result gang(int ports, int nice, const std::string& firmware, const std::string& trace, bool traced) {
   std::mutex mu;
   std::map<std::size_t, int> late;  // by stand-in: its own late replies
   std::vector<std::unique_ptr<isp::sim::Simulator>> sims;
@@ -52,29 +60,41 @@ Result gang(int ports, int nice, const std::string& firmware, const std::string&
     list += (i ? "," : "") + sims.back()->path();
   }
   std::remove(trace.c_str());
+  const double cpu0 = ownCpu();
   const auto t0 = std::chrono::steady_clock::now();
-  const isp::test::Finished f = isp::test::runProgram(
-      {ISP_FLASH_PATH, "--port", list, "--file", firmware, "--interval", "0", "--quiet", "--trace", trace});
+  std::vector<std::string> args = {ISP_FLASH_PATH, "--port", list, "--file", firmware, "--interval", "0", "--quiet"};
+  if (traced) args.insert(args.end(), {"--trace", trace});
+  const isp::test::Finished f = isp::test::runProgram(args);
   Result r;
   r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   r.cpu = f.cpuSeconds;
+  r.standInCpu = ownCpu() - cpu0;  // the stand-ins run in this process
   r.status = f.status;
   std::map<std::string, std::size_t> indexOf;
   for (std::size_t i = 0; i < sims.size(); ++i) indexOf[sims[i]->path()] = i;
   for (auto& s : sims) s->stop();
   // The trace's faults by port: a missed reply on a port whose stand-in was
   // late is the stand-in's; any other is the program's.
-  const std::string text = isp::test::contents(trace);
-  const std::regex fault(" (\\S+) (no reply|short reply|reply of length|gone)");
+  // Line by line: a big gang's trace is tens of megabytes.
+  std::ifstream in(trace);
   std::map<std::string, int> missed;
-  for (std::sregex_iterator i(text.begin(), text.end(), fault), end; i != end; ++i) {
-    ++r.events[(*i)[2]];
-    ++missed[(*i)[1]];
-  }
-  const std::regex damaged(" (\\S+) reply after [^\\n]*checksum .. wrong");
-  for (std::sregex_iterator i(text.begin(), text.end(), damaged), end; i != end; ++i) {
-    ++r.events["checksum wrong"];
-    ++missed[(*i)[1]];
+  for (std::string line; std::getline(in, line);) {
+    // "  1234.567 PORT EVENT"
+    const std::size_t afterStamp = line.find(' ', line.find_first_not_of(' '));
+    if (afterStamp == std::string::npos) continue;
+    const std::size_t eventAt = line.find(' ', afterStamp + 1);
+    if (eventAt == std::string::npos) continue;
+    const std::string port = line.substr(afterStamp + 1, eventAt - afterStamp - 1), event = line.substr(eventAt + 1);
+    const char* kind = event.starts_with("no reply")          ? "no reply"
+                       : event.starts_with("short reply")     ? "short reply"
+                       : event.starts_with("reply of length") ? "reply too long"
+                       : event.starts_with("gone")            ? "gone"
+                       : event.starts_with("reply after") && event.find(" wrong: ") != std::string::npos
+                           ? "checksum wrong"
+                           : nullptr;
+    if (!kind) continue;
+    ++r.events[kind];
+    ++missed[port];
   }
   for (const auto& [port, n] : missed) {
     const std::size_t index = indexOf.count(port) ? indexOf[port] : sims.size();
@@ -90,11 +110,13 @@ Result gang(int ports, int nice, const std::string& firmware, const std::string&
 
 int main(int argc, char** argv) {
   int ports = 127, runs = 10, nice = -10;
+  bool untraced = false;
   CLI::App app{"A big gang of paced stand-ins with the trace on: whose lateness it is.", "gang_bench"};
   app.add_option("--ports", ports, "stand-ins at once")->capture_default_str()->check(CLI::Range(1, 127));
   app.add_option("--runs", runs, "runs of the gang")->capture_default_str()->check(CLI::Range(1, 100));
   app.add_option("--stand-in-nice", nice, "the stand-ins' threads at this nice value (below 0 needs root)")
       ->capture_default_str();
+  app.add_flag("--no-trace", untraced, "the same without the trace: what the trace costs (no fault is told then)");
   if (const auto exit = isp::parseCommandLine(app, argc, argv)) return *exit;
   utsname u{};
   uname(&u);
@@ -103,19 +125,19 @@ int main(int argc, char** argv) {
   isp::test::TempDir dir;
   const std::string firmware = dir.write("fw.isp", isp::test::sampleImage(isp::wire::kImageSize));
   const std::string trace = (dir.path() / "gang.trace").string();
-  const Result one = gang(1, nice, firmware, trace);
+  const Result one = gang(1, nice, firmware, trace, !untraced);
   std::printf("1 port: %.3f s, exit %d\n", one.wall, one.status);
   int clean = 0;
   for (int r = 0; r < runs; ++r) {
-    const Result g = gang(ports, nice, firmware, trace);
+    const Result g = gang(ports, nice, firmware, trace, !untraced);
     clean += g.failedDevices == 0 && g.status == 0;
     std::string kinds;
     for (const auto& [kind, n] : g.events) kinds += " " + kind + " " + std::to_string(n) + ";";
     std::printf(
-        "run %2d: %d ports %.3f s (%.3f x one port), cpu %.2f s, exit %d, ports with a missed reply %d: the "
-        "stand-ins' lateness %d, the program's %d;%s\n",
-        r + 1, ports, g.wall, g.wall / one.wall, g.cpu, g.status, g.failedDevices, g.standInLate, g.programMissed,
-        kinds.c_str());
+        "run %2d: %d ports %.3f s (%.3f x one port), cpu of isp-flash %.2f s, of the stand-ins %.2f s, exit %d, "
+        "ports with a missed reply %d: the stand-ins' lateness %d, the program's %d;%s\n",
+        r + 1, ports, g.wall, g.wall / one.wall, g.cpu, g.standInCpu, g.status, g.failedDevices, g.standInLate,
+        g.programMissed, kinds.c_str());
     std::fflush(stdout);
   }
   std::printf("%d of %d runs without a missed reply\n", clean, runs);

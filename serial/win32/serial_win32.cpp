@@ -125,6 +125,7 @@ Port Win32SerialPlatform::port(const PortTarget& target) const {
   Port p{given, "\\\\.\\" + comName(n)};
   // The kernel device behind the name ("\Device\Serial0", "\Device\VCP0")
   // says which driver, and so which adapter, it is; no installer needed.
+  p.adapter = usbFacts(comName(n));
   wchar_t device[512];
   if (::QueryDosDeviceW(toUtf16(comName(n)).c_str(), device, sizeof device / sizeof device[0]) > 0)
     p.adapter.device = toUtf8(device);

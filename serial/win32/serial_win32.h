@@ -22,6 +22,10 @@ class Win32SerialPlatform final : public SerialPlatform {
   LineSettings line_;
 };
 
+// The USB facts Windows keeps for the device behind COMn; empty when it
+// keeps none (a built-in port, a port that leads nowhere).
+Adapter usbFacts(const std::string& comName);
+
 // The one place where Win32 error codes become serial errors and words.
 SerialError serialErrorFromWin32(DWORD err);
 PortStatus portStatusFromWin32(const Port& port, DWORD err);
