@@ -77,6 +77,20 @@ TEST(Options, EachRefusalSaysWhy) {
       {{"--identify", "--port", "1", "--file", "f"}, "--identify excludes --file"},
       {{"--station", "--identify", "--port", "1"}, "--identify excludes --station"},
       {{"--bogus"}, "The following argument was not expected: --bogus"},
+      // The record is the outbox: publishing needs it; the broker and the station's name as MQTT takes them.
+      {{"--port", "1", "--file", "f", "--publish", "mqtt://h"},
+       "--publish needs --report: the record is what is "
+       "published, and what waits while the broker cannot "
+       "be reached"},
+      {{"--port", "1", "--file", "f", "--publish-auth", "a"}, "--publish-auth needs --publish"},
+      {{"--port", "1", "--file", "f", "--report", "r", "--publish", "http://h"},
+       "the broker must be mqtt://HOST[:PORT] or mqtts://HOST[:PORT], not http://h"},
+      {{"--port", "1", "--file", "f", "--report", "r", "--publish", "mqtt://h:0"},
+       "the broker's port must be a number from 1 to 65535: mqtt://h:0"},
+      {{"--port", "1", "--file", "f", "--report", "r", "--publish", "mqtt://h", "--station-name", "a/b"},
+       "a station's name must be 1 to 200 characters, none of them '/', '+', '#' or a control character"},
+      {{"--list", "--json", "--port", "1"}, "--list excludes --port"},
+      {{"--json"}, "--json requires --list"},
   };
   for (const auto& [args, why] : cases) {
     std::string error;
