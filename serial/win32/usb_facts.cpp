@@ -46,9 +46,9 @@ Adapter usbFacts(const std::string& comName) {
     if (key == INVALID_HANDLE_VALUE) continue;
     wchar_t name[64] = L"";
     DWORD size = sizeof name - 2, type = 0;
-    const bool ours = ::RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size) ==
-                          ERROR_SUCCESS &&
-                      type == REG_SZ && ::_wcsicmp(name, wanted.c_str()) == 0;
+    const bool ours =
+        ::RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size) == ERROR_SUCCESS &&
+        type == REG_SZ && ::_wcsicmp(name, wanted.c_str()) == 0;
     ::RegCloseKey(key);
     if (!ours) continue;
     const std::wstring hardware = property(set, info, SPDRP_HARDWAREID);
