@@ -23,8 +23,9 @@ using namespace std::chrono_literals;
 TEST(ReportLine, EveryFieldItsValue) {
   const auto at = std::chrono::system_clock::from_time_t(1796630400);  // 2026-12-07 08:00:00 UTC
   const production::ImageFacts image{"/srv/fw.isp", 66690, std::string(64, 'a')};
-  const std::string head = R"({"start":"2026-12-07T08:00:00.000Z","end":"2026-12-07T08:00:39.406Z","port":"COM5",)"
-                           R"("node":"/dev/ttyUSB0","adapter":{"vendor_id":"0403","product_id":"6001","manufacturer":"Maker","usb_path":"1-1.4"},)";
+  const std::string head =
+      R"({"start":"2026-12-07T08:00:00.000Z","end":"2026-12-07T08:00:39.406Z","port":"COM5",)"
+      R"("node":"/dev/ttyUSB0","adapter":{"vendor_id":"0403","product_id":"6001","manufacturer":"Maker","usb_path":"1-1.4"},)";
   const std::string imageFields =
       R"("image":{"path":"/srv/fw.isp","size":66690,"sha256":")" + std::string(64, 'a') + R"("},"interval_ms":250,)";
   const std::string tail = R"("duration_s":39.407,"version":")" ISP_VERSION R"(","host":"bench-3"})";
