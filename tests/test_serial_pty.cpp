@@ -318,8 +318,8 @@ TEST(SerialPty, AdapterTextFromSysfs) {
   // Each fact a field of its own (vendor, product id, maker, product, serial, where), and the words people read.
   const auto facts = [&](const char* node) {
     const Adapter a = sysfs::usbAdapter(r, node);
-    return a.vendorId + "|" + a.productId + "|" + a.maker + "|" + a.product + "|" + a.serial + "|" + a.usbPath +
-           " = " + adapterWords(a);
+    return a.vendorId + "|" + a.productId + "|" + a.maker + "|" + a.product + "|" + a.serial + "|" + a.usbPath + " = " +
+           adapterWords(a);
   };
   EXPECT_EQ(facts("/dev/ttyUSB0"), "0403|6001|Maker|Cable|A5|1-1 = USB 0403:6001, Maker, Cable, serial A5");
   EXPECT_EQ(facts("/dev/ttyACM0"), "1d50|6018||Board||1-2 = USB 1d50:6018, Board");
