@@ -7,8 +7,6 @@
 // A benchmark: it prints figures and asserts nothing.
 //
 //   gang_bench [--ports N] [--runs R] [--stand-in-nice K] [--no-trace]
-#include <sys/resource.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,19 +18,13 @@
 
 #include "link/protocol.h"
 #include "programs/command_line.h"
+#include "programs/machine.h"
 #include "sim/simulator.h"
 #include "sim/stand_in.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fixtures.h"
 
 namespace {
-
-double ownCpu() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 struct Result {
   double wall = 0, cpu = 0, standInCpu = 0;
@@ -60,7 +52,7 @@ Result gang(int ports, int nice, const std::string& firmware, const std::string&
     list += (i ? "," : "") + sims.back()->path();
   }
   std::remove(trace.c_str());
-  const double cpu0 = ownCpu();
+  const double cpu0 = isp::processCpuSeconds();
   const auto t0 = std::chrono::steady_clock::now();
   std::vector<std::string> args = {ISP_FLASH_PATH, "--port", list, "--file", firmware, "--interval", "0", "--quiet"};
   if (traced) args.insert(args.end(), {"--trace", trace});
@@ -68,7 +60,7 @@ Result gang(int ports, int nice, const std::string& firmware, const std::string&
   Result r;
   r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   r.cpu = f.cpuSeconds;
-  r.standInCpu = ownCpu() - cpu0;  // the stand-ins run in this process
+  r.standInCpu = isp::processCpuSeconds() - cpu0;  // the stand-ins run in this process
   r.status = f.status;
   std::map<std::string, std::size_t> indexOf;
   for (std::size_t i = 0; i < sims.size(); ++i) indexOf[sims[i]->path()] = i;
@@ -118,10 +110,7 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_flag("--no-trace", untraced, "the same without the trace: what the trace costs (no fault is told then)");
   if (const auto exit = isp::parseCommandLine(app, argc, argv)) return *exit;
-  utsname u{};
-  uname(&u);
-  std::printf("machine: %s %s %s, %u hardware threads\n", u.sysname, u.release, u.machine,
-              std::thread::hardware_concurrency());
+  isp::printMachine();
   isp::test::TempDir dir;
   const std::string firmware = dir.write("fw.isp", isp::test::sampleImage(isp::wire::kImageSize));
   const std::string trace = (dir.path() / "gang.trace").string();

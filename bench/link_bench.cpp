@@ -1,7 +1,6 @@
 // Measures the link's own costs on this machine: a frame exchange with a
 // silent device, an identification of the stand-in, and a full port probe.
 // A benchmark, not a test: it prints figures and asserts nothing.
-#include <sys/utsname.h>
 
 #include <algorithm>
 #include <array>
@@ -12,6 +11,7 @@
 
 #include "link/identification.h"
 #include "programs/command_line.h"
+#include "programs/machine.h"
 #include "serial/posix/serial_posix.h"
 #include "sim/pty.h"
 #include "sim/simulator.h"
@@ -43,9 +43,7 @@ void measure(const char* what, int runs, F f) {
 int main(int argc, char** argv) {
   CLI::App app{"The frame exchange and the port probe, timed.", "link_bench"};
   if (const auto exit = isp::parseCommandLine(app, argc, argv)) return *exit;
-  utsname u{};
-  uname(&u);
-  std::printf("machine: %s %s, %u hardware threads\n\n", u.sysname, u.machine, std::thread::hardware_concurrency());
+  isp::printMachine();
 
   std::string error;
   isp::sim::Pty silent = isp::sim::openPty(true, &error);

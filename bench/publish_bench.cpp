@@ -5,7 +5,6 @@
 // two runs taken in turn. A benchmark: it prints figures and asserts nothing.
 //
 //   publish_bench [--ports N] [--runs R] [--unpaced]
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 
 #include "link/protocol.h"
 #include "programs/command_line.h"
+#include "programs/machine.h"
 #include "sim/simulator.h"
 #include "sim/stand_in.h"
 #include "tests/support/broker.h"
@@ -46,10 +46,7 @@ int main(int argc, char** argv) {
   app.add_option("--runs", runs, "runs of each kind, in turn")->capture_default_str()->check(CLI::Range(1, 50));
   app.add_flag("--unpaced", unpaced, "the stand-ins answer at once, not at 19200 baud");
   if (const auto exit = isp::parseCommandLine(app, argc, argv)) return *exit;
-  utsname u{};
-  uname(&u);
-  std::printf("machine: %s %s %s, %u hardware threads\n", u.sysname, u.release, u.machine,
-              std::thread::hardware_concurrency());
+  isp::printMachine();
 
   isp::test::TempDir dir;
   std::vector<std::uint8_t> image(isp::wire::kImageSize);

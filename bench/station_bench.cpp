@@ -5,8 +5,6 @@
 // whole process uses. A benchmark: it prints figures and asserts nothing.
 //
 //   station_bench [--interval MS] [--busy-seconds S] [--idle-seconds S] [--competing]
-#include <sys/resource.h>
-#include <sys/utsname.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -25,15 +23,9 @@
 #include "gui/station/station_window.h"
 #include "production/interval.h"
 #include "programs/command_line.h"
+#include "programs/machine.h"
 
 namespace {
-
-double cpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 isp::production::KeptSettings line(const std::filesystem::path& dir, const std::string& firmware, int intervalMs) {
   isp::production::KeptSettings s{
@@ -58,10 +50,7 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   int qargc = 1;
   QApplication app(qargc, argv);
-  utsname u{};
-  uname(&u);
-  std::printf("machine: %s %s %s, %u hardware threads\n", u.sysname, u.release, u.machine,
-              std::thread::hardware_concurrency());
+  isp::printMachine();
 
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("isp-station-bench-" + std::to_string(::getpid()));
@@ -149,7 +138,7 @@ int main(int argc, char** argv) {
     const bool answering = simArgs.contains(QStringLiteral("--ident"));
     (void)QTest::qWaitFor([&] { return !answering || lines() == 16; }, 120000);
     QTest::qWait(1000);
-    const double cpu0 = cpuSeconds();
+    const double cpu0 = isp::processCpuSeconds();
     QElapsedTimer clock;
     clock.start();
     // An event loop that sleeps until the time is up: QTest::qWait would
@@ -157,7 +146,7 @@ int main(int argc, char** argv) {
     QEventLoop rest;
     QTimer::singleShot(idleSeconds * 1000, &rest, &QEventLoop::quit);
     rest.exec();
-    const double used = cpuSeconds() - cpu0, wall = static_cast<double>(clock.elapsed()) / 1000.0;
+    const double used = isp::processCpuSeconds() - cpu0, wall = static_cast<double>(clock.elapsed()) / 1000.0;
     std::printf("16 ports watched, %s, %.1f s: %.3f s of CPU, %.2f %% of one core\n", what, wall, used,
                 100.0 * used / wall);
     window.stop();

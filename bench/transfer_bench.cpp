@@ -3,7 +3,6 @@
 // their floors. A benchmark: it prints figures and asserts nothing.
 //
 //   transfer_bench [--fast-only]
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +14,7 @@
 
 #include "link/protocol.h"
 #include "programs/command_line.h"
+#include "programs/machine.h"
 #include "sim/simulator.h"
 #include "sim/stand_in.h"
 #include "tests/support/child_process.h"
@@ -76,10 +76,7 @@ int main(int argc, char** argv) {
   app.add_flag("--fast-only", fastOnly, "only the transfer with --interval 0");
   app.add_flag("--ports", ports, "instead: 1, 4, 8 and 16 ports at once with --interval 0, against one port's time");
   if (const auto exit = isp::parseCommandLine(app, argc, argv)) return *exit;
-  utsname u{};
-  uname(&u);
-  std::printf("machine: %s %s %s, %u hardware threads\n", u.sysname, u.release, u.machine,
-              std::thread::hardware_concurrency());
+  isp::printMachine();
 
   std::vector<std::uint8_t> image(isp::wire::kImageSize);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 131 + (i >> 7));

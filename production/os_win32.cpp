@@ -304,6 +304,24 @@ struct Us {
   }
 };
 
+// The first account but the trusted ones that the permissions allow any of
+// rights; nothing when there is none. No permissions at all allow everyone.
+std::optional<std::string> otherAllowed(Us& us, PACL dacl, DWORD rights) {
+  if (!dacl) return "everyone (it has no permissions at all)";
+  GENERIC_MAPPING mapping = fileMapping();
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!::GetAce(dacl, i, &ace)) continue;
+    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (allowed->Header.AceFlags & INHERIT_ONLY_ACE)) continue;
+    DWORD mask = allowed->Mask;
+    ::MapGenericMask(&mask, &mapping);
+    PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+    if ((mask & rights) && !us.trusted(sid)) return account(sid);
+  }
+  return std::nullopt;
+}
+
 // Why the user could change the file or folder at part; nothing when not.
 std::string changeable(Us& us, const std::wstring& part, DWORD rights) {
   const std::string name = toUtf8(part);
@@ -314,18 +332,8 @@ std::string changeable(Us& us, const std::wstring& part, DWORD rights) {
     // An administrator may change anything: a line is theirs to run when
     // nobody else may change it.
     if (!us.trusted(d.owner)) return name + ": belongs to " + account(d.owner) + ", who may change it";
-    if (!d.dacl) return name + ": everyone may change it (it has no permissions at all)";
-    for (DWORD i = 0; i < d.dacl->AceCount; ++i) {
-      void* ace = nullptr;
-      if (!::GetAce(d.dacl, i, &ace)) continue;
-      const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-      if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (allowed->Header.AceFlags & INHERIT_ONLY_ACE)) continue;
-      DWORD mask = allowed->Mask;
-      ::MapGenericMask(&mask, &mapping);
-      PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-      if ((mask & rights) && !us.trusted(sid)) return name + ": " + account(sid) + " may change it";
-    }
-    return {};
+    const std::optional<std::string> other = otherAllowed(us, d.dacl, rights);
+    return other ? name + ": " + *other + " may change it" : std::string();
   }
   PRIVILEGE_SET privileges{};
   DWORD size = sizeof privileges, granted = 0;
@@ -382,19 +390,8 @@ std::optional<std::string> readSecretFile(const std::string& path, std::string* 
   Us us;
   const Descriptor d(toUtf16(path));
   if (d.error) return *why = path + ": " + systemMessage(d.error), std::nullopt;
-  GENERIC_MAPPING mapping = fileMapping();
-  for (DWORD i = 0; d.dacl && i < d.dacl->AceCount; ++i) {
-    void* ace = nullptr;
-    if (!::GetAce(d.dacl, i, &ace)) continue;
-    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-    if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (allowed->Header.AceFlags & INHERIT_ONLY_ACE)) continue;
-    DWORD mask = allowed->Mask;
-    ::MapGenericMask(&mask, &mapping);
-    PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-    if ((mask & FILE_READ_DATA) && !us.trusted(sid))
-      return *why = path + ": " + account(sid) + " may read it; only you may", std::nullopt;
-  }
-  if (!d.dacl) return *why = path + ": everyone may read it (it has no permissions at all)", std::nullopt;
+  if (const auto other = otherAllowed(us, d.dacl, FILE_READ_DATA))
+    return *why = path + ": " + *other + " may read it; only you may", std::nullopt;
   UniqueHandle file(::CreateFileW(toUtf16(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return *why = path + ": " + systemMessage(::GetLastError()), std::nullopt;
